@@ -1,0 +1,3 @@
+/* Built for the target and run at configure time: tells whether the kernel
+ * runs the target's programs natively. */
+int main(void) { return 0; }

@@ -1,0 +1,708 @@
+/* The Setup Interface of MoRvAnE: start-up, the run log, the variable
+ * catalogue read from setup.dat and bound to the settings, and the actions
+ * that the window's widgets trigger. */
+#include "editor/main.h"
+
+#include "editor/setup.h"
+#include "settings/morv.h"
+#include "support/function.h"
+#include "support/mm.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Counter.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Output.H>
+#include <FL/filename.H>
+#include <FL/fl_ask.H>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+int iXChatVer = 0;
+char *psXChatPath = NULL;
+char *psSetupDat = NULL;
+char *psMorvaneRC = NULL;
+char const *psLogFile = "/tmp/morvane_setup.log";
+int bFlagModified = 0;
+struct VariableDescriptor dvArray[CATALOGUE_ROWS + 1];
+int i_tCTCPFloodTimer = 0;
+int i_tSoundCommandTimer = 0;
+int i_tMinSecondSent = 0;
+
+static char const acBadTypeCode[] = "OOPS, emmo' qui c'e' lo scaZZo peso... sOb, mi tocca abortire 8__(";
+
+/* Ends the process at once.  Standard output is flushed first so that the
+ * progress lines are not lost when it is not a terminal. */
+static void Quit(int iStatus)
+{
+    fflush(stdout);
+    _exit(iStatus);
+}
+
+static void BadTypeCode(void)
+{
+    puts(acBadTypeCode);
+    Quit(2);
+}
+
+/* ---- Run log ----------------------------------------------------------- */
+
+/* Opens the run log for appending.  Its name is fixed and /tmp is shared,
+ * so a link planted there, or a file of another user, is refused rather
+ * than written through.  Returns the stream, or null with errno set. */
+static FILE *OpenLogFile(char const *psPath)
+{
+    int fd = open(psPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    int iErr = 0;
+    if (fstat(fd, &st) != 0)
+        iErr = errno;
+    else if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1)
+        iErr = EPERM;
+    else if (fcntl(fd, F_SETFL, O_APPEND) != 0) /* O_NONBLOCK only kept a FIFO from blocking */
+        iErr = errno;
+    FILE *f = iErr ? NULL : fdopen(fd, "a");
+    if (f == NULL) {
+        iErr = iErr ? iErr : errno;
+        close(fd);
+        errno = iErr;
+    }
+    return f;
+}
+
+int WriteLog(char const *msg)
+{
+    static time_t tFirstCall = 0;
+    static FILE *fOutput = NULL;
+    static char *psPreviousLogFile = NULL;
+    static int iNumeroChiamate = 0;
+    static int iOpenError = 0; /* errno of the last failed open, 0 after a good one */
+
+    time_t tNow = time(NULL);
+    if (tFirstCall == 0)
+        tFirstCall = tNow;
+    iNumeroChiamate++;
+
+    if (psLogFile == NULL || *psLogFile == '\0') {
+        printf("Nome del file log errato !");
+        return 1;
+    }
+
+    /* A stream closed after the previous line (iFlagDebugModeFnc) is opened
+     * again even when that flag has been switched off since; only a failed
+     * open waits for a forced reopen. */
+    if (psPreviousLogFile == NULL || strcmp(psPreviousLogFile, psLogFile) != 0 || iFlagDebugModeFnc ||
+        iFlagDebugMode || (fOutput == NULL && iOpenError == 0)) {
+        if (fOutput != NULL)
+            fclose(fOutput);
+        fOutput = OpenLogFile(psLogFile);
+        iOpenError = fOutput == NULL ? errno : 0;
+        free(psPreviousLogFile);
+        psPreviousLogFile = strdup(psLogFile);
+    }
+
+    if (fOutput == NULL) {
+        printf("\nImpossibile aprire il file %s in scrittura a causa dell'errore %s .", psLogFile,
+               strerror(iOpenError));
+        return 0;
+    }
+
+    char *psLine;
+    int iLen;
+    if (msg != NULL && *msg != '\0') {
+        size_t uSize = strlen(msg) + 256;
+        psLine = (char *)malloc(uSize);
+        if (psLine == NULL)
+            return 0;
+        iLen = snprintf(psLine, uSize, "%d_%05d : %s\n", (int)getpid(), (int)(tNow - tFirstCall), msg);
+    } else {
+        psLine = (char *)malloc(1023);
+        if (psLine == NULL)
+            return 0;
+        iLen = snprintf(psLine, 1023,
+                        "\nATTENZIONE:_La funzione \"WriteLog()\" e' stata invocata con parametri errati "
+                        "alla chiamata Nro: %d\n",
+                        iNumeroChiamate);
+    }
+    if (iLen > 0)
+        fwrite(psLine, 1, (size_t)iLen, fOutput);
+    free(psLine);
+    fflush(fOutput);
+
+    if (iFlagDebugModeFnc) {
+        fclose(fOutput);
+        fOutput = NULL;
+    }
+    return 1;
+}
+
+/* ---- Catalogue --------------------------------------------------------- */
+
+/* Which setting each catalogue row edits, and the run-log line written
+ * right after binding it. */
+struct RowBinding {
+    int iRow;
+    int *piInteger;        /* integer rows */
+    char **ppsText;        /* text rows */
+    char const *psLogAfter;
+};
+
+static const struct RowBinding aRowBindings[] = {
+    {1, &iFlagDebugMode, NULL, NULL},
+    {2, &iFlagLogFile, NULL, NULL},
+    {3, &iFlagCloneDetect, NULL, NULL},
+    {4, &iFlagPrintClone, NULL, NULL},
+    {5, &iFlagPrintList, NULL, NULL},
+    {6, &iFlagColor, NULL, NULL},
+    {7, &iMaxCloneCount, NULL, NULL},
+    {8, &iFlagQueryBeep, NULL, NULL},
+    {9, &iFlagNickBeep, NULL, NULL},
+    {10, &iFlagDomainMonitoring, NULL, NULL},
+    {11, &iFlagNickJoinMonitoring, NULL, NULL},
+    {12, &iMaxQueryMSGFlood, NULL, NULL},
+    {13, &iFlagCTCPAnswer, NULL, NULL},
+    {14, &i_tCTCPFloodTimer, NULL, NULL},
+    {15, &iFlagBeep, NULL, NULL},
+    {16, &i_tSoundCommandTimer, NULL, NULL},
+    {17, &iMaxMessageSent, NULL, NULL},
+    {18, &i_tMinSecondSent, NULL, NULL},
+    {19, &iFlagTextFloodOutgoing, NULL, NULL},
+    {20, NULL, &psFlagChanJoinBeep[0], NULL},
+    {21, NULL, &psFlagChanJoinBeep[1], NULL},
+    {22, NULL, &psFlagChanModBeep[0], NULL},
+    {23, NULL, &psFlagChanModBeep[1], NULL},
+    {24, NULL, &psFlagChanWordBeep[0], NULL},
+    {25, NULL, &psFlagChanWordBeep[1], "SetVariables() :v12"},
+    {26, NULL, &psPrefixOutput, NULL},
+    {27, NULL, &psPostfixOutput, "SetVariables() :v13"},
+    {28, &iFlagIgnoreMessage, NULL, "SetVariables() :v15"},
+    {29, &iFlagMorvMessage, NULL, "SetVariables() :v16"},
+    {30, &iFlagLocalUserModeChg, NULL, "SetVariables() :v17"},
+    {31, &iFlagDebugModeFnc, NULL, NULL},
+    {32, &iFlagEnableDatabase, NULL, NULL},
+    {33, &iFlagEnableEvent, NULL, "SetVariables() :v18"},
+    {34, NULL, &psMessageLanguage, "SetVariables() :v19"},
+    {35, NULL, &psAwayPostfix, "SetVariables() :v20"},
+    {36, &iFlagAwaySystem, NULL, "SetVariables() :v21"},
+    {37, NULL, &psPipeCommand, "SetVariables() :v22"},
+    {38, NULL, &psAudioDevice, "SetVariables() :v23"},
+    {39, &iMaxMessageChar, NULL, "SetVariables() :v24"},
+    {40, NULL, &psIdentifyCommand, "SetVariables() :v25"},
+    {41, &iFlagErrorMessage, NULL, "SetVariables() :v26"},
+    {42, &iFlagDisableDBUpdating, NULL, NULL},
+    {43, &iFlagMonitoringMessage, NULL, "SetVariables() :v28"},
+    {44, &iFlagAwayMessage, NULL, "SetVariables() :v28"},
+    {45, &iFlagCurrentTab, NULL, NULL},
+    {46, &iFlagTextFloodError, NULL, "SetVariables() :v29"},
+    {47, &iFlagBadWordSystem, NULL, NULL},
+    {48, &iFlagBadWordMessage, NULL, "SetVariables() :v30"},
+    {49, &iFlagParserMode[0], NULL, NULL},  /* PRIVMSG */
+    {50, &iFlagParserMode[1], NULL, NULL},  /* JOIN */
+    {51, &iFlagParserMode[2], NULL, NULL},  /* LUJOIN */
+    {52, &iFlagParserMode[3], NULL, NULL},  /* CHNICK */
+    {53, &iFlagParserMode[4], NULL, NULL},  /* CLIST */
+    {54, &iFlagParserMode[5], NULL, NULL},  /* SRVMSG */
+    {55, &iFlagParserMode[6], NULL, NULL},  /* PART */
+    {56, &iFlagParserMode[7], NULL, NULL},  /* KICK */
+    {57, &iFlagParserMode[8], NULL, NULL},  /* MODE */
+    {58, &iFlagParserMode[9], NULL, NULL},  /* NAMES */
+    {59, &iFlagParserMode[10], NULL, NULL}, /* WHO */
+    {60, &iFlagParserMode[11], NULL, NULL}, /* QUIT */
+    {61, &iFlagParserMode[12], NULL, NULL}, /* OSERVER */
+    {62, &iFlagParserMode[13], NULL, NULL}, /* ENDWHO */
+    {63, &iFlagParserMode[14], NULL, NULL}, /* ERRORLNK */
+    {64, &iFlagParserMode[15], NULL, NULL}, /* ENDMOTD */
+    {65, &iFlagParserMode[16], NULL, NULL}, /* NOTIFY */
+    {66, &iFlagParserMode[17], NULL, NULL}, /* INVITE */
+    {67, &iFlagParserMode[18], NULL, NULL}, /* NOTICE */
+    {68, &iFlagEventsManagerDebug, NULL, "SetVariables() :v31"},
+    {69, &iFlagTextFloodIncoming, NULL, "SetVariables() :v32"},
+    {70, &iFlagAdvancedLog, NULL, NULL},
+    {71, &iPrivateKillerAlert, NULL, "SetVariables() :v33"},
+    {72, &iFlagFilterSystem, NULL, "SetVariables() :v34"},
+    {73, &iPrivateKillerMessage, NULL, "SetVariables() :v35"},
+    {74, &iFlagKeepQueueCommandCorrupted, NULL, "SetVariables() :v36"},
+    {75, &iPKIgnoreCTCPVersion, NULL, "SetVariables() :v37"},
+    {76, &iPKAllowOnTimeout, NULL, "SetVariables() :v38"},
+    {77, &iFlagDisableSHBM, NULL, NULL},
+};
+
+void SetVariables(void)
+{
+    WriteLog("SetVariables()");
+    /* The time settings are edited as 32-bit values; a wider value keeps
+     * its low 32 bits, read as signed. */
+    i_tCTCPFloodTimer = (int)(int32_t)(uint32_t)tCTCPFloodTimer;
+    i_tSoundCommandTimer = (int)(int32_t)(uint32_t)tSoundCommandTimer;
+    i_tMinSecondSent = (int)(int32_t)(uint32_t)tMinSecondSent;
+    WriteLog("SetVariables() : Referencing");
+    for (size_t i = 0; i < sizeof aRowBindings / sizeof aRowBindings[0]; i++) {
+        struct RowBinding const *pb = &aRowBindings[i];
+        struct VariableDescriptor *pr = &dvArray[pb->iRow];
+        if (pb->piInteger != NULL) {
+            pr->piValue = pb->piInteger;
+        } else {
+            pr->ppsValue = pb->ppsText;
+            pr->psValue = *pb->ppsText;
+        }
+        if (pb->psLogAfter != NULL)
+            WriteLog(pb->psLogAfter);
+    }
+}
+
+/* Texts of a row that was never filled are null; they print as (null). */
+static char const *Shown(char const *ps) { return ps != NULL ? ps : "(null)"; }
+
+void FormatRowText(char *psBuffer, int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    switch (pr->iType) {
+    case VARIABLE_BOOLEAN:
+    case VARIABLE_NUMERIC:
+        /* A row without an integer binding has no value to show. */
+        snprintf(psBuffer, ROW_BUFFER_SIZE, " %16s | %24s | %20d | %d", Shown(pr->psCommand),
+                 Shown(pr->psVariableName), pr->iDefault, pr->piValue != NULL ? *pr->piValue : 0);
+        break;
+    case VARIABLE_STRING:
+        snprintf(psBuffer, ROW_BUFFER_SIZE, " %16s | %24s | %20s | %s", Shown(pr->psCommand),
+                 Shown(pr->psVariableName), Shown(pr->psDefault), Shown(pr->psValue));
+        break;
+    default:
+        BadTypeCode();
+    }
+}
+
+/* Matches a bar with any white space before it.  Returns 1 when matched;
+ * a mismatching character is left unread. */
+static int ScanBar(FILE *f)
+{
+    int iEnd = -1;
+    if (fscanf(f, " |%n", &iEnd) == EOF)
+        return 0;
+    return iEnd >= 0;
+}
+
+/* Reads one word into a CATALOGUE_WORD buffer.  A longer word is cut to 32
+ * characters and its remainder skipped, so the row stays in step.
+ * Returns 1 when a word was read. */
+static int ScanWord(FILE *f, char *psWord)
+{
+    if (fscanf(f, "%32s", psWord) != 1)
+        return 0;
+    if (fscanf(f, "%*[^ \t\n\v\f\r]") == EOF)
+        clearerr(f); /* the end of the file right after the word is for the next field to meet */
+    return 1;
+}
+
+/* Applies "%d | %s | %s | %d | %s | %d" to f, field by field, storing the
+ * type code in *piType and the rest in the row.  Returns the number of
+ * fields stored, or EOF when the input ends before the first one. */
+static int ScanRow(FILE *f, int *piType, struct VariableDescriptor *pr)
+{
+    int n = fscanf(f, "%d", piType);
+    if (n != 1)
+        return n == EOF ? EOF : 0;
+    if (!ScanBar(f) || !ScanWord(f, pr->psCommand))
+        return 1;
+    if (!ScanBar(f) || !ScanWord(f, pr->psVariableName))
+        return 2;
+    if (!ScanBar(f) || fscanf(f, "%d", &pr->iDefault) != 1)
+        return 3;
+    if (!ScanBar(f) || !ScanWord(f, pr->psDefault))
+        return 4;
+    if (!ScanBar(f) || fscanf(f, "%d", &pr->iHelpMessage) != 1)
+        return 5;
+    return 6;
+}
+
+int LoadCatalogue(FILE *f, char *psRowBuffer, Fl_Browser *pBrowser)
+{
+    int iType = 0; /* kept across rows: a row that stops before it reuses the last one */
+    int iRow;
+    for (iRow = 1; iRow <= CATALOGUE_ROWS; iRow++) {
+        struct VariableDescriptor *pr = &dvArray[iRow];
+        pr->psCommand = (char *)calloc(CATALOGUE_WORD, 1);
+        pr->psVariableName = (char *)calloc(CATALOGUE_WORD, 1);
+        pr->psDefault = (char *)calloc(CATALOGUE_WORD, 1);
+        if (pr->psCommand == NULL || pr->psVariableName == NULL || pr->psDefault == NULL ||
+            ScanRow(f, &iType, pr) == EOF) {
+            free(pr->psCommand);
+            free(pr->psVariableName);
+            free(pr->psDefault);
+            pr->psCommand = pr->psVariableName = pr->psDefault = NULL;
+            break;
+        }
+        WriteLog("main() :While > fscanf");
+        ustrfindreplace(&pr->psDefault, "$^$", " ");
+        switch (iType) {
+        case VARIABLE_NUMERIC:
+            WriteLog("main() :switch->NUMERIC");
+            break;
+        case VARIABLE_STRING:
+            WriteLog("main() :switch->STRING");
+            break;
+        case VARIABLE_BOOLEAN:
+            WriteLog("main() :switch->BOOLEAN");
+            break;
+        default:
+            BadTypeCode();
+        }
+        pr->iType = iType;
+        FormatRowText(psRowBuffer, iRow);
+        WriteLog(psRowBuffer);
+        WriteLog("main() :Insert Data in ListBox");
+        pBrowser->add(psRowBuffer);
+    }
+    return iRow - 1;
+}
+
+/* ---- Actions ----------------------------------------------------------- */
+
+/* The selected list line as a catalogue row, or 0 when there is none. */
+static int SelectedRow(void)
+{
+    int n = listbox_Variables->value();
+    return n >= 1 && n <= CATALOGUE_ROWS ? n : 0;
+}
+
+/* Replaces list line iRow with the row's current text. */
+static void RedrawRow(char *psRowBuffer, int iRow)
+{
+    FormatRowText(psRowBuffer, iRow);
+    listbox_Variables->text(iRow, psRowBuffer);
+}
+
+/* Redraws every list line. */
+static void RedrawAllRows(char *psRowBuffer)
+{
+    for (int i = 1; i <= listbox_Variables->size() && i <= CATALOGUE_ROWS; i++)
+        RedrawRow(psRowBuffer, i);
+}
+
+/* Makes pActive the one active value group; null deactivates all three. */
+static void ShowValueGroup(Fl_Group *pActive)
+{
+    Fl_Group *const apGroups[] = {group_OnOff, group_NumVar, group_TextVar};
+    for (Fl_Group *pGroup : apGroups) {
+        if (pGroup == pActive)
+            pGroup->activate();
+        else
+            pGroup->deactivate();
+    }
+}
+
+/* Folds the 32-bit working copies back into the time settings. */
+static void WriteBackTimeCopies(void)
+{
+    tCTCPFloodTimer = (time_t)i_tCTCPFloodTimer;
+    tSoundCommandTimer = (time_t)i_tSoundCommandTimer;
+    tMinSecondSent = (time_t)i_tMinSecondSent;
+}
+
+/* Tells the user that a save did not happen and why. */
+static void AlertSaveFailed(int iErr)
+{
+    fl_alert("Unable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
+}
+
+static int AskYesNo(char const *psQuestion)
+{
+    return fl_choice("%s", "No", "Yes", NULL, psQuestion) == 1;
+}
+
+void listbox_VariablesSelected(void)
+{
+    int n = listbox_Variables->value();
+    WriteLog("listbox_VariablesSelected()");
+    if (n < 1 || n > CATALOGUE_ROWS)
+        return;
+    struct VariableDescriptor const *pr = &dvArray[n];
+    /* A row without a binding of its type has nothing to edit: no group. */
+    switch (pr->iType) {
+    case VARIABLE_BOOLEAN:
+        ShowValueGroup(pr->piValue != NULL ? group_OnOff : NULL);
+        if (pr->piValue != NULL)
+            (*pr->piValue != 0 ? radiobutton_ON : radiobutton_OFF)->setonly();
+        break;
+    case VARIABLE_NUMERIC:
+        ShowValueGroup(pr->piValue != NULL ? group_NumVar : NULL);
+        if (pr->piValue != NULL)
+            textinput_NumericValue->value((double)*pr->piValue);
+        break;
+    case VARIABLE_STRING:
+        ShowValueGroup(pr->ppsValue != NULL ? group_TextVar : NULL);
+        /* An absent text clears the field rather than leaving the previous
+         * row's text in it. */
+        textinput_TextValue->value(pr->psValue != NULL ? pr->psValue : "");
+        break;
+    default:
+        BadTypeCode();
+    }
+    textoutput_help->value(GetMessage(pr->iHelpMessage));
+}
+
+/* ON and OFF: stores v into the selected row's integer. */
+static void StoreBoolean(int v, char const *psLogLine)
+{
+    char acRow[ROW_BUFFER_SIZE];
+    int n = SelectedRow();
+    WriteLog(psLogLine);
+    if (n != 0 && dvArray[n].piValue != NULL) {
+        *dvArray[n].piValue = v;
+        RedrawRow(acRow, n);
+    }
+    bFlagModified = 1;
+}
+
+void radiobutton_ONSelected(void) { StoreBoolean(1, "radiobutton_ONSelected()"); }
+
+void radiobutton_OFFSelected(void) { StoreBoolean(0, "radiobutton_OFFSelected()"); }
+
+void textinput_NumericValueSelected(void)
+{
+    char acRow[ROW_BUFFER_SIZE];
+    int n = SelectedRow();
+    WriteLog("textinput_NumericValueSelected()");
+    if (n != 0 && dvArray[n].piValue != NULL) {
+        /* Truncated toward zero; negatives become 0.  The counter only ever
+         * holds a stored int or a step inside 0..4096, the bound is a guard. */
+        double d = textinput_NumericValue->value();
+        int v = d > 0 ? (d < (double)INT_MAX ? (int)d : INT_MAX) : 0;
+        *dvArray[n].piValue = v;
+        RedrawRow(acRow, n);
+    }
+    bFlagModified = 1;
+}
+
+void textinput_TextValueSelected(void)
+{
+    char acRow[ROW_BUFFER_SIZE];
+    int n = SelectedRow();
+    WriteLog("textinput_TextValueSelected()");
+    if (n != 0 && dvArray[n].ppsValue != NULL) {
+        struct VariableDescriptor *pr = &dvArray[n];
+        char const *psField = textinput_TextValue->value();
+        char *psNew = NULL;
+        if (psField != NULL && *psField != '\0')
+            psNew = strdup(psField);
+        /* Without memory for the copy the setting keeps its text. */
+        if (psNew != NULL || psField == NULL || *psField == '\0') {
+            free(*pr->ppsValue);
+            *pr->ppsValue = psNew;
+            pr->psValue = psNew;
+            RedrawRow(acRow, n);
+        }
+    }
+    bFlagModified = 1;
+}
+
+void ResetToDefault(void)
+{
+    char acRow[ROW_BUFFER_SIZE];
+    WriteLog("ResetToDefault()");
+    if (!AskYesNo("ATTENTION: are you sure ?"))
+        return;
+    for (int i = 1; i <= listbox_Variables->size() && i <= CATALOGUE_ROWS; i++) {
+        struct VariableDescriptor *pr = &dvArray[i];
+        switch (pr->iType) {
+        case VARIABLE_BOOLEAN:
+        case VARIABLE_NUMERIC:
+            if (pr->piValue != NULL)
+                *pr->piValue = pr->iDefault;
+            break;
+        case VARIABLE_STRING:
+            if (pr->ppsValue != NULL) {
+                /* A default that begins with "$" means: no default text. */
+                char *psNew = pr->psDefault[0] == '$' ? NULL : strdup(pr->psDefault);
+                free(*pr->ppsValue);
+                *pr->ppsValue = psNew;
+                pr->psValue = psNew;
+            }
+            break;
+        default:
+            BadTypeCode();
+        }
+        RedrawRow(acRow, i);
+    }
+    ShowValueGroup(NULL);
+    bFlagModified = 1;
+}
+
+void LoadFromDisk(void)
+{
+    char acRow[ROW_BUFFER_SIZE];
+    WriteLog("LoadFromDisk()");
+    if (!AskYesNo("ATTENTION: are you sure ?"))
+        return;
+    int bReadable = velDeviceReady(psMorvaneRC, "r");
+    ReadSetup(NULL);
+    SetVariables();
+    RedrawAllRows(acRow);
+    ShowValueGroup(NULL);
+    if (bReadable)
+        fl_message("File %s successfully loaded.", psMorvaneRC);
+    else
+        fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to default "
+                 "value.\n",
+                 psMorvaneRC);
+    bFlagModified = 1;
+}
+
+void SaveToDisk(void)
+{
+    WriteLog("SaveToDisk()");
+    WriteBackTimeCopies();
+    if (!AskYesNo("Are you sure ?"))
+        return;
+    if (!WriteSetup()) {
+        AlertSaveFailed(errno);
+        return;
+    }
+    fl_message("File %s successfully saved.", psMorvaneRC);
+    bFlagModified = 0;
+}
+
+void Exit(void)
+{
+    /* Escape and the close box leave the keyboard focus in the text field,
+     * so a text typed there has not been stored yet: store it first, as
+     * leaving the field would. */
+    if (textinput_TextValue->changed() && group_TextVar->active())
+        textinput_TextValue->do_callback();
+
+    WriteLog("Exit()");
+    unlink(psLogFile);
+    if (!bFlagModified)
+        Quit(0);
+    switch (fl_choice("The configuration have been modified; do you want to save it to disk ?", "Cancel",
+                      "Save", "Exit without saving")) {
+    case 1:
+        WriteBackTimeCopies();
+        if (!WriteSetup()) {
+            AlertSaveFailed(errno);
+            return;
+        }
+        Quit(0);
+        break;
+    case 2:
+        Quit(0);
+        break;
+    default:
+        break;
+    }
+}
+
+/* ---- Start-up ---------------------------------------------------------- */
+
+/* Loads one message file, reporting the outcome on the console and, on
+ * failure, in an alert. */
+static void LoadLanguage(char const *psLanguage)
+{
+    if (LoadMessageFile(psLanguage)) {
+        puts("... done !");
+    } else {
+        fl_alert("FATAL ERROR: Unable to open morv_%s.msg file.\n", psLanguage);
+        puts("... ops, file don't found !");
+    }
+}
+
+int main(int argc, char **argv)
+{
+    static char acXChatPath[32], acSetupDat[48], acMorvaneRC[48], acTitle[128];
+
+    WriteLog("main()");
+    WriteLog("main() :Set HOME");
+    char const *psHome = getenv("HOME");
+    if (psHome == NULL || chdir(psHome) != 0)
+        fl_alert("SYSTEM ERROR: Cannot change current directory.");
+
+    WriteLog("main() :Set X-Chat Path");
+    char const *psDir = ".xchat2/morvane/";
+    iXChatVer = 2;
+    if (argc > 0 && argv[0] != NULL && strstr(argv[0], ".xchat/") != NULL) {
+        psDir = ".xchat/morvane/";
+        iXChatVer = 1;
+    }
+    snprintf(acXChatPath, sizeof acXChatPath, "%s", psDir);
+    snprintf(acSetupDat, sizeof acSetupDat, "%ssetup.dat", psDir);
+    snprintf(acMorvaneRC, sizeof acMorvaneRC, "%smorvrc", psDir);
+    psXChatPath = acXChatPath;
+    psSetupDat = acSetupDat;
+    psMorvaneRC = acMorvaneRC;
+
+    WriteLog("main() :Check X-Chat");
+    printf("\nCheck the %s directory in the current path ...\n", psXChatPath);
+    if (!fl_filename_isdir(psXChatPath)) {
+        fl_alert("FATAL ERROR: Cannot find the %s directory in current path.", psXChatPath);
+        Quit(1);
+    }
+    puts("... done !");
+
+    WriteLog("main() :Load ITA File");
+    puts("Load the Italian Messages File ...");
+    LoadLanguage("italiano");
+
+    WriteLog("main() :Load morvrc");
+    printf("Load the %s configuration file, if this exist ...\n", psMorvaneRC);
+    if (!velDeviceReady(psMorvaneRC, "r"))
+        fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to default "
+                 "value.\n",
+                 psMorvaneRC);
+    ReadSetup(NULL);
+    puts("... done !");
+
+    WriteLog("main() :SetVariables()");
+    SetVariables();
+
+    WriteLog("main() :Load LANG File");
+    if (psMessageLanguage != NULL && strcasecmp(psMessageLanguage, "italiano") != 0) {
+        printf("Load the %s Messages File ...\n", psMessageLanguage);
+        LoadLanguage(psMessageLanguage);
+    }
+
+    WriteLog("main() :Load DAT File");
+    printf("Load the %s file ...\n", psSetupDat);
+    if (!velDeviceReady(psSetupDat, "r")) {
+        fl_alert("FATAL ERROR: Unable to open %s file.\n", psSetupDat);
+        puts("... ops, file don't found !");
+        Quit(1);
+    }
+    FILE *fSetupDat = fopen(psSetupDat, "r");
+    if (fSetupDat == NULL)
+        Quit(125);
+
+    make_window();
+    window_Setup->end();
+    window_Setup->show();
+
+    char acRowBuffer[ROW_BUFFER_SIZE];
+    WriteLog("main() :Set Window Data Version");
+    snprintf(acTitle, sizeof acTitle, "%s%d", window_Setup->label(), iSetupVersion);
+    window_Setup->label(acTitle);
+
+    WriteLog("main() :Data Read Loop");
+    LoadCatalogue(fSetupDat, acRowBuffer, listbox_Variables);
+    WriteLog("main() :Data Read End");
+    puts("... done !");
+    WriteLog("main() :Close Data");
+    fclose(fSetupDat);
+    WriteLog("main() :Enable ListBox");
+    listbox_Variables->activate();
+    puts("Run the Graphic User Interface.");
+    return Fl::run();
+}

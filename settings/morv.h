@@ -1,0 +1,216 @@
+/* The MoRvAnE settings store and its binary configuration file, morvrc.
+ * The settings are plain globals shared with the script; the field table
+ * below is the file's layout, and the reader and writer walk it. */
+#ifndef MORV_SETTINGS_MORV_H
+#define MORV_SETTINGS_MORV_H
+
+#include <stddef.h>
+#include <time.h>
+
+/* Opaque type of the host IRC client; the reader never looks at it. */
+struct session;
+
+/* Format version written by this build, and the oldest one read. */
+extern int iSetupVersion;
+extern int iMinimunSetupVersion;
+
+/* Stored settings, in file order (the catalogue row of each in brackets). */
+extern int iFlagDebugMode;                /* [1] reopen the run log on every line */
+extern int iFlagLogFile;                  /* [2] */
+extern int iFlagCloneDetect;              /* [3] */
+extern int iFlagPrintClone;               /* [4] */
+extern int iFlagPrintList;                /* [5]  the nine ints of rows 5 to 13 */
+extern int iFlagColor;                    /* [6] */
+extern int iMaxCloneCount;                /* [7] */
+extern int iFlagQueryBeep;                /* [8] */
+extern int iFlagNickBeep;                 /* [9] */
+extern int iFlagDomainMonitoring;         /* [10] */
+extern int iFlagNickJoinMonitoring;       /* [11] */
+extern int iMaxQueryMSGFlood;             /* [12] */
+extern int iFlagCTCPAnswer;               /* [13] */
+extern time_t tCTCPFloodTimer;            /* [14] native width */
+extern int iFlagBeep;                     /* [15] */
+extern time_t tSoundCommandTimer;         /* [16] native width */
+extern int iMaxMessageSent;               /* [17] */
+extern time_t tMinSecondSent;             /* [18] native width */
+extern int iFlagTextFloodOutgoing;        /* [19] */
+extern char *psFlagChanJoinBeep[2];       /* [20, 21] a text pair */
+extern char *psFlagChanModBeep[2];        /* [22, 23] a text pair */
+extern char *psFlagChanWordBeep[2];       /* [24, 25] a text pair */
+extern char *psPrefixOutput;              /* [26] */
+extern char *psPostfixOutput;             /* [27] */
+extern int iFlagIgnoreMessage;            /* [28] */
+extern int iFlagMorvMessage;              /* [29] */
+extern int iFlagLocalUserModeChg;         /* [30] */
+extern int iFlagDebugModeFnc;             /* [31] open and close the run log around every line */
+extern int iFlagEnableDatabase;           /* [32] */
+extern int iFlagEnableEvent;              /* [33] */
+extern char *psMessageLanguage;           /* [34] */
+extern char *psAwayPostfix;               /* [35] */
+extern int iFlagAwaySystem;               /* [36] */
+extern char *psPipeCommand;               /* [37] */
+extern char *psAudioDevice;               /* [38] */
+extern int iMaxMessageChar;               /* [39] */
+extern char *psIdentifyCommand;           /* [40] */
+extern int iFlagErrorMessage;             /* [41] */
+extern int iFlagDisableDBUpdating;        /* [42] */
+extern int iFlagMonitoringMessage;        /* [43] */
+extern int iFlagAwayMessage;              /* [44] */
+extern int iFlagCurrentTab;               /* [45] */
+extern int iFlagTextFloodError;           /* [46] */
+extern int iFlagBadWordSystem;            /* [47] */
+extern int iFlagBadWordMessage;           /* [48] */
+extern int iFlagEventsManagerDebug;       /* [68] */
+extern int iFlagParserMode[19];           /* [49 to 67] one per apsFlagParseMode entry */
+extern int iFlagTextFloodIncoming;        /* [69] */
+extern int iFlagAdvancedLog;              /* [70] */
+extern int iPrivateKillerAlert;           /* [71] */
+extern int iFlagFilterSystem;             /* [72] */
+extern int iPrivateKillerMessage;         /* [73] */
+extern int iFlagKeepQueueCommandCorrupted;/* [74] */
+extern int iPKIgnoreCTCPVersion;          /* [75] */
+extern int iPKAllowOnTimeout;             /* [76] */
+extern int iFlagDisableSHBM;              /* [77] */
+
+/* Event kinds switched by iFlagParserMode, element by element. */
+extern char const *apsFlagParseMode[19];
+
+/* Run-time state of the script; the editor never touches it. */
+extern int iFlagTextFloodOutgoing_internal;
+extern int iFlagErrorMessage_internal;
+extern int iFlagPipeCommand_internal;
+extern short sFlagEnableQUERY;
+extern short sFlagWhoError;
+extern short sQueueOnLoad;
+extern char caPathLogFile[4096];
+extern void *pGarbageCollector[1023];
+extern int iPidOfProcess;
+extern char acNameOfFatherProcess[4095];
+extern short sFlagEndMacro;
+extern short sFlagAway;
+extern short sNoFloodWarning;
+extern short sWhoDatabaseUpdate;
+extern short sFlagCloseWindow_Part;
+extern short sFlagLockCheckUpDB;
+extern short sFlagTimerLock;
+extern short ssQueueLock;
+extern short sNoSendJoinEvent;
+extern int iObjectInQueue;
+extern char acAwayMessage[4095];
+extern char acMessageModified[4095];
+extern time_t tPreviousMessage;
+extern void *pCmdQueue;
+extern void *pcuDomainDetected;
+extern void *sessToClose;
+extern void *MyNickCallDB;
+extern char *psFlagDisableUpdateChannel;
+extern int iFlagRemoveColors;
+extern int flag_write_setup_failed;
+extern char const *const ccaPathDebugFile;
+
+/* ---- The file's layout ------------------------------------------------ */
+
+enum MorvFieldKind {
+    MFK_INT32,       /* 4 bytes, little-endian, signed */
+    MFK_TIME,        /* 4 or 8 bytes (the writer's time_t), little-endian, signed */
+    MFK_TEXT,        /* int32 length n, then n bytes, no terminator */
+    MFK_TEXT_PAIR,   /* both texts, or a single int32 0 */
+    MFK_INT32_ARRAY  /* the 19 elements of iFlagParserMode */
+};
+
+/* What a stored length of 0 or less does to a single text. */
+enum MorvEmptyRule {
+    MER_ABSENT,      /* the setting becomes null */
+    MER_UNCHANGED    /* the setting keeps its value */
+};
+
+/* One field of morvrc.  Field 1, the version word, is not in the table. */
+struct MorvField {
+    int iNumber;                 /* field number, 2 to 57 */
+    char const *psName;          /* the setting's name */
+    enum MorvFieldKind eKind;
+    int iFromVersion;            /* first format version that holds it; 0: every file */
+    void *pSetting;              /* int*, time_t*, char** (pairs: char*[2]) or int[19] */
+    enum MorvEmptyRule eEmpty;   /* single texts only */
+    char const *psOlderDefault;  /* single texts only: installed when the file predates
+                                    the field; null leaves the setting unchanged */
+};
+
+#define MORV_FIELD_COUNT 56
+extern const struct MorvField aMorvFields[MORV_FIELD_COUNT];
+
+/* ---- Reading ----------------------------------------------------------- */
+
+enum MorvReadResult {
+    MORV_READ_OK,          /* every field that the version holds was read */
+    MORV_READ_NOFILE,      /* the file could not be opened (errno tells why) */
+    MORV_READ_TOO_OLD,     /* version below iMinimunSetupVersion; nothing else read */
+    MORV_READ_TRUNCATED,   /* the data ends inside a field */
+    MORV_READ_BAD_LENGTH,  /* a negative length for text [1] of a pair */
+    MORV_READ_NO_MEMORY,   /* a text could not be allocated; it is left absent */
+    MORV_READ_TIME_RANGE   /* a 64-bit time value does not fit this build's time_t */
+};
+
+struct MorvReadInfo {
+    enum MorvReadResult eResult;
+    int iVersion;             /* the version word, 0 when it could not be read */
+    int iField;               /* field number where reading stopped; 0 when it did not */
+    long long llOffset;       /* offset of the length word or value at fault */
+    long long llConsumed;     /* bytes taken by the fields that were read */
+    long long llSize;         /* bytes available */
+};
+
+/* Reads one configuration image whose time fields are iTimeBytes (4 or 8)
+ * wide into the settings store, with the version rules of the format: a
+ * version below iMinimunSetupVersion reads nothing more; fields that an older
+ * file lacks keep their values, except the three texts with an older-file
+ * default.  Reading stops at the first damage (see MorvReadResult); every
+ * field from there on keeps its value, and no setting is given bytes that
+ * were not in the data.  Installs none of the final text defaults.
+ * Returns the result, also stored in *pInfo when pInfo is not null. */
+enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                                struct MorvReadInfo *pInfo);
+
+/* Reads the file psPath as DecodeSetup does.  Returns MORV_READ_NOFILE, with
+ * errno set, when the file cannot be opened; a read error part way through
+ * counts as the end of the data. */
+enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes,
+                                  struct MorvReadInfo *pInfo);
+
+/* Loads psMorvaneRC into the settings store at the native time width, then
+ * installs the built-in text defaults: "/ECHO ", "ALSA" and
+ * "/MSG NickServ Identify" when the file could not be opened at all, and in
+ * every case "italiano", "_AWAY" and an empty pipe command where those texts
+ * are still absent.  Reports nothing. */
+void ReadSetup(struct session *pSession);
+
+/* ---- Writing ----------------------------------------------------------- */
+
+/* Builds the version-iSetupVersion image of the whole settings store with
+ * iTimeBytes-wide time fields into a malloc'd block (*ppData, *puSize).
+ * Returns 1 on success; 0, with errno set and nothing allocated, when memory
+ * runs out (ENOMEM) or a time value does not fit 4 bytes (EOVERFLOW). */
+int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize);
+
+/* Replaces the file psPath with the image of the settings store: the image
+ * goes to a temporary file in the same directory, which is flushed, synced,
+ * given the old file's permission bits and renamed over the old file.  When
+ * psPath is a symbolic link the file it points to is replaced.  An existing
+ * file that this process may not write is left alone (as opening it for
+ * writing would).
+ * Returns 1 on success; 0 on failure, with errno set by the failing step, the
+ * old file untouched and no temporary file left behind. */
+int WriteSetupFile(char const *psPath, int iTimeBytes);
+
+/* Saves the settings store to psMorvaneRC at the native time width.  On
+ * failure prints "\nUnable to open file %s for writing (%s)." with the path
+ * and the reason.  Returns 1 on success, 0 on failure (errno kept). */
+int WriteSetup(void);
+
+/* ---- Housekeeping ------------------------------------------------------ */
+
+/* Gives every stored setting back its value at program load and frees every
+ * stored text (all texts are null at load). */
+void ResetSettings(void);
+
+#endif

@@ -1,0 +1,92 @@
+/* String and file routines shared by the editor and the MoRvAnE script:
+ * substring replacement on owned texts and the readability probe. */
+#include "support/function.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* Occurrence positions are collected in a table of 4097 entries first; a text
+ * with more occurrences (only possible without a maximum) grows the table. */
+#define USTR_POSITIONS 4097
+#define USTR_MAX_LIMIT 4096
+
+int ustrfindreplace_r(char **ppsText, char const *psFind, char const *psReplace,
+                      unsigned int uiMax)
+{
+    if (psFind == NULL || ppsText == NULL || *ppsText == NULL || uiMax > USTR_MAX_LIMIT ||
+        psReplace == NULL || **ppsText == '\0' || *psFind == '\0' || psFind == psReplace ||
+        strcmp(psFind, psReplace) == 0)
+        return 0;
+
+    char const *psOld = *ppsText;
+    size_t uFindLen = strlen(psFind);
+    size_t uReplLen = strlen(psReplace);
+    size_t uOldLen = strlen(psOld);
+
+    size_t uTable = USTR_POSITIONS;
+    size_t *puPos = (size_t *)malloc(uTable * sizeof(size_t));
+    if (puPos == NULL)
+        return 0;
+    size_t uCount = 0;
+    char const *psHit = psOld;
+    while ((psHit = strstr(psHit, psFind)) != NULL) {
+        if (uCount == uTable) {
+            size_t *puGrown = (size_t *)realloc(puPos, 2 * uTable * sizeof(size_t));
+            if (puGrown == NULL) {
+                free(puPos);
+                return 0;
+            }
+            puPos = puGrown;
+            uTable *= 2;
+        }
+        puPos[uCount++] = (size_t)(psHit - psOld);
+        if (uiMax != 0 && uCount >= uiMax)
+            break;
+        psHit += uFindLen; /* occurrences do not overlap */
+    }
+    if (uCount == 0) {
+        free(puPos);
+        return 0;
+    }
+
+    /* Every replacement that shortens the text removes at least its own
+     * length, so this size never wraps around. */
+    size_t uNewLen = uOldLen - uCount * uFindLen + uCount * uReplLen;
+    char *psNew = (char *)calloc(uNewLen + 1, 1);
+    if (psNew == NULL) {
+        free(puPos);
+        return 0;
+    }
+    char *psOut = psNew;
+    size_t uPrev = 0;
+    for (size_t i = 0; i < uCount; i++) {
+        memcpy(psOut, psOld + uPrev, puPos[i] - uPrev);
+        psOut += puPos[i] - uPrev;
+        memcpy(psOut, psReplace, uReplLen);
+        psOut += uReplLen;
+        uPrev = puPos[i] + uFindLen;
+    }
+    memcpy(psOut, psOld + uPrev, uOldLen - uPrev);
+    free(puPos);
+    free(*ppsText);
+    *ppsText = psNew;
+    return (int)uCount;
+}
+
+int ustrfindreplace(char **ppsText, char const *psFind, char const *psReplace)
+{
+    return ustrfindreplace_r(ppsText, psFind, psReplace, 0);
+}
+
+int velDeviceReady(char const *psPath, char const *psMode)
+{
+    if (psPath == NULL || *psPath == '\0')
+        return 0;
+    FILE *f = fopen(psPath, psMode);
+    if (f == NULL)
+        return 0;
+    fflush(f);
+    fclose(f);
+    return 1;
+}

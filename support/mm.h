@@ -1,0 +1,42 @@
+/* The message catalogue: the script's user-facing texts by number (0 to
+ * 9999), loaded from "morv_<language>.msg" in the script's directory. A
+ * second language is laid over the first, number by number. */
+#ifndef MORV_SUPPORT_MM_H
+#define MORV_SUPPORT_MM_H
+
+#define MESSAGE_SLOTS 10002     /* numbers 0 to 9999; the last two are spare */
+
+/* Slot n owns the text of message n, or is null. */
+extern char *apsMessageArray[MESSAGE_SLOTS];
+
+/* The current message: the last text returned by GetMessage or being
+ * unescaped by LoadMessageFile.  Owns nothing. */
+extern char *psMessagePointer;
+
+/* 1 once a LoadMessageFile call has read a file to its end. */
+extern short ssFlagAlredyLoaded;
+
+/* Loads the message file of psLanguage over the catalogue: every number it
+ * defines replaces the stored text, every other number keeps its text.
+ * Prints its progress and per-line warnings on standard output.
+ * Returns 1 when the file was read to its end; 0 for a null or empty name, a
+ * path that would not fit its buffer, a file that cannot be opened, or a
+ * file with 10000 numbered lines (the texts stored so far stay). */
+int LoadMessageFile(char const *psLanguage);
+
+/* Returns the text of message iNumber, never null.  A number out of range or
+ * without a text gives a warning text held in one buffer of the catalogue,
+ * valid until the next such call.  The caller must not change or free it. */
+char const *GetMessage(int iNumber);
+
+/* Frees every stored text and empties the catalogue. */
+void FlushMessage(void);
+
+/* Replaces in place every psPattern in the current message by psReplace,
+ * resuming the search after each replacement.  Returns the number of
+ * replacements; 0 for a null or empty pattern or message, a null
+ * replacement, equal texts, or a replacement longer than the pattern (the
+ * text is rewritten in place and may only shrink). */
+int local_ustrfindreplace(char const *psPattern, char const *psReplace);
+
+#endif

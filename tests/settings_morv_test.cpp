@@ -1,0 +1,590 @@
+/* The configuration file: exact bytes on this build's width, the version
+ * cut-offs and text defaults of the reader, the pair rules, damaged files,
+ * and saves that fail without touching the old file. */
+#include "editor/main.h"
+#include "settings/morv.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const int kTime = (int)sizeof(time_t);
+
+/* Fields 2 to 20 with the values a fresh program holds. */
+Bytes &InitialHead(Bytes &b)
+{
+    b.i32(0).i32(0).i32(1).i32(0);                     /* iFlagDebugMode .. iFlagPrintClone */
+    b.i32(1).i32(1).i32(10).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1); /* rows 5 to 13 */
+    b.time(1).i32(1).time(6).i32(3).time(5).i32(0);   /* timers, iFlagBeep, iMaxMessageSent, ... */
+    return b;
+}
+
+/* Fields 26 onwards up to and including field 31 (version 17). */
+Bytes &InitialMiddle(Bytes &b)
+{
+    return b.i32(1).i32(0).i32(1).i32(0).i32(1).i32(1);
+}
+
+/* Fields 39 to 57 with their initial values. */
+Bytes &InitialTail(Bytes &b)
+{
+    b.i32(1).i32(0).i32(1).i32(1).i32(1).i32(1).i32(1).i32(1); /* 39 .. 46 */
+    b.i32(0);                                                  /* 47 iFlagEventsManagerDebug */
+    for (int k = 0; k < 18; k++)
+        b.i32(1);
+    b.i32(0);                                                  /* 48 NOTICE */
+    b.i32(0).i32(0).i32(8).i32(1).i32(2).i32(0).i32(1).i32(0).i32(0); /* 49 .. 57 */
+    return b;
+}
+
+/* A version-38 file of the initial values with every text absent. */
+ByteVector InitialV38()
+{
+    Bytes b;
+    b.i32(38);
+    InitialHead(b);
+    b.i32(0).i32(0).i32(0);          /* three absent pairs */
+    b.i32(0).i32(0);                 /* psPrefixOutput, psPostfixOutput */
+    InitialMiddle(b);
+    b.i32(0).i32(0);                 /* psMessageLanguage, psAwayPostfix */
+    b.i32(1);                        /* iFlagAwaySystem */
+    b.i32(0).i32(0);                 /* psPipeCommand, psAudioDevice */
+    b.i32(256);                      /* iMaxMessageChar */
+    b.i32(0);                        /* psIdentifyCommand */
+    InitialTail(b);
+    return b.bytes();
+}
+
+class ConfigFile : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ResetSettings();
+        rc = dir / "morvrc";
+        psMorvaneRC = &rc[0];
+        psLogFile = nullptr;
+    }
+    void TearDown() override { ResetSettings(); }
+
+    void Read(ByteVector const &b)
+    {
+        WriteFileBytes(rc, b);
+        ReadSetup(nullptr);
+    }
+
+    ScratchDir dir;
+    std::string rc;
+};
+
+TEST_F(ConfigFile, InitialImageHasTheDocumentedSize)
+{
+    EXPECT_EQ(kTime == 8 ? 312u : 300u, InitialV38().size());
+}
+
+TEST_F(ConfigFile, WriterProducesExactBytes)
+{
+    ASSERT_EQ(1, WriteSetup());
+    ByteVector got = ReadFileBytes(rc);
+    ByteVector want = InitialV38();
+    EXPECT_EQ(want, got) << "want\n" << Hex(want) << "\ngot\n" << Hex(got);
+    ASSERT_GE(got.size(), 4u);
+    EXPECT_EQ(0x26, got[0]);
+    EXPECT_EQ(0, got[1] | got[2] | got[3]);
+}
+
+TEST_F(ConfigFile, WriterStoresTextsWithoutTerminatorAndPairsOnlyWhenComplete)
+{
+    psAwayPostfix = strdup("_AWAY");
+    psFlagChanJoinBeep[0] = strdup("#a");   /* partner absent: pair not stored */
+    psFlagChanModBeep[0] = strdup("xy");
+    psFlagChanModBeep[1] = strdup("");      /* present, empty second text */
+    psPrefixOutput = strdup("");            /* present but empty: length 0 */
+    tMinSecondSent = -2;
+    ASSERT_EQ(1, WriteSetup());
+
+    Bytes b;
+    b.i32(38);
+    b.i32(0).i32(0).i32(1).i32(0);
+    b.i32(1).i32(1).i32(10).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1);
+    b.time(1).i32(1).time(6).i32(3).time(-2).i32(0);
+    b.i32(0);                                  /* join pair */
+    b.i32(2).raw("xy").i32(0);                 /* mod pair */
+    b.i32(0);                                  /* word pair */
+    b.i32(0).i32(0);
+    InitialMiddle(b);
+    b.i32(0);
+    b.raw(ByteVector{0x05, 0x00, 0x00, 0x00, '_', 'A', 'W', 'A', 'Y'});
+    b.i32(1).i32(0).i32(0).i32(256).i32(0);
+    InitialTail(b);
+    ByteVector got = ReadFileBytes(rc);
+    EXPECT_EQ(b.bytes(), got) << Hex(got);
+
+    /* Read back: the lone text is lost, the empty first text of a pair
+     * cannot be told from an absent pair, the empty second text survives. */
+    ResetSettings();
+    ReadSetup(nullptr);
+    EXPECT_EQ(nullptr, psFlagChanJoinBeep[0]);
+    EXPECT_STREQ("xy", psFlagChanModBeep[0]);
+    ASSERT_NE(nullptr, psFlagChanModBeep[1]);
+    EXPECT_STREQ("", psFlagChanModBeep[1]);
+    EXPECT_EQ(nullptr, psPrefixOutput);
+    EXPECT_EQ((time_t)-2, tMinSecondSent);
+}
+
+TEST_F(ConfigFile, PairWithEmptyFirstTextIsStoredAsAbsent)
+{
+    psFlagChanWordBeep[0] = strdup("");
+    psFlagChanWordBeep[1] = strdup("word");
+    psPostfixOutput = strdup("after");
+    ASSERT_EQ(1, WriteSetup());
+    ResetSettings();
+    ReadSetup(nullptr);
+    EXPECT_EQ(nullptr, psFlagChanWordBeep[0]);
+    EXPECT_EQ(nullptr, psFlagChanWordBeep[1]);
+    /* The reader did not lose its place: the next text is intact. */
+    EXPECT_STREQ("after", psPostfixOutput);
+}
+
+TEST_F(ConfigFile, RoundTripKeepsEveryValue)
+{
+    int iSeed = 1000;
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        MorvField const &f = aMorvFields[i];
+        switch (f.eKind) {
+        case MFK_INT32:
+            *(int *)f.pSetting = -(iSeed++);
+            break;
+        case MFK_TIME:
+            *(time_t *)f.pSetting = (time_t)(kTime == 8 ? 0x123456789LL + iSeed++ : iSeed++);
+            break;
+        case MFK_INT32_ARRAY:
+            for (int k = 0; k < 19; k++)
+                ((int *)f.pSetting)[k] = iSeed++;
+            break;
+        case MFK_TEXT:
+            *(char **)f.pSetting = strdup(("text " + std::to_string(iSeed++)).c_str());
+            break;
+        case MFK_TEXT_PAIR:
+            ((char **)f.pSetting)[0] = strdup(("first " + std::to_string(iSeed++)).c_str());
+            ((char **)f.pSetting)[1] = strdup(("second " + std::to_string(iSeed++)).c_str());
+            break;
+        }
+    }
+    ASSERT_EQ(1, WriteSetup());
+    ByteVector first = ReadFileBytes(rc);
+    ResetSettings();
+    MorvReadInfo info;
+    ASSERT_EQ(MORV_READ_OK, ReadSetupFile(rc.c_str(), kTime, &info));
+    EXPECT_EQ((long long)first.size(), info.llConsumed);
+    ASSERT_EQ(1, WriteSetup());
+    EXPECT_EQ(first, ReadFileBytes(rc));
+    EXPECT_EQ(-1000, iFlagDebugMode);
+    EXPECT_STREQ("second 1020", psFlagChanJoinBeep[1]);
+}
+
+TEST_F(ConfigFile, MissingFileGivesInitialValuesAndAllTextDefaults)
+{
+    iMaxCloneCount = 77;  /* a value from before: start-up never has one */
+    ResetSettings();
+    ReadSetup(nullptr);
+    EXPECT_EQ(10, iMaxCloneCount);
+    EXPECT_EQ(256, iMaxMessageChar);
+    EXPECT_EQ(0, iFlagParserMode[18]);
+    EXPECT_EQ(1, iFlagParserMode[17]);
+    EXPECT_STREQ("italiano", psMessageLanguage);
+    EXPECT_STREQ("_AWAY", psAwayPostfix);
+    EXPECT_STREQ("/ECHO ", psPipeCommand);
+    EXPECT_STREQ("ALSA", psAudioDevice);
+    EXPECT_STREQ("/MSG NickServ Identify", psIdentifyCommand);
+    EXPECT_EQ(nullptr, psFlagChanJoinBeep[0]);
+    EXPECT_EQ(nullptr, psFlagChanWordBeep[1]);
+    EXPECT_EQ(nullptr, psPrefixOutput);
+    EXPECT_EQ(nullptr, psPostfixOutput);
+}
+
+TEST_F(ConfigFile, TooOldFilesReadNothingAndGetOnlyTheFinalDefaults)
+{
+    ByteVector aCases[] = {
+        ByteVector{},                                   /* empty */
+        Bytes().i32(13).i32(5).bytes(),                 /* version 13 */
+        ByteVector{0xff, 0xff, 0xff, 0xff, 5, 0, 0, 0}, /* version -1 */
+        ByteVector{0x26, 0x00},                         /* version word cut short */
+    };
+    for (ByteVector const &b : aCases) {
+        ResetSettings();
+        Read(b);
+        SCOPED_TRACE(Hex(b));
+        EXPECT_EQ(0, iFlagDebugMode);
+        EXPECT_STREQ("", psPipeCommand);
+        EXPECT_EQ(nullptr, psAudioDevice);
+        EXPECT_EQ(nullptr, psIdentifyCommand);
+        EXPECT_STREQ("italiano", psMessageLanguage);
+        EXPECT_STREQ("_AWAY", psAwayPostfix);
+    }
+}
+
+TEST_F(ConfigFile, Version14StopsAfterIgnoreMessage)
+{
+    Bytes b;
+    b.i32(14);
+    b.i32(1).i32(2).i32(3).i32(4).i32(5).i32(6).i32(7).i32(8).i32(9).i32(10).i32(11).i32(12).i32(13);
+    b.time(14).i32(15).time(16).i32(17).time(18).i32(19);
+    b.i32(0).i32(0).i32(0).text("pre").text("post").i32(26);
+    b.i32(99).i32(99); /* bytes a version-14 file does not define */
+    iFlagMorvMessage = 5;
+    psPipeCommand = strdup("old pipe");
+    Read(b.bytes());
+    EXPECT_EQ(1, iFlagDebugMode);
+    EXPECT_EQ(13, iFlagCTCPAnswer);
+    EXPECT_EQ((time_t)18, tMinSecondSent);
+    EXPECT_EQ(19, iFlagTextFloodOutgoing);
+    EXPECT_STREQ("pre", psPrefixOutput);
+    EXPECT_STREQ("post", psPostfixOutput);
+    EXPECT_EQ(26, iFlagIgnoreMessage);
+    EXPECT_EQ(5, iFlagMorvMessage);
+    EXPECT_EQ(256, iMaxMessageChar);
+    EXPECT_STREQ("/ECHO ", psPipeCommand);
+    EXPECT_STREQ("ALSA", psAudioDevice);
+    EXPECT_STREQ("/MSG NickServ Identify", psIdentifyCommand);
+}
+
+TEST_F(ConfigFile, Version21KeepsStoredPipeCommandAndDefaultsTheRest)
+{
+    Bytes b;
+    b.i32(21);
+    InitialHead(b);
+    b.i32(0).i32(0).i32(0).i32(0).i32(0);
+    InitialMiddle(b);
+    b.text("english").text("-off").i32(0).text("/SAY ");
+    Read(b.bytes());
+    EXPECT_STREQ("english", psMessageLanguage);
+    EXPECT_STREQ("-off", psAwayPostfix);
+    EXPECT_EQ(0, iFlagAwaySystem);
+    EXPECT_STREQ("/SAY ", psPipeCommand);
+    EXPECT_STREQ("ALSA", psAudioDevice);
+    EXPECT_STREQ("/MSG NickServ Identify", psIdentifyCommand);
+    EXPECT_EQ(256, iMaxMessageChar);
+}
+
+TEST_F(ConfigFile, Version40IsReadAsVersion38AndTheRestIgnored)
+{
+    ByteVector b = InitialV38();
+    b[0] = 40;
+    b.push_back(0x7f);
+    b.push_back(0x01);
+    iFlagDisableSHBM = 9;
+    MorvReadInfo info;
+    WriteFileBytes(rc, b);
+    ASSERT_EQ(MORV_READ_OK, ReadSetupFile(rc.c_str(), kTime, &info));
+    EXPECT_EQ(40, info.iVersion);
+    EXPECT_EQ((long long)b.size() - 2, info.llConsumed);
+    EXPECT_EQ(0, iFlagDisableSHBM);
+}
+
+TEST_F(ConfigFile, PairRules)
+{
+    /* "abc" then a second length of 0: a present, empty second text. */
+    Bytes b;
+    b.i32(38);
+    InitialHead(b);
+    b.i32(3).raw("abc").i32(0);  /* join pair */
+    b.i32(0);                    /* mod pair: a single 0, nothing after it */
+    b.i32(1).raw("w").i32(2).raw("zz");
+    b.text("P");
+    Read(b.bytes());
+    EXPECT_STREQ("abc", psFlagChanJoinBeep[0]);
+    ASSERT_NE(nullptr, psFlagChanJoinBeep[1]);
+    EXPECT_STREQ("", psFlagChanJoinBeep[1]);
+    EXPECT_EQ(nullptr, psFlagChanModBeep[0]);
+    EXPECT_EQ(nullptr, psFlagChanModBeep[1]);
+    EXPECT_STREQ("w", psFlagChanWordBeep[0]);
+    EXPECT_STREQ("zz", psFlagChanWordBeep[1]);
+    EXPECT_STREQ("P", psPrefixOutput);
+}
+
+TEST_F(ConfigFile, EmptyTextRules)
+{
+    /* On a reload, length 0 keeps the language and the pipe command but
+     * clears the other texts. */
+    psMessageLanguage = strdup("english");
+    psPipeCommand = strdup("/PIPE ");
+    psAwayPostfix = strdup("|away");
+    psAudioDevice = strdup("OSS");
+    Read(InitialV38());
+    EXPECT_STREQ("english", psMessageLanguage);
+    EXPECT_STREQ("/PIPE ", psPipeCommand);
+    EXPECT_STREQ("_AWAY", psAwayPostfix); /* cleared, then the final default */
+    EXPECT_EQ(nullptr, psAudioDevice);
+}
+
+TEST_F(ConfigFile, TimeValuesBeyond32BitsSurviveOnWideBuilds)
+{
+    if (kTime != 8)
+        GTEST_SKIP() << "time_t is 32 bits in this build";
+    Bytes b;
+    b.i32(38);
+    b.i32(0).i32(0).i32(1).i32(0).i32(1).i32(1).i32(10).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1);
+    b.i64(0x100000005LL).i32(1).i64(-3).i32(3).i64(0x80000000LL).i32(0);
+    ByteVector image = b.bytes();
+    ByteVector rest = InitialV38();
+    image.insert(image.end(), rest.begin() + 92, rest.end());
+    Read(image);
+    EXPECT_EQ((time_t)0x100000005LL, tCTCPFloodTimer);
+    EXPECT_EQ((time_t)-3, tSoundCommandTimer);
+    EXPECT_EQ((time_t)0x80000000LL, tMinSecondSent);
+    /* Written back at full width (the texts after them now hold the
+     * reader's defaults, so only the numeric head is compared). */
+    ASSERT_EQ(1, WriteSetup());
+    ByteVector written = ReadFileBytes(rc);
+    ASSERT_GE(written.size(), 92u);
+    EXPECT_EQ(ByteVector(image.begin(), image.begin() + 92), ByteVector(written.begin(), written.begin() + 92));
+}
+
+/* Damaged files: reading stops at the damage, what follows keeps its
+ * value, and no setting is given bytes that are not in the file. */
+class DamagedFile : public ConfigFile {
+  protected:
+    /* A version-38 image cut or spoiled from the first text on. */
+    Bytes Head()
+    {
+        Bytes b;
+        b.i32(38);
+        b.i32(7).i32(0).i32(1).i32(0).i32(1).i32(1).i32(10).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1);
+        b.time(1).i32(1).time(6).i32(3).time(5).i32(0);
+        return b;
+    }
+    /* Every int and time setting, and the first parser flag, by field. */
+    std::vector<long long> NumericValues()
+    {
+        std::vector<long long> v;
+        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+            MorvField const &f = aMorvFields[i];
+            if (f.eKind == MFK_INT32)
+                v.push_back(*(int *)f.pSetting);
+            else if (f.eKind == MFK_TIME)
+                v.push_back((long long)*(time_t *)f.pSetting);
+            else if (f.eKind == MFK_INT32_ARRAY)
+                v.push_back(((int *)f.pSetting)[0]);
+            else
+                v.push_back(0);
+        }
+        return v;
+    }
+    MorvReadResult ReadInfo(ByteVector const &b, MorvReadInfo *pInfo)
+    {
+        WriteFileBytes(rc, b);
+        return ReadSetupFile(rc.c_str(), kTime, pInfo);
+    }
+};
+
+TEST_F(DamagedFile, LengthPastTheEndLeavesTheTextAndEverythingAfterAlone)
+{
+    psFlagChanJoinBeep[0] = strdup("keep0");
+    psFlagChanJoinBeep[1] = strdup("keep1");
+    iFlagIgnoreMessage = 42;
+    Bytes b = Head();
+    b.i32(100).raw("short");
+    MorvReadInfo info;
+    EXPECT_EQ(MORV_READ_TRUNCATED, ReadInfo(b.bytes(), &info));
+    EXPECT_EQ(21, info.iField);
+    EXPECT_EQ(4 + 13 * 4 + 3 * kTime + 3 * 4, info.llOffset);
+    EXPECT_EQ(7, iFlagDebugMode);
+    EXPECT_STREQ("keep0", psFlagChanJoinBeep[0]);
+    EXPECT_STREQ("keep1", psFlagChanJoinBeep[1]);
+    EXPECT_EQ(42, iFlagIgnoreMessage);
+}
+
+TEST_F(DamagedFile, SecondTextOfAPairDamagedLeavesThePairAlone)
+{
+    psFlagChanJoinBeep[0] = strdup("keep0");
+    Bytes negative = Head();
+    negative.i32(2).raw("ab").i32(-5).raw("xxxxxxxx");
+    Bytes past = Head();
+    past.i32(2).raw("ab").i32(9).raw("x");
+    Bytes cut = Head();
+    cut.i32(2).raw("ab").raw(std::string("\x01\x00", 2));
+    MorvReadResult aWant[] = {MORV_READ_BAD_LENGTH, MORV_READ_TRUNCATED, MORV_READ_TRUNCATED};
+    ByteVector aImages[] = {negative.bytes(), past.bytes(), cut.bytes()};
+    for (int i = 0; i < 3; i++) {
+        MorvReadInfo info;
+        EXPECT_EQ(aWant[i], ReadInfo(aImages[i], &info)) << i;
+        EXPECT_EQ(21, info.iField);
+        EXPECT_EQ(4 + 13 * 4 + 3 * kTime + 3 * 4 + 6, info.llOffset) << i;
+        EXPECT_STREQ("keep0", psFlagChanJoinBeep[0]);
+        EXPECT_EQ(nullptr, psFlagChanJoinBeep[1]);
+    }
+}
+
+TEST_F(DamagedFile, FileEndingInsideAnyFieldChangesNothingFromThere)
+{
+    /* Cut a complete version-38 file of distinct values at every length
+     * and check each setting is either its new value (read completely) or
+     * its old one. */
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        MorvField const &f = aMorvFields[i];
+        if (f.eKind == MFK_INT32)
+            *(int *)f.pSetting = 500 + i;
+        else if (f.eKind == MFK_TIME)
+            *(time_t *)f.pSetting = 500 + i;
+        else if (f.eKind == MFK_TEXT)
+            *(char **)f.pSetting = strdup("new text");
+        else if (f.eKind == MFK_TEXT_PAIR) {
+            ((char **)f.pSetting)[0] = strdup("new first");
+            ((char **)f.pSetting)[1] = strdup("new second");
+        } else
+            for (int k = 0; k < 19; k++)
+                ((int *)f.pSetting)[k] = 500 + k;
+    }
+    ASSERT_EQ(1, WriteSetup());
+    ByteVector full = ReadFileBytes(rc);
+    for (size_t uCut = 4; uCut < full.size(); uCut++) {
+        ResetSettings();
+        std::vector<long long> before = NumericValues();
+        MorvReadInfo info;
+        ByteVector part(full.begin(), full.begin() + (long)uCut);
+        ASSERT_EQ(MORV_READ_TRUNCATED, ReadInfo(part, &info)) << uCut;
+        ASSERT_LE(info.llConsumed, (long long)uCut);
+        std::vector<long long> after = NumericValues();
+        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+            MorvField const &f = aMorvFields[i];
+            bool bRead = f.iNumber < info.iField;
+            SCOPED_TRACE(std::string(f.psName) + " cut at " + std::to_string(uCut));
+            if (f.eKind == MFK_INT32 || f.eKind == MFK_TIME)
+                EXPECT_EQ(bRead ? 500 + i : before[(size_t)i], after[(size_t)i]);
+            else if (f.eKind == MFK_INT32_ARRAY)
+                EXPECT_EQ(bRead ? 500 : before[(size_t)i], after[(size_t)i]);
+            else if (f.eKind == MFK_TEXT && bRead)
+                EXPECT_STREQ("new text", *(char **)f.pSetting);
+            else if (f.eKind == MFK_TEXT)
+                EXPECT_EQ(nullptr, *(char **)f.pSetting);
+            else if (!bRead) {
+                EXPECT_EQ(nullptr, ((char **)f.pSetting)[0]);
+                EXPECT_EQ(nullptr, ((char **)f.pSetting)[1]);
+            }
+        }
+    }
+}
+
+TEST_F(DamagedFile, HugeLengthsAreRejectedWithoutAllocating)
+{
+    Bytes b = Head();
+    b.i32(0x7fffffff).raw("abc");
+    MorvReadInfo info;
+    EXPECT_EQ(MORV_READ_TRUNCATED, ReadInfo(b.bytes(), &info));
+    EXPECT_EQ(nullptr, psFlagChanJoinBeep[0]);
+    Bytes single = Head();
+    single.i32(0).i32(0).i32(0).i32(-7).i32(0x7ffffff0).raw("x");
+    EXPECT_EQ(MORV_READ_TRUNCATED, ReadInfo(single.bytes(), &info));
+    EXPECT_EQ(25, info.iField);
+}
+
+/* Saving: a failed save leaves the old file exactly as it was, and a good
+ * one replaces it whole. */
+class SafeSave : public ConfigFile {
+  protected:
+    void SetUp() override
+    {
+        ConfigFile::SetUp();
+        old = Bytes().i32(38).raw("old contents").bytes();
+        WriteFileBytes(rc, old);
+    }
+    /* Only morvrc itself is in the directory. */
+    bool NoTemporaryFiles()
+    {
+        DIR *d = opendir(dir.path().c_str());
+        int n = 0;
+        while (struct dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                n++;
+        closedir(d);
+        return n == 1;
+    }
+    ByteVector old;
+};
+
+TEST_F(SafeSave, FileSizeLimitDuringWriteKeepsOldFile)
+{
+    std::string out;
+    int iStatus = RunInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl = {100, 100};
+            setrlimit(RLIMIT_FSIZE, &rl);
+            int iResult = WriteSetup();
+            printf("|result=%d", iResult);
+        },
+        &out);
+    EXPECT_EQ(0, iStatus);
+    EXPECT_NE(std::string::npos, out.find("\nUnable to open file " + rc + " for writing (File too large)."))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("|result=0"));
+    EXPECT_EQ(old, ReadFileBytes(rc));
+    EXPECT_TRUE(NoTemporaryFiles());
+}
+
+TEST_F(SafeSave, MissingDirectoryReportsAndCreatesNothing)
+{
+    std::string missing = dir / "nowhere/morvrc";
+    psMorvaneRC = &missing[0];
+    std::string out;
+    RunInChild([] { exit(WriteSetup() == 0 && errno == ENOENT ? 0 : 1); }, &out);
+    EXPECT_EQ("\nUnable to open file " + missing + " for writing (No such file or directory).", out);
+    EXPECT_FALSE(FileExists(missing));
+}
+
+TEST_F(SafeSave, KeepsPermissionsAndReplacesTheFileBehindALink)
+{
+    std::string real = dir / "real-morvrc";
+    rename(rc.c_str(), real.c_str());
+    chmod(real.c_str(), 0640);
+    ASSERT_EQ(0, symlink("real-morvrc", rc.c_str()));
+    ASSERT_EQ(1, WriteSetup());
+    struct stat st;
+    ASSERT_EQ(0, lstat(rc.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(0, stat(real.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ(InitialV38(), ReadFileBytes(real));
+}
+
+TEST_F(SafeSave, UnwritableFileOrDirectoryIsRefusedForOrdinaryUsers)
+{
+    /* Root writes anywhere; the check is made as an ordinary user. */
+    std::string sub = dir / "sub";
+    mkdir(sub.c_str(), 0755);
+    std::string inner = sub + "/morvrc";
+    WriteFileBytes(inner, old);
+    chmod(inner.c_str(), 0444);
+    if (geteuid() == 0) {
+        chown(sub.c_str(), 65534, 65534);
+        chown(inner.c_str(), 65534, 65534);
+        chmod(dir.path().c_str(), 0755);
+    }
+    std::string out;
+    int iStatus = RunInChild(
+        [&] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+            psMorvaneRC = &inner[0];
+            int iFile = WriteSetup();
+            chmod(inner.c_str(), 0644);
+            chmod(sub.c_str(), 0555);
+            int iDir = WriteSetup();
+            exit(iFile == 0 && iDir == 0 ? 0 : 1);
+        },
+        &out);
+    EXPECT_EQ(0, iStatus) << out;
+    EXPECT_NE(std::string::npos, out.find("(Permission denied)")) << out;
+    EXPECT_EQ(old, ReadFileBytes(inner));
+}
+
+}  // namespace

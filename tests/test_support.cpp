@@ -1,0 +1,123 @@
+/* Helpers shared by the unit tests. */
+#include "tests/test_support.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+ScratchDir::ScratchDir()
+{
+    char const *psTmp = getenv("TMPDIR");
+    std::string tmpl = std::string(psTmp != nullptr && *psTmp != '\0' ? psTmp : "/tmp") + "/morv-test.XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+        perror("mkdtemp");
+        abort();
+    }
+    path_ = buf.data();
+}
+
+static int RemoveEntry(char const *psPath, struct stat const *, int, struct FTW *)
+{
+    /* Directories that a test made unwritable are opened up again first. */
+    chmod(psPath, 0700);
+    return remove(psPath);
+}
+
+ScratchDir::~ScratchDir()
+{
+    chmod(path_.c_str(), 0700);
+    nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void WriteFileBytes(std::string const &path, ByteVector const &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        perror(path.c_str());
+        abort();
+    }
+    if (!bytes.empty())
+        fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+void WriteFileText(std::string const &path, std::string const &text)
+{
+    WriteFileBytes(path, ByteVector(text.begin(), text.end()));
+}
+
+ByteVector ReadFileBytes(std::string const &path)
+{
+    ByteVector v;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return v;
+    unsigned char ab[4096];
+    size_t n;
+    while ((n = fread(ab, 1, sizeof ab, f)) > 0)
+        v.insert(v.end(), ab, ab + n);
+    fclose(f);
+    return v;
+}
+
+std::string ReadFileText(std::string const &path)
+{
+    ByteVector v = ReadFileBytes(path);
+    return std::string(v.begin(), v.end());
+}
+
+bool FileExists(std::string const &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+int RunInChild(std::function<void()> const &fn, std::string *pOutput)
+{
+    int aiPipe[2];
+    if (pipe(aiPipe) != 0)
+        abort();
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(aiPipe[0]);
+        dup2(aiPipe[1], 1);
+        close(aiPipe[1]);
+        fn();
+        fflush(stdout);
+        _exit(0);
+    }
+    close(aiPipe[1]);
+    std::string out;
+    char ab[4096];
+    ssize_t n;
+    while ((n = read(aiPipe[0], ab, sizeof ab)) > 0)
+        out.append(ab, (size_t)n);
+    close(aiPipe[0]);
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    if (pOutput != nullptr)
+        *pOutput = out;
+    if (WIFEXITED(iStatus))
+        return WEXITSTATUS(iStatus);
+    return 128 + WTERMSIG(iStatus);
+}
+
+std::string Hex(ByteVector const &b)
+{
+    std::string s;
+    char ac[4];
+    for (size_t i = 0; i < b.size(); i++) {
+        snprintf(ac, sizeof ac, "%02x", b[i]);
+        s += ac;
+        s += (i % 16 == 15) ? '\n' : ' ';
+    }
+    return s;
+}

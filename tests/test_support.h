@@ -1,0 +1,67 @@
+/* Helpers shared by the unit tests: scratch directories, whole-file I/O,
+ * little-endian byte images written out by hand, and running a piece of
+ * code in a child process. */
+#ifndef MORV_TESTS_TEST_SUPPORT_H
+#define MORV_TESTS_TEST_SUPPORT_H
+
+#include <stdint.h>
+#include <time.h>
+#include <string>
+#include <vector>
+#include <functional>
+
+typedef std::vector<unsigned char> ByteVector;
+
+/* Builds a byte image field by field, little-endian. */
+class Bytes {
+  public:
+    Bytes &i32(int32_t v) { return le((uint64_t)(uint32_t)v, 4); }
+    Bytes &i64(int64_t v) { return le((uint64_t)v, 8); }
+    /* A time field as this build writes it (4 or 8 bytes). */
+    Bytes &time(int64_t v) { return le((uint64_t)v, (int)sizeof(time_t)); }
+    Bytes &time_width(int64_t v, int iBytes) { return le((uint64_t)v, iBytes); }
+    /* A text: its int32 length, then its bytes. */
+    Bytes &text(std::string const &s) { i32((int32_t)s.size()); return raw(s); }
+    Bytes &raw(std::string const &s) { v_.insert(v_.end(), s.begin(), s.end()); return *this; }
+    Bytes &raw(ByteVector const &b) { v_.insert(v_.end(), b.begin(), b.end()); return *this; }
+    ByteVector const &bytes() const { return v_; }
+    size_t size() const { return v_.size(); }
+
+  private:
+    Bytes &le(uint64_t u, int n)
+    {
+        for (int i = 0; i < n; i++)
+            v_.push_back((unsigned char)(u >> (8 * i)));
+        return *this;
+    }
+    ByteVector v_;
+};
+
+/* A fresh directory under $TMPDIR (or /tmp), removed with its contents by
+ * the destructor. */
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    std::string const &path() const { return path_; }
+    std::string operator/(std::string const &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+void WriteFileBytes(std::string const &path, ByteVector const &bytes);
+void WriteFileText(std::string const &path, std::string const &text);
+/* The file's bytes; an empty vector when it cannot be read. */
+ByteVector ReadFileBytes(std::string const &path);
+std::string ReadFileText(std::string const &path);
+bool FileExists(std::string const &path);
+
+/* Runs fn in a forked child and returns its exit status (or 128 + signal).
+ * Standard output of the child is returned in *pOutput when not null. */
+int RunInChild(std::function<void()> const &fn, std::string *pOutput = nullptr);
+
+/* Bytes shown as hex, for readable failure messages. */
+std::string Hex(ByteVector const &b);
+
+#endif
