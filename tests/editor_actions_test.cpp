@@ -1,0 +1,488 @@
+/* The editor window and the actions behind it, driven in-process: the
+ * widget layout, selection and the value controls, and the four buttons
+ * with their question and message boxes answered through Fl::modal(). */
+#include "editor/main.h"
+#include "editor/setup.h"
+#include "settings/morv.h"
+#include "support/mm.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Counter.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Output.H>
+
+#include <algorithm>
+#include <deque>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* Question and message boxes seen, and the buttons to press in them. */
+std::deque<std::string> gAnswers;
+std::vector<std::string> gBoxes;
+
+void AnswerBox(void *)
+{
+    Fl_Window *w = Fl::modal();
+    if (w == nullptr || gAnswers.empty()) {
+        Fl::repeat_timeout(0.01, AnswerBox);
+        return;
+    }
+    std::string button = gAnswers.front();
+    gAnswers.pop_front();
+    std::vector<Fl_Button *> visible;
+    Fl_Button *pPress = nullptr;
+    for (int i = 0; i < w->children(); i++) {
+        Fl_Button *b = dynamic_cast<Fl_Button *>(w->child(i));
+        if (b != nullptr && b->visible() && b->label() != nullptr) {
+            visible.push_back(b);
+            if (button == b->label())
+                pPress = b;
+        }
+    }
+    std::sort(visible.begin(), visible.end(), [](Fl_Button *a, Fl_Button *b) { return a->x() < b->x(); });
+    std::string buttons;
+    for (Fl_Button *b : visible)
+        buttons += (buttons.empty() ? "" : ",") + std::string(b->label());
+    /* The text of the box, then its buttons from left to right. */
+    gBoxes.push_back(std::string(w->child(0)->label()) + " [" + buttons + "]");
+    if (pPress != nullptr)
+        pPress->do_callback();
+    else
+        ADD_FAILURE() << "no button " << button << " in " << gBoxes.back();
+    if (!gAnswers.empty())
+        Fl::repeat_timeout(0.01, AnswerBox);
+}
+
+/* Queues answers for the next boxes. */
+void Answer(std::initializer_list<char const *> buttons)
+{
+    for (char const *ps : buttons)
+        gAnswers.push_back(ps);
+    Fl::remove_timeout(AnswerBox);
+    Fl::add_timeout(0.01, AnswerBox);
+}
+
+/* The list line of a row: command to column 16, name to 43, default to
+ * 66, then the current value. */
+std::string Row(std::string const &cmd, std::string const &name, std::string const &def, std::string const &cur)
+{
+    auto pad = [](std::string const &t, size_t w) { return std::string(w > t.size() ? w - t.size() : 0, ' ') + t; };
+    return " " + pad(cmd, 16) + " | " + pad(name, 24) + " | " + pad(def, 20) + " | " + cur;
+}
+
+/* A 77-row catalogue in the binding table's order. */
+std::string CatalogueText()
+{
+    std::string s;
+    for (int i = 1; i <= 77; i++) {
+        bool bText = (i >= 20 && i <= 27) || i == 34 || i == 35 || i == 37 || i == 38 || i == 40;
+        bool bNumber = i == 7 || i == 12 || i == 14 || i == 16 || i == 17 || i == 18 || i == 39;
+        char const *psDefault = "-";
+        if (i == 20)
+            psDefault = "$";
+        else if (i == 26)
+            psDefault = ">>$^$";
+        else if (i == 27)
+            psDefault = "$^$";
+        else if (i == 34)
+            psDefault = "italiano";
+        else if (bText)
+            psDefault = "$none";
+        int iDefault = bNumber ? 100 + i : i % 2;
+        s += std::to_string(bText ? 2 : bNumber ? 1 : 0) + " | /C" + std::to_string(i) + " | V" + std::to_string(i) +
+             " | " + std::to_string(iDefault) + " | " + psDefault + " | " + std::to_string(4000 + i) + "\n";
+    }
+    return s;
+}
+
+class Editor : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        gAnswers.clear();
+        gBoxes.clear();
+        ASSERT_EQ(0, chdir(home.path().c_str()));
+        mkdir(".xchat2", 0755);
+        mkdir(".xchat2/morvane", 0755);
+        static char acRC[] = ".xchat2/morvane/morvrc";
+        psMorvaneRC = acRC;
+        iXChatVer = 2;
+        logPath = home / "run.log";
+        psLogFile = logPath.c_str();
+        bFlagModified = 0;
+        ResetSettings();
+        WriteFileText(".xchat2/morvane/morv_italiano.msg", "// 4001 \"aiuto uno\"\n// 4007 \"aiuto sette\"\n");
+        testing::internal::CaptureStdout();
+        LoadMessageFile("italiano");
+        testing::internal::GetCapturedStdout();
+        ReadSetup(nullptr);
+        SetVariables();
+        make_window();
+        WriteFileText(".xchat2/morvane/setup.dat", CatalogueText());
+        FILE *f = fopen(".xchat2/morvane/setup.dat", "r");
+        char acRow[ROW_BUFFER_SIZE];
+        LoadCatalogue(f, acRow, listbox_Variables);
+        fclose(f);
+        listbox_Variables->activate();
+    }
+    void TearDown() override
+    {
+        delete window_Setup;
+        window_Setup = nullptr;
+        for (int i = 1; i <= CATALOGUE_ROWS; i++) {
+            free(dvArray[i].psCommand);
+            free(dvArray[i].psVariableName);
+            free(dvArray[i].psDefault);
+            memset(&dvArray[i], 0, sizeof dvArray[i]);
+        }
+        ResetSettings();
+        FlushMessage();
+        chdir("/");
+    }
+    void Select(int n)
+    {
+        listbox_Variables->value(n);
+        listbox_VariablesSelected();
+    }
+    std::string Line(int n) { return listbox_Variables->text(n); }
+    /* "O" for the one active value group: "B", "N", "T" or "-" for none. */
+    std::string ActiveGroup()
+    {
+        std::string s;
+        if (group_OnOff->active())
+            s += "B";
+        if (group_NumVar->active())
+            s += "N";
+        if (group_TextVar->active())
+            s += "T";
+        return s.empty() ? "-" : s;
+    }
+    std::string Log() { return ReadFileText(logPath); }
+
+    ScratchDir home;
+    std::string logPath;
+};
+
+TEST_F(Editor, WindowLayout)
+{
+    struct Expect {
+        Fl_Widget *w;
+        int x, y, w_, h;
+        char const *label;
+        Fl_Boxtype box;
+        Fl_Color color;
+    };
+    Fl_Group *pVariables = listbox_Variables->parent();
+    Fl_Group *pHelp = textoutput_help->parent();
+    const Fl_Color kGreen = 206, kBlue = 246, kCyan = 247;
+    Expect aWant[] = {
+        {window_Setup, window_Setup->x(), window_Setup->y(), 800, 500,
+         "MoRvAnE - Setup Interface - Version 4.0 - rc_version_", window_Setup->box(), kGreen},
+        {pVariables, 5, 20, 790, 310, " V a r i a b l e s", FL_PLASTIC_UP_BOX, FL_CYAN},
+        {listbox_Variables, 10, 40, 780, 215,
+         "           Command             Variable Name                 Default  Current",
+         listbox_Variables->box(), kBlue},
+        {group_OnOff, 10, 280, 160, 45, "Boolean Variable", FL_PLASTIC_UP_BOX, kCyan},
+        {radiobutton_ON, 30, 290, 50, 25, "ON", radiobutton_ON->box(), radiobutton_ON->color()},
+        {radiobutton_OFF, 95, 290, 50, 25, "OFF", radiobutton_OFF->box(), radiobutton_OFF->color()},
+        {group_NumVar, 175, 280, 165, 45, "Numeric Variable", FL_PLASTIC_UP_BOX, kCyan},
+        {textinput_NumericValue, 180, 290, 155, 25, nullptr, FL_PLASTIC_UP_BOX, FL_CYAN},
+        {group_TextVar, 345, 280, 445, 45, "Text Variable", FL_PLASTIC_UP_BOX, kCyan},
+        {textinput_TextValue, 425, 290, 360, 25, "Insert text:", textinput_TextValue->box(),
+         textinput_TextValue->color()},
+        {pHelp, 5, 350, 635, 145, " H e l p", FL_PLASTIC_UP_BOX, FL_CYAN},
+        {textoutput_help, 15, 360, 615, 125, nullptr, FL_PLASTIC_DOWN_BOX, kBlue},
+        {button_ResetToDefault, 645, 390, 150, 25, "Reset to Default", FL_PLASTIC_UP_BOX, FL_CYAN},
+        {button_SaveToDisk, 645, 430, 150, 25, "Save to Disk", FL_PLASTIC_UP_BOX, FL_CYAN},
+        {button_Exit, 645, 470, 150, 25, "E x i t", FL_PLASTIC_UP_BOX, kCyan},
+        {button_LoadFromDisk, 645, 350, 150, 25, "Load from Disk", FL_PLASTIC_UP_BOX, FL_CYAN},
+    };
+    for (Expect const &e : aWant) {
+        SCOPED_TRACE(e.label != nullptr ? e.label : "(no label)");
+        EXPECT_EQ(e.x, e.w->x());
+        EXPECT_EQ(e.y, e.w->y());
+        EXPECT_EQ(e.w_, e.w->w());
+        EXPECT_EQ(e.h, e.w->h());
+        if (e.label == nullptr)
+            EXPECT_EQ(nullptr, e.w->label());
+        else
+            EXPECT_STREQ(e.label, e.w->label());
+        EXPECT_EQ(e.box, e.w->box());
+        EXPECT_EQ(e.color, e.w->color());
+    }
+
+    /* Nesting and creation order (also the Tab order). */
+    ASSERT_EQ(6, window_Setup->children());
+    EXPECT_EQ(pVariables, window_Setup->child(0));
+    EXPECT_EQ(pHelp, window_Setup->child(1));
+    EXPECT_EQ(button_ResetToDefault, window_Setup->child(2));
+    EXPECT_EQ(button_SaveToDisk, window_Setup->child(3));
+    EXPECT_EQ(button_Exit, window_Setup->child(4));
+    EXPECT_EQ(button_LoadFromDisk, window_Setup->child(5));
+    ASSERT_EQ(4, pVariables->children());
+    EXPECT_EQ(listbox_Variables, pVariables->child(0));
+    EXPECT_EQ(group_OnOff, pVariables->child(1));
+    EXPECT_EQ(group_NumVar, pVariables->child(2));
+    EXPECT_EQ(group_TextVar, pVariables->child(3));
+    EXPECT_EQ(radiobutton_ON, group_OnOff->child(0));
+    EXPECT_EQ(radiobutton_OFF, group_OnOff->child(1));
+    EXPECT_EQ(textinput_NumericValue, group_NumVar->child(0));
+    EXPECT_EQ(textinput_TextValue, group_TextVar->child(0));
+
+    /* Fonts, label types and alignments. */
+    for (Fl_Widget *w : {(Fl_Widget *)pVariables, (Fl_Widget *)pHelp}) {
+        EXPECT_EQ(FL_ENGRAVED_LABEL, w->labeltype());
+        EXPECT_EQ(FL_COURIER, w->labelfont());
+        EXPECT_EQ(FL_ALIGN_TOP_LEFT, w->align());
+    }
+    for (Fl_Widget *w : {(Fl_Widget *)button_ResetToDefault, (Fl_Widget *)button_SaveToDisk,
+                         (Fl_Widget *)button_Exit, (Fl_Widget *)button_LoadFromDisk}) {
+        EXPECT_EQ(FL_ENGRAVED_LABEL, w->labeltype());
+        EXPECT_EQ(FL_COURIER, w->labelfont());
+    }
+    for (Fl_Group *g : {group_OnOff, group_NumVar, group_TextVar}) {
+        EXPECT_EQ(FL_COURIER, g->labelfont());
+        EXPECT_EQ(FL_DARK_RED, g->labelcolor());
+        EXPECT_EQ(FL_ALIGN_TOP, g->align());
+    }
+    EXPECT_EQ(FL_COURIER, listbox_Variables->labelfont());
+    EXPECT_EQ(FL_COURIER, listbox_Variables->textfont());
+    EXPECT_EQ(FL_DARK_RED, listbox_Variables->labelcolor());
+    EXPECT_EQ(FL_ALIGN_TOP_LEFT, listbox_Variables->align());
+    EXPECT_EQ(FL_HOLD_BROWSER, listbox_Variables->type());
+    EXPECT_EQ(FL_RADIO_BUTTON, radiobutton_ON->type());
+    EXPECT_EQ(FL_RADIO_BUTTON, radiobutton_OFF->type());
+    EXPECT_EQ(FL_DOWN_BOX, radiobutton_ON->down_box());
+    EXPECT_EQ(FL_SIMPLE_COUNTER, textinput_NumericValue->type());
+    EXPECT_EQ(0, textinput_NumericValue->minimum());
+    EXPECT_EQ(4096, textinput_NumericValue->maximum());
+    EXPECT_EQ(1, textinput_NumericValue->step());
+    EXPECT_EQ(FL_COURIER, textinput_NumericValue->textfont());
+    EXPECT_EQ(FL_MULTILINE_OUTPUT, textoutput_help->type());
+    EXPECT_EQ(12, textoutput_help->textsize());
+    EXPECT_EQ(FL_WHEN_NEVER, textoutput_help->when());
+    EXPECT_STREQ("Reset the value of all variables to default", button_ResetToDefault->tooltip());
+    EXPECT_STREQ("Save the configuration to disk", button_SaveToDisk->tooltip());
+    EXPECT_STREQ("Exit", button_Exit->tooltip());
+    EXPECT_STREQ("Load the configuration file from disk", button_LoadFromDisk->tooltip());
+    EXPECT_EQ((unsigned)'q', (unsigned)button_Exit->shortcut());
+    EXPECT_EQ(0u, (unsigned)button_LoadFromDisk->shortcut());
+    EXPECT_EQ(nullptr, window_Setup->resizable());
+    /* Freshly built: no value group can be used, nothing set. */
+    EXPECT_EQ("-", ActiveGroup());
+    EXPECT_EQ(0, radiobutton_ON->value());
+    EXPECT_EQ(0, radiobutton_OFF->value());
+    EXPECT_EQ(0, textinput_NumericValue->value());
+}
+
+TEST_F(Editor, SelectionShowsTheValueAndHelpOfItsRow)
+{
+    iFlagLogFile = 5;
+    Select(2);
+    EXPECT_EQ("B", ActiveGroup());
+    EXPECT_EQ(1, radiobutton_ON->value());
+    EXPECT_EQ(0, radiobutton_OFF->value());
+    EXPECT_STREQ("ATTENZIONE: Messaggio numero 4002 fuori dal limite o comunque vuoto.\nContattare la VEL'Software !",
+                 textoutput_help->value());
+
+    iMaxCloneCount = 7200;
+    Select(7);
+    EXPECT_EQ("N", ActiveGroup());
+    EXPECT_EQ(7200, textinput_NumericValue->value());
+    EXPECT_STREQ("aiuto sette", textoutput_help->value());
+
+    Select(34);
+    EXPECT_EQ("T", ActiveGroup());
+    EXPECT_STREQ("italiano", textinput_TextValue->value());
+    Select(20);  /* absent text: the field is cleared, not left showing "italiano" */
+    EXPECT_STREQ("", textinput_TextValue->value());
+
+    Select(0);   /* no line: nothing changes */
+    EXPECT_EQ("T", ActiveGroup());
+    EXPECT_EQ(0, bFlagModified);
+    EXPECT_NE(std::string::npos, Log().find(" : listbox_VariablesSelected()\n"));
+}
+
+TEST_F(Editor, OnOffAndTheCounterStoreThroughTheSelectedRow)
+{
+    Select(1);
+    radiobutton_ON->setonly();
+    radiobutton_ONSelected();
+    EXPECT_EQ(1, iFlagDebugMode);
+    EXPECT_EQ(Row("/C1", "V1", "1", "1"), Line(1));
+    EXPECT_EQ(1, bFlagModified);
+    radiobutton_OFFSelected();
+    EXPECT_EQ(0, iFlagDebugMode);
+
+    Select(14);
+    textinput_NumericValue->value(42.9);
+    textinput_NumericValueSelected();
+    EXPECT_EQ(42, i_tCTCPFloodTimer);
+    EXPECT_EQ((time_t)1, tCTCPFloodTimer);  /* only a save writes the copy back */
+    EXPECT_EQ(Row("/C14", "V14", "114", "42"), Line(14));
+    textinput_NumericValue->value(-3);
+    textinput_NumericValueSelected();
+    EXPECT_EQ(0, i_tCTCPFloodTimer);
+
+    /* No selected line: no setting changes, but the flag is set. */
+    bFlagModified = 0;
+    listbox_Variables->value(0);
+    radiobutton_ONSelected();
+    EXPECT_EQ(0, iFlagDebugMode);
+    EXPECT_EQ(1, bFlagModified);
+    std::string log = Log();
+    for (char const *ps : {"radiobutton_ONSelected()", "radiobutton_OFFSelected()", "textinput_NumericValueSelected()"})
+        EXPECT_NE(std::string::npos, log.find(std::string(" : ") + ps + "\n")) << ps;
+}
+
+TEST_F(Editor, TextFieldGivesTheSettingItsOwnCopy)
+{
+    Select(26);
+    textinput_TextValue->value("  two  words ");
+    textinput_TextValueSelected();
+    ASSERT_NE(nullptr, psPrefixOutput);
+    EXPECT_STREQ("  two  words ", psPrefixOutput);
+    EXPECT_NE((void *)textinput_TextValue->value(), (void *)psPrefixOutput);
+    EXPECT_EQ(psPrefixOutput, dvArray[26].psValue);
+    EXPECT_EQ(Row("/C26", "V26", ">> ", "  two  words "), Line(26));
+
+    textinput_TextValue->value("");
+    textinput_TextValueSelected();
+    EXPECT_EQ(nullptr, psPrefixOutput);
+    EXPECT_EQ(nullptr, dvArray[26].psValue);
+    EXPECT_EQ(Row("/C26", "V26", ">> ", "(null)"), Line(26));
+    EXPECT_EQ(1, bFlagModified);
+    EXPECT_NE(std::string::npos, Log().find(" : textinput_TextValueSelected()\n"));
+}
+
+TEST_F(Editor, ResetAsksAndPutsEveryDefaultBack)
+{
+    iMaxCloneCount = 3;
+    psFlagChanJoinBeep[0] = strdup("#chan");
+    SetVariables();
+    Select(7);
+
+    Answer({"No"});
+    ResetToDefault();
+    EXPECT_EQ(3, iMaxCloneCount);
+    EXPECT_EQ("N", ActiveGroup());
+    EXPECT_EQ(0, bFlagModified);
+
+    Answer({"Yes"});
+    ResetToDefault();
+    ASSERT_EQ(2u, gBoxes.size());
+    EXPECT_EQ("ATTENTION: are you sure ? [Yes,No]", gBoxes[0]);
+    EXPECT_EQ(107, iMaxCloneCount);
+    EXPECT_EQ(114, i_tCTCPFloodTimer);
+    EXPECT_EQ(nullptr, psFlagChanJoinBeep[0]);            /* "$": no default text */
+    EXPECT_STREQ(">> ", psPrefixOutput);                  /* "$^$" is a blank */
+    EXPECT_STREQ(" ", psPostfixOutput);
+    EXPECT_EQ(nullptr, psAwayPostfix);                    /* "$none" */
+    EXPECT_STREQ("italiano", psMessageLanguage);
+    EXPECT_EQ(psPrefixOutput, dvArray[26].psValue);
+    EXPECT_EQ(Row("/C20", "V20", "$", "(null)"), Line(20));
+    EXPECT_EQ(Row("/C7", "V7", "107", "107"), Line(7));
+    EXPECT_EQ("-", ActiveGroup());
+    EXPECT_EQ(1, bFlagModified);
+}
+
+TEST_F(Editor, LoadRereadsTheFileAndRedrawsEveryLine)
+{
+    iMaxCloneCount = 55;
+    psAudioDevice = strdup("OSS");
+    ASSERT_EQ(1, WriteSetup());
+    iMaxCloneCount = 1;
+    Select(7);
+
+    Answer({"Yes", "Close"});
+    LoadFromDisk();
+    EXPECT_EQ(55, iMaxCloneCount);
+    EXPECT_EQ(Row("/C7", "V7", "107", "55"), Line(7));
+    EXPECT_EQ(Row("/C38", "V38", "$none", "OSS"), Line(38));
+    EXPECT_EQ(psAudioDevice, dvArray[38].psValue);
+    ASSERT_EQ(2u, gBoxes.size());
+    EXPECT_EQ("ATTENTION: are you sure ? [Yes,No]", gBoxes[0]);
+    EXPECT_EQ("File .xchat2/morvane/morvrc successfully loaded. [Close]", gBoxes[1]);
+    EXPECT_EQ("-", ActiveGroup());
+    EXPECT_EQ(1, bFlagModified);
+
+    /* A file that cannot be opened is said so, not reported as loaded. */
+    unlink(".xchat2/morvane/morvrc");
+    gBoxes.clear();
+    Answer({"Yes", "Close"});
+    LoadFromDisk();
+    ASSERT_EQ(2u, gBoxes.size());
+    EXPECT_EQ("ATTENTION: Unable to open .xchat2/morvane/morvrc configuration file. All variables will be set to "
+              "default value.\n [Close]",
+              gBoxes[1]);
+    EXPECT_STREQ("OSS", psAudioDevice);  /* present texts keep their value */
+}
+
+TEST_F(Editor, SaveWritesBackTheTimeCopiesAndReportsFailures)
+{
+    Select(16);
+    textinput_NumericValue->value(4000);
+    textinput_NumericValueSelected();
+    Answer({"No"});
+    SaveToDisk();
+    EXPECT_EQ((time_t)4000, tSoundCommandTimer);   /* written back before the question */
+    EXPECT_FALSE(FileExists(".xchat2/morvane/morvrc"));
+    EXPECT_EQ(1, bFlagModified);
+
+    Answer({"Yes", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ("File .xchat2/morvane/morvrc successfully saved. [Close]", gBoxes.back());
+    EXPECT_EQ(0, bFlagModified);
+    ResetSettings();
+    ReadSetup(nullptr);
+    EXPECT_EQ((time_t)4000, tSoundCommandTimer);
+
+    /* The directory is gone: the user is told, and the change stays unsaved. */
+    bFlagModified = 1;
+    ASSERT_EQ(0, rename(".xchat2/morvane", ".xchat2/elsewhere"));
+    Answer({"Yes", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ("Unable to open file .xchat2/morvane/morvrc for writing (No such file or directory). [Close]",
+              gBoxes.back());
+    EXPECT_EQ("\nUnable to open file .xchat2/morvane/morvrc for writing (No such file or directory).", out);
+    EXPECT_EQ(1, bFlagModified);
+    EXPECT_NE(std::string::npos, Log().find(" : SaveToDisk()\n"));
+}
+
+TEST_F(Editor, WideTimeValuesAreEditedAsTheirLow32BitsAndSavedSignExtended)
+{
+    if (sizeof(time_t) != 8)
+        GTEST_SKIP() << "time_t is 32 bits in this build";
+    tCTCPFloodTimer = (time_t)0x1FFFFFFFFLL;   /* low 32 bits: -1 */
+    tMinSecondSent = (time_t)0x100000010LL;    /* low 32 bits: 16 */
+    SetVariables();
+    char acRow[ROW_BUFFER_SIZE];
+    FormatRowText(acRow, 14);
+    EXPECT_EQ(Row("/C14", "V14", "114", "-1"), acRow);
+    Answer({"Yes", "Close"});
+    SaveToDisk();
+    EXPECT_EQ((time_t)-1, tCTCPFloodTimer);
+    EXPECT_EQ((time_t)16, tMinSecondSent);
+    ByteVector b = ReadFileBytes(".xchat2/morvane/morvrc");
+    ASSERT_GE(b.size(), 92u);
+    EXPECT_EQ(ByteVector(8, 0xff), ByteVector(b.begin() + 56, b.begin() + 64));
+    EXPECT_EQ((ByteVector{16, 0, 0, 0, 0, 0, 0, 0}), ByteVector(b.begin() + 80, b.begin() + 88));
+}
+
+}  // namespace
