@@ -625,6 +625,8 @@ int main(int argc, char **argv)
 {
     static char acXChatPath[32], acSetupDat[48], acMorvaneRC[48], acTitle[128];
 
+    /* Progress lines reach a log or a pipe as they happen, not at exit. */
+    setvbuf(stdout, NULL, _IOLBF, 0);
     WriteLog("main()");
     WriteLog("main() :Set HOME");
     char const *psHome = getenv("HOME");

@@ -1,0 +1,359 @@
+"""End-to-end tests: the real editor under Xvfb, driven with clicks and keys.
+
+Each test starts the program in a scratch home, uses it as a person would,
+and checks what that person could: the saved morvrc bytes, the exit status,
+the console and the run log.  MORV_EDITOR names the binary under test,
+MORV_RUNNER the emulator (for i386) and MORV_TIME_BYTES its time width.
+"""
+
+import os
+import shutil
+import subprocess
+import unittest
+
+from editor_session import (EDITOR, Editor, FIELDS, RUN_LOG, TIME_BYTES, image, values)
+
+# The setting each catalogue row edits.
+ROW_SETTING = {n + 1: FIELDS[n][0] for n in range(19)}
+ROW_SETTING.update({
+    20: ("psFlagChanJoinBeep", 0), 21: ("psFlagChanJoinBeep", 1),
+    22: ("psFlagChanModBeep", 0), 23: ("psFlagChanModBeep", 1),
+    24: ("psFlagChanWordBeep", 0), 25: ("psFlagChanWordBeep", 1),
+    26: "psPrefixOutput", 27: "psPostfixOutput", 28: "iFlagIgnoreMessage", 29: "iFlagMorvMessage",
+    30: "iFlagLocalUserModeChg", 31: "iFlagDebugModeFnc", 32: "iFlagEnableDatabase",
+    33: "iFlagEnableEvent", 34: "psMessageLanguage", 35: "psAwayPostfix", 36: "iFlagAwaySystem",
+    37: "psPipeCommand", 38: "psAudioDevice", 39: "iMaxMessageChar", 40: "psIdentifyCommand",
+    41: "iFlagErrorMessage", 42: "iFlagDisableDBUpdating", 43: "iFlagMonitoringMessage",
+    44: "iFlagAwayMessage", 45: "iFlagCurrentTab", 46: "iFlagTextFloodError",
+    47: "iFlagBadWordSystem", 48: "iFlagBadWordMessage", 68: "iFlagEventsManagerDebug",
+    69: "iFlagTextFloodIncoming", 70: "iFlagAdvancedLog", 71: "iPrivateKillerAlert",
+    72: "iFlagFilterSystem", 73: "iPrivateKillerMessage", 74: "iFlagKeepQueueCommandCorrupted",
+    75: "iPKIgnoreCTCPVersion", 76: "iPKAllowOnTimeout", 77: "iFlagDisableSHBM",
+})
+ROW_SETTING.update({49 + k: ("iFlagParserMode", k) for k in range(19)})
+
+STARTUP_LOG = [
+    "main()", "main() :Set HOME", "main() :Set X-Chat Path", "main() :Check X-Chat",
+    "main() :Load ITA File", "main() :Load morvrc", "main() :SetVariables()",
+    "main() :Load LANG File", "main() :Load DAT File", "main() :Set Window Data Version",
+    "main() :Data Read Loop", "main() :Data Read End", "main() :Close Data",
+    "main() :Enable ListBox",
+]
+
+
+def log_messages(log):
+    """The messages of the run-log lines, without pid and seconds."""
+    return [line.split(" : ", 1)[1] for line in log.splitlines() if " : " in line]
+
+
+class EditorTest(unittest.TestCase):
+
+    def setUp(self):
+        if os.path.exists(RUN_LOG):
+            os.unlink(RUN_LOG)
+        self.editors = []
+
+    def tearDown(self):
+        for e in self.editors:
+            e.close()
+        if os.path.exists(RUN_LOG):
+            os.unlink(RUN_LOG)
+
+    def editor(self, **kw):
+        e = Editor(self._testMethodName, **kw)
+        self.editors.append(e)
+        return e
+
+    def started(self, **kw):
+        """An editor on a saved default configuration, at its main window."""
+        kw.setdefault("morvrc", image(values()))
+        e = self.editor(**kw)
+        e.start()
+        e.wait_main()
+        return e
+
+    def assertImage(self, want, got):
+        if want != got:
+            self.fail("morvrc differs at byte %d (want %d bytes, got %d)\nwant %s\ngot  %s" % (
+                next((i for i, (a, b) in enumerate(zip(want, got)) if a != b), min(len(want), len(got))),
+                len(want), len(got), want.hex(), got.hex()))
+
+    # -- start-up -------------------------------------------------------
+
+    def test_first_start_warns_then_runs_and_quits_cleanly(self):
+        e = self.editor()
+        e.start()
+        e.answer("Return")  # no morvrc yet: the attention box
+        e.wait_main()
+        e.screenshot("main")
+        log = log_messages(Editor.run_log())
+        self.assertEqual(STARTUP_LOG[:7], log[:7])
+        self.assertEqual(["SetVariables()", "SetVariables() : Referencing"], log[7:9])
+        tail = [m for m in log if m.startswith("main() :") and m not in STARTUP_LOG[:7]]
+        self.assertEqual(STARTUP_LOG[7:], [m for m in tail if m in STARTUP_LOG])
+        self.assertEqual(77, log.count("main() :Insert Data in ListBox"))
+        self.assertTrue(all(line.split(" : ")[0].endswith("_00000") or line.split(" : ")[0][-6] == "_"
+                            for line in Editor.run_log().splitlines() if " : " in line))
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertIsNone(Editor.run_log(), "Exit removes the run log")
+        self.assertFalse(os.path.exists(e.rc), "nothing was saved")
+        self.assertEqual(
+            "\nCheck the .xchat2/morvane/ directory in the current path ...\n"
+            "... done !\n"
+            "Load the Italian Messages File ...\n"
+            "  - Initializing Memory Map File.\n"
+            "  - Calculating Language File Path.\n"
+            "  - Parsing Language File .... completed.\n"
+            "... done !\n"
+            "Load the .xchat2/morvane/morvrc configuration file, if this exist ...\n"
+            "... done !\n"
+            "Load the .xchat2/morvane/setup.dat file ...\n"
+            "... done !\n"
+            "Run the Graphic User Interface.\n", e.stdout())
+
+    def test_exit_statuses_of_failed_starts(self):
+        # No script directory: alert, then status 1.
+        e = self.editor()
+        shutil.rmtree(os.path.join(e.home, ".xchat2"))
+        e.start()
+        e.answer("Return")
+        self.assertEqual(1, e.wait_exit())
+        self.assertIn("\nCheck the .xchat2/morvane/ directory in the current path ...\n", e.stdout())
+
+        # No setup.dat: alert, console line, status 1.
+        e = self.editor(setup_dat=False, morvrc=image(values()))
+        e.start()
+        e.answer("Return")
+        self.assertEqual(1, e.wait_exit())
+        self.assertTrue(e.stdout().endswith(
+            "Load the .xchat2/morvane/setup.dat file ...\n... ops, file don't found !\n"), e.stdout())
+
+        # A bad type code: the rows before it were listed, then status 2.
+        e = self.editor(setup_dat="0 | /A | a | 0 | - | 1\n7 | /B | b | 0 | - | 1\n",
+                        morvrc=image(values()))
+        e.start()
+        self.assertEqual(2, e.wait_exit())
+        self.assertTrue(e.stdout().endswith(
+            "OOPS, emmo' qui c'e' lo scaZZo peso... sOb, mi tocca abortire 8__(\n"), e.stdout())
+        self.assertIn(" : main() :Insert Data in ListBox\n", Editor.run_log())
+
+    @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+    def test_setup_dat_that_fails_to_open_after_the_probe_ends_with_125(self):
+        e = self.editor(morvrc=image(values()))
+        # The probe opens setup.dat once; the second open is made to fail.
+        e.start(prefix=["strace", "-f", "-o", "/dev/null", "-P", ".xchat2/morvane/setup.dat",
+                        "-e", "trace=openat", "-e", "inject=openat:error=EACCES:when=2"])
+        self.assertEqual(125, e.wait_exit(timeout=30))
+        self.assertTrue(e.stdout().endswith("Load the .xchat2/morvane/setup.dat file ...\n"), e.stdout())
+        self.assertFalse(e.stdout().endswith("found !\n"))
+
+    def test_xchat1_is_chosen_from_the_program_path(self):
+        e = self.editor(xchat_dir=".xchat/morvane", morvrc=image(values()))
+        program = os.path.join(e.home, ".xchat", "morvane", "setup")
+        shutil.copy(EDITOR, program)
+        e.start(program=program)
+        e.wait_main()
+        e.select_row(1)
+        e.on()
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        self.assertImage(image(values(iFlagDebugMode=1)), e.read_rc())
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertIn("\nCheck the .xchat/morvane/ directory in the current path ...\n", e.stdout())
+
+    def test_without_home_the_current_directory_serves(self):
+        e = self.editor(morvrc=image(values()))
+        e.start_x()
+        e.start(env_changes={"HOME": None}, cwd=e.home)
+        e.answer("Return")  # SYSTEM ERROR: Cannot change current directory.
+        e.wait_main()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+
+    def test_configured_language_is_loaded_over_italian(self):
+        e = self.editor(morvrc=image(values(psMessageLanguage="english")))
+        with open(os.path.join(e.dir, "morv_english.msg"), "w") as f:
+            f.write("// 5001 \"Help of row one\"\n")
+        e.start()
+        e.wait_main()
+        self.assertIn("Load the english Messages File ...\n  - Calculating Language File Path.\n"
+                      "  - Parsing Language File .... completed.\n... done !\n", e.stdout())
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+
+        # A language without a file: alert, and the Italian texts serve.
+        e = self.editor(morvrc=image(values(psMessageLanguage="klingon")))
+        e.start()
+        e.answer("Return")
+        e.wait_main()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertIn("ERROR: Unable to load file .xchat2/morvane/morv_klingon.msg; reason: "
+                      "No such file or directory\n... ops, file don't found !\n", e.stdout())
+
+    # -- editing and saving ---------------------------------------------
+
+    def test_each_kind_of_value_edited_and_saved(self):
+        e = self.started()
+        e.select_row(1)
+        e.on()
+        e.select_row(7)
+        e.counter_up()
+        e.counter_up()
+        e.select_row(26)
+        e.set_text("hello  world")
+        e.select_row(38)
+        e.set_text("")               # emptied: the text becomes absent
+        e.screenshot("edited")
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?" Yes
+        e.answer("Return")           # "File ... successfully saved." Close
+        self.assertImage(image(values(iFlagDebugMode=1, iMaxCloneCount=12,
+                                      psPrefixOutput="hello  world", psAudioDevice=None)),
+                         e.read_rc())
+        log = log_messages(Editor.run_log())
+        for line in ("listbox_VariablesSelected()", "radiobutton_ONSelected()",
+                     "textinput_NumericValueSelected()", "textinput_TextValueSelected()",
+                     "SaveToDisk()"):
+            self.assertIn(line, log)
+        e.key("q")                   # saved: no question
+        self.assertEqual(0, e.wait_exit())
+
+    def test_declined_save_writes_nothing(self):
+        e = self.started()
+        before = e.read_rc()
+        e.select_row(3)
+        e.off()
+        e.save_button()
+        e.answer("Escape")           # "No"
+        self.assertEqual(before, e.read_rc())
+        e.exit_button()              # still modified: the question comes
+        e.answer("shift+Tab", "space")  # "Exit without saving"
+        self.assertEqual(0, e.wait_exit())
+        self.assertEqual(before, e.read_rc())
+
+    def test_reset_restores_catalogue_defaults(self):
+        e = self.started(morvrc=image(values(iMaxCloneCount=3, psFlagChanJoinBeep=("#a", "b.wav"),
+                                             psPostfixOutput="x")))
+        e.reset_button()
+        e.answer("Return")
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        want = values()
+        for row, setting in ROW_SETTING.items():
+            if isinstance(setting, tuple):
+                name, k = setting
+                if name == "iFlagParserMode":
+                    want[name] = list(want[name])
+                    want[name][k] = row % 2
+                continue
+            if FIELDS[[f[0] for f in FIELDS].index(setting)][1] in "it":
+                want[setting] = {7: 20, 14: 30, 16: 60, 18: 90}.get(row, row % 2)
+        want.update(psFlagChanJoinBeep=(None, None), psFlagChanModBeep=(None, None),
+                    psFlagChanWordBeep=(None, None), psPrefixOutput=">> ", psPostfixOutput=" ",
+                    psMessageLanguage="italiano", psAwayPostfix="_AWAY", psPipeCommand="/ECHO ",
+                    psAudioDevice="ALSA", psIdentifyCommand="/MSG NickServ Identify")
+        self.assertImage(image(want), e.read_rc())
+
+    def test_load_takes_the_file_as_changed_on_disk(self):
+        e = self.started()
+        e.select_row(7)
+        e.counter_up()
+        changed = image(values(iMaxCloneCount=77, psAwayPostfix="-gone", iFlagParserMode=[0] * 19))
+        e.write_rc(changed)
+        e.load_button()
+        e.answer("Return")           # "ATTENTION: are you sure ?" Yes
+        e.answer("Return")           # "File ... successfully loaded."
+        e.exit_button()              # a load counts as a change
+        e.answer("Return")           # "Save"
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(changed, e.read_rc())
+
+    def test_exit_question_cancel_keeps_editing(self):
+        e = self.started()
+        e.select_row(1)
+        e.on()
+        e.exit_button()
+        e.answer("Escape")           # "Cancel"
+        self.assertTrue(e.running())
+        self.assertIsNone(Editor.run_log(), "the run log is removed before the question")
+        e.select_row(2)
+        e.on()
+        e.exit_button()
+        e.answer("Return")           # "Save"
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(image(values(iFlagDebugMode=1, iFlagLogFile=1)), e.read_rc())
+
+    def test_escape_and_close_box_take_the_exit_road(self):
+        e = self.started()
+        e.key("Escape")              # nothing changed: ends at once
+        self.assertEqual(0, e.wait_exit())
+
+        e = self.started()
+        e.select_row(26)
+        e.click(600, 302)
+        e.type("typed, not yet left")
+        e.key("Escape")              # the typed text counts as a change
+        e.answer("Escape")           # "Cancel"
+        self.assertTrue(e.running())
+        e.close_request()            # the window manager's close box
+        e.answer("Return")           # "Save"
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(image(values(psPrefixOutput="typed, not yet left")), e.read_rc())
+
+    def test_failed_save_is_reported_and_keeps_the_change(self):
+        old = image(values())
+        e = self.editor(morvrc=old)
+        os.chmod(e.home, 0o755)
+        for d in (os.path.join(e.home, ".xchat2"), e.dir):
+            os.chmod(d, 0o755)
+        os.chmod(e.dir, 0o555)       # the directory cannot take a new file
+        preexec = None
+        if os.geteuid() == 0:
+            # Root writes anywhere: run the editor as an ordinary user, who
+            # owns morvrc but not its directory.
+            os.chmod(e.dir, 0o755)
+            os.chown(e.rc, 65534, 65534)
+
+            def preexec():
+                os.setgid(65534)
+                os.setuid(65534)
+        e.start(preexec_fn=preexec)
+        e.wait_main()
+        e.select_row(1)
+        e.on()
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?" Yes
+        e.answer("Return")           # the alert: unable to write, Close
+        self.assertTrue(e.running())
+        self.assertEqual(old, e.read_rc())
+        self.assertEqual(["morv_italiano.msg", "morvrc", "setup.dat"], sorted(os.listdir(e.dir)))
+        e.exit_button()              # the change is still unsaved
+        e.answer("Return")           # "Save", fails again
+        e.answer("Return")           # the alert again; the editor stays open
+        self.assertTrue(e.running())
+        self.assertEqual(old, e.read_rc())
+        self.assertIn("\nUnable to open file .xchat2/morvane/morvrc for writing (Permission denied).",
+                      e.stdout())
+
+    @unittest.skipUnless(TIME_BYTES == 8, "time values are 32 bits in this build")
+    def test_wide_time_values_are_edited_through_their_low_32_bits(self):
+        e = self.started(morvrc=image(values(tCTCPFloodTimer=2**32 + 5,
+                                             tSoundCommandTimer=2**31 + 7,
+                                             tMinSecondSent=2**33)))
+        e.select_row(18)             # shows 0, the low half of 2**33
+        e.counter_up()
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        # Every save writes the 32-bit copies back, sign-extended.
+        self.assertImage(image(values(tCTCPFloodTimer=5, tSoundCommandTimer=7 - 2**31,
+                                      tMinSecondSent=1)), e.read_rc())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
