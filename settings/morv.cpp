@@ -250,10 +250,11 @@ static enum MorvReadResult TakeLength(struct Cursor *pc, int64_t *pllLen, size_t
     return MORV_READ_OK;
 }
 
-/* Reads one field at the cursor into its setting.  Nothing is stored unless
- * the whole field is there, so damage leaves the setting as it was. */
+/* Reads one field at the cursor into its setting, or with bStore 0 only
+ * checks that it is whole and steps over it.  Nothing is stored unless the
+ * whole field is there, so damage leaves the setting as it was. */
 static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *pf, int iTimeBytes,
-                                     struct MorvReadInfo *pi)
+                                     int bStore, struct MorvReadInfo *pi)
 {
     size_t uStart = pc->uOff;
     int64_t ll;
@@ -264,12 +265,16 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
     case MFK_INT32:
         if (!TakeSigned(pc, 4, &ll))
             return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, uStart);
-        *(int *)pf->pSetting = (int)ll;
+        if (bStore)
+            *(int *)pf->pSetting = (int)ll;
         return MORV_READ_OK;
 
     case MFK_TIME:
         if (!TakeSigned(pc, iTimeBytes, &ll))
             return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, uStart);
+        /* Only storing needs the value to fit this build's time_t. */
+        if (!bStore)
+            return MORV_READ_OK;
         if (sizeof(time_t) < 8 && (ll < INT32_MIN || ll > INT32_MAX)) {
             pc->uOff = uStart;
             return Stop(pi, MORV_READ_TIME_RANGE, pf->iNumber, uStart);
@@ -286,7 +291,8 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
             }
             aiValues[k] = (int)ll;
         }
-        memcpy(pf->pSetting, aiValues, sizeof aiValues);
+        if (bStore)
+            memcpy(pf->pSetting, aiValues, sizeof aiValues);
         return MORV_READ_OK;
     }
 
@@ -295,8 +301,12 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         if ((e = TakeLength(pc, &ll, &uWordAt)) != MORV_READ_OK)
             return Stop(pi, e, pf->iNumber, uWordAt);
         if (ll <= 0) {
-            if (pf->eEmpty == MER_ABSENT)
+            if (bStore && pf->eEmpty == MER_ABSENT)
                 SetText(pps, NULL);
+            return MORV_READ_OK;
+        }
+        if (!bStore) {
+            pc->uOff += (size_t)ll;
             return MORV_READ_OK;
         }
         char *ps = CopyText(pc->p + pc->uOff, (size_t)ll);
@@ -315,8 +325,10 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
             return Stop(pi, e, pf->iNumber, uWordAt);
         if (ll <= 0) {
             /* No second length word follows an absent pair. */
-            SetText(&apsPair[0], NULL);
-            SetText(&apsPair[1], NULL);
+            if (bStore) {
+                SetText(&apsPair[0], NULL);
+                SetText(&apsPair[1], NULL);
+            }
             return MORV_READ_OK;
         }
         size_t uFirstAt = pc->uOff;
@@ -329,6 +341,10 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
             /* The writer never stores one; the pair is left as it was. */
             pc->uOff = uStart;
             return Stop(pi, MORV_READ_BAD_LENGTH, pf->iNumber, uSecondAt);
+        }
+        if (!bStore) {
+            pc->uOff += (size_t)llSecond;
+            return MORV_READ_OK;
         }
         /* Text [1] of length 0 is a present, empty text. */
         char *psFirst = CopyText(pc->p + uFirstAt, (size_t)ll);
@@ -349,8 +365,10 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
     return MORV_READ_OK;
 }
 
-enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
-                                struct MorvReadInfo *pInfo)
+/* Walks an image field by field, storing what it reads when bStore is 1.
+ * Returns the result, also stored in *pInfo when pInfo is not null. */
+static enum MorvReadResult WalkSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                                     int bStore, struct MorvReadInfo *pInfo)
 {
     struct MorvReadInfo info;
     memset(&info, 0, sizeof info);
@@ -370,9 +388,9 @@ enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iT
         for (int i = 0; i < MORV_FIELD_COUNT; i++) {
             struct MorvField const *pf = &aMorvFields[i];
             if (info.iVersion >= pf->iFromVersion) {
-                if (ReadField(&c, pf, iTimeBytes, &info) != MORV_READ_OK)
+                if (ReadField(&c, pf, iTimeBytes, bStore, &info) != MORV_READ_OK)
                     break;
-            } else if (pf->psOlderDefault != NULL) {
+            } else if (bStore && pf->psOlderDefault != NULL) {
                 /* A default that cannot be allocated leaves the text absent. */
                 SetText((char **)pf->pSetting, strdup(pf->psOlderDefault));
             }
@@ -382,6 +400,18 @@ enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iT
     if (pInfo != NULL)
         *pInfo = info;
     return info.eResult;
+}
+
+enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                                struct MorvReadInfo *pInfo)
+{
+    return WalkSetup(pData, uSize, iTimeBytes, 1, pInfo);
+}
+
+enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                              struct MorvReadInfo *pInfo)
+{
+    return WalkSetup(pData, uSize, iTimeBytes, 0, pInfo);
 }
 
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes, struct MorvReadInfo *pInfo)

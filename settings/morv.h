@@ -171,6 +171,16 @@ struct MorvReadInfo {
 enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
                                 struct MorvReadInfo *pInfo);
 
+/* Walks one configuration image exactly as DecodeSetup does, with the same
+ * results, field numbers and offsets, but stores nothing: the settings store
+ * is left alone, and a time value of any size is accepted whatever this
+ * build's time_t, so the result describes the image alone.  A whole image
+ * of version iSetupVersion or older gives MORV_READ_OK with llConsumed equal
+ * to llSize.  Never returns MORV_READ_NO_MEMORY or MORV_READ_TIME_RANGE.
+ * Returns the result, also stored in *pInfo when pInfo is not null. */
+enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                              struct MorvReadInfo *pInfo);
+
 /* Reads the file psPath as DecodeSetup does.  Returns MORV_READ_NOFILE, with
  * errno set, when the file cannot be opened; a read error part way through
  * counts as the end of the data. */

@@ -487,6 +487,64 @@ TEST_F(DamagedFile, HugeLengthsAreRejectedWithoutAllocating)
     EXPECT_EQ(25, info.iField);
 }
 
+TEST_F(DamagedFile, ScanAgreesWithTheReaderAndStoresNothing)
+{
+    /* A full image with texts, cut at every length and spoiled in a pair:
+     * the scan reports what the reader reports, while the store keeps the
+     * values it had before. */
+    Bytes b = Head();
+    b.i32(2).raw("ab").i32(3).raw("cde").i32(0).i32(1).raw("w").i32(0);
+    b.text("pre").text("post");
+    ByteVector full = b.bytes();
+    ByteVector negative = Head().i32(2).raw("ab").i32(-1).raw("zzzz").bytes();
+    std::vector<ByteVector> images{negative, full};
+    for (size_t uCut = 0; uCut < full.size(); uCut++)
+        images.push_back(ByteVector(full.begin(), full.begin() + (long)uCut));
+    for (ByteVector const &image : images) {
+        SCOPED_TRACE(Hex(image));
+        ResetSettings();
+        psPrefixOutput = strdup("before");
+        iFlagDebugMode = 99;
+        MorvReadInfo scan, read;
+        MorvReadResult eScan = ScanSetup(image.data(), image.size(), kTime, &scan);
+        EXPECT_STREQ("before", psPrefixOutput);
+        EXPECT_EQ(99, iFlagDebugMode);
+        EXPECT_EQ(nullptr, psFlagChanJoinBeep[0]);
+        MorvReadResult eRead = DecodeSetup(image.data(), image.size(), kTime, &read);
+        EXPECT_EQ(eRead, eScan);
+        EXPECT_EQ(read.iVersion, scan.iVersion);
+        EXPECT_EQ(read.iField, scan.iField);
+        EXPECT_EQ(read.llOffset, scan.llOffset);
+        EXPECT_EQ(read.llConsumed, scan.llConsumed);
+        EXPECT_EQ(read.llSize, scan.llSize);
+    }
+}
+
+TEST_F(DamagedFile, ScanTakesWideTimesThatThisBuildCannotHold)
+{
+    /* A 64-bit image whose first time needs 33 bits: every build can scan
+     * it, only a build with a 64-bit time_t can read it. */
+    Bytes b;
+    b.i32(17);
+    b.i32(0).i32(0).i32(1).i32(0).i32(1).i32(1).i32(10).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1);
+    b.i64(0x100000000LL).i32(1).i64(6).i32(3).i64(5).i32(0);
+    b.i32(0).i32(0).i32(0).i32(0).i32(0);
+    InitialMiddle(b);
+    MorvReadInfo info;
+    EXPECT_EQ(MORV_READ_OK, ScanSetup(b.bytes().data(), b.size(), 8, &info));
+    EXPECT_EQ((long long)b.size(), info.llConsumed);
+    EXPECT_EQ(1, (int)tCTCPFloodTimer);
+    MorvReadResult eRead = DecodeSetup(b.bytes().data(), b.size(), 8, &info);
+    if (kTime == 8) {
+        EXPECT_EQ(MORV_READ_OK, eRead);
+        EXPECT_EQ((time_t)0x100000000LL, tCTCPFloodTimer);
+    } else {
+        EXPECT_EQ(MORV_READ_TIME_RANGE, eRead);
+        EXPECT_EQ(15, info.iField);
+        EXPECT_EQ(56, info.llOffset);
+    }
+}
+
 /* Saving: a failed save leaves the old file exactly as it was, and a good
  * one replaces it whole. */
 class SafeSave : public ConfigFile {

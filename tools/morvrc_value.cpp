@@ -1,0 +1,397 @@
+/* Names and values of the stored settings for morvrc_tool: the names a dump
+ * shows and get and set take, values printed and parsed, and texts quoted so
+ * that every byte can be seen and typed back. */
+#include "tools/morvrc_value.h"
+
+#include "settings/morv.h"
+
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define PARSER_MODES 19
+
+/* Escapes by name: the byte and the letter after the backslash.  Quoting
+ * writes the first QUOTED_ESCAPES of them; reading also takes \' and \?. */
+static const struct {
+    char cByte;
+    char cLetter;
+} aNamedEscapes[] = {
+    {'"', '"'}, {'\\', '\\'}, {'\a', 'a'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'},
+    {'\r', 'r'}, {'\t', 't'},  {'\v', 'v'}, {'\'', '\''}, {'?', '?'},
+};
+#define QUOTED_ESCAPES 9
+#define NAMED_ESCAPES (int)(sizeof aNamedEscapes / sizeof aNamedEscapes[0])
+
+int ItemCount(int iField)
+{
+    switch (aMorvFields[iField].eKind) {
+    case MFK_TEXT_PAIR:
+        return 2;
+    case MFK_INT32_ARRAY:
+        return PARSER_MODES;
+    default:
+        return 1;
+    }
+}
+
+void ItemName(struct MorvItem it, char *psOut, size_t uOut)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    if (pf->eKind == MFK_INT32_ARRAY)
+        snprintf(psOut, uOut, "%s[%s]", pf->psName, apsFlagParseMode[it.iElement]);
+    else if (pf->eKind == MFK_TEXT_PAIR)
+        snprintf(psOut, uOut, "%s[%d]", pf->psName, it.iElement);
+    else
+        snprintf(psOut, uOut, "%s", pf->psName);
+}
+
+/* Index of the event named psEvent (psEvent[0 .. uLen-1]) in
+ * apsFlagParseMode.  Returns it, or -1 when there is none. */
+static int FindEvent(char const *psEvent, size_t uLen)
+{
+    for (int k = 0; k < PARSER_MODES; k++)
+        if (strlen(apsFlagParseMode[k]) == uLen && strncmp(apsFlagParseMode[k], psEvent, uLen) == 0)
+            return k;
+    return -1;
+}
+
+int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError)
+{
+    char const *psBracket = strchr(psName, '[');
+    size_t uBase = psBracket != NULL ? (size_t)(psBracket - psName) : strlen(psName);
+
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        struct MorvField const *pf = &aMorvFields[i];
+        if (strlen(pf->psName) != uBase || strncmp(pf->psName, psName, uBase) != 0)
+            continue;
+        int iElements = ItemCount(i);
+        if (psBracket == NULL) {
+            if (iElements == 1) {
+                pItem->iField = i;
+                pItem->iElement = -1;
+                return 1;
+            }
+            if (pf->eKind == MFK_TEXT_PAIR)
+                snprintf(psError, uError, "%s is a text pair: name one of its texts, %s[0] or %s[1]",
+                         pf->psName, pf->psName, pf->psName);
+            else
+                snprintf(psError, uError,
+                         "%s has %d elements: name one, %s[0] to %s[%d] or by event, as %s[%s]",
+                         pf->psName, iElements, pf->psName, pf->psName, iElements - 1, pf->psName,
+                         apsFlagParseMode[iElements - 1]);
+            return 0;
+        }
+        if (iElements == 1) {
+            snprintf(psError, uError, "%s is a single setting: name it without an index", pf->psName);
+            return 0;
+        }
+        char const *psIndex = psBracket + 1;
+        char const *psClose = strchr(psIndex, ']');
+        if (psClose == NULL || psClose[1] != '\0' || psClose == psIndex) {
+            snprintf(psError, uError, "\"%.80s\" is not a setting name: expected %s[INDEX]", psName,
+                     pf->psName);
+            return 0;
+        }
+        size_t uIndex = (size_t)(psClose - psIndex);
+        int iElement = -1;
+        if (strspn(psIndex, "0123456789") == uIndex) {
+            /* At most two digits, so no index can overflow on the way. */
+            if (uIndex <= 2)
+                iElement = atoi(psIndex);
+            if (iElement >= iElements)
+                iElement = -1;
+        } else if (pf->eKind == MFK_INT32_ARRAY) {
+            iElement = FindEvent(psIndex, uIndex);
+        }
+        if (iElement < 0) {
+            if (pf->eKind == MFK_TEXT_PAIR)
+                snprintf(psError, uError, "%s has texts [0] and [1] only, not [%.*s]", pf->psName,
+                         (int)(uIndex > 40 ? 40 : uIndex), psIndex);
+            else
+                snprintf(psError, uError,
+                         "%s has elements [0] to [%d] (PRIVMSG to NOTICE), not [%.*s]",
+                         pf->psName, iElements - 1, (int)(uIndex > 40 ? 40 : uIndex), psIndex);
+            return 0;
+        }
+        pItem->iField = i;
+        pItem->iElement = iElement;
+        return 1;
+    }
+
+    /* A bare event name is an element of iFlagParserMode. */
+    int iEvent = psBracket == NULL ? FindEvent(psName, uBase) : -1;
+    if (iEvent >= 0) {
+        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+            if (aMorvFields[i].eKind == MFK_INT32_ARRAY) {
+                pItem->iField = i;
+                pItem->iElement = iEvent;
+                return 1;
+            }
+        }
+    }
+    snprintf(psError, uError,
+             "no stored setting is named \"%.80s\" (names are case-sensitive; dump lists them)",
+             psName);
+    return 0;
+}
+
+/* The address of the item's text setting (single texts and pair texts). */
+static char **TextSlot(struct MorvItem it)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    if (pf->eKind == MFK_TEXT_PAIR)
+        return &((char **)pf->pSetting)[it.iElement];
+    return (char **)pf->pSetting;
+}
+
+char *FormatItemValue(struct MorvItem it)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    char ac[32];
+    switch (pf->eKind) {
+    case MFK_INT32:
+        snprintf(ac, sizeof ac, "%d", *(int *)pf->pSetting);
+        return strdup(ac);
+    case MFK_TIME:
+        snprintf(ac, sizeof ac, "%lld", (long long)*(time_t *)pf->pSetting);
+        return strdup(ac);
+    case MFK_INT32_ARRAY:
+        snprintf(ac, sizeof ac, "%d", ((int *)pf->pSetting)[it.iElement]);
+        return strdup(ac);
+    case MFK_TEXT:
+    case MFK_TEXT_PAIR:
+        return QuoteText(*TextSlot(it));
+    }
+    return NULL;
+}
+
+int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue)
+{
+    char const *ps = psText;
+    if (*ps == '+' || *ps == '-')
+        ps++;
+    /* strtoll alone would also take blanks, a base prefix and trailing junk. */
+    if (*ps == '\0' || strspn(ps, "0123456789") != strlen(ps))
+        return 0;
+    errno = 0;
+    char *psEnd;
+    long long ll = strtoll(psText, &psEnd, 10);
+    if (errno == ERANGE || *psEnd != '\0' || ll < llMin || ll > llMax)
+        return 0;
+    *pllValue = ll;
+    return 1;
+}
+
+int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
+                 size_t uError)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    char acName[64];
+    ItemName(it, acName, sizeof acName);
+    long long ll;
+
+    switch (pf->eKind) {
+    case MFK_INT32:
+    case MFK_INT32_ARRAY:
+        if (!ParseDecimal(psValue, INT32_MIN, INT32_MAX, &ll)) {
+            snprintf(psError, uError, "%s takes a whole number from %d to %d, not \"%.80s\"", acName,
+                     INT32_MIN, INT32_MAX, psValue);
+            return 0;
+        }
+        if (pf->eKind == MFK_INT32)
+            *(int *)pf->pSetting = (int)ll;
+        else
+            ((int *)pf->pSetting)[it.iElement] = (int)ll;
+        return 1;
+
+    case MFK_TIME: {
+        /* The value must fit both the file's time fields and the store. */
+        int b32 = iTimeBytes == 4 || sizeof(time_t) == 4;
+        long long llMin = b32 ? INT32_MIN : INT64_MIN, llMax = b32 ? INT32_MAX : INT64_MAX;
+        if (!ParseDecimal(psValue, llMin, llMax, &ll)) {
+            snprintf(psError, uError,
+                     "%s takes a whole number of seconds from %lld to %lld (%s), not \"%.80s\"",
+                     acName, llMin, llMax,
+                     sizeof(time_t) == 4 ? "the time values of this 32-bit build"
+                     : b32              ? "32-bit time fields"
+                                        : "64-bit time fields",
+                     psValue);
+            return 0;
+        }
+        *(time_t *)pf->pSetting = (time_t)ll;
+        return 1;
+    }
+
+    case MFK_TEXT:
+    case MFK_TEXT_PAIR: {
+        char *psNew = NULL;
+        if (strcmp(psValue, "absent") == 0) {
+            psNew = NULL;
+        } else if (psValue[0] == '"') {
+            char acWhy[160];
+            if (!UnquoteText(psValue, &psNew, acWhy, sizeof acWhy)) {
+                snprintf(psError, uError, "%s: %s", acName, acWhy);
+                return 0;
+            }
+        } else if ((psNew = strdup(psValue)) == NULL) {
+            snprintf(psError, uError, "%s: out of memory", acName);
+            return 0;
+        }
+        /* Only text [1] of a pair can be present and empty in the file. */
+        if (pf->eKind == MFK_TEXT && psNew != NULL && psNew[0] == '\0') {
+            free(psNew);
+            psNew = NULL;
+        }
+        char **pps = TextSlot(it);
+        free(*pps);
+        *pps = psNew;
+        return 1;
+    }
+    }
+    return 0;
+}
+
+int PairIsStorable(int iField, char *psError, size_t uError)
+{
+    struct MorvField const *pf = &aMorvFields[iField];
+    char **aps = (char **)pf->pSetting;
+    if (aps[0] == NULL && aps[1] == NULL)
+        return 1;
+    if (aps[0] != NULL && aps[1] != NULL && aps[0][0] != '\0')
+        return 1;
+    if (aps[0] == NULL || aps[1] == NULL)
+        snprintf(psError, uError,
+                 "%s would be left with one text (%s[%d] is absent): the file stores both texts "
+                 "or neither; set both in one command: morvrc_tool set FILE %s[0] VALUE %s[1] VALUE",
+                 pf->psName, pf->psName, aps[0] == NULL ? 0 : 1, pf->psName, pf->psName);
+    else
+        snprintf(psError, uError,
+                 "%s[0] is empty: the file cannot hold a pair whose first text is empty", pf->psName);
+    return 0;
+}
+
+char *QuoteText(char const *ps)
+{
+    if (ps == NULL)
+        return strdup("absent");
+    size_t n = strlen(ps);
+    if (n > (SIZE_MAX - 3) / 4)
+        return NULL;
+    char *psOut = (char *)malloc(4 * n + 3);
+    if (psOut == NULL)
+        return NULL;
+    char *pc = psOut;
+    *pc++ = '"';
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)ps[i];
+        int iNamed = 0;
+        while (iNamed < QUOTED_ESCAPES && (unsigned char)aNamedEscapes[iNamed].cByte != c)
+            iNamed++;
+        if (iNamed < QUOTED_ESCAPES) {
+            *pc++ = '\\';
+            *pc++ = aNamedEscapes[iNamed].cLetter;
+        } else if (c >= 0x20 && c < 0x7f) {
+            *pc++ = (char)c;
+        } else {
+            /* Three digits always, so a digit that follows is not taken in. */
+            *pc++ = '\\';
+            *pc++ = (char)('0' + (c >> 6));
+            *pc++ = (char)('0' + ((c >> 3) & 7));
+            *pc++ = (char)('0' + (c & 7));
+        }
+    }
+    *pc++ = '"';
+    *pc = '\0';
+    return psOut;
+}
+
+/* Value of hex digit c, or -1. */
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError)
+{
+    if (psQuoted[0] != '"') {
+        snprintf(psError, uError, "a quoted text starts with \"");
+        return 0;
+    }
+    /* The result is never longer than the quoted form. */
+    char *psOut = (char *)malloc(strlen(psQuoted) + 1);
+    if (psOut == NULL) {
+        snprintf(psError, uError, "out of memory");
+        return 0;
+    }
+    size_t uOut = 0;
+    char const *pc = psQuoted + 1;
+    for (;;) {
+        char c = *pc++;
+        long lByte;
+        if (c == '\0') {
+            snprintf(psError, uError, "the quoted text has no closing \"");
+            goto fail;
+        }
+        if (c == '"')
+            break;
+        if (c != '\\') {
+            psOut[uOut++] = c;
+            continue;
+        }
+        size_t uAt = (size_t)(pc - 1 - psQuoted);
+        c = *pc++;
+        int iNamed = 0;
+        while (iNamed < NAMED_ESCAPES && aNamedEscapes[iNamed].cLetter != c)
+            iNamed++;
+        if (iNamed < NAMED_ESCAPES) {
+            lByte = (unsigned char)aNamedEscapes[iNamed].cByte;
+        } else if (c >= '0' && c <= '7') {
+            lByte = c - '0';
+            for (int i = 0; i < 2 && *pc >= '0' && *pc <= '7'; i++)
+                lByte = lByte * 8 + (*pc++ - '0');
+        } else if (c == 'x' && HexDigit(*pc) >= 0) {
+            /* As in C, \x takes every hex digit that follows. */
+            lByte = 0;
+            while (HexDigit(*pc) >= 0) {
+                lByte = lByte * 16 + HexDigit(*pc++);
+                if (lByte > 255)
+                    break;
+            }
+        } else {
+            snprintf(psError, uError, "unknown escape \\%c at character %zu of the quoted text",
+                     c != '\0' ? c : '?', uAt);
+            goto fail;
+        }
+        if (lByte > 255) {
+            snprintf(psError, uError, "the escape at character %zu is beyond 255", uAt);
+            goto fail;
+        }
+        if (lByte == 0) {
+            snprintf(psError, uError,
+                     "the escape at character %zu is a zero byte, which a stored text cannot hold",
+                     uAt);
+            goto fail;
+        }
+        psOut[uOut++] = (char)lByte;
+    }
+    if (*pc != '\0') {
+        snprintf(psError, uError, "there is more after the closing \" of the quoted text");
+        goto fail;
+    }
+    psOut[uOut] = '\0';
+    *ppsText = psOut;
+    return 1;
+
+fail:
+    free(psOut);
+    return 0;
+}

@@ -1,0 +1,70 @@
+/* Names and values of the stored settings as morvrc_tool shows and takes
+ * them: one item per line of a dump (a single setting, one text of a pair,
+ * one element of iFlagParserMode), texts quoted with C escapes. */
+#ifndef MORV_TOOLS_MORVRC_VALUE_H
+#define MORV_TOOLS_MORVRC_VALUE_H
+
+#include <stddef.h>
+
+/* One stored value: a whole single field, one text of a pair or one element
+ * of iFlagParserMode. */
+struct MorvItem {
+    int iField;     /* index into aMorvFields */
+    int iElement;   /* -1 for a single field; 0 or 1 in a pair; 0 to 18 in iFlagParserMode */
+};
+
+/* Number of items field iField (an index into aMorvFields) stores: 2 for a
+ * text pair, 19 for iFlagParserMode, 1 otherwise.  Item k of a field is
+ * element k, or element -1 when there is only one. */
+int ItemCount(int iField);
+
+/* Writes the item's name, as dump shows it, into psOut (uOut bytes, cut to
+ * fit): "iMaxCloneCount", "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
+void ItemName(struct MorvItem it, char *psOut, size_t uOut);
+
+/* Finds the item psName names: a single setting by its name, a text of a
+ * pair as "NAME[0]" or "NAME[1]", an element of iFlagParserMode as
+ * "iFlagParserMode[k]" (k from 0 to 18), "iFlagParserMode[EVENT]" or the bare
+ * event name ("NOTICE").  Names are case-sensitive.
+ * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes). */
+int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
+
+/* The item's value in the settings store as text: a decimal integer, a
+ * decimal time value, a quoted text (QuoteText) or "absent".
+ * Returns a malloc'd text, or null when memory runs out. */
+char *FormatItemValue(struct MorvItem it);
+
+/* Stores psValue into the item's setting.  Integers and time values are
+ * decimal; a time value must fit iTimeBytes (4 or 8) and this build's
+ * time_t.  A text is "absent", a quoted text in the form QuoteText gives, or
+ * otherwise taken literally; an empty single text is stored as absent, as
+ * the file cannot tell the two apart.  Pairs are not checked here (see
+ * PairIsStorable).
+ * Returns 1, or 0 with the reason in psError and the setting unchanged. */
+int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
+                 size_t uError);
+
+/* Checks that the text pair of field iField can be written and read back as
+ * it stands: both texts absent, or both present with text [0] not empty.
+ * Returns 1, or 0 with the reason in psError. */
+int PairIsStorable(int iField, char *psError, size_t uError);
+
+/* Quotes a text with C escapes so that every byte is visible: printable
+ * ASCII as itself, \" \\ \a \b \f \n \r \t \v by name, every other byte as a
+ * three-digit octal escape.  A null text gives "absent", unquoted.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *QuoteText(char const *ps);
+
+/* Reads a text quoted as QuoteText writes it, or as a C string literal
+ * would be (\x escapes, octal escapes of one to three digits, \' and \?).
+ * Returns 1 with a malloc'd text in *ppsText, or 0 with the reason in
+ * psError: no closing quote, anything after it, an unknown escape, an escape
+ * beyond 255, a zero byte (a stored text ends at one), or no memory. */
+int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError);
+
+/* Reads a decimal integer: an optional sign, then digits only.
+ * Returns 1 with *pllValue set, or 0 when psText is not one or lies outside
+ * llMin to llMax. */
+int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue);
+
+#endif
