@@ -1,10 +1,116 @@
 /* String and file routines shared by the editor and the MoRvAnE script:
- * substring replacement on owned texts and the readability probe. */
+ * string utilities, substring replacement on owned texts and the readability
+ * probe. */
 #include "support/function.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+/* ---- String utilities ---------------------------------------------------- */
+
+/* Number-to-text results: 129 bytes, of which at most 127 characters and the
+ * terminating NUL are written. */
+#define NUMBER_TEXT_BLOCK 129
+#define NUMBER_TEXT_LIMIT 128
+
+static char *NewEmptyText(void)
+{
+    return (char *)calloc(1, 1);
+}
+
+char *strchrpl(char const *psText, char const *psSet, char cReplace)
+{
+    if (psText == NULL || *psText == '\0')
+        return NewEmptyText();
+    size_t uLen = strlen(psText);
+    char *psCopy = (char *)calloc(uLen + 1, 1);
+    if (psCopy == NULL)
+        return NULL;
+    memcpy(psCopy, psText, uLen);
+    if (psSet == NULL)
+        return psCopy; /* no set, nothing to replace */
+    /* Every byte of the copy is visited for every character of the set, also
+     * past a NUL that an earlier replacement by 0 has put in. */
+    for (char const *pc = psSet; *pc != '\0'; pc++)
+        for (size_t i = 0; i < uLen; i++)
+            if (psCopy[i] == *pc)
+                psCopy[i] = cReplace;
+    return psCopy;
+}
+
+char *ustrstr(char const *psText, char const *psNeedle)
+{
+    if (psText == NULL || psNeedle == NULL)
+        return NewEmptyText();
+    size_t uTextLen = strlen(psText);
+    size_t uNeedleLen = strlen(psNeedle);
+    if (uNeedleLen == 0 || uNeedleLen > uTextLen)
+        return NewEmptyText();
+    for (size_t i = 0; i + uNeedleLen <= uTextLen; i++)
+        if (memcmp(psText + i, psNeedle, uNeedleLen) == 0)
+            return ustrcpy(psText + i);
+    return NewEmptyText();
+}
+
+/* Copies psText through fnMap (tolower or toupper), byte by byte. */
+static char *MapText(char const *psText, int (*fnMap)(int))
+{
+    if (psText == NULL || *psText == '\0')
+        return NewEmptyText();
+    size_t uLen = strlen(psText);
+    char *psCopy = (char *)malloc(uLen + 1);
+    if (psCopy == NULL)
+        return NULL;
+    /* The ctype functions take the byte as an unsigned char value. */
+    for (size_t i = 0; i < uLen; i++)
+        psCopy[i] = (char)fnMap((unsigned char)psText[i]);
+    psCopy[uLen] = '\0';
+    return psCopy;
+}
+
+char *ustrtolower(char const *psText)
+{
+    return MapText(psText, tolower);
+}
+
+char *ustrtoupper(char const *psText)
+{
+    return MapText(psText, toupper);
+}
+
+char *ustrcpy(char const *psText)
+{
+    if (psText == NULL || *psText == '\0')
+        return NewEmptyText();
+    size_t uLen = strlen(psText);
+    char *psCopy = (char *)malloc(uLen + 1);
+    if (psCopy == NULL)
+        return NULL;
+    memcpy(psCopy, psText, uLen + 1);
+    return psCopy;
+}
+
+char *uinttostr(int iValue)
+{
+    char *ps = (char *)calloc(NUMBER_TEXT_BLOCK, 1);
+    if (ps == NULL)
+        return NULL;
+    snprintf(ps, NUMBER_TEXT_LIMIT, "%d", iValue);
+    return ps;
+}
+
+char *udoubletostr(double dValue)
+{
+    char *ps = (char *)calloc(NUMBER_TEXT_BLOCK, 1);
+    if (ps == NULL)
+        return NULL;
+    snprintf(ps, NUMBER_TEXT_LIMIT, "%f", dValue);
+    return ps;
+}
+
+/* ---- Substring replacement and readability probe ------------------------- */
 
 /* Occurrence positions are collected in a table of 4097 entries first; a text
  * with more occurrences (only possible without a maximum) grows the table. */

@@ -4,6 +4,41 @@
 #ifndef MORV_SUPPORT_FUNCTION_H
 #define MORV_SUPPORT_FUNCTION_H
 
+/* ---- String utilities ------------------------------------------------------
+ * Texts are NUL-terminated byte strings, compared byte by byte.  Each routine
+ * returns a new malloc'd text that the caller frees; a null result means only
+ * that an allocation failed. */
+
+/* Returns a copy of psText in which every byte that occurs in psSet is
+ * replaced by cReplace (a cReplace of 0 cuts the copy at the first replaced
+ * byte).  A null or empty psText gives a new empty text; a null or empty
+ * psSet gives an unchanged copy.  Null when an allocation fails. */
+char *strchrpl(char const *psText, char const *psSet, char cReplace);
+
+/* Returns a copy of the tail of psText from the first occurrence of
+ * psNeedle.  A new empty text when there is none, when either argument is
+ * null, when the needle is longer than the text, and for an empty needle
+ * (unlike strstr, an empty needle never matches).  Null when an allocation
+ * fails. */
+char *ustrstr(char const *psText, char const *psNeedle);
+
+/* Return a copy of psText with every byte mapped through tolower
+ * (respectively toupper) of the current locale.  A null or empty psText gives
+ * a new empty text.  Null when an allocation fails. */
+char *ustrtolower(char const *psText);
+char *ustrtoupper(char const *psText);
+
+/* Returns a copy of psText; a null or empty psText gives a new empty text.
+ * Null when an allocation fails. */
+char *ustrcpy(char const *psText);
+
+/* Return iValue written with "%d", respectively dValue with "%f", cut at 127
+ * characters (the block holds 129 bytes).  Null when an allocation fails. */
+char *uinttostr(int iValue);
+char *udoubletostr(double dValue);
+
+/* ---- Substring replacement and readability probe -------------------------- */
+
 /* Replaces occurrences of psFind in the malloc'd text *ppsText by psReplace,
  * at most uiMax of them (0: all; at most 4096 are accepted).  All positions
  * are taken from the old text, so a replacement that contains psFind is
