@@ -1,9 +1,10 @@
 /* String and file routines shared by the editor and the MoRvAnE script:
- * string utilities, substring replacement on owned texts and the readability
- * probe. */
+ * string utilities, substring replacement on owned texts, the readability
+ * probe, and for the script alone the regular-expression match and escaper. */
 #include "support/function.h"
 
 #include <ctype.h>
+#include <regex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -195,4 +196,107 @@ int velDeviceReady(char const *psPath, char const *psMode)
     fflush(f);
     fclose(f);
     return 1;
+}
+
+/* ---- Regular expressions ------------------------------------------------- */
+
+regmatch_t pmatch;
+char *ps_velregexp_error = NULL;
+char *pPreviousBuffer = NULL;
+
+/* The text shown for a compile error; REG_EEND and REG_ESIZE are glibc's own
+ * codes. */
+static char const *RegexpErrorText(int iCode)
+{
+    switch (iCode) {
+    case REG_BADPAT:
+        return "Invalid use of pattern operators such as group or list.";
+    case REG_ECOLLATE:
+        return "Invalid collating element.";
+    case REG_ECTYPE:
+        return "Unknown character class name.";
+    case REG_EESCAPE:
+        return "Trailing backslash.";
+    case REG_ESUBREG:
+        return "Invalid back reference to a subexpression.";
+    case REG_EBRACK:
+        return "Un-matched bracket list operators.";
+    case REG_EPAREN:
+        return "Un-matched parenthesis group operators.";
+    case REG_EBRACE:
+        return "Un-matched brace interval operators.";
+    case REG_BADBR:
+        return "Invalid use of back reference operator.";
+    case REG_ERANGE:
+        return "Invalid use of the range operator, eg. the ending point of the range occurs prior to "
+               "the starting  point.";
+    case REG_ESPACE:
+        return "The regex routines ran out of memory.";
+    case REG_BADRPT:
+        return "Invalid use of repetition operators such as using `*' as the first character.";
+    case REG_EEND:
+        return "Non specific error.  This is not defined by POSIX.2.";
+    case REG_ESIZE:
+        return "Compiled  regular expression requires a pattern buffer larger than 64Kb.  This is "
+               "not defined by POSIX.2.";
+    default:
+        return "velregexp: Internal Error !";
+    }
+}
+
+int velregexp(char const *psPattern, char const *psText)
+{
+    if (psPattern == NULL || *psPattern == '\0' || psText == NULL || *psText == '\0')
+        return 0;
+
+    regex_t reCompiled;
+    int iCode = regcomp(&reCompiled, psPattern, REG_EXTENDED);
+    free(ps_velregexp_error);
+    ps_velregexp_error = NULL;
+
+    if (iCode == 0) {
+        /* The match lands in a local record first, so that pmatch only ever
+         * holds the span of a real match. */
+        regmatch_t rmMatch;
+        int iFound = regexec(&reCompiled, psText, 1, &rmMatch, 0);
+        regfree(&reCompiled);
+        if (iFound != 0)
+            return 0;
+        pmatch = rmMatch;
+        return 1;
+    }
+
+    /* A failed regcomp has released what it built: nothing to regfree. */
+    ps_velregexp_error = ustrcpy(RegexpErrorText(iCode));
+    if (ps_velregexp_error != NULL)
+        printf("OOPS, Invalid regexp (%s)\n", ps_velregexp_error);
+    return 0;
+}
+
+char const *velescaperegexp(char const *psText)
+{
+    /* The backslash comes first, so the backslashes put in for the others are
+     * not doubled. */
+    static char const acSpecial[] = "\\.?*[](){}^$|";
+
+    free(pPreviousBuffer);
+    pPreviousBuffer = NULL;
+    if (psText == NULL || *psText == '\0')
+        return NULL;
+
+    char *psEscaped = ustrcpy(psText);
+    if (psEscaped == NULL)
+        return NULL;
+    for (char const *pc = acSpecial; *pc != '\0'; pc++) {
+        char acFind[2] = {*pc, '\0'};
+        char acReplace[3] = {'\\', *pc, '\0'};
+        /* ustrfindreplace answers 0 both for "none found" and for a failed
+         * allocation; a character that is present tells them apart. */
+        if (ustrfindreplace(&psEscaped, acFind, acReplace) == 0 && strchr(psEscaped, *pc) != NULL) {
+            free(psEscaped);
+            return NULL;
+        }
+    }
+    pPreviousBuffer = psEscaped;
+    return pPreviousBuffer;
 }

@@ -4,6 +4,8 @@
 #ifndef MORV_SUPPORT_FUNCTION_H
 #define MORV_SUPPORT_FUNCTION_H
 
+#include <regex.h>
+
 /* ---- String utilities ------------------------------------------------------
  * Texts are NUL-terminated byte strings, compared byte by byte.  Each routine
  * returns a new malloc'd text that the caller frees; a null result means only
@@ -56,5 +58,38 @@ int ustrfindreplace(char **ppsText, char const *psFind, char const *psReplace);
  * (also for a null or empty path).  After a failed open errno tells why.
  * The probe opens for real: a write or append mode creates the file. */
 int velDeviceReady(char const *psPath, char const *psMode);
+
+/* ---- Regular expressions, timed commands and file appender ----------------
+ * Used by the script, not by the editor.  They keep their state in the globals
+ * below and in function statics, all zero at program start; none of them is
+ * safe to call from more than one thread. */
+
+/* Start and end offset of the whole match of the last velregexp call that
+ * matched.  Calls that do not match leave it alone. */
+extern regmatch_t pmatch;
+
+/* Owned: the error text of the last pattern that failed to compile, or null
+ * after a pattern compiled.  Every compile replaces it. */
+extern char *ps_velregexp_error;
+
+/* Owned: the last result of velescaperegexp, freed by its next call. */
+extern char *pPreviousBuffer;
+
+/* Returns 1 when psText matches psPattern as a POSIX extended regular
+ * expression (case-sensitive, line feeds not special), with the span of the
+ * match in pmatch; 0 when it does not match.
+ * A null or empty pattern or text gives 0 and changes nothing.  A pattern
+ * that does not compile gives 0, puts the error's text in
+ * ps_velregexp_error and prints "OOPS, Invalid regexp (<text>)" on standard
+ * output; when that text cannot be allocated, ps_velregexp_error stays null
+ * and nothing is printed. */
+int velregexp(char const *psPattern, char const *psText);
+
+/* Returns psText with a backslash put before every backslash and every one
+ * of . ? * [ ] ( ) { } ^ $ |, so that it matches literally (the plus sign is
+ * left as it is).  The result belongs to the routine (pPreviousBuffer): the
+ * caller must not free it, and the next call frees it.
+ * Null for a null or empty text and when an allocation fails. */
+char const *velescaperegexp(char const *psText);
 
 #endif
