@@ -1,6 +1,7 @@
 /* String and file routines shared by the editor and the MoRvAnE script:
  * string utilities, substring replacement on owned texts, the readability
- * probe, and for the script alone the regular-expression match and escaper. */
+ * probe, and for the script alone the regular-expression match and escaper,
+ * the counting sleep and the rate-limited sound command. */
 #include "support/function.h"
 
 #include <ctype.h>
@@ -8,6 +9,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 /* ---- String utilities ---------------------------------------------------- */
 
@@ -299,4 +302,64 @@ char const *velescaperegexp(char const *psText)
     }
     pPreviousBuffer = psEscaped;
     return pPreviousBuffer;
+}
+
+/* ---- Counting sleep and timed sound command ------------------------------ */
+
+int velsleep(short sSeconds, short sCallsToPass)
+{
+    static short ssNumCalled = 0;
+
+    if (ssNumCalled < sCallsToPass) {
+        ssNumCalled++;
+        return ssNumCalled;
+    }
+    ssNumCalled = 0;
+    /* sleep takes an unsigned count: a negative one would mean decades. */
+    return (int)sleep(sSeconds > 0 ? (unsigned int)sSeconds : 0u);
+}
+
+/* The command line buffer: 1024 characters and the terminating NUL. */
+#define COMMAND_LINE_BLOCK 1025
+
+/* Whether tNow - lInterval > tPrevious, without overflowing for any interval:
+ * a difference beyond the range of long long is beyond any time as well. */
+static int IntervalPassed(time_t tNow, long lInterval, time_t tPrevious)
+{
+    long long llStart;
+    if (__builtin_sub_overflow((long long)tNow, (long long)lInterval, &llStart))
+        return lInterval < 0;
+    return llStart > (long long)tPrevious;
+}
+
+int velSoundCommandTimed(char const *psCommand, long lInterval, char const *psArgument)
+{
+    static time_t stPreviousTime = 0;
+
+    time_t tNow = time(NULL);
+    int bPassed = IntervalPassed(tNow, lInterval, stPreviousTime);
+
+    if (psCommand == NULL || *psCommand == '\0' || psArgument == NULL || *psArgument == '\0' ||
+        lInterval == 0) {
+        if (!bPassed)
+            return 0;
+        stPreviousTime = tNow;
+        return -2;
+    }
+    if (!bPassed)
+        return -1;
+    stPreviousTime = tNow;
+
+    char *psLine = (char *)calloc(COMMAND_LINE_BLOCK, 1);
+    if (psLine == NULL)
+        return -3;
+    /* A command line that would be cut is not run at all. */
+    int iLen = snprintf(psLine, COMMAND_LINE_BLOCK, "%s %s", psCommand, psArgument);
+    if (iLen < 0 || iLen >= COMMAND_LINE_BLOCK) {
+        free(psLine);
+        return -3;
+    }
+    int iStatus = system(psLine);
+    free(psLine);
+    return iStatus;
 }

@@ -92,4 +92,22 @@ int velregexp(char const *psPattern, char const *psText);
  * Null for a null or empty text and when an allocation fails. */
 char const *velescaperegexp(char const *psText);
 
+/* Counts calls: while fewer than sCallsToPass calls have been counted since
+ * the last sleep, returns the new count at once.  Otherwise restarts the
+ * count, sleeps sSeconds seconds and returns what sleep returned (0, or the
+ * seconds left when a signal ended the sleep).  With sCallsToPass 0 or
+ * negative every call sleeps.  A negative sSeconds sleeps 0 seconds. */
+int velsleep(short sSeconds, short sCallsToPass);
+
+/* Runs "<psCommand> <psArgument>" with system() at most once per interval:
+ * a call is let through when the current time minus lInterval seconds is
+ * later than the time of the last call let through (at start: 0).
+ * Returns the status that system() returned; -1 when the call comes too
+ * soon.  A null or empty command or argument, or an interval of 0, runs
+ * nothing and returns -2 when the interval had passed (the interval restarts)
+ * or 0 when it had not.  -3 when the interval had passed but the command line
+ * could not be allocated or would be longer than 1024 characters: nothing
+ * runs and the interval has restarted. */
+int velSoundCommandTimed(char const *psCommand, long lInterval, char const *psArgument);
+
 #endif
