@@ -1,10 +1,11 @@
 /* String and file routines shared by the editor and the MoRvAnE script:
  * string utilities, substring replacement on owned texts, the readability
  * probe, and for the script alone the regular-expression match and escaper,
- * the counting sleep and the rate-limited sound command. */
+ * the counting sleep, the rate-limited sound command and the append writer. */
 #include "support/function.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <regex.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -362,4 +363,57 @@ int velSoundCommandTimed(char const *psCommand, long lInterval, char const *psAr
     int iStatus = system(psLine);
     free(psLine);
     return iStatus;
+}
+
+/* ---- Append writer ------------------------------------------------------- */
+
+int WriteFile(char const *psName, char *psText)
+{
+    static FILE *fOutput = NULL;
+    static char *psPreviousFileName = NULL;
+
+    if (psName == NULL && psText == NULL) {
+        if (fOutput != NULL) {
+            fclose(fOutput);
+            fOutput = NULL;
+        }
+        if (psPreviousFileName != NULL) {
+            printf("  * Closing: %s [%p]\n", psPreviousFileName, (void const *)psPreviousFileName);
+            free(psPreviousFileName);
+            psPreviousFileName = NULL;
+        }
+        return 1;
+    }
+    if (psName == NULL || *psName == '\0') {
+        puts("ERROR: Bad File name.");
+        return 0;
+    }
+
+    if (psPreviousFileName == NULL || strcmp(psPreviousFileName, psName) != 0) {
+        if (fOutput != NULL)
+            fclose(fOutput);
+        fOutput = fopen(psName, "a");
+        /* The reason of a failed open is reported below; keep it across the
+         * bookkeeping. */
+        int iOpenErrno = errno;
+        free(psPreviousFileName);
+        /* Remembered also when the open failed: that name is not tried again
+         * until another one comes. */
+        psPreviousFileName = ustrcpy(psName);
+        if (psPreviousFileName == NULL)
+            return 0;
+        errno = iOpenErrno;
+    }
+    if (fOutput == NULL) {
+        printf("\nUnable to open file %s ; error: %s .", psName, strerror(errno));
+        return 0;
+    }
+
+    printf("  * Opening: %s [%p]\n", psName, (void const *)psName);
+    if (psText != NULL && *psText != '\0')
+        fwrite(psText, 1, strlen(psText), fOutput);
+    else
+        printf("WriteFile(%s) : INTERNAL ERROR\n", psName);
+    fflush(fOutput);
+    return 1;
 }

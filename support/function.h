@@ -110,4 +110,19 @@ int velsleep(short sSeconds, short sCallsToPass);
  * runs and the interval has restarted. */
 int velSoundCommandTimed(char const *psCommand, long lInterval, char const *psArgument);
 
+/* Appends psText to the file psName and flushes it.  The file stays open
+ * between calls with the same name; a call with another name closes it
+ * first, and a call with a null name and a null text closes it for good.
+ * Prints "  * Opening: <name> [<address of psName>]" on every call that
+ * reaches the file, "  * Closing: ..." when it closes a remembered name.
+ * Returns 1 on success, also for a null or empty text (which writes nothing
+ * and prints "WriteFile(<name>) : INTERNAL ERROR"), and for the closing call.
+ * Returns 0 and prints "ERROR: Bad File name." for an empty name or a null
+ * name with a text; returns 0 and prints "Unable to open file ..." when the
+ * file cannot be opened for appending (the name stays remembered, so later
+ * calls with it fail the same way without trying again until another name
+ * or a close comes); returns 0 without a line when the name cannot be
+ * copied. */
+int WriteFile(char const *psName, char *psText);
+
 #endif
