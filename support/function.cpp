@@ -316,7 +316,8 @@ int velsleep(short sSeconds, short sCallsToPass)
         return ssNumCalled;
     }
     ssNumCalled = 0;
-    /* sleep takes an unsigned count: a negative one would mean decades. */
+    /* sleep takes an unsigned count: a negative one would become more than a
+     * century. */
     return (int)sleep(sSeconds > 0 ? (unsigned int)sSeconds : 0u);
 }
 

@@ -89,7 +89,8 @@ int velregexp(char const *psPattern, char const *psText);
  * of . ? * [ ] ( ) { } ^ $ |, so that it matches literally (the plus sign is
  * left as it is).  The result belongs to the routine (pPreviousBuffer): the
  * caller must not free it, and the next call frees it.
- * Null for a null or empty text and when an allocation fails. */
+ * Null for a null or empty text, and when an allocation that the result
+ * needs fails (never a text escaped only in part). */
 char const *velescaperegexp(char const *psText);
 
 /* Counts calls: while fewer than sCallsToPass calls have been counted since
