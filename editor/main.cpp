@@ -23,6 +23,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -627,6 +628,9 @@ int main(int argc, char **argv)
 
     /* Progress lines reach a log or a pipe as they happen, not at exit. */
     setvbuf(stdout, NULL, _IOLBF, 0);
+    /* Under a file-size limit a save that grows too large fails with EFBIG
+     * and is reported, instead of killing the editor with unsaved changes. */
+    signal(SIGXFSZ, SIG_IGN);
     WriteLog("main()");
     WriteLog("main() :Set HOME");
     char const *psHome = getenv("HOME");

@@ -416,7 +416,11 @@ enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTim
 
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes, struct MorvReadInfo *pInfo)
 {
-    FILE *f = fopen(psPath, "r");
+    FILE *f = NULL;
+    if (psPath == NULL)
+        errno = ENOENT;
+    else
+        f = fopen(psPath, "r");
     if (f == NULL) {
         if (pInfo != NULL) {
             memset(pInfo, 0, sizeof *pInfo);
@@ -656,6 +660,10 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
     char *psTarget = NULL, *psTemp = NULL;
     int fd = -1, iErr = 0;
 
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
+        return 0;
+    }
     if (!EncodeSetup(iTimeBytes, &pData, &uSize))
         return 0;
     psTarget = FollowLinks(psPath);

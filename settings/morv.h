@@ -182,7 +182,7 @@ enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTim
                               struct MorvReadInfo *pInfo);
 
 /* Reads the file psPath as DecodeSetup does.  Returns MORV_READ_NOFILE, with
- * errno set, when the file cannot be opened; a read error part way through
+ * errno set, when the file cannot be opened (a null path included); a read error part way through
  * counts as the end of the data. */
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes,
                                   struct MorvReadInfo *pInfo);
@@ -208,8 +208,9 @@ int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize);
  * psPath is a symbolic link the file it points to is replaced.  An existing
  * file that this process may not write is left alone (as opening it for
  * writing would).
- * Returns 1 on success; 0 on failure, with errno set by the failing step, the
- * old file untouched and no temporary file left behind. */
+ * Returns 1 on success; 0 on failure, with errno set by the failing step
+ * (ENOENT for a null or empty path), the old file untouched and no temporary
+ * file left behind. */
 int WriteSetupFile(char const *psPath, int iTimeBytes);
 
 /* Saves the settings store to psMorvaneRC at the native time width.  On

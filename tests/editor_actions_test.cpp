@@ -401,6 +401,7 @@ TEST_F(Editor, ResetAsksAndPutsEveryDefaultBack)
 TEST_F(Editor, LoadRereadsTheFileAndRedrawsEveryLine)
 {
     iMaxCloneCount = 55;
+    free(psAudioDevice);
     psAudioDevice = strdup("OSS");
     ASSERT_EQ(1, WriteSetup());
     iMaxCloneCount = 1;

@@ -19,6 +19,8 @@ class Catalogue : public ::testing::Test {
     {
         logPath = dir / "run.log";
         psLogFile = logPath.c_str();
+        rcPath = dir / "morvrc";
+        psMorvaneRC = &rcPath[0];
         ResetSettings();
         browser = new Fl_Browser(0, 0, 400, 300);
     }
@@ -47,6 +49,7 @@ class Catalogue : public ::testing::Test {
 
     ScratchDir dir;
     std::string logPath;
+    std::string rcPath;
     Fl_Browser *browser = nullptr;
 };
 

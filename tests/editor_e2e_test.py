@@ -9,6 +9,7 @@ MORV_RUNNER the emulator (for i386) and MORV_TIME_BYTES its time width.
 import os
 import shutil
 import subprocess
+import tempfile
 import unittest
 
 from editor_session import (EDITOR, Editor, FIELDS, RUN_LOG, TIME_BYTES, image, values)
@@ -49,14 +50,14 @@ def log_messages(log):
 class EditorTest(unittest.TestCase):
 
     def setUp(self):
-        if os.path.exists(RUN_LOG):
+        if os.path.lexists(RUN_LOG):
             os.unlink(RUN_LOG)
         self.editors = []
 
     def tearDown(self):
         for e in self.editors:
             e.close()
-        if os.path.exists(RUN_LOG):
+        if os.path.lexists(RUN_LOG):
             os.unlink(RUN_LOG)
 
     def editor(self, **kw):
@@ -339,6 +340,109 @@ class EditorTest(unittest.TestCase):
         self.assertEqual(old, e.read_rc())
         self.assertIn("\nUnable to open file .xchat2/morvane/morvrc for writing (Permission denied).",
                       e.stdout())
+
+    def test_full_disk_during_save_keeps_the_old_file(self):
+        old = image(values(psIdentifyCommand="/MSG NickServ Identify " + "x" * 20000))
+        e = self.editor()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", e.dir],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("no tmpfs can be mounted here")
+        try:
+            e.write_data()
+            e.write_rc(old)
+            # Leave less room than a second copy of the file needs.
+            st = os.statvfs(e.dir)
+            with open(os.path.join(e.dir, "filler"), "wb") as f:
+                f.write(b"\0" * (st.f_bavail * st.f_frsize - 8192))
+            e.start()
+            e.wait_main()
+            e.select_row(1)
+            e.on()
+            e.save_button()
+            e.answer("Return")           # "Are you sure ?" Yes
+            e.answer("Return")           # the alert, Close
+            self.assertTrue(e.running())
+            self.assertEqual(old, e.read_rc())
+            self.assertEqual(["filler", "morv_italiano.msg", "morvrc", "setup.dat"],
+                             sorted(os.listdir(e.dir)))
+            e.key("q")                   # still unsaved: the question comes
+            e.answer("shift+Tab", "space")
+            self.assertEqual(0, e.wait_exit())
+            self.assertIn("(No space left on device).", e.stdout())
+        finally:
+            e.close_editor()
+            subprocess.run(["umount", e.dir])
+
+    def test_read_only_morvrc_is_not_replaced(self):
+        old = image(values())
+        e = self.editor(morvrc=old)
+        os.chmod(e.rc, 0o444)
+        preexec = None
+        if os.geteuid() == 0:
+            # Root may write any file; the refusal is an ordinary user's.
+            for d in (e.home, os.path.join(e.home, ".xchat2"), e.dir):
+                os.chmod(d, 0o755)
+            os.chown(e.dir, 65534, 65534)
+
+            def preexec():
+                os.setgid(65534)
+                os.setuid(65534)
+        e.start(preexec_fn=preexec)
+        e.wait_main()
+        e.select_row(1)
+        e.on()
+        e.exit_button()
+        e.answer("Return")               # "Save": refused, so the alert
+        e.answer("Return")
+        self.assertTrue(e.running())
+        self.assertEqual(old, e.read_rc())
+        e.exit_button()
+        e.answer("shift+Tab", "space")   # "Exit without saving"
+        self.assertEqual(0, e.wait_exit())
+        self.assertIn("for writing (Permission denied).", e.stdout())
+
+    def test_morvrc_behind_a_link_is_saved_through_it(self):
+        e = self.editor()
+        real_dir = os.path.join(e.home, "settings")
+        os.mkdir(real_dir)
+        with open(os.path.join(real_dir, "morvrc"), "wb") as f:
+            f.write(image(values()))
+        os.symlink("../../settings/morvrc", e.rc)
+        e.start()
+        e.wait_main()
+        e.select_row(3)
+        e.off()
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        self.assertTrue(os.path.islink(e.rc))
+        with open(os.path.join(real_dir, "morvrc"), "rb") as f:
+            self.assertEqual(image(values(iFlagCloneDetect=0)), f.read())
+
+    def test_planted_or_foreign_run_log_is_not_written(self):
+        victim = os.path.join(tempfile.mkdtemp(prefix="morv-victim-"), "victim")
+        self.addCleanup(shutil.rmtree, os.path.dirname(victim))
+        with open(victim, "w") as f:
+            f.write("precious\n")
+        os.symlink(victim, RUN_LOG)
+        e = self.started()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        with open(victim) as f:
+            self.assertEqual("precious\n", f.read())
+        self.assertIn("\nImpossibile aprire il file /tmp/morvane_setup.log in scrittura a causa "
+                      "dell'errore Too many levels of symbolic links .", e.stdout())
+
+        if os.geteuid() == 0:
+            with open(RUN_LOG, "w") as f:
+                f.write("someone else's\n")
+            os.chown(RUN_LOG, 65534, 65534)
+            e = self.started()
+            e.key("q")
+            self.assertEqual(0, e.wait_exit())
+            self.assertIn("\nImpossibile aprire il file /tmp/morvane_setup.log in scrittura",
+                          e.stdout())
+            self.assertNotIn(" : main()", open(RUN_LOG).read() if os.path.exists(RUN_LOG) else "")
 
     @unittest.skipUnless(TIME_BYTES == 8, "time values are 32 bits in this build")
     def test_wide_time_values_are_edited_through_their_low_32_bits(self):

@@ -195,12 +195,7 @@ class Editor:
         self.home = tempfile.mkdtemp(prefix="morv-e2e-")
         self.dir = os.path.join(self.home, xchat_dir)
         os.makedirs(self.dir)
-        if setup_dat is not False:
-            with open(os.path.join(self.dir, "setup.dat"), "w") as f:
-                f.write(catalogue() if setup_dat is None else setup_dat)
-        if messages:
-            with open(os.path.join(self.dir, "morv_italiano.msg"), "w") as f:
-                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n")
+        self.write_data(setup_dat, messages)
         if morvrc is not None:
             self.write_rc(morvrc)
         self.proc = None
@@ -209,6 +204,15 @@ class Editor:
         self.window = None
 
     # -- files ------------------------------------------------------------
+
+    def write_data(self, setup_dat=None, messages=True):
+        """Writes the catalogue and the Italian help texts into the script directory."""
+        if setup_dat is not False:
+            with open(os.path.join(self.dir, "setup.dat"), "w") as f:
+                f.write(catalogue() if setup_dat is None else setup_dat)
+        if messages:
+            with open(os.path.join(self.dir, "morv_italiano.msg"), "w") as f:
+                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n")
 
     @property
     def rc(self):
@@ -418,10 +422,13 @@ class Editor:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return path
 
-    def close(self):
+    def close_editor(self):
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+
+    def close(self):
+        self.close_editor()
         if self.xvfb is not None:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()

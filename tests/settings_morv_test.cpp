@@ -13,6 +13,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -587,6 +588,51 @@ TEST_F(SafeSave, FileSizeLimitDuringWriteKeepsOldFile)
     EXPECT_NE(std::string::npos, out.find("|result=0"));
     EXPECT_EQ(old, ReadFileBytes(rc));
     EXPECT_TRUE(NoTemporaryFiles());
+}
+
+TEST_F(SafeSave, KilledWhileSavingLeavesTheOldOrTheNewFileWhole)
+{
+    /* Two large states, so that a save takes long enough to be cut. */
+    std::string big(512 * 1024, 'a');
+    psIdentifyCommand = strdup(big.c_str());
+    unsigned char *pA, *pB;
+    size_t uA, uB;
+    ASSERT_EQ(1, EncodeSetup(kTime, &pA, &uA));
+    iMaxCloneCount = 99;
+    psIdentifyCommand[0] = 'b';
+    ASSERT_EQ(1, EncodeSetup(kTime, &pB, &uB));
+    ByteVector imageA(pA, pA + uA), imageB(pB, pB + uB);
+    free(pA);
+    free(pB);
+    WriteFileBytes(rc, imageA);
+
+    int iSeen[2] = {0, 0};
+    for (int i = 0; i < 40; i++) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (int k = 0;; k++) {
+                iMaxCloneCount = k % 2 ? 99 : 10;
+                psIdentifyCommand[0] = k % 2 ? 'b' : 'a';
+                WriteSetupFile(rc.c_str(), kTime);
+            }
+        }
+        usleep(1000 + (i * 7919) % 150000);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        ByteVector now = ReadFileBytes(rc);
+        ASSERT_TRUE(now == imageA || now == imageB) << "kill " << i << ": " << now.size() << " bytes";
+        iSeen[now == imageB]++;
+    }
+    /* Saves did complete between kills, and kills did cut saves short: each
+     * of those leaves its temporary file behind, never a damaged morvrc. */
+    int iCut = 0;
+    DIR *d = opendir(dir.path().c_str());
+    while (struct dirent *e = readdir(d))
+        iCut += strncmp(e->d_name, "morvrc.", 7) == 0;
+    closedir(d);
+    printf("kept old %d, new %d, saves cut %d\n", iSeen[0], iSeen[1], iCut);
+    EXPECT_GT(iSeen[1], 0);
+    EXPECT_GT(iCut, 0);
 }
 
 TEST_F(SafeSave, MissingDirectoryReportsAndCreatesNothing)
