@@ -141,12 +141,7 @@ class Editor : public ::testing::Test {
     {
         delete window_Setup;
         window_Setup = nullptr;
-        for (int i = 1; i <= CATALOGUE_ROWS; i++) {
-            free(dvArray[i].psCommand);
-            free(dvArray[i].psVariableName);
-            free(dvArray[i].psDefault);
-            memset(&dvArray[i], 0, sizeof dvArray[i]);
-        }
+        ClearCatalogue();
         ResetSettings();
         FlushMessage();
         chdir("/");

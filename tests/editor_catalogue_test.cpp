@@ -27,12 +27,7 @@ class Catalogue : public ::testing::Test {
     void TearDown() override
     {
         delete browser;
-        for (int i = 1; i <= CATALOGUE_ROWS; i++) {
-            free(dvArray[i].psCommand);
-            free(dvArray[i].psVariableName);
-            free(dvArray[i].psDefault);
-            memset(&dvArray[i], 0, sizeof dvArray[i]);
-        }
+        ClearCatalogue();
         ResetSettings();
     }
     /* Loads text as setup.dat; returns the number of rows. */

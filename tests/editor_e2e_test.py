@@ -12,7 +12,8 @@ import subprocess
 import tempfile
 import unittest
 
-from editor_session import (EDITOR, Editor, FIELDS, RUN_LOG, TIME_BYTES, image, values)
+from editor_session import (EDITOR, ORDINARY_UID, Editor, FIELDS, RUN_LOG, TIME_BYTES,
+                            as_ordinary_user, image, values)
 
 # The setting each catalogue row edits.
 ROW_SETTING = {n + 1: FIELDS[n][0] for n in range(19)}
@@ -313,17 +314,12 @@ class EditorTest(unittest.TestCase):
         for d in (os.path.join(e.home, ".xchat2"), e.dir):
             os.chmod(d, 0o755)
         os.chmod(e.dir, 0o555)       # the directory cannot take a new file
-        preexec = None
         if os.geteuid() == 0:
             # Root writes anywhere: run the editor as an ordinary user, who
             # owns morvrc but not its directory.
             os.chmod(e.dir, 0o755)
-            os.chown(e.rc, 65534, 65534)
-
-            def preexec():
-                os.setgid(65534)
-                os.setuid(65534)
-        e.start(preexec_fn=preexec)
+            os.chown(e.rc, ORDINARY_UID, ORDINARY_UID)
+        e.start(preexec_fn=as_ordinary_user())
         e.wait_main()
         e.select_row(1)
         e.on()
@@ -377,17 +373,12 @@ class EditorTest(unittest.TestCase):
         old = image(values())
         e = self.editor(morvrc=old)
         os.chmod(e.rc, 0o444)
-        preexec = None
         if os.geteuid() == 0:
             # Root may write any file; the refusal is an ordinary user's.
             for d in (e.home, os.path.join(e.home, ".xchat2"), e.dir):
                 os.chmod(d, 0o755)
-            os.chown(e.dir, 65534, 65534)
-
-            def preexec():
-                os.setgid(65534)
-                os.setuid(65534)
-        e.start(preexec_fn=preexec)
+            os.chown(e.dir, ORDINARY_UID, ORDINARY_UID)
+        e.start(preexec_fn=as_ordinary_user())
         e.wait_main()
         e.select_row(1)
         e.on()
@@ -436,7 +427,7 @@ class EditorTest(unittest.TestCase):
         if os.geteuid() == 0:
             with open(RUN_LOG, "w") as f:
                 f.write("someone else's\n")
-            os.chown(RUN_LOG, 65534, 65534)
+            os.chown(RUN_LOG, ORDINARY_UID, ORDINARY_UID)
             e = self.started()
             e.key("q")
             self.assertEqual(0, e.wait_exit())

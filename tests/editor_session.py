@@ -61,6 +61,21 @@ DEFAULT_TEXTS = {
 }
 
 
+# Root may write anywhere; permission checks are made as this user (nobody).
+ORDINARY_UID = 65534
+
+
+def as_ordinary_user():
+    """A preexec_fn that drops to ORDINARY_UID when running as root, else None."""
+    if os.geteuid() != 0:
+        return None
+
+    def drop():
+        os.setgid(ORDINARY_UID)
+        os.setuid(ORDINARY_UID)
+    return drop
+
+
 def values(**changes):
     """Initial values, with the default texts, updated by changes."""
     v = {name: initial for name, _, initial in FIELDS}

@@ -1,6 +1,8 @@
 /* Helpers shared by the unit tests. */
 #include "tests/test_support.h"
 
+#include "editor/main.h"
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -120,4 +122,14 @@ std::string Hex(ByteVector const &b)
         s += (i % 16 == 15) ? '\n' : ' ';
     }
     return s;
+}
+
+void ClearCatalogue()
+{
+    for (int i = 1; i <= CATALOGUE_ROWS; i++) {
+        free(dvArray[i].psCommand);
+        free(dvArray[i].psVariableName);
+        free(dvArray[i].psDefault);
+        memset(&dvArray[i], 0, sizeof dvArray[i]);
+    }
 }

@@ -61,6 +61,9 @@ bool FileExists(std::string const &path);
  * Standard output of the child is returned in *pOutput when not null. */
 int RunInChild(std::function<void()> const &fn, std::string *pOutput = nullptr);
 
+/* Frees the catalogue's texts and empties every row, as before loading. */
+void ClearCatalogue();
+
 /* Bytes shown as hex, for readable failure messages. */
 std::string Hex(ByteVector const &b);
 
