@@ -1,0 +1,128 @@
+/* msgload: times LoadMessageFile on one message file against the plainest
+ * way to read the same file, an fgets loop over its lines.
+ *
+ *   morv_msgload HOME LANGUAGE [ROUNDS]
+ *
+ * HOME holds .xchat2/morvane/morv_LANGUAGE.msg.  Each round times one fgets
+ * pass and one load, in alternating order; before every load the catalogue
+ * is emptied (untimed), so every load stores every text afresh.  Standard
+ * output is sent to /dev/null for both, so the load's progress lines cost
+ * what they cost in a program whose output is not a terminal.  Prints, on
+ * the original standard output:
+ *
+ *   msgload  MEDIAN Q1 Q3   (milliseconds)
+ *   fgets    MEDIAN Q1 Q3
+ *   ratio    MEDIAN(msgload) / MEDIAN(fgets)
+ *   rounds   N  lines L */
+#include "support/mm.h"
+
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+#include <fcntl.h>
+#include <vector>
+
+/* The message catalogue takes the XChat layout from the editor's start-up. */
+int iXChatVer = 2;
+
+static double Now(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+/* Reads the file line by line into a buffer as large as the loader's and
+ * returns the number of lines (so the loop cannot be optimised away). */
+static long FgetsPass(char const *psPath)
+{
+    FILE *f = fopen(psPath, "r");
+    if (f == NULL)
+        return -1;
+    char acLine[4095];
+    long lLines = 0;
+    while (fgets(acLine, sizeof acLine, f) != NULL)
+        lLines++;
+    fclose(f);
+    return lLines;
+}
+
+static void Quartiles(std::vector<double> v, double *pMedian, double *pQ1, double *pQ3)
+{
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    auto at = [&](double q) {
+        double x = q * (double)(n - 1);
+        size_t i = (size_t)x;
+        double frac = x - (double)i;
+        return i + 1 < n ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
+    };
+    *pMedian = at(0.5);
+    *pQ1 = at(0.25);
+    *pQ3 = at(0.75);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 3 || argc > 4) {
+        fprintf(stderr, "usage: morv_msgload HOME LANGUAGE [ROUNDS]\n");
+        return 2;
+    }
+    int iRounds = argc == 4 ? atoi(argv[3]) : 200;
+    if (iRounds < 1 || chdir(argv[1]) != 0) {
+        perror(argv[1]);
+        return 2;
+    }
+    char acPath[4096];
+    snprintf(acPath, sizeof acPath, ".xchat2/morvane/morv_%s.msg", argv[2]);
+
+    /* Results go to the original standard output; the loader's lines go to
+     * /dev/null. */
+    FILE *fResults = fdopen(dup(1), "w");
+    int nul = open("/dev/null", O_WRONLY);
+    if (fResults == NULL || nul < 0 || dup2(nul, 1) < 0) {
+        perror("morv_msgload");
+        return 2;
+    }
+    close(nul);
+
+    long lLines = FgetsPass(acPath);
+    if (lLines < 0 || !LoadMessageFile(argv[2])) {
+        fprintf(stderr, "morv_msgload: %s does not load\n", acPath);
+        return 1;
+    }
+
+    std::vector<double> vLoad, vFgets;
+    for (int r = 0; r < iRounds; r++) {
+        for (int k = 0; k < 2; k++) {
+            if ((k == 0) == (r % 2 == 0)) {
+                double t0 = Now();
+                long l = FgetsPass(acPath);
+                vFgets.push_back(Now() - t0);
+                if (l != lLines)
+                    return 1;
+            } else {
+                FlushMessage();
+                double t0 = Now();
+                int iOk = LoadMessageFile(argv[2]);
+                vLoad.push_back(Now() - t0);
+                if (!iOk)
+                    return 1;
+            }
+        }
+    }
+    fflush(stdout);
+
+    double mL, q1L, q3L, mF, q1F, q3F;
+    Quartiles(vLoad, &mL, &q1L, &q3L);
+    Quartiles(vFgets, &mF, &q1F, &q3F);
+    fprintf(fResults, "msgload %.3f %.3f %.3f\n", mL, q1L, q3L);
+    fprintf(fResults, "fgets %.3f %.3f %.3f\n", mF, q1F, q3F);
+    fprintf(fResults, "ratio %.2f\n", mL / mF);
+    fprintf(fResults, "rounds %d lines %ld\n", iRounds, lLines);
+    fclose(fResults);
+    return 0;
+}
