@@ -77,10 +77,10 @@ static const struct Escape aEscapes[ESCAPE_COUNT] = {
     ESCAPE("\\\\", "\\"),
 };
 
-/* Which escapes may occur in psText: bit i stands for aEscapes[i].  An
- * escape that begins with a backslash gets its bit only when it occurs, so
- * a text without backslashes, most texts, is searched for none of them;
- * ".xchatV" always gets its bit. */
+/* Which escapes may occur in psText: bit i stands for aEscapes[i].  One
+ * scan of the backslashes finds every escape that begins with one, so a
+ * text without backslashes, most texts, is searched for none of them;
+ * ".xchatV" is always searched for. */
 static unsigned EscapesIn(char const *psText)
 {
     unsigned uFound = 1u << ESCAPE_XCHATV;
@@ -120,12 +120,15 @@ static unsigned EscapesIn(char const *psText)
  * not occur is not searched for.  The text only shrinks, so a replacement
  * can bring together a new escape; uFound is therefore taken again after
  * every escape that replaced something. */
-static unsigned ResolveEscapes(char *psText, size_t iFirst, size_t iEnd, unsigned uFound)
+static unsigned ResolveEscapes(char *psText, unsigned iFirst, unsigned iEnd, unsigned uFound)
 {
-    for (size_t i = iFirst; i < iEnd; i++) {
+    unsigned uRange = ((1u << iEnd) - 1) & ~((1u << iFirst) - 1);
+    /* The escapes of the range that occur, lowest first. */
+    for (unsigned uTodo = uFound & uRange; uTodo != 0; uTodo = uFound & uRange) {
+        unsigned i = (unsigned)__builtin_ctz(uTodo);
         struct Escape const *pe = &aEscapes[i];
-        if ((uFound & (1u << i)) != 0 &&
-            ReplaceAll(psText, pe->psPattern, pe->uPatLen, pe->psReplace, pe->uRepLen) > 0)
+        uRange &= ~((2u << i) - 1); /* this one and those before it are done */
+        if (ReplaceAll(psText, pe->psPattern, pe->uPatLen, pe->psReplace, pe->uRepLen) > 0)
             uFound = EscapesIn(psText);
     }
     return uFound;
