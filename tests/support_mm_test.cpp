@@ -295,6 +295,19 @@ TEST_F(MessageFiles, AnEscapeMadeByARemovalIsResolvedOnlyByALaterPass)
     EXPECT_EQ("a\\\n", Message(4));
 }
 
+TEST_F(MessageFiles, ANulByteEndsTheLineItIsIn)
+{
+    /* What follows a NUL byte up to the line feed is lost with it; the
+     * next line is read as usual. */
+    static const char acFile[] = "// 0001 \"ab\0cd\"\n// 0002 \"x\\n\0\"\n// 0003 \"next\"\n";
+    Write("italiano", std::string(acFile, sizeof acFile - 1));
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("ab", Message(1));
+    EXPECT_EQ("x\n", Message(2));
+    EXPECT_EQ("next", Message(3));
+}
+
 TEST_F(MessageFiles, HeaderFormsReadAsScanfReadsThem)
 {
     Write("italiano",
