@@ -4,7 +4,8 @@
  *   morv_msgload HOME LANGUAGE [ROUNDS]
  *
  * HOME holds .xchat2/morvane/morv_LANGUAGE.msg.  Each round times one fgets
- * pass and one load, in alternating order; before every load the catalogue
+ * pass with stdio's default buffer, one with a 64 KiB buffer (the one the
+ * loader gives its stream) and one load, in rotating order; before every load the catalogue
  * is emptied (untimed), so every load stores every text afresh.  Standard
  * output is sent to /dev/null for both, so the load's progress lines cost
  * what they cost in a program whose output is not a terminal.  Prints, on
@@ -12,7 +13,9 @@
  *
  *   msgload  MEDIAN Q1 Q3   (milliseconds)
  *   fgets    MEDIAN Q1 Q3
+ *   fgets64k MEDIAN Q1 Q3
  *   ratio    MEDIAN(msgload) / MEDIAN(fgets)
+ *   ratio64k MEDIAN(msgload) / MEDIAN(fgets64k)
  *   rounds   N  lines L
  *
  *   morv_msgload --cold HOME LANGUAGE...
@@ -43,12 +46,16 @@ static double Now(void)
 }
 
 /* Reads the file line by line into a buffer as large as the loader's and
- * returns the number of lines (so the loop cannot be optimised away). */
-static long FgetsPass(char const *psPath)
+ * returns the number of lines (so the loop cannot be optimised away).
+ * With bLargeBuffer the stream reads through a 64 KiB buffer. */
+static long FgetsPass(char const *psPath, int bLargeBuffer)
 {
+    static char acStdio[64 * 1024];
     FILE *f = fopen(psPath, "r");
     if (f == NULL)
         return -1;
+    if (bLargeBuffer)
+        setvbuf(f, acStdio, _IOFBF, sizeof acStdio);
     char acLine[4095];
     long lLines = 0;
     while (fgets(acLine, sizeof acLine, f) != NULL)
@@ -131,19 +138,20 @@ int main(int argc, char **argv)
     }
     close(nul);
 
-    long lLines = FgetsPass(acPath);
+    long lLines = FgetsPass(acPath, 0);
     if (lLines < 0 || !LoadMessageFile(argv[2])) {
         fprintf(stderr, "morv_msgload: %s does not load\n", acPath);
         return 1;
     }
 
-    std::vector<double> vLoad, vFgets;
+    std::vector<double> vLoad, vFgets, vFgets64k;
     for (int r = 0; r < iRounds; r++) {
-        for (int k = 0; k < 2; k++) {
-            if ((k == 0) == (r % 2 == 0)) {
+        for (int k = 0; k < 3; k++) {
+            int iWhich = (r + k) % 3;
+            if (iWhich < 2) {
                 double t0 = Now();
-                long l = FgetsPass(acPath);
-                vFgets.push_back(Now() - t0);
+                long l = FgetsPass(acPath, iWhich);
+                (iWhich == 0 ? vFgets : vFgets64k).push_back(Now() - t0);
                 if (l != lLines)
                     return 1;
             } else {
@@ -158,12 +166,15 @@ int main(int argc, char **argv)
     }
     fflush(stdout);
 
-    double mL, q1L, q3L, mF, q1F, q3F;
+    double mL, q1L, q3L, mF, q1F, q3F, mB, q1B, q3B;
     Quartiles(vLoad, &mL, &q1L, &q3L);
     Quartiles(vFgets, &mF, &q1F, &q3F);
+    Quartiles(vFgets64k, &mB, &q1B, &q3B);
     fprintf(fResults, "msgload %.3f %.3f %.3f\n", mL, q1L, q3L);
     fprintf(fResults, "fgets %.3f %.3f %.3f\n", mF, q1F, q3F);
+    fprintf(fResults, "fgets64k %.3f %.3f %.3f\n", mB, q1B, q3B);
     fprintf(fResults, "ratio %.2f\n", mL / mF);
+    fprintf(fResults, "ratio64k %.2f\n", mL / mB);
     fprintf(fResults, "rounds %d lines %ld\n", iRounds, lLines);
     fclose(fResults);
     return 0;
