@@ -79,8 +79,8 @@ static const struct Escape aEscapes[ESCAPE_COUNT] = {
 
 /* Which escapes may occur in psText: bit i stands for aEscapes[i].  One
  * scan of the backslashes finds every escape that begins with one, so a
- * text without backslashes, most texts, is searched for none of them;
- * ".xchatV" is always searched for. */
+ * text without backslashes is searched for none of them; ".xchatV" is
+ * always searched for. */
 static unsigned EscapesIn(char const *psText)
 {
     unsigned uFound = 1u << ESCAPE_XCHATV;
