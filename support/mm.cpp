@@ -6,6 +6,7 @@
 #include "editor/main.h"
 #include "support/function.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,18 +21,14 @@ char *apsMessageArray[MESSAGE_SLOTS];
 char *psMessagePointer = NULL;
 short ssFlagAlredyLoaded = 0;
 
-int local_ustrfindreplace(char const *psPattern, char const *psReplace)
+/* Replaces in place every psPattern (uPatLen characters, at least one) in
+ * psText by psReplace (uRepLen characters, no more than uPatLen), resuming
+ * the search after each replacement.  Returns the number of replacements. */
+static int ReplaceAll(char *psText, char const *psPattern, size_t uPatLen, char const *psReplace,
+                      size_t uRepLen)
 {
-    if (psPattern == NULL || *psPattern == '\0' || psReplace == NULL || psMessagePointer == NULL ||
-        *psMessagePointer == '\0' || strcmp(psPattern, psReplace) == 0)
-        return 0;
-    size_t uPatLen = strlen(psPattern);
-    size_t uRepLen = strlen(psReplace);
-    if (uRepLen > uPatLen)
-        return 0;
-
     int iCount = 0;
-    char *p = psMessagePointer;
+    char *p = psText;
     while ((p = strstr(p, psPattern)) != NULL) {
         memmove(p + uRepLen, p + uPatLen, strlen(p + uPatLen) + 1);
         memcpy(p, psReplace, uRepLen);
@@ -41,20 +38,100 @@ int local_ustrfindreplace(char const *psPattern, char const *psReplace)
     return iCount;
 }
 
-/* Turns the written escapes of the current message into what they stand
- * for.  The order matters: "\n" goes first, and the colour codes with a
- * digit go before the bare one, so a two-digit colour keeps its second
- * digit. */
-static void UnescapeMessage(void)
+int local_ustrfindreplace(char const *psPattern, char const *psReplace)
 {
-    static char const *const aapsEscapes[][2] = {
-        {"\\n", "\n"},     {"\\t", "\t"},     {"\\\"", "\""},    {".xchatV", ".xchat"},
-        {"\\0030", ""},    {"\\0031", ""},    {"\\0032", ""},    {"\\0033", ""},
-        {"\\0034", ""},    {"\\0035", ""},    {"\\0036", ""},    {"\\0037", ""},
-        {"\\0038", ""},    {"\\0039", ""},    {"\\003", ""},     {"\\017", ""},
-    };
-    for (size_t i = 0; i < sizeof aapsEscapes / sizeof aapsEscapes[0]; i++)
-        local_ustrfindreplace(aapsEscapes[i][0], aapsEscapes[i][1]);
+    if (psPattern == NULL || *psPattern == '\0' || psReplace == NULL || psMessagePointer == NULL ||
+        *psMessagePointer == '\0' || strcmp(psPattern, psReplace) == 0)
+        return 0;
+    size_t uPatLen = strlen(psPattern);
+    size_t uRepLen = strlen(psReplace);
+    if (uRepLen > uPatLen)
+        return 0;
+    return ReplaceAll(psMessagePointer, psPattern, uPatLen, psReplace, uRepLen);
+}
+
+/* The written escapes of a message, in the order in which they are
+ * resolved.  The order matters: "\n" goes first, and the colour codes with a
+ * digit go before the bare one, so a two-digit colour keeps its second
+ * digit.  The last entry, two backslashes to one, is resolved only after
+ * the message has been wrapped. */
+struct Escape {
+    char const *psPattern;
+    char const *psReplace;
+    size_t uPatLen;
+    size_t uRepLen;
+};
+#define ESCAPE(pattern, replace) {pattern, replace, sizeof pattern - 1, sizeof replace - 1}
+enum {
+    ESCAPE_NEWLINE, ESCAPE_TAB, ESCAPE_QUOTE, ESCAPE_XCHATV,
+    ESCAPE_COLOUR_0, /* ... to ESCAPE_COLOUR_0 + 9 */
+    ESCAPE_COLOUR = ESCAPE_COLOUR_0 + 10, ESCAPE_PLAIN, ESCAPE_BACKSLASHES,
+    ESCAPE_COUNT
+};
+static const struct Escape aEscapes[ESCAPE_COUNT] = {
+    ESCAPE("\\n", "\n"),     ESCAPE("\\t", "\t"),     ESCAPE("\\\"", "\""),
+    ESCAPE(".xchatV", ".xchat"),
+    ESCAPE("\\0030", ""),    ESCAPE("\\0031", ""),    ESCAPE("\\0032", ""),    ESCAPE("\\0033", ""),
+    ESCAPE("\\0034", ""),    ESCAPE("\\0035", ""),    ESCAPE("\\0036", ""),    ESCAPE("\\0037", ""),
+    ESCAPE("\\0038", ""),    ESCAPE("\\0039", ""),    ESCAPE("\\003", ""),     ESCAPE("\\017", ""),
+    ESCAPE("\\\\", "\\"),
+};
+
+/* Which escapes may occur in psText: bit i stands for aEscapes[i].  One
+ * scan of the backslashes finds every escape that begins with one, so a
+ * text without backslashes is searched for none of them; ".xchatV" is
+ * always searched for. */
+static unsigned EscapesIn(char const *psText)
+{
+    unsigned uFound = 1u << ESCAPE_XCHATV;
+    for (char const *p = strchr(psText, '\\'); p != NULL; p = strchr(p + 1, '\\')) {
+        switch (p[1]) {
+        case 'n':
+            uFound |= 1u << ESCAPE_NEWLINE;
+            break;
+        case 't':
+            uFound |= 1u << ESCAPE_TAB;
+            break;
+        case '"':
+            uFound |= 1u << ESCAPE_QUOTE;
+            break;
+        case '\\':
+            uFound |= 1u << ESCAPE_BACKSLASHES;
+            break;
+        case '0':
+            if (p[2] == '0' && p[3] == '3') {
+                uFound |= 1u << ESCAPE_COLOUR;
+                if (p[4] >= '0' && p[4] <= '9')
+                    uFound |= 1u << (ESCAPE_COLOUR_0 + (p[4] - '0'));
+            } else if (p[2] == '1' && p[3] == '7') {
+                uFound |= 1u << ESCAPE_PLAIN;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return uFound;
+}
+
+/* Resolves the escapes iFirst to iEnd - 1 in psText, in table order, and
+ * returns what EscapesIn says of the result.  uFound is EscapesIn(psText).
+ * Each escape is replaced exactly as a full search would, but one that does
+ * not occur is not searched for.  The text only shrinks, so a replacement
+ * can bring together a new escape; uFound is therefore taken again after
+ * every escape that replaced something. */
+static unsigned ResolveEscapes(char *psText, unsigned iFirst, unsigned iEnd, unsigned uFound)
+{
+    unsigned uRange = ((1u << iEnd) - 1) & ~((1u << iFirst) - 1);
+    /* The escapes of the range that occur, lowest first. */
+    for (unsigned uTodo = uFound & uRange; uTodo != 0; uTodo = uFound & uRange) {
+        unsigned i = (unsigned)__builtin_ctz(uTodo);
+        struct Escape const *pe = &aEscapes[i];
+        uRange &= ~((2u << i) - 1); /* this one and those before it are done */
+        if (ReplaceAll(psText, pe->psPattern, pe->uPatLen, pe->psReplace, pe->uRepLen) > 0)
+            uFound = EscapesIn(psText);
+    }
+    return uFound;
 }
 
 /* Breaks the current message near every 80th column: for the k-th break the
@@ -75,6 +152,35 @@ static void WrapMessage(void)
     }
 }
 
+/* Reads the number of a message line exactly as sscanf(psLine, "// %04d ")
+ * does, without its cost on every line: two slashes, any white space (as
+ * isspace has it), then a field of at most four characters holding an
+ * optional sign and the digits.  Returns 1 and sets *piNumber when the
+ * field holds at least one digit, 0 otherwise. */
+static int ParseHeader(char const *psLine, int *piNumber)
+{
+    if (psLine[0] != '/' || psLine[1] != '/')
+        return 0;
+    char const *p = psLine + 2;
+    while (isspace((unsigned char)*p))
+        p++;
+    int iWidth = 4;
+    int bNegative = 0;
+    if (*p == '-' || *p == '+') {
+        bNegative = *p == '-';
+        p++;
+        iWidth--;
+    }
+    int iValue = 0;
+    int iDigits = 0;
+    for (; iWidth > 0 && *p >= '0' && *p <= '9'; p++, iWidth--, iDigits++)
+        iValue = iValue * 10 + (*p - '0');
+    if (iDigits == 0)
+        return 0;
+    *piNumber = bNegative ? -iValue : iValue;
+    return 1;
+}
+
 /* Stores the text of one message line (acLine holds a valid header with
  * number iNumber).  Lines without the quote at index 8, or with nothing
  * after the first quote, are ignored. */
@@ -88,8 +194,9 @@ static void StoreMessageLine(char const *psLine, int iNumber)
     char *psText = (char *)malloc(uLen);
     if (psText == NULL)
         return;
-    strcpy(psText, psQuote + 1);
-    size_t uText = strlen(psText);
+    /* The text runs from after the quote to the end of the line. */
+    size_t uText = uLen - (size_t)(psQuote + 1 - psLine);
+    memcpy(psText, psQuote + 1, uText + 1);
     if (uText > 0 && psText[uText - 1] == '\n')
         psText[--uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '"')
@@ -98,9 +205,11 @@ static void StoreMessageLine(char const *psLine, int iNumber)
     free(apsMessageArray[iNumber]);
     apsMessageArray[iNumber] = psText;
     psMessagePointer = psText;
-    UnescapeMessage();
+    unsigned uFound = ResolveEscapes(psText, 0, ESCAPE_BACKSLASHES, EscapesIn(psText));
     WrapMessage();
-    local_ustrfindreplace("\\\\", "\\");
+    /* The wrap turns blanks into line feeds, which neither makes nor breaks
+     * a pair of backslashes, so uFound still holds for the last escape. */
+    ResolveEscapes(psText, ESCAPE_BACKSLASHES, ESCAPE_COUNT, uFound);
 }
 
 int LoadMessageFile(char const *psLanguage)
@@ -135,6 +244,10 @@ int LoadMessageFile(char const *psLanguage)
     FILE *f = fopen(acPath, "r");
     if (f == NULL)
         return 0;
+    /* A message file is read whole: a large stdio buffer takes it in a few
+     * dozen reads instead of one read per 4 KiB. */
+    static char acReadBuffer[64 * 1024];
+    setvbuf(f, acReadBuffer, _IOFBF, sizeof acReadBuffer);
 
     char acLine[MESSAGE_LINE];
     int iLine = 0;
@@ -144,7 +257,7 @@ int LoadMessageFile(char const *psLanguage)
         if (acLine[0] == '#' || acLine[0] == '\0')
             continue;
         int iNumber;
-        if (sscanf(acLine, "// %04d ", &iNumber) != 1) {
+        if (!ParseHeader(acLine, &iNumber)) {
             iNumber = -1;
         } else if (++iHeaders > MESSAGE_NUMBERS - 1) {
             fclose(f);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -150,6 +151,32 @@ TEST_F(RunLog, ChangingThePathMovesTheLog)
     EXPECT_NE(std::string::npos, ReadFileText(path).find(" : first\n"));
     EXPECT_EQ(std::string::npos, ReadFileText(path).find("second"));
     EXPECT_NE(std::string::npos, ReadFileText(other).find(" : second\n"));
+}
+
+TEST_F(RunLog, EveryLineCarriesThePidOfTheProcessThatWritesIt)
+{
+    /* The id is asked once per process: a child forked after lines were
+     * written must still stamp its own. */
+    std::string out = Child([] {
+        WriteLog("parent before");
+        fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            WriteLog("child");
+            printf("%d|", (int)getpid());
+            fflush(stdout);
+            _exit(0);
+        }
+        waitpid(child, nullptr, 0);
+        WriteLog("parent after");
+        printf("%d", (int)getpid());
+    });
+    std::string childPid = out.substr(0, out.find('|'));
+    std::string parentPid = out.substr(out.find('|') + 1);
+    ASSERT_NE(childPid, parentPid);
+    EXPECT_EQ(parentPid + "_00000 : parent before\n" + childPid + "_00000 : child\n" + parentPid +
+                  "_00000 : parent after\n",
+              ReadFileText(path));
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -245,6 +249,193 @@ TEST_F(MessageFiles, InPlaceReplacementOnlyShrinks)
     EXPECT_EQ(0, local_ustrfindreplace("", "x"));
     psMessagePointer = nullptr;
     EXPECT_EQ(0, local_ustrfindreplace("a", ""));
+}
+
+/* ---- Escapes and headers against a plain reading of the format ----------
+ * The loader looks only for the escapes that a text can hold and reads the
+ * header without sscanf; these tests hold it to the plain way: sscanf with
+ * "// %04d " and one full search per escape, in order. */
+
+TEST_F(MessageFiles, XchatVIsReplacedInATextWithoutBackslashes)
+{
+    Write("italiano", "// 0001 \"see ~/.xchatV/morvane and .xchatV/x\"\n");
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("see ~/.xchat/morvane and .xchat/x", Message(1));
+}
+
+TEST_F(MessageFiles, OnlyTheEscapesPresentAreResolved)
+{
+    Write("italiano",
+          "// 0001 \"tab\\there; n, 0034, 017, .xchat and a lone \\ stay\"\n"
+          "// 0002 \"only \\0031colour\"\n"
+          "// 0003 \"only \\017reset and \\\\\\\\ two\"\n"
+          "// 0004 \"\\\\q \\\\ \\x \\0 \\00 \\01 \\0039\"\n");
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("tab\there; n, 0034, 017, .xchat and a lone \\ stay", Message(1));
+    EXPECT_EQ("only colour", Message(2));
+    EXPECT_EQ("only reset and \\\\ two", Message(3));
+    EXPECT_EQ("\\q \\ \\x \\0 \\00 \\01 ", Message(4));
+}
+
+TEST_F(MessageFiles, AnEscapeMadeByARemovalIsResolvedOnlyByALaterPass)
+{
+    Write("italiano",
+          "// 0001 \"\\00\\00343x\"\n"     /* "\0034" goes, leaving "\003x": the bare pass takes it */
+          "// 0002 \"\\00\\003531z\"\n"    /* leaves "\0031z": its pass is over, the bare one leaves "1z" */
+          "// 0003 \"\\\\0034017\"\n"      /* "\\" then "\0034" goes, leaving "\017", which goes too */
+          "// 0004 \"a\\\\\\0034\\n\"\n"); /* "\n" first, then the colour: "a\\" + line feed -> "a\" + LF */
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("x", Message(1));
+    EXPECT_EQ("1z", Message(2));
+    ASSERT_NE(nullptr, apsMessageArray[3]);
+    EXPECT_STREQ("", apsMessageArray[3]);
+    EXPECT_EQ("a\\\n", Message(4));
+}
+
+TEST_F(MessageFiles, ANulByteEndsTheLineItIsIn)
+{
+    /* What follows a NUL byte up to the line feed is lost with it; the
+     * next line is read as usual. */
+    static const char acFile[] = "// 0001 \"ab\0cd\"\n// 0002 \"x\\n\0\"\n// 0003 \"next\"\n";
+    Write("italiano", std::string(acFile, sizeof acFile - 1));
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("ab", Message(1));
+    EXPECT_EQ("x\n", Message(2));
+    EXPECT_EQ("next", Message(3));
+}
+
+TEST_F(MessageFiles, HeaderFormsReadAsScanfReadsThem)
+{
+    Write("italiano",
+          "//0006 \"x\"\n"        /* no blank: number 6, quote not at index 8 */
+          "//\t   7 \"tab\"\n"     /* white space of any kind; quote at 8 */
+          "// +12  \"plus\"\n"     /* a sign counts toward the four characters */
+          "// -0 \"x\"\n"          /* "-0" is 0; the quote at 8 is the closing one */
+          "// 0x7 \"hex\"\n"       /* base 10: reads 0 */
+          "/ 0001 \"one slash\"\n" /* not a header: -1 */
+          "// - 5 \"sign alone\"\n"
+          "//\n");
+    int iResult;
+    std::string out = Load("italiano", &iResult);
+    EXPECT_EQ(1, iResult);
+    EXPECT_EQ(nullptr, apsMessageArray[6]);
+    EXPECT_EQ("tab", Message(7));
+    EXPECT_EQ("plus", Message(12));
+    EXPECT_EQ("x", Message(0));
+    EXPECT_NE(std::string::npos, out.find("alla riga 6 risulta avere un indice fuori limite ( -1 )"));
+    EXPECT_NE(std::string::npos, out.find("alla riga 7 risulta avere un indice fuori limite ( -1 )"));
+    EXPECT_NE(std::string::npos, out.find("alla riga 8 risulta avere un indice fuori limite ( -1 )"));
+}
+
+/* The plain reading: what a file of these lines must give, slot by slot,
+ * and the warnings it must print. */
+static void PlainReading(std::vector<std::string> const &vLines, std::map<int, std::string> *pSlots,
+                         std::string *pWarnings)
+{
+    static char const *const aapsEscapes[][2] = {
+        {"\\n", "\n"},  {"\\t", "\t"},  {"\\\"", "\""}, {".xchatV", ".xchat"}, {"\\0030", ""},
+        {"\\0031", ""}, {"\\0032", ""}, {"\\0033", ""}, {"\\0034", ""},        {"\\0035", ""},
+        {"\\0036", ""}, {"\\0037", ""}, {"\\0038", ""}, {"\\0039", ""},        {"\\003", ""},
+        {"\\017", ""},
+    };
+    auto replace = [](std::string &s, std::string const &from, std::string const &to) {
+        for (size_t i = s.find(from); i != std::string::npos; i = s.find(from, i + to.size()))
+            s.replace(i, from.size(), to);
+    };
+    int iLine = 0;
+    for (std::string const &line : vLines) {
+        iLine++;
+        if (line[0] == '#' || line[0] == '\0')
+            continue;
+        int n;
+        if (sscanf(line.c_str(), "// %04d ", &n) != 1)
+            n = -1;
+        if ((unsigned)n >= 10000) {
+            char ac[200];
+            snprintf(ac, sizeof ac,
+                     "\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): Messaggio ignorato\n",
+                     iLine, n);
+            *pWarnings += ac;
+            continue;
+        }
+        size_t q = line.find('"');
+        if (q == std::string::npos || line.size() <= 8 || line[8] != '"' || q + 1 >= line.size())
+            continue;
+        std::string t = line.substr(q + 1);
+        if (!t.empty() && t.back() == '\n')
+            t.pop_back();
+        if (!t.empty() && t.back() == '"')
+            t.pop_back();
+        for (auto const &e : aapsEscapes)
+            replace(t, e[0], e[1]);
+        long lLen = (long)t.size();
+        if (lLen - 1 > 80)
+            for (long k = 1; k <= (lLen - 1) / 80; k++)
+                for (long i = 80 * k; i >= 1; i--)
+                    if (t[i] == ' ') {
+                        t[i] = '\n';
+                        break;
+                    }
+        replace(t, "\\\\", "\\");
+        (*pSlots)[n] = t;
+    }
+}
+
+TEST_F(MessageFiles, RandomLinesLoadAsThePlainReadingSays)
+{
+    /* Pieces that make escapes, near misses and escapes that appear only
+     * once a neighbour is removed, with blanks enough to wrap. */
+    static char const *const apsPieces[] = {
+        "\\", "\\\\", "\\n", "\\t", "\\\"", "\"", "\\0", "\\00", "\\003", "\\0034", "\\00312", "\\017",
+        "\\01", "0", "3", "17", "4", "n", "t", ".xchatV", ".xchat", "V", " ", " ", " ", "parola", "word",
+        "\r", "\t", "#", "/"};
+    static char const *const apsHeads[] = {"// %04d \"", "// %04d \"", "// %04d \"", "//%04d \"", "//\t%d \"",
+                                           "// %+d \"", "// %d\"", "// %05d \"", "/ %04d \"", "", "# "};
+    for (unsigned uSeed = 1; uSeed <= 20; uSeed++) {
+        std::mt19937 rng(uSeed);
+        std::vector<std::string> vLines;
+        std::string file;
+        for (int i = 0; i < 500; i++) {
+            char acHead[64];
+            snprintf(acHead, sizeof acHead, apsHeads[rng() % (sizeof apsHeads / sizeof *apsHeads)],
+                     (int)(rng() % 10040) - 20);
+            std::string line = acHead;
+            int iPieces = (int)(rng() % 120);
+            for (int k = 0; k < iPieces; k++)
+                line += apsPieces[rng() % (sizeof apsPieces / sizeof *apsPieces)];
+            if (rng() % 4 != 0)
+                line += "\"";
+            line += "\n";
+            vLines.push_back(line);
+            file += line;
+        }
+        std::map<int, std::string> want;
+        std::string wantWarnings;
+        PlainReading(vLines, &want, &wantWarnings);
+
+        FlushMessage();
+        Write("italiano", file);
+        int iResult;
+        std::string out = Load("italiano", &iResult);
+        ASSERT_EQ(1, iResult);
+        EXPECT_EQ("  - Calculating Language File Path.\n  - Parsing Language File ...." + wantWarnings +
+                      " completed.\n",
+                  out.substr(out.find("  - Calculating")))
+            << "seed " << uSeed;
+        for (int n = 0; n < 10000; n++) {
+            auto it = want.find(n);
+            if (it == want.end()) {
+                EXPECT_EQ(nullptr, apsMessageArray[n]) << "seed " << uSeed << " number " << n;
+            } else {
+                ASSERT_NE(nullptr, apsMessageArray[n]) << "seed " << uSeed << " number " << n;
+                EXPECT_EQ(it->second, std::string(apsMessageArray[n])) << "seed " << uSeed << " number " << n;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+/* mkrc: writes a morvrc holding the built-in defaults, the way the editor
+ * saves it when started without one, optionally with another message
+ * language.
+ *
+ *   morv_mkrc FILE [LANGUAGE]
+ *
+ * Exit status 0 when FILE was written, 1 otherwise. */
+#include "settings/morv.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* The settings reader takes its path from here, as in the editor. */
+char *psMorvaneRC = NULL;
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || argc > 3) {
+        fprintf(stderr, "usage: morv_mkrc FILE [LANGUAGE]\n");
+        return 1;
+    }
+    /* A file that cannot be opened leaves the settings at their defaults
+     * and installs the built-in texts, as on a first start. */
+    static char acMissing[] = "/nonexistent/morvrc";
+    psMorvaneRC = acMissing;
+    ReadSetup(NULL);
+    if (argc == 3) {
+        free(psMessageLanguage);
+        psMessageLanguage = strdup(argv[2]);
+    }
+    if (!WriteSetupFile(argv[1], (int)sizeof(time_t))) {
+        perror(argv[1]);
+        return 1;
+    }
+    return 0;
+}
