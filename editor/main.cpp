@@ -23,7 +23,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -87,26 +86,6 @@ static FILE *OpenLogFile(char const *psPath)
     return f;
 }
 
-/* The process id that stamps the run-log lines.  Asking the kernel costs a
- * system call, and start-up writes five lines for every catalogue row, so
- * it is asked once; a child made by fork asks again, as its lines carry its
- * own id. */
-static pid_t pidLog = 0;
-
-static void ForgetLogPid(void) { pidLog = 0; }
-
-static pid_t LogPid(void)
-{
-    static int bWatchingForks = 0;
-    if (!bWatchingForks) {
-        pthread_atfork(NULL, NULL, ForgetLogPid);
-        bWatchingForks = 1;
-    }
-    if (pidLog == 0)
-        pidLog = getpid();
-    return pidLog;
-}
-
 int WriteLog(char const *msg)
 {
     static time_t tFirstCall = 0;
@@ -151,7 +130,7 @@ int WriteLog(char const *msg)
         psLine = (char *)malloc(uSize);
         if (psLine == NULL)
             return 0;
-        iLen = snprintf(psLine, uSize, "%d_%05d : %s\n", (int)LogPid(), (int)(tNow - tFirstCall), msg);
+        iLen = snprintf(psLine, uSize, "%d_%05d : %s\n", (int)getpid(), (int)(tNow - tFirstCall), msg);
     } else {
         psLine = (char *)malloc(1023);
         if (psLine == NULL)
