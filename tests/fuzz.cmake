@@ -16,3 +16,4 @@ function(morv_fuzz_target name)
 endfunction()
 
 morv_fuzz_target(settings_morv_fuzz)
+morv_fuzz_target(support_mm_fuzz)
