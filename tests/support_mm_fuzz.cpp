@@ -1,17 +1,20 @@
 /* Fuzz target for the message-file loader (support/mm).
  *
- * An input is a message file, or, when its first byte is 0x01, a language
- * name up to the first line feed followed by the file.  The file is written
- * to .xchat2/morvane/morv_fuzz.msg in a scratch home that the target moves
- * into once; the name (default "fuzz") is handed to LoadMessageFile, so the
- * language read from a damaged morvrc is covered as well as the file.  The
- * scratch home also holds a directory .xchat2/morvane/morv_ so that names
- * with slashes, and paths cut short, can reach something that opens.
+ * An input is a message file, or, when its first byte is 1, 2 or 3, a
+ * language name up to the first line feed followed by the file; that byte
+ * is the XChat layout in use (iXChatVer; 3 is none).  The file is written to
+ * .xchat2/morvane/morv_fuzz.msg in a scratch home that the target moves into
+ * once, where .xchat/morvane leads to the same directory.  The name (default
+ * "fuzz", with layout 2) is handed to LoadMessageFile, so the language read
+ * from a damaged morvrc is covered as well as the file.  The scratch home
+ * also holds a directory .xchat2/morvane/morv_ so that names with slashes,
+ * and paths cut short, can reach something that opens.
  *
  * Before every input the catalogue is emptied and marked as never loaded,
  * as at program start.  After the load the target checks:
- *   - the result and the loaded flag: 0 for an empty name or a path that
- *     does not fit its buffer (and then nothing is stored), 1 when the file
+ *   - the result and the loaded flag: 0 for an empty name, an unknown
+ *     layout or a path that does not fit its buffer (and then nothing is
+ *     stored), 1 when the file
  *     was read to its end, 0 when the 10000th numbered line stops it;
  *   - which numbers hold a text, against a line-by-line model of the file:
  *     exactly the numbers of the valid message lines read;
@@ -49,7 +52,6 @@ namespace {
         }                                                                                          \
     } while (0)
 
-const char kDirectory[] = ".xchat2/morvane/";
 const char kFile[] = ".xchat2/morvane/morv_fuzz.msg";
 const size_t kLinePiece = 4094; /* characters that one read of a line takes */
 const size_t kPathBuffer = 4095;
@@ -185,13 +187,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     char const *psTmp = getenv("TMPDIR");
     std::string tmpl = std::string(psTmp != NULL && *psTmp != '\0' ? psTmp : "/tmp") + "/morv-mm-fuzz.XXXXXX";
     if (mkdtemp(&tmpl[0]) == NULL || chdir(tmpl.c_str()) != 0 || mkdir(".xchat2", 0700) != 0 ||
-        mkdir(kDirectory, 0700) != 0 || mkdir(".xchat2/morvane/morv_", 0700) != 0) {
+        mkdir(".xchat2/morvane", 0700) != 0 || mkdir(".xchat2/morvane/morv_", 0700) != 0 ||
+        mkdir(".xchat", 0700) != 0 || symlink("../.xchat2/morvane", ".xchat/morvane") != 0) {
         perror("support_mm_fuzz: scratch home");
         exit(1);
     }
     gsHome = tmpl;
     atexit(RemoveHome);
-    iXChatVer = 2;
     return 0;
 }
 
@@ -203,7 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
 
     std::string input((char const *)pData, uSize);
     std::string name = "fuzz", file = input;
-    if (!input.empty() && input[0] == '\x01') {
+    iXChatVer = 2;
+    if (!input.empty() && input[0] >= 1 && input[0] <= 3) {
+        iXChatVer = input[0];
         size_t uEol = input.find('\n');
         name = input.substr(1, uEol == std::string::npos ? std::string::npos : uEol - 1);
         name = name.c_str(); /* what a C string of it holds */
@@ -214,12 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
     fwrite(file.data(), 1, file.size(), f);
     fclose(f);
 
-    std::string path = std::string(kDirectory) + "morv_" + name + ".msg";
+    std::string path =
+        std::string(iXChatVer == 1 ? ".xchat/morvane/" : ".xchat2/morvane/") + "morv_" + name + ".msg";
     int iResult = LoadMessageFile(name.c_str());
 
-    if (name.empty() || path.size() >= kPathBuffer) {
-        CHECK(iResult == 0, "name of %zu characters (path %zu) loaded with result %d", name.size(),
-              path.size(), iResult);
+    if (name.empty() || iXChatVer == 3 || path.size() >= kPathBuffer) {
+        CHECK(iResult == 0, "layout %d, name of %zu characters (path %zu) loaded with result %d", iXChatVer,
+              name.size(), path.size(), iResult);
         CHECK(CountStored() == 0, "name of %zu characters stored %d texts", name.size(), CountStored());
         CHECK(ssFlagAlredyLoaded == 0, "name of %zu characters set the loaded flag", name.size());
     } else if (SameFile(path.c_str(), kFile)) {

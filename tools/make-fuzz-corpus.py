@@ -11,7 +11,8 @@
                           words, glued bars, 300 rows, a bad type code;
   support_mm_fuzz/        message files: escapes, colour codes, CRLF, blank
                           and long lines, numbers out of range, and language
-                          names (an input starting with byte 0x01 carries one).
+                          names (an input starting with byte 1, 2 or 3 carries
+                          one on its first line; the byte is the XChat layout).
 
 Run it from anywhere; it replaces the three directories.  The files are
 small on purpose: the fuzzer grows its own corpus from them under build/.
@@ -221,8 +222,11 @@ def messages_corpus():
     files["no-final-newline"] = '// 0001 "end'
     files["headers-10000"] = "//1\n" * 10000 + '// 0002 "late"\n'
     files["empty"] = ""
-    # Inputs that start with byte 0x01 name the language on their first line.
+    # Inputs that start with byte 1, 2 or 3 name the language on their first
+    # line; the byte is the XChat layout (3: none).
     files["name-fuzz"] = '\x01fuzz\n// 0001 "by name"\n'
+    files["name-fuzz-xchat1"] = '\x02fuzz\n// 0001 "XChat 1"\n'
+    files["name-fuzz-no-layout"] = '\x03fuzz\n// 0001 "none"\n'
     files["name-italiano"] = '\x01italiano\n// 0001 "uno"\n'
     files["name-empty"] = '\x01\n// 0001 "uno"\n'
     files["name-slashes"] = '\x01/../morv_fuzz\n// 0001 "through the directory"\n'
