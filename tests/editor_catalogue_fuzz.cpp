@@ -21,8 +21,10 @@
  * 2; the list has one line per row and line n is the row text of row n.
  * Then it binds the rows (SetVariables), formats every row again and checks
  * that the row text fits its buffer, with a 5000-character text bound to
- * row 26.  Rows past the last one read are
- * untouched. */
+ * row 26.  Rows past the last one read are untouched.  A file written the
+ * plain way (one row a line, six fields between bars, words of at most 32
+ * characters followed by white space, numbers of at most 9 digits) must
+ * load exactly as a simple parser of that form reads it. */
 #include "editor/main.h"
 #include "settings/morv.h"
 
@@ -38,6 +40,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #define CHECK(cond, ...)                                                                           \
     do {                                                                                           \
@@ -105,6 +108,85 @@ std::string RowText(int iRow)
 }
 
 void RemoveLog() { unlink(gsLog.c_str()); }
+
+/* One row as a plainly written setup.dat states it. */
+struct PlainRow {
+    int iType;
+    std::string command, name, defaultText;
+    int iDefault, iHelp;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+/* A field between bars: a number of 1 to 9 digits with an optional minus,
+ * white space around it allowed. */
+bool PlainNumber(std::string const &field, int *pi)
+{
+    size_t b = 0, e = field.size();
+    while (b < e && IsBlank(field[b]))
+        b++;
+    while (e > b && IsBlank(field[e - 1]))
+        e--;
+    std::string s = field.substr(b, e - b);
+    size_t uDigits = s.size() - (!s.empty() && s[0] == '-');
+    if (uDigits < 1 || uDigits > 9 || s.find_first_not_of("0123456789", s[0] == '-') != std::string::npos)
+        return false;
+    *pi = atoi(s.c_str());
+    return true;
+}
+
+/* A field between bars: a word of 1 to 32 characters, white space before
+ * it allowed and after it required (a bar right after a word joins it). */
+bool PlainWord(std::string const &field, std::string *ps)
+{
+    size_t b = 0;
+    while (b < field.size() && IsBlank(field[b]))
+        b++;
+    size_t e = b;
+    while (e < field.size() && !IsBlank(field[e]) && field[e] != '\0')
+        e++;
+    for (size_t i = e; i < field.size(); i++)
+        if (!IsBlank(field[i]))
+            return false;
+    if (e == b || e - b > 32 || e == field.size())
+        return false;
+    *ps = field.substr(b, e - b);
+    return true;
+}
+
+/* Parses setup.dat written the plain way: one row a line, six fields
+ * between bars, blank lines allowed.  Returns false for anything else, for
+ * which the model has nothing to say. */
+bool ParsePlain(std::string const &text, std::vector<PlainRow> *pRows)
+{
+    size_t uAt = 0;
+    while (uAt < text.size()) {
+        size_t uEol = text.find('\n', uAt);
+        std::string line = text.substr(uAt, uEol == std::string::npos ? std::string::npos : uEol - uAt);
+        uAt = uEol == std::string::npos ? text.size() : uEol + 1;
+        if (line.find_first_not_of(" \t\v\f\r") == std::string::npos)
+            continue;
+        std::vector<std::string> fields;
+        for (size_t b = 0;;) {
+            size_t uBar = line.find('|', b);
+            fields.push_back(line.substr(b, uBar == std::string::npos ? std::string::npos : uBar - b));
+            if (uBar == std::string::npos)
+                break;
+            b = uBar + 1;
+        }
+        PlainRow r;
+        if (fields.size() != 6 || !PlainNumber(fields[0], &r.iType) || r.iType < 0 || r.iType > 2 ||
+            !PlainWord(fields[1], &r.command) || !PlainWord(fields[2], &r.name) ||
+            !PlainNumber(fields[3], &r.iDefault) || !PlainWord(fields[4], &r.defaultText) ||
+            !PlainNumber(fields[5], &r.iHelp))
+            return false;
+        /* Every "$^$" of the default text, left to right, becomes a blank. */
+        for (size_t p = 0; (p = r.defaultText.find("$^$", p)) != std::string::npos; p++)
+            r.defaultText.replace(p, 3, " ");
+        pRows->push_back(r);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -189,6 +271,21 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
         char const *psLine = gpBrowser->text(i);
         CHECK(psLine != NULL && RowText(i) == psLine, "list line %d is \"%s\", row text \"%s\"", i,
               psLine != NULL ? psLine : "(none)", RowText(i).c_str());
+    }
+    /* A plainly written file must come out exactly as written. */
+    std::vector<PlainRow> plain;
+    if (ParsePlain(std::string((char const *)pData, uSize), &plain)) {
+        int iWant = plain.size() < CATALOGUE_ROWS ? (int)plain.size() : CATALOGUE_ROWS;
+        CHECK(iRows == iWant, "plain file of %zu rows loaded %d", plain.size(), iRows);
+        for (int i = 1; i <= iWant; i++) {
+            PlainRow const &w = plain[(size_t)i - 1];
+            struct VariableDescriptor const *pr = &dvArray[i];
+            CHECK(pr->iType == w.iType && w.command == pr->psCommand && w.name == pr->psVariableName &&
+                      pr->iDefault == w.iDefault && w.defaultText == pr->psDefault && pr->iHelpMessage == w.iHelp,
+                  "row %d is %d|%s|%s|%d|%s|%d, written %d|%s|%s|%d|%s|%d", i, pr->iType, pr->psCommand,
+                  pr->psVariableName, pr->iDefault, pr->psDefault, pr->iHelpMessage, w.iType, w.command.c_str(),
+                  w.name.c_str(), w.iDefault, w.defaultText.c_str(), w.iHelp);
+        }
     }
     for (int i = iLoaded + (iRows < 0 ? 2 : 1); i <= CATALOGUE_ROWS; i++)
         CHECK(dvArray[i].psCommand == NULL && dvArray[i].psVariableName == NULL && dvArray[i].psDefault == NULL,
