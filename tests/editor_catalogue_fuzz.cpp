@@ -3,7 +3,7 @@
  *
  * An input is a whole setup.dat, handed over as a memory stream.  A row with
  * a type code other than 0, 1 or 2 ends the program with status 2: that is
- * the designed answer to such a file, not a fault, and inputs that reach it
+ * the intended answer to such a file, not a fault, and inputs that reach it
  * are kept rather than filtered out, since they cover every row before it.
  * The target is linked with _exit wrapped (-Wl,--wrap=_exit): while a load
  * runs, the wrapper jumps back here with the status instead of ending the
