@@ -481,25 +481,32 @@ struct Image {
     unsigned char *p;
     size_t uSize;
     size_t uCap;
-    int bFailed;  /* errno value of the first failure, 0 while none */
+    int iError;  /* errno value of the first failure, 0 while none */
 };
+
+/* Records a failure unless an earlier one is already recorded. */
+static void Fail(struct Image *pim, int iError)
+{
+    if (pim->iError == 0)
+        pim->iError = iError;
+}
 
 static void Put(struct Image *pim, void const *pv, size_t n)
 {
-    if (pim->bFailed)
+    if (pim->iError)
         return;
     if (pim->uCap - pim->uSize < n) {
         size_t uCap = pim->uCap ? pim->uCap : 512;
         while (uCap - pim->uSize < n) {
             if (uCap > SIZE_MAX / 2) {
-                pim->bFailed = ENOMEM;
+                Fail(pim, ENOMEM);
                 return;
             }
             uCap *= 2;
         }
         unsigned char *p = (unsigned char *)realloc(pim->p, uCap);
         if (p == NULL) {
-            pim->bFailed = ENOMEM;
+            Fail(pim, ENOMEM);
             return;
         }
         pim->p = p;
@@ -522,7 +529,7 @@ static void PutText(struct Image *pim, char const *ps)
 {
     size_t n = ps != NULL ? strlen(ps) : 0;
     if (n > INT32_MAX) {
-        pim->bFailed = EOVERFLOW;
+        Fail(pim, EOVERFLOW);
         return;
     }
     PutSigned(pim, (int64_t)n, 4);
@@ -543,7 +550,7 @@ int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
         case MFK_TIME: {
             int64_t ll = (int64_t) * (time_t *)pf->pSetting;
             if (iTimeBytes == 4 && (ll < INT32_MIN || ll > INT32_MAX))
-                im.bFailed = im.bFailed ? im.bFailed : EOVERFLOW;
+                Fail(&im, EOVERFLOW);
             PutSigned(&im, ll, iTimeBytes);
             break;
         }
@@ -569,9 +576,9 @@ int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
         }
         }
     }
-    if (im.bFailed) {
+    if (im.iError) {
         free(im.p);
-        errno = im.bFailed;
+        errno = im.iError;
         return 0;
     }
     *ppData = im.p;
