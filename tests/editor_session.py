@@ -7,6 +7,7 @@ images field by field, independently of the program's own writer.
 """
 
 import ctypes
+import fcntl
 import os
 import random
 import shlex
@@ -23,6 +24,13 @@ TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 ARTIFACTS = os.environ.get("MORV_ARTIFACTS", tempfile.gettempdir())
 RUN_LOG = "/tmp/morvane_setup.log"
 TITLE = "MoRvAnE - Setup Interface - Version 4.0 - rc_version_38"
+# Every run of the editor on this machine appends to RUN_LOG, and Exit removes
+# it; one test process at a time starts editors, whatever build tree or
+# checkout it comes from.  The lock is held until the process ends.
+RUN_LOG_LOCK = "/tmp/morvane_setup.lock"
+_run_log_lock = open(RUN_LOG_LOCK, "a")
+fcntl.flock(_run_log_lock, fcntl.LOCK_EX)
+
 # Emulated i386 programs are slower to start and to answer.
 SLOW = 3 if RUNNER else 1
 
