@@ -411,10 +411,16 @@ int WriteFile(char const *psName, char *psText)
     }
 
     printf("  * Opening: %s [%p]\n", psName, (void const *)psName);
+    size_t uLen = 0;
     if (psText != NULL && *psText != '\0')
-        fwrite(psText, 1, strlen(psText), fOutput);
+        uLen = strlen(psText);
     else
         printf("WriteFile(%s) : INTERNAL ERROR\n", psName);
-    fflush(fOutput);
+    /* A full disk or an I/O error shows at the write or at the flush. */
+    if ((uLen > 0 && fwrite(psText, 1, uLen, fOutput) != uLen) || fflush(fOutput) != 0) {
+        printf("\nUnable to write file %s ; error: %s .", psName, strerror(errno));
+        clearerr(fOutput);
+        return 0;
+    }
     return 1;
 }

@@ -118,6 +118,8 @@ int velSoundCommandTimed(char const *psCommand, long lInterval, char const *psAr
  * reaches the file, "  * Closing: ..." when it closes a remembered name.
  * Returns 1 on success, also for a null or empty text (which writes nothing
  * and prints "WriteFile(<name>) : INTERNAL ERROR"), and for the closing call.
+ * Returns 0 and prints "Unable to write file <name> ; error: <reason> ." when
+ * the text cannot be written or flushed (the file stays open).
  * Returns 0 and prints "ERROR: Bad File name." for an empty name or a null
  * name with a text; returns 0 and prints "Unable to open file ..." when the
  * file cannot be opened for appending (the name stays remembered, so later

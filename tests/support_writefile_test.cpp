@@ -233,6 +233,12 @@ TEST_F(WriteFileTest, ANameThatCannotBeOpenedStaysRemembered)
     /* A third name after a failed one is opened. */
     EXPECT_EQ(1, Write(path.c_str(), "!", &out));
     EXPECT_EQ("z!", ReadFileText(path));
+
+    /* A file that opens but takes nothing: the write is reported failed. */
+    EXPECT_EQ(0, Write("/dev/full", "lost", &out));
+    EXPECT_EQ(OpeningLine("/dev/full") + "\nUnable to write file /dev/full ; error: No space left on device .",
+              out);
+    ExpectClosingLine(Close(), "/dev/full");
 }
 
 }  // namespace
