@@ -212,6 +212,18 @@ TEST_F(MessageFiles, RefusedNamesAndLayouts)
     std::string longName(5000, 'l');
     Load(longName.c_str(), &iResult);
     EXPECT_EQ(0, iResult);
+    /* A name whose path, cut to the buffer, would be the name of a file that
+     * exists: that file is not loaded in its place. */
+    std::string cutHere = "d/";
+    while (21 + cutHere.size() + 5 < 4094)
+        cutHere += "./";
+    cutHere += "x.msg";
+    ASSERT_EQ(4094u, strlen(".xchat2/morvane/morv_") + cutHere.size());
+    mkdir((home / ".xchat2/morvane/morv_d").c_str(), 0755);
+    Write("d/x", "// 0007 \"not this one\"\n");
+    Load((cutHere + "tail").c_str(), &iResult);
+    EXPECT_EQ(0, iResult);
+    EXPECT_NE("not this one", Message(7));
     EXPECT_EQ(0, LoadMessageFile(nullptr));
     iXChatVer = 3;
     Write("italiano", "// 0001 \"x\"\n");
