@@ -225,12 +225,14 @@ static void SetText(char **pps, char *psNew)
     *pps = psNew;
 }
 
-/* Records where and why reading stopped. */
+/* Records where and why reading stopped: the field, its element (-1 for a
+ * single value), and the offset of the value or length word at fault. */
 static enum MorvReadResult Stop(struct MorvReadInfo *pi, enum MorvReadResult e, int iField,
-                                size_t uOffset)
+                                int iElement, size_t uOffset)
 {
     pi->eResult = e;
     pi->iField = iField;
+    pi->iElement = iElement;
     pi->llOffset = (long long)uOffset;
     return e;
 }
@@ -264,20 +266,20 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
     switch (pf->eKind) {
     case MFK_INT32:
         if (!TakeSigned(pc, 4, &ll))
-            return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, uStart);
+            return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, -1, uStart);
         if (bStore)
             *(int *)pf->pSetting = (int)ll;
         return MORV_READ_OK;
 
     case MFK_TIME:
         if (!TakeSigned(pc, iTimeBytes, &ll))
-            return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, uStart);
+            return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, -1, uStart);
         /* Only storing needs the value to fit this build's time_t. */
         if (!bStore)
             return MORV_READ_OK;
         if (sizeof(time_t) < 8 && (ll < INT32_MIN || ll > INT32_MAX)) {
             pc->uOff = uStart;
-            return Stop(pi, MORV_READ_TIME_RANGE, pf->iNumber, uStart);
+            return Stop(pi, MORV_READ_TIME_RANGE, pf->iNumber, -1, uStart);
         }
         *(time_t *)pf->pSetting = (time_t)ll;
         return MORV_READ_OK;
@@ -287,7 +289,7 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         for (int k = 0; k < PARSER_MODES; k++) {
             if (!TakeSigned(pc, 4, &ll)) {
                 pc->uOff = uStart;
-                return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, uStart);
+                return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, 0, uStart);
             }
             aiValues[k] = (int)ll;
         }
@@ -299,7 +301,7 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
     case MFK_TEXT: {
         char **pps = (char **)pf->pSetting;
         if ((e = TakeLength(pc, &ll, &uWordAt)) != MORV_READ_OK)
-            return Stop(pi, e, pf->iNumber, uWordAt);
+            return Stop(pi, e, pf->iNumber, -1, uWordAt);
         if (ll <= 0) {
             if (bStore && pf->eEmpty == MER_ABSENT)
                 SetText(pps, NULL);
@@ -312,7 +314,7 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         char *ps = CopyText(pc->p + pc->uOff, (size_t)ll);
         SetText(pps, ps);
         if (ps == NULL)
-            return Stop(pi, MORV_READ_NO_MEMORY, pf->iNumber, uWordAt);
+            return Stop(pi, MORV_READ_NO_MEMORY, pf->iNumber, -1, uWordAt);
         pc->uOff += (size_t)ll;
         return MORV_READ_OK;
     }
@@ -322,7 +324,7 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         int64_t llSecond;
         size_t uSecondAt;
         if ((e = TakeLength(pc, &ll, &uWordAt)) != MORV_READ_OK)
-            return Stop(pi, e, pf->iNumber, uWordAt);
+            return Stop(pi, e, pf->iNumber, 0, uWordAt);
         if (ll <= 0) {
             /* No second length word follows an absent pair. */
             if (bStore) {
@@ -335,12 +337,12 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         pc->uOff += (size_t)ll;
         if ((e = TakeLength(pc, &llSecond, &uSecondAt)) != MORV_READ_OK) {
             pc->uOff = uStart;
-            return Stop(pi, e, pf->iNumber, uSecondAt);
+            return Stop(pi, e, pf->iNumber, 1, uSecondAt);
         }
         if (llSecond < 0) {
             /* The writer never stores one; the pair is left as it was. */
             pc->uOff = uStart;
-            return Stop(pi, MORV_READ_BAD_LENGTH, pf->iNumber, uSecondAt);
+            return Stop(pi, MORV_READ_BAD_LENGTH, pf->iNumber, 1, uSecondAt);
         }
         if (!bStore) {
             pc->uOff += (size_t)llSecond;
@@ -354,7 +356,7 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
             free(psSecond);
             SetText(&apsPair[0], NULL);
             SetText(&apsPair[1], NULL);
-            return Stop(pi, MORV_READ_NO_MEMORY, pf->iNumber, uWordAt);
+            return Stop(pi, MORV_READ_NO_MEMORY, pf->iNumber, 0, uWordAt);
         }
         SetText(&apsPair[0], psFirst);
         SetText(&apsPair[1], psSecond);
@@ -414,45 +416,255 @@ enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTim
     return WalkSetup(pData, uSize, iTimeBytes, 0, pInfo);
 }
 
+int ImageIsWhole(struct MorvReadInfo const *pInfo)
+{
+    return pInfo->eResult == MORV_READ_OK &&
+           (pInfo->llConsumed == pInfo->llSize || pInfo->iVersion > iSetupVersion);
+}
+
+void SettingName(int iIndex, int iElement, char *psOut, size_t uOut)
+{
+    struct MorvField const *pf = &aMorvFields[iIndex];
+    if (pf->eKind == MFK_INT32_ARRAY && iElement >= 0 && iElement < PARSER_MODES)
+        snprintf(psOut, uOut, "%s[%s]", pf->psName, apsFlagParseMode[iElement]);
+    else if (pf->eKind == MFK_TEXT_PAIR && iElement >= 0)
+        snprintf(psOut, uOut, "%s[%d]", pf->psName, iElement);
+    else
+        snprintf(psOut, uOut, "%s", pf->psName);
+}
+
+/* ---- The file on disk -------------------------------------------------- */
+
+struct MorvSnapshot snMorvaneRC = {0, NULL, 0, 0};
+struct MorvLayout lyMorvaneRC = {0, 0, NULL, 0};
+
+/* Opens psPath for reading.  With bRegularOnly only a regular file is
+ * opened, and without waiting: a FIFO or a device is never opened at all
+ * (a directory gives EISDIR, anything else EINVAL).  *pst gets the file's
+ * status.  Returns the descriptor, or -1 with errno set. */
+static int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
+{
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    if (bRegularOnly) {
+        if (stat(psPath, pst) != 0)
+            return -1;
+        if (!S_ISREG(pst->st_mode)) {
+            errno = S_ISDIR(pst->st_mode) ? EISDIR : EINVAL;
+            return -1;
+        }
+    }
+    int fd = open(psPath, O_RDONLY | O_NOCTTY | O_CLOEXEC | (bRegularOnly ? O_NONBLOCK : 0));
+    if (fd < 0)
+        return -1;
+    /* The path may have been replaced between the two looks. */
+    int iErr = 0;
+    if (fstat(fd, pst) != 0)
+        iErr = errno;
+    else if (S_ISDIR(pst->st_mode))
+        iErr = EISDIR;
+    else if (bRegularOnly && !S_ISREG(pst->st_mode))
+        iErr = EINVAL;
+    if (iErr != 0) {
+        close(fd);
+        errno = iErr;
+        return -1;
+    }
+    return fd;
+}
+
+/* Reads up to uWant bytes, fewer only at the end of the data or on an
+ * error, which ends the data too.  Returns the number read. */
+static size_t ReadUpTo(int fd, unsigned char *p, size_t uWant)
+{
+    size_t uGot = 0;
+    while (uGot < uWant) {
+        ssize_t n = read(fd, p + uGot, uWant - uGot);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        uGot += (size_t)n;
+    }
+    return uGot;
+}
+
+/* The whole size of the file open on fd after uRead bytes were read, of
+ * which the last may be one beyond MORV_MAX_FILE: what a regular file says
+ * of itself, or else whatever more can be read. */
+static long long WholeSize(int fd, struct stat const *pst, size_t uRead)
+{
+    if (uRead <= MORV_MAX_FILE)
+        return (long long)uRead;
+    if (S_ISREG(pst->st_mode) && (long long)pst->st_size > (long long)uRead)
+        return (long long)pst->st_size;
+    long long llSize = (long long)uRead;
+    unsigned char ab[65536];
+    for (size_t n; (n = ReadUpTo(fd, ab, sizeof ab)) > 0;)
+        llSize += (long long)n;
+    return llSize;
+}
+
+int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
+{
+    memset(pSnap, 0, sizeof *pSnap);
+    struct stat st;
+    int fd = OpenForReading(psPath, bRegularOnly, &st);
+    if (fd < 0)
+        return 0;
+    /* One byte more than is kept tells a longer file. */
+    unsigned char *p = (unsigned char *)malloc(MORV_MAX_FILE + 1);
+    if (p == NULL) {
+        close(fd);
+        errno = ENOMEM;
+        return 0;
+    }
+    size_t uRead = ReadUpTo(fd, p, MORV_MAX_FILE + 1);
+    pSnap->llSize = WholeSize(fd, &st, uRead);
+    close(fd);
+    pSnap->uBytes = uRead > MORV_MAX_FILE ? MORV_MAX_FILE : uRead;
+    /* Only what the file holds stays allocated. */
+    unsigned char *pFit = (unsigned char *)realloc(p, pSnap->uBytes ? pSnap->uBytes : 1);
+    pSnap->pBytes = pFit != NULL ? pFit : p;
+    pSnap->bPresent = 1;
+    return 1;
+}
+
+int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
+{
+    struct stat st;
+    int fd = OpenForReading(psPath, 1, &st);
+    if (fd < 0)
+        return !pSnap->bPresent;
+    if (!pSnap->bPresent) {
+        close(fd);
+        return 0;
+    }
+    /* Chunk by chunk against the remembered bytes, one byte further. */
+    unsigned char ab[65536];
+    size_t uAt = 0;
+    int bSame = 1;
+    while (bSame && uAt <= pSnap->uBytes && uAt <= MORV_MAX_FILE) {
+        size_t uWant = pSnap->uBytes - uAt + 1;
+        size_t n = ReadUpTo(fd, ab, uWant < sizeof ab ? uWant : sizeof ab);
+        if (n == 0)
+            break;
+        size_t uCompare = n;
+        if (uAt + uCompare > pSnap->uBytes)
+            uCompare = pSnap->uBytes - uAt;
+        bSame = memcmp(ab, pSnap->pBytes + uAt, uCompare) == 0;
+        uAt += n;
+    }
+    if (bSame)
+        bSame = WholeSize(fd, &st, uAt) == pSnap->llSize;
+    close(fd);
+    return bSame;
+}
+
+void FreeSnapshot(struct MorvSnapshot *pSnap)
+{
+    free(pSnap->pBytes);
+    memset(pSnap, 0, sizeof *pSnap);
+}
+
+void FreeLayout(struct MorvLayout *pLayout)
+{
+    free(pLayout->pTail);
+    memset(pLayout, 0, sizeof *pLayout);
+}
+
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes, struct MorvReadInfo *pInfo)
 {
-    FILE *f = NULL;
-    if (psPath == NULL)
-        errno = ENOENT;
-    else
-        f = fopen(psPath, "r");
-    if (f == NULL) {
+    struct MorvSnapshot snap;
+    if (!SnapshotFile(psPath, 1, &snap)) {
+        int iErr = errno;
         if (pInfo != NULL) {
             memset(pInfo, 0, sizeof *pInfo);
             pInfo->eResult = MORV_READ_NOFILE;
         }
+        errno = iErr;
         return MORV_READ_NOFILE;
     }
-
-    /* The whole file is read first so that every length word can be checked
-     * against what is really there; if memory runs out part way, the part
-     * read so far is used and the rest counts as missing. */
-    size_t uCap = 4096, uSize = 0;
-    unsigned char *pData = (unsigned char *)malloc(uCap);
-    while (pData != NULL) {
-        if (uSize == uCap) {
-            unsigned char *pGrown = uCap <= SIZE_MAX / 2 ? (unsigned char *)realloc(pData, uCap * 2) : NULL;
-            if (pGrown == NULL)
-                break;
-            pData = pGrown;
-            uCap *= 2;
-        }
-        size_t uGot = fread(pData + uSize, 1, uCap - uSize, f);
-        if (uGot == 0)
-            break;
-        uSize += uGot;
-    }
-    fclose(f);
-
-    enum MorvReadResult e = DecodeSetup(pData != NULL ? pData : (unsigned char const *)"", uSize,
-                                        iTimeBytes, pInfo);
-    free(pData);
+    enum MorvReadResult e = DecodeSetup(snap.pBytes, snap.uBytes, iTimeBytes, pInfo);
+    FreeSnapshot(&snap);
     return e;
+}
+
+static const int iNativeTimeBytes = (int)sizeof(time_t);
+
+int FindTimeBytes(struct MorvSnapshot const *pSnap)
+{
+    int iOther = iNativeTimeBytes == 8 ? 4 : 8;
+    if (!pSnap->bPresent || pSnap->llSize > MORV_MAX_FILE)
+        return iNativeTimeBytes;
+    struct MorvReadInfo info;
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, iNativeTimeBytes, &info);
+    if (ImageIsWhole(&info))
+        return iNativeTimeBytes;
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, iOther, &info);
+    return ImageIsWhole(&info) ? iOther : iNativeTimeBytes;
+}
+
+/* Records in *pr that reading stopped at llAt, in the setting psName. */
+static void Damaged(struct MorvLoadReport *pr, long long llAt, char const *psName)
+{
+    pr->eOutcome = MORV_DAMAGED;
+    pr->llDamageAt = llAt;
+    snprintf(pr->acDamaged, sizeof pr->acDamaged, "%s", psName);
+}
+
+enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
+                            struct MorvLoadReport *pReport, struct MorvLayout *pLayout)
+{
+    struct MorvLoadReport r;
+    memset(&r, 0, sizeof r);
+    FreeLayout(pLayout);
+    if (!pSnap->bPresent) {
+        r.eOutcome = MORV_UNREADABLE;
+        r.iTimeBytes = iNativeTimeBytes;
+        *pReport = r;
+        return r.eOutcome;
+    }
+    r.iTimeBytes = iTimeBytes != 0 ? iTimeBytes : FindTimeBytes(pSnap);
+    r.bOtherWidth = r.iTimeBytes != iNativeTimeBytes;
+    pLayout->iTimeBytes = r.iTimeBytes;
+    DecodeSetup(pSnap->pBytes != NULL ? pSnap->pBytes : (unsigned char const *)"", pSnap->uBytes,
+                r.iTimeBytes, &r.info);
+    r.iVersion = r.info.iVersion;
+
+    if (r.info.eResult == MORV_READ_TOO_OLD) {
+        r.eOutcome = MORV_TOO_OLD;
+    } else if (r.info.eResult != MORV_READ_OK) {
+        char acName[64];
+        SettingName(r.info.iField - 2, r.info.iElement, acName, sizeof acName);
+        Damaged(&r, r.info.llOffset, acName);
+    } else if (pSnap->llSize > MORV_MAX_FILE) {
+        /* Every field this program knows lies before the limit; what lies
+         * beyond it is not read, and so cannot be kept either. */
+        Damaged(&r, MORV_MAX_FILE, "beyond 1 MiB");
+    } else {
+        r.eOutcome = MORV_WHOLE;
+        if (r.iVersion > iSetupVersion) {
+            /* A newer program's fields follow the known ones: they go back
+             * out unchanged, under the file's own version word. */
+            size_t uTail = pSnap->uBytes - (size_t)r.info.llConsumed;
+            pLayout->pTail = (unsigned char *)malloc(uTail ? uTail : 1);
+            if (pLayout->pTail == NULL) {
+                /* Without them a save would lose those fields. */
+                char acAfter[64];
+                snprintf(acAfter, sizeof acAfter, "after %s", aMorvFields[MORV_FIELD_COUNT - 1].psName);
+                Damaged(&r, r.info.llConsumed, acAfter);
+            } else {
+                memcpy(pLayout->pTail, pSnap->pBytes + r.info.llConsumed, uTail);
+                pLayout->uTail = uTail;
+                pLayout->iVersion = r.iVersion;
+            }
+        }
+    }
+    *pReport = r;
+    return r.eOutcome;
 }
 
 /* Gives an absent text setting a copy of psDefault. */
@@ -462,10 +674,16 @@ static void DefaultText(char **pps, char const *psDefault)
         *pps = strdup(psDefault);
 }
 
-void ReadSetup(struct session *pSession)
+enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
 {
-    (void)pSession;
-    if (ReadSetupFile(psMorvaneRC, (int)sizeof(time_t), NULL) == MORV_READ_NOFILE) {
+    struct MorvLoadReport r;
+    /* The bytes remembered so far are let go before the file is read again,
+     * so that no more than one copy of it is ever held. */
+    FreeSnapshot(&snMorvaneRC);
+    int iErr = SnapshotFile(psMorvaneRC, 1, &snMorvaneRC) ? 0 : errno;
+    DecodeFile(&snMorvaneRC, 0, &r, &lyMorvaneRC);
+    r.iErrno = iErr;
+    if (r.eOutcome == MORV_UNREADABLE) {
         DefaultText(&psPipeCommand, "/ECHO ");
         DefaultText(&psAudioDevice, "ALSA");
         DefaultText(&psIdentifyCommand, "/MSG NickServ Identify");
@@ -473,6 +691,15 @@ void ReadSetup(struct session *pSession)
     DefaultText(&psMessageLanguage, "italiano");
     DefaultText(&psAwayPostfix, "_AWAY");
     DefaultText(&psPipeCommand, "");
+    if (pReport != NULL)
+        *pReport = r;
+    return r.eOutcome;
+}
+
+void ReadSetup(struct session *pSession)
+{
+    (void)pSession;
+    ReadSetupReport(NULL);
 }
 
 /* ---- Writing ----------------------------------------------------------- */
@@ -495,6 +722,11 @@ static void Put(struct Image *pim, void const *pv, size_t n)
 {
     if (pim->iError)
         return;
+    /* An image that the reader would call damaged is never made. */
+    if (n > MORV_MAX_FILE - pim->uSize) {
+        Fail(pim, EFBIG);
+        return;
+    }
     if (pim->uCap - pim->uSize < n) {
         size_t uCap = pim->uCap ? pim->uCap : 512;
         while (uCap - pim->uSize < n) {
@@ -537,10 +769,12 @@ static void PutText(struct Image *pim, char const *ps)
         Put(pim, ps, n);
 }
 
-int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
+int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, size_t *puSize)
 {
+    int iTimeBytes = pLayout != NULL && pLayout->iTimeBytes != 0 ? pLayout->iTimeBytes
+                                                                 : (int)sizeof(time_t);
     struct Image im = {NULL, 0, 0, 0};
-    PutSigned(&im, iSetupVersion, 4);
+    PutSigned(&im, pLayout != NULL && pLayout->iVersion != 0 ? pLayout->iVersion : iSetupVersion, 4);
     for (int i = 0; i < MORV_FIELD_COUNT; i++) {
         struct MorvField const *pf = &aMorvFields[i];
         switch (pf->eKind) {
@@ -576,6 +810,8 @@ int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
         }
         }
     }
+    if (pLayout != NULL && pLayout->uTail > 0)
+        Put(&im, pLayout->pTail, pLayout->uTail);
     if (im.iError) {
         free(im.p);
         errno = im.iError;
@@ -584,6 +820,12 @@ int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
     *ppData = im.p;
     *puSize = im.uSize;
     return 1;
+}
+
+int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize)
+{
+    struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
+    return EncodeSetupImage(&layout, ppData, puSize);
 }
 
 /* Follows symbolic links from psPath to the file they lead to, which need
@@ -660,7 +902,8 @@ static void SyncDirectoryOf(char const *psFile)
     }
 }
 
-int WriteSetupFile(char const *psPath, int iTimeBytes)
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten)
 {
     unsigned char *pData = NULL;
     size_t uSize = 0;
@@ -671,7 +914,7 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
         errno = ENOENT;
         return 0;
     }
-    if (!EncodeSetup(iTimeBytes, &pData, &uSize))
+    if (!EncodeSetupImage(pLayout, &pData, &uSize))
         return 0;
     psTarget = FollowLinks(psPath);
     if (psTarget == NULL)
@@ -710,13 +953,28 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
             goto fail;
         int iClosed = close(fd);
         fd = -1;
-        if (iClosed != 0 || rename(psTemp, psTarget) != 0)
+        if (iClosed != 0)
+            goto fail;
+        /* The last look before the old file goes: another program may have
+         * written it since it was read. */
+        if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
+            errno = ESTALE;
+            goto fail;
+        }
+        if (rename(psTemp, psTarget) != 0)
             goto fail;
     }
     SyncDirectoryOf(psTarget);
     free(psTemp);
     free(psTarget);
-    free(pData);
+    if (pWritten != NULL) {
+        pWritten->bPresent = 1;
+        pWritten->pBytes = pData;
+        pWritten->uBytes = uSize;
+        pWritten->llSize = (long long)uSize;
+    } else {
+        free(pData);
+    }
     return 1;
 
 fail:
@@ -733,16 +991,35 @@ fail:
     return 0;
 }
 
-int WriteSetup(void)
+int WriteSetupFile(char const *psPath, int iTimeBytes)
 {
-    if (WriteSetupFile(psMorvaneRC, (int)sizeof(time_t)))
+    struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
+    return ReplaceSetupFile(psPath, &layout, NULL, NULL);
+}
+
+/* Saves psMorvaneRC as lyMorvaneRC lays it out, only over the bytes of
+ * snMorvaneRC when bCheck is 1, and remembers what it wrote.  Returns 1, or
+ * 0 with errno set after the console line (none for a refusal, ESTALE). */
+static int SaveMorvaneRC(int bCheck)
+{
+    struct MorvSnapshot written;
+    if (ReplaceSetupFile(psMorvaneRC, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written)) {
+        FreeSnapshot(&snMorvaneRC);
+        snMorvaneRC = written;
         return 1;
+    }
     int iErr = errno;
-    printf("\nUnable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
-    fflush(stdout);
+    if (!(bCheck && iErr == ESTALE)) {
+        printf("\nUnable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
+        fflush(stdout);
+    }
     errno = iErr;
     return 0;
 }
+
+int WriteSetup(void) { return SaveMorvaneRC(0); }
+
+int WriteSetupUnlessChanged(void) { return SaveMorvaneRC(1); }
 
 /* ---- Housekeeping ------------------------------------------------------ */
 
@@ -787,4 +1064,6 @@ void ResetSettings(void)
             memcpy(pf->pSetting, sInitial.ab[i], FieldBytes(pf));
         }
     }
+    FreeSnapshot(&snMorvaneRC);
+    FreeLayout(&lyMorvaneRC);
 }

@@ -155,6 +155,7 @@ struct MorvReadInfo {
     enum MorvReadResult eResult;
     int iVersion;             /* the version word, 0 when it could not be read */
     int iField;               /* field number where reading stopped; 0 when it did not */
+    int iElement;             /* at the stop: the text of a pair (0 or 1), or -1 */
     long long llOffset;       /* offset of the length word or value at fault */
     long long llConsumed;     /* bytes taken by the fields that were read */
     long long llSize;         /* bytes available */
@@ -181,47 +182,161 @@ enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iT
 enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
                               struct MorvReadInfo *pInfo);
 
-/* Reads the file psPath as DecodeSetup does.  Returns MORV_READ_NOFILE, with
- * errno set, when the file cannot be opened (a null path included); a read error part way through
+/* Reads the file psPath (at most MORV_MAX_FILE bytes of it, a regular file
+ * only) as DecodeSetup does.  Returns MORV_READ_NOFILE, with errno set, when
+ * it cannot be read (a null path included); a read error part way through
  * counts as the end of the data. */
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes,
                                   struct MorvReadInfo *pInfo);
 
-/* Loads psMorvaneRC into the settings store at the native time width, then
- * installs the built-in text defaults: "/ECHO ", "ALSA" and
- * "/MSG NickServ Identify" when the file could not be opened at all, and in
- * every case "italiano", "_AWAY" and an empty pipe command where those texts
- * are still absent.  Reports nothing. */
+/* Whether a walk that ended as *pInfo took the whole image: every field of
+ * its version, and nothing after the last one unless the version is newer
+ * than iSetupVersion, whose extra fields follow. */
+int ImageIsWhole(struct MorvReadInfo const *pInfo);
+
+/* Writes into psOut (uOut bytes, cut to fit) the name of element iElement
+ * of aMorvFields[iIndex]: "iMaxCloneCount" (iElement -1),
+ * "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
+void SettingName(int iIndex, int iElement, char *psOut, size_t uOut);
+
+/* ---- The file on disk -------------------------------------------------- */
+
+/* No more of a morvrc than this is ever held in memory: a longer file is
+ * damaged from this byte on, and no longer image is written. */
+#define MORV_MAX_FILE 1048576
+
+/* The bytes of a morvrc as this program last read or wrote them, so that a
+ * change that another program made since can be told. */
+struct MorvSnapshot {
+    int bPresent;            /* 0: there was no file that could be read */
+    unsigned char *pBytes;   /* malloc'd, the first MORV_MAX_FILE bytes at most, or null */
+    size_t uBytes;
+    long long llSize;        /* the whole size; beyond pBytes only the size is known */
+};
+
+/* How an image is written besides the settings: the width of its time
+ * fields, its version word, and for a file newer than this program the
+ * bytes after the last field this program knows, written back unchanged. */
+struct MorvLayout {
+    int iTimeBytes;          /* 4 or 8; 0: this build's */
+    int iVersion;            /* 0: iSetupVersion */
+    unsigned char *pTail;    /* malloc'd, or null */
+    size_t uTail;
+};
+
+/* Reads psPath into *pSnap.  With bRegularOnly, anything but a regular file
+ * (a FIFO, a device, a directory) counts as unreadable, and the open never
+ * blocks.  Returns 1; 0 with errno set and pSnap->bPresent 0 when the file
+ * cannot be read or its buffer cannot be allocated. */
+int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
+
+/* Returns 1 when psPath (a regular file, read without blocking) holds the
+ * bytes of *pSnap, or is still missing or unreadable when pSnap was;
+ * beyond the first MORV_MAX_FILE bytes only the size is compared.  0 when
+ * it appeared, disappeared or changed. */
+int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
+
+/* Frees the snapshot's bytes and empties it; likewise the layout's tail. */
+void FreeSnapshot(struct MorvSnapshot *pSnap);
+void FreeLayout(struct MorvLayout *pLayout);
+
+/* What one reading of a morvrc found. */
+enum MorvOutcome {
+    MORV_WHOLE,        /* every field of its version was read */
+    MORV_UNREADABLE,   /* missing, not a regular file, or not readable */
+    MORV_TOO_OLD,      /* empty, or a version word below iMinimunSetupVersion */
+    MORV_DAMAGED       /* reading stopped at llDamageAt; the rest kept its values */
+};
+
+struct MorvLoadReport {
+    enum MorvOutcome eOutcome;
+    int iErrno;                /* why an unreadable file was */
+    int iTimeBytes;            /* the width it was read at */
+    int bOtherWidth;           /* 1: not this build's width */
+    int iVersion;
+    long long llDamageAt;      /* where the damaged field begins (a text: its length word) */
+    char acDamaged[64];        /* that setting's name, as SettingName gives it */
+    struct MorvReadInfo info;  /* the walk, for a closer description */
+};
+
+/* The width an image reads at: this build's when it reads whole at it
+ * (ImageIsWhole) or at neither width, the other when only that one does.
+ * A file longer than MORV_MAX_FILE reads whole at neither. */
+int FindTimeBytes(struct MorvSnapshot const *pSnap);
+
+/* Reads the snapshot into the settings store at iTimeBytes, or at the width
+ * FindTimeBytes finds when it is 0, and says what it found in *pReport.
+ * *pLayout (emptied first) gets how to write the file back: the width read
+ * at and, for a whole newer file, its version and the bytes after the last
+ * field known here.  Installs none of the final text defaults.
+ * Returns the outcome; memory that runs out for the tail gives MORV_DAMAGED. */
+enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
+                            struct MorvLoadReport *pReport, struct MorvLayout *pLayout);
+
+/* psMorvaneRC as the last ReadSetup or save saw it: its bytes, compared
+ * before the next save, and how it is written back. */
+extern struct MorvSnapshot snMorvaneRC;
+extern struct MorvLayout lyMorvaneRC;
+
+/* Loads psMorvaneRC into the settings store at the width it is found to
+ * have, remembers it in snMorvaneRC and lyMorvaneRC, then installs the
+ * built-in text defaults: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
+ * when the file could not be read at all, and in every case "italiano",
+ * "_AWAY" and an empty pipe command where those texts are still absent.
+ * Prints nothing.  Returns the outcome, described in *pReport when it is
+ * not null. */
+enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
+
+/* ReadSetupReport for the script, which has no use for the report. */
 void ReadSetup(struct session *pSession);
 
 /* ---- Writing ----------------------------------------------------------- */
 
-/* Builds the version-iSetupVersion image of the whole settings store with
- * iTimeBytes-wide time fields into a malloc'd block (*ppData, *puSize).
- * Returns 1 on success; 0, with errno set and nothing allocated, when memory
- * runs out (ENOMEM) or a time value does not fit 4 bytes (EOVERFLOW). */
+/* Builds the image of the whole settings store as *pLayout says (null: this
+ * build's width and version, no tail) into a malloc'd block (*ppData,
+ * *puSize).  Returns 1 on success; 0, with errno set and nothing allocated,
+ * when memory runs out (ENOMEM), a time value does not fit 4 bytes
+ * (EOVERFLOW) or the image would be longer than MORV_MAX_FILE (EFBIG). */
+int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, size_t *puSize);
+
+/* EncodeSetupImage of a version-iSetupVersion image with iTimeBytes-wide
+ * time fields and no tail. */
 int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize);
 
-/* Replaces the file psPath with the image of the settings store: the image
- * goes to a temporary file in the same directory, which is flushed, synced,
- * given the old file's permission bits and renamed over the old file.  When
- * psPath is a symbolic link the file it points to is replaced.  An existing
- * file that this process may not write is left alone (as opening it for
- * writing would).
+/* Replaces the file psPath with the image of the settings store laid out as
+ * *pLayout says: the image goes to a temporary file in the same directory,
+ * which is flushed, synced, given the old file's permission bits and
+ * renamed over the old file.  When psPath is a symbolic link the file it
+ * points to is replaced.  An existing file that this process may not write
+ * is left alone (as opening it for writing would).  With pExpected, the file
+ * is compared with it right before the rename, and a file changed since
+ * (SnapshotMatches) is left alone.  With pWritten, it gets the bytes written.
  * Returns 1 on success; 0 on failure, with errno set by the failing step
- * (ENOENT for a null or empty path), the old file untouched and no temporary
- * file left behind. */
+ * (ENOENT for a null or empty path, ESTALE for a file changed since
+ * pExpected), the old file untouched and no temporary file left behind. */
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten);
+
+/* ReplaceSetupFile with a version-iSetupVersion image of iTimeBytes-wide
+ * time fields, unconditionally. */
 int WriteSetupFile(char const *psPath, int iTimeBytes);
 
-/* Saves the settings store to psMorvaneRC at the native time width.  On
- * failure prints "\nUnable to open file %s for writing (%s)." with the path
- * and the reason.  Returns 1 on success, 0 on failure (errno kept). */
+/* Saves the settings store to psMorvaneRC as lyMorvaneRC lays it out and
+ * remembers the bytes written in snMorvaneRC.  On failure prints "\nUnable to
+ * open file %s for writing (%s)." with the path and the reason.  Returns 1
+ * on success, 0 on failure (errno kept). */
 int WriteSetup(void);
+
+/* WriteSetup, unless psMorvaneRC no longer holds the bytes of snMorvaneRC
+ * when the new file is about to replace it: then nothing is written or
+ * printed and it returns 0 with errno ESTALE. */
+int WriteSetupUnlessChanged(void);
 
 /* ---- Housekeeping ------------------------------------------------------ */
 
 /* Gives every stored setting back its value at program load and frees every
- * stored text (all texts are null at load). */
+ * stored text (all texts are null at load); forgets what snMorvaneRC and
+ * lyMorvaneRC remember of psMorvaneRC. */
 void ResetSettings(void);
 
 #endif

@@ -15,6 +15,38 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
+
+#include <string>
+#include <vector>
+
+/* The writer's fsync and rename calls, recorded in order while
+ * gRecordCalls is set (the test program is linked with --wrap for both). */
+static bool gRecordCalls = false;
+static std::vector<std::string> gCalls;
+
+extern "C" int __real_fsync(int fd);
+extern "C" int __real_rename(char const *psFrom, char const *psTo);
+
+extern "C" int __wrap_fsync(int fd)
+{
+    if (gRecordCalls) {
+        char acPath[4096] = "";
+        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acPath, sizeof acPath - 1);
+        gCalls.push_back("fsync " + std::string(acPath, n > 0 ? (size_t)n : 0));
+    }
+    return __real_fsync(fd);
+}
+
+extern "C" int __wrap_rename(char const *psFrom, char const *psTo)
+{
+    if (gRecordCalls) {
+        char acFrom[4096];
+        gCalls.push_back(std::string("rename ") + (realpath(psFrom, acFrom) ? acFrom : psFrom) + " " +
+                         psTo);
+    }
+    return __real_rename(psFrom, psTo);
+}
 
 namespace {
 
@@ -689,6 +721,196 @@ TEST_F(SafeSave, UnwritableFileOrDirectoryIsRefusedForOrdinaryUsers)
     EXPECT_EQ(0, iStatus) << out;
     EXPECT_NE(std::string::npos, out.find("(Permission denied)")) << out;
     EXPECT_EQ(old, ReadFileBytes(inner));
+}
+
+/* ---- The file as a whole: outcome, width, newer files ------------------ */
+
+/* A version-38 image of distinct values at iTimeBytes-wide time fields,
+ * with texts after the time fields so that a wrong width shows. */
+ByteVector Sample(int iTimeBytes, int iVersion = 38)
+{
+    Bytes b;
+    b.i32(iVersion);
+    b.i32(0).i32(0).i32(1).i32(0).i32(1).i32(1).i32(33).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1);
+    b.time_width(7, iTimeBytes).i32(1).time_width(6, iTimeBytes).i32(3).time_width(5, iTimeBytes).i32(0);
+    b.text("#a").text("b.wav").i32(0).i32(0).text("pre").i32(0);
+    InitialMiddle(b);
+    b.text("english").text("|away").i32(1).text("/SAY ").text("OSS").i32(256).text("/ID");
+    InitialTail(b);
+    return b.bytes();
+}
+
+TEST_F(ConfigFile, EachReadSaysWhatItFoundAndAtWhichWidth)
+{
+    const int kOther = kTime == 8 ? 4 : 8;
+    ByteVector native = Sample(kTime);
+    /* Damage where a text's length word runs past the end. */
+    ByteVector cutSecond(native.begin(), native.begin() + 4 + 13 * 4 + 3 * kTime + 3 * 4 + 6 + 2);
+    /* The 19 parser flags come before the last nine integers. */
+    long long llArrayAt = (long long)native.size() - 9 * 4 - 19 * 4;
+    ByteVector cutArray(native.begin(), native.begin() + llArrayAt + 8);
+    Bytes big = Bytes().raw(ByteVector(native.begin(), native.begin() + 92 - (8 - kTime) * 3));
+    big.i32(0).i32(0).i32(0).i32(3 * 1024 * 1024).raw(std::string(1024 * 1024 + 10, 'x'));
+    struct Case {
+        char const *psWhat;
+        ByteVector image;
+        MorvOutcome eOutcome;
+        int iTimeBytes;
+        long long llDamageAt;
+        char const *psDamaged;
+    } aCases[] = {
+        {"this width", native, MORV_WHOLE, kTime, 0, ""},
+        {"the other width", Sample(kOther), MORV_WHOLE, kOther, 0, ""},
+        {"empty", {}, MORV_TOO_OLD, kTime, 0, ""},
+        {"version 13", Bytes().i32(13).raw(native).bytes(), MORV_TOO_OLD, kTime, 0, ""},
+        {"second text of a pair", cutSecond, MORV_DAMAGED, kTime, 4 + 13 * 4 + 3 * kTime + 3 * 4 + 6,
+         "psFlagChanJoinBeep[1]"},
+        {"array", cutArray, MORV_DAMAGED, kTime, llArrayAt, "iFlagParserMode[PRIVMSG]"},
+        {"text beyond 1 MiB", big.bytes(), MORV_DAMAGED, kTime, 92 - (8 - kTime) * 3 + 12,
+         "psPrefixOutput"},
+        {"longer than 1 MiB", Bytes().raw(native).raw(std::string(MORV_MAX_FILE, 'z')).bytes(),
+         MORV_DAMAGED, kTime, MORV_MAX_FILE, "beyond 1 MiB"},
+    };
+    for (Case const &c : aCases) {
+        SCOPED_TRACE(c.psWhat);
+        ResetSettings();
+        WriteFileBytes(rc, c.image);
+        MorvLoadReport r;
+        EXPECT_EQ(c.eOutcome, ReadSetupReport(&r));
+        EXPECT_EQ(c.eOutcome, r.eOutcome);
+        EXPECT_EQ(c.iTimeBytes, r.iTimeBytes);
+        EXPECT_EQ(c.iTimeBytes != kTime, r.bOtherWidth);
+        EXPECT_EQ(c.llDamageAt, r.llDamageAt);
+        EXPECT_STREQ(c.psDamaged, r.acDamaged);
+        EXPECT_EQ(c.image.size() <= MORV_MAX_FILE ? c.image : ByteVector(c.image.begin(), c.image.begin() + MORV_MAX_FILE),
+                  ByteVector(snMorvaneRC.pBytes, snMorvaneRC.pBytes + snMorvaneRC.uBytes));
+        if (c.eOutcome == MORV_WHOLE) {
+            EXPECT_EQ(33, iMaxCloneCount);
+            EXPECT_EQ((time_t)7, tCTCPFloodTimer);
+            EXPECT_STREQ("b.wav", psFlagChanJoinBeep[1]);
+            EXPECT_STREQ("/ID", psIdentifyCommand);
+        }
+    }
+}
+
+TEST_F(ConfigFile, AFifoADeviceOrADirectoryIsUnreadableWithoutWaiting)
+{
+    ASSERT_EQ(0, mkfifo(rc.c_str(), 0600));
+    std::string device = dir / "device", folder = dir / "folder";
+    ASSERT_EQ(0, symlink("/dev/zero", device.c_str()));
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    int iStatus = RunInChild([&] {
+        alarm(20); /* a read that waits for a writer ends here */
+        int iUnreadable = 0;
+        for (std::string const &path : {rc, device, folder}) {
+            psMorvaneRC = const_cast<char *>(path.c_str());
+            MorvLoadReport r;
+            iUnreadable += ReadSetupReport(&r) == MORV_UNREADABLE && !snMorvaneRC.bPresent;
+            iUnreadable += SnapshotMatches(psMorvaneRC, &snMorvaneRC);
+        }
+        exit(iUnreadable == 6 && strcmp(psAudioDevice, "ALSA") == 0 ? 0 : 1);
+    });
+    EXPECT_EQ(0, iStatus);
+}
+
+TEST_F(ConfigFile, ASaveKeepsTheWidthAndTheTailOfTheFileItRead)
+{
+    const int kOther = kTime == 8 ? 4 : 8;
+    /* The other width, and a newer version with fields unknown here. */
+    ByteVector other = Sample(kOther);
+    ByteVector newer = Sample(kTime, 40);
+    std::string tail("\x05\x00\x00\x00newer\x09\x00\x00\x00", 13);
+    newer.insert(newer.end(), tail.begin(), tail.end());
+    for (ByteVector const &file : {other, newer}) {
+        ResetSettings();
+        WriteFileBytes(rc, file);
+        MorvLoadReport r;
+        ASSERT_EQ(MORV_WHOLE, ReadSetupReport(&r));
+        iMaxCloneCount = 34;
+        ASSERT_EQ(1, WriteSetup());
+        ByteVector want = file;
+        want[28] = 34;
+        EXPECT_EQ(want, ReadFileBytes(rc)) << Hex(ReadFileBytes(rc));
+    }
+    EXPECT_EQ(13u, lyMorvaneRC.uTail);
+    EXPECT_EQ(40, lyMorvaneRC.iVersion);
+    /* A missing file is written at this build's width, as version 38. */
+    unlink(rc.c_str());
+    ResetSettings();
+    MorvLoadReport r;
+    ASSERT_EQ(MORV_UNREADABLE, ReadSetupReport(&r));
+    EXPECT_EQ(ENOENT, r.iErrno);
+    ASSERT_EQ(1, WriteSetup());
+    EXPECT_EQ(kTime == 8 ? 357u : 345u, ReadFileBytes(rc).size());
+}
+
+TEST_F(SafeSave, AFileChangedSinceItWasReadIsNotOverwritten)
+{
+    ReadSetup(nullptr);
+    /* Touched, not changed: saved. */
+    struct utimbuf times = {1000000, 1000000};
+    ASSERT_EQ(0, utime(rc.c_str(), &times));
+    ASSERT_EQ(1, WriteSetupUnlessChanged());
+    ByteVector saved = ReadFileBytes(rc);
+
+    /* Changed, removed, or made where there was none: left alone, quietly. */
+    ByteVector theirs = Bytes().raw(saved).raw("!").bytes();
+    for (int iCase = 0; iCase < 3; iCase++) {
+        SCOPED_TRACE(iCase);
+        if (iCase == 0)
+            WriteFileBytes(rc, theirs);
+        else if (iCase == 1)
+            unlink(rc.c_str());
+        else {
+            ReadSetup(nullptr);  /* remembers: no file */
+            WriteFileBytes(rc, theirs);
+        }
+        iMaxCloneCount = 50 + iCase;
+        testing::internal::CaptureStdout();
+        errno = 0;
+        EXPECT_EQ(0, WriteSetupUnlessChanged());
+        EXPECT_EQ(ESTALE, errno);
+        EXPECT_EQ("", testing::internal::GetCapturedStdout());
+        EXPECT_EQ(iCase == 1 ? ByteVector() : theirs, ReadFileBytes(rc));
+        EXPECT_TRUE(iCase == 1 || NoTemporaryFiles());
+    }
+    /* Overwriting is the caller's choice; what was written is remembered. */
+    ASSERT_EQ(1, WriteSetup());
+    ASSERT_EQ(1, WriteSetupUnlessChanged());
+    EXPECT_EQ(52, (int)ReadFileBytes(rc)[28]);
+}
+
+TEST_F(SafeSave, TheTemporaryFileIsSyncedBeforeItIsRenamed)
+{
+    gCalls.clear();
+    gRecordCalls = true;
+    int iResult = WriteSetup();
+    gRecordCalls = false;
+    ASSERT_EQ(1, iResult);
+    char acDir[4096];
+    ASSERT_NE(nullptr, realpath(dir.path().c_str(), acDir));
+    /* fsync of the temporary file, then the rename of that very file, then
+     * fsync of the directory. */
+    ASSERT_EQ(3u, gCalls.size()) << ::testing::PrintToString(gCalls);
+    std::string temp = gCalls[0].substr(6);
+    EXPECT_EQ(std::string(acDir) + "/morvrc.", temp.substr(0, strlen(acDir) + 8)) << gCalls[0];
+    EXPECT_EQ("rename " + temp + " " + rc, gCalls[1]);
+    EXPECT_EQ("fsync " + std::string(acDir), gCalls[2]);
+    EXPECT_EQ(InitialV38(), ReadFileBytes(rc));
+}
+
+TEST_F(SafeSave, ADirectoryInTheFilesPlaceIsAFailedSave)
+{
+    unlink(rc.c_str());
+    ASSERT_EQ(0, mkdir(rc.c_str(), 0755));
+    std::string out;
+    int iStatus = RunInChild([] { exit(WriteSetup() == 0 && errno == EISDIR ? 0 : 1); }, &out);
+    EXPECT_EQ(0, iStatus);
+    EXPECT_EQ("\nUnable to open file " + rc + " for writing (Is a directory).", out);
+    struct stat st;
+    ASSERT_EQ(0, stat(rc.c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(NoTemporaryFiles());
 }
 
 }  // namespace

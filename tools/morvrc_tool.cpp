@@ -23,7 +23,8 @@ enum ToolStatus {
     TS_USAGE = 2,     /* wrong command line or value */
     TS_IO = 3,        /* a file cannot be read or written */
     TS_DAMAGED = 4,   /* the input is damaged, too old or has bytes after its last field */
-    TS_REFUSED = 5    /* a value cannot be stored as asked */
+    TS_REFUSED = 5,   /* a value cannot be stored as asked */
+    TS_CHANGED = 6    /* the file changed on disk between our read and our write */
 };
 
 static const int iNativeBytes = (int)sizeof(time_t);
@@ -262,52 +263,33 @@ static int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax)
 
 struct Input {
     char const *psPath;
-    unsigned char *pData;   /* the whole file, malloc'd; never null once read */
-    size_t uSize;
+    struct MorvSnapshot snap;   /* the first MORV_MAX_FILE bytes and the whole size */
+    unsigned char *pData;       /* snap.pBytes: never null once read */
+    size_t uSize;               /* snap.uBytes */
 };
 
-/* Reads the whole file psPath into *pin.  Returns TS_OK, or TS_IO after a
- * complaint, with nothing allocated. */
+/* Reads FILE into *pin: at most MORV_MAX_FILE bytes are kept, the rest only
+ * counted.  Returns TS_OK, or TS_IO after a complaint, with nothing
+ * allocated. */
 static int LoadInput(char const *psPath, struct Input *pin)
 {
     pin->psPath = psPath;
-    pin->pData = NULL;
-    pin->uSize = 0;
-    FILE *f = fopen(psPath, "rb");
-    if (f == NULL) {
+    if (!SnapshotFile(psPath, 0, &pin->snap)) {
         Complain("cannot read %s: %s", psPath, strerror(errno));
+        pin->pData = NULL;
+        pin->uSize = 0;
         return TS_IO;
     }
-    size_t uCap = 0;
-    for (;;) {
-        if (pin->uSize == uCap) {
-            size_t uNew = uCap == 0 ? 4096 : uCap * 2;
-            unsigned char *p = uNew > uCap ? (unsigned char *)realloc(pin->pData, uNew) : NULL;
-            if (p == NULL) {
-                Complain("cannot read %s: %s", psPath, strerror(ENOMEM));
-                goto fail;
-            }
-            pin->pData = p;
-            uCap = uNew;
-        }
-        size_t uGot = fread(pin->pData + pin->uSize, 1, uCap - pin->uSize, f);
-        pin->uSize += uGot;
-        if (uGot == 0)
-            break;
-    }
-    if (ferror(f)) {
-        Complain("cannot read %s: %s", psPath, strerror(errno));
-        goto fail;
-    }
-    fclose(f);
+    pin->pData = pin->snap.pBytes;
+    pin->uSize = pin->snap.uBytes;
     return TS_OK;
+}
 
-fail:
-    fclose(f);
-    free(pin->pData);
+static void FreeInput(struct Input *pin)
+{
+    FreeSnapshot(&pin->snap);
     pin->pData = NULL;
     pin->uSize = 0;
-    return TS_IO;
 }
 
 /* The signed little-endian value of iBytes bytes at uAt; the caller has
@@ -408,34 +390,34 @@ static int DescribeRead(struct Input const *pin, struct MorvReadInfo const *pi, 
     return 1;
 }
 
-/* Whether a read that ended as *pi took the whole file: every field its
- * version holds, and nothing after them unless the version is newer than
- * this build's, whose extra fields follow. */
-static int ReadIsWhole(struct MorvReadInfo const *pi)
+/* Empties the settings store and reads pin into it at iTimeBytes, or at the
+ * width found for it when iTimeBytes is 0, so that the store holds exactly
+ * what the file holds; *pr tells what was found and *pLayout (empty or
+ * zeroed before) how to write the file back.  Returns TS_OK for a whole
+ * file (ImageIsWhole); otherwise TS_DAMAGED (TS_REFUSED for a time value
+ * this build cannot hold, TS_IO when memory runs out) with the reason in
+ * psWhy. */
+static int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr,
+                     struct MorvLayout *pLayout, char *psWhy, size_t uWhy)
 {
-    return pi->eResult == MORV_READ_OK &&
-           (pi->llConsumed == pi->llSize || pi->iVersion > iSetupVersion);
-}
-
-/* Empties the settings store and reads pin into it at iTimeBytes, so that
- * the store holds exactly what the file holds.  Returns TS_OK for a whole
- * file (ReadIsWhole); otherwise TS_DAMAGED (TS_REFUSED for a time value this
- * build cannot hold, TS_IO when memory runs out) with the reason in psWhy. */
-static int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvReadInfo *pi,
-                     char *psWhy, size_t uWhy)
-{
-    unsigned char const *pData = pin->pData != NULL ? pin->pData : (unsigned char const *)"";
     ResetSettings();
-    DecodeSetup(pData, pin->uSize, iTimeBytes, pi);
-    if (ReadIsWhole(pi))
+    DecodeFile(&pin->snap, iTimeBytes, pr, pLayout);
+    struct MorvReadInfo const *pi = &pr->info;
+    iTimeBytes = pr->iTimeBytes;
+    if (pr->eOutcome == MORV_WHOLE && ImageIsWhole(pi))
         return TS_OK;
+    if (pi->eResult == MORV_READ_OK && pin->snap.llSize > MORV_MAX_FILE) {
+        snprintf(psWhy, uWhy, "%s is %lld bytes long: no morvrc is longer than %d bytes", pin->psPath,
+                 pin->snap.llSize, MORV_MAX_FILE);
+        return TS_DAMAGED;
+    }
     char acDetail[256];
     if (pi->eResult == MORV_READ_TIME_RANGE) {
         /* A file of the other width often shows a huge time value first;
          * the damage that proves it is the more useful report. */
         struct MorvReadInfo scan;
-        ScanSetup(pData, pin->uSize, iTimeBytes, &scan);
-        if (!ReadIsWhole(&scan)) {
+        ScanSetup(pin->pData, pin->uSize, iTimeBytes, &scan);
+        if (!ImageIsWhole(&scan)) {
             DescribeRead(pin, &scan, iTimeBytes, acDetail, sizeof acDetail);
             snprintf(psWhy, uWhy,
                      "%s does not parse as a %d-bit file: %s (morvrc_tool check tells which "
@@ -464,31 +446,35 @@ static int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvReadInf
     }
 }
 
-/* Loads FILE into the store for a verb that needs it whole.  Returns TS_OK,
- * or the status to end with after a complaint; *pin holds the file's bytes
- * either way and is released by the caller. */
-static int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvReadInfo *pi)
+/* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
+ * or, when it is 0, at the width found for it.  Returns TS_OK, or the status
+ * to end with after a complaint; *pin holds the file either way and is
+ * released by the caller (FreeInput), *pLayout likewise (FreeLayout). */
+static int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+                     struct MorvLayout *pLayout)
 {
+    memset(pLayout, 0, sizeof *pLayout);
     int iStatus = LoadInput(psPath, pin);
     if (iStatus != TS_OK)
         return iStatus;
     char acWhy[512];
-    iStatus = LoadStore(pin, iTimeBytes, pi, acWhy, sizeof acWhy);
+    iStatus = LoadStore(pin, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
     if (iStatus != TS_OK)
         Complain("%s", acWhy);
     return iStatus;
 }
 
 /* Tells on standard error what writing a version-38 file does to an input
- * of another version. */
-static void NoteVersionChange(char const *psPath, struct MorvReadInfo const *pi)
+ * of an older version, or, when bKeepsTail is 0, of a newer one. */
+static void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int bKeepsTail)
 {
+    struct MorvReadInfo const *pi = &pr->info;
     if (pi->iVersion < iSetupVersion)
         fprintf(stderr,
                 "morvrc_tool: note: %s is version %d; the fields it does not hold are written "
                 "with their initial values\n",
                 psPath, pi->iVersion);
-    else if (pi->iVersion > iSetupVersion)
+    else if (pi->iVersion > iSetupVersion && !bKeepsTail)
         fprintf(stderr,
                 "morvrc_tool: note: %s is version %d; it is written as version %d, without the "
                 "%lld bytes after field %d\n",
@@ -496,17 +482,27 @@ static void NoteVersionChange(char const *psPath, struct MorvReadInfo const *pi)
                 aMorvFields[MORV_FIELD_COUNT - 1].iNumber);
 }
 
-/* Writes the store to psPath at iTimeBytes the way the editor saves.
- * Returns TS_OK, or TS_IO (TS_REFUSED for a time value too wide) after a
- * complaint. */
-static int SaveStore(char const *psPath, int iTimeBytes)
+/* Writes the store to psPath laid out as *pLayout, the way the editor
+ * saves; with pExpected, only over a file that still holds those bytes.
+ * Returns TS_OK, or after a complaint TS_IO, TS_REFUSED for a value that
+ * does not fit, TS_CHANGED for a file changed since it was read. */
+static int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected)
 {
-    if (WriteSetupFile(psPath, iTimeBytes))
+    if (ReplaceSetupFile(psPath, pLayout, pExpected, NULL))
         return TS_OK;
     int iErr = errno;
-    if (iErr == EOVERFLOW) {
-        Complain("cannot write %s: a value does not fit the file; nothing was written", psPath);
+    if (iErr == EOVERFLOW || iErr == EFBIG) {
+        Complain("cannot write %s: %s; nothing was written", psPath,
+                 iErr == EFBIG ? "the file would be longer than the most a morvrc may hold"
+                               : "a value does not fit the file");
         return TS_REFUSED;
+    }
+    if (iErr == ESTALE && pExpected != NULL) {
+        Complain("%s was changed by another program while morvrc_tool was working; nothing was "
+                 "written (run the command again)",
+                 psPath);
+        return TS_CHANGED;
     }
     Complain("cannot write %s: %s; the file is unchanged", psPath, strerror(iErr));
     return TS_IO;
@@ -537,18 +533,20 @@ static int Dump(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("dump", argc, 1, 1))
         return TS_USAGE;
-    int iTimeBytes = po->iBits ? po->iBits : iNativeBytes;
     struct Input in;
     int iStatus = LoadInput(argv[0], &in);
     if (iStatus != TS_OK)
         return iStatus;
-    struct MorvReadInfo info;
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
     char acWhy[512] = "";
-    iStatus = LoadStore(&in, iTimeBytes, &info, acWhy, sizeof acWhy);
+    iStatus = LoadStore(&in, po->iBits, &report, &layout, acWhy, sizeof acWhy);
+    FreeLayout(&layout);
+    struct MorvReadInfo const &info = report.info;
 
     if (info.eResult != MORV_READ_TOO_OLD) {
         printf("# morvrc version %d, %d-bit time fields, %lld bytes\n", info.iVersion,
-               iTimeBytes * 8, info.llSize);
+               report.iTimeBytes * 8, in.snap.llSize);
         /* Up to the damage, if any: the fields from there on were not read. */
         for (int i = 0; i < MORV_FIELD_COUNT; i++) {
             struct MorvField const *pf = &aMorvFields[i];
@@ -567,7 +565,7 @@ static int Dump(int argc, char **argv, struct Options const *po)
     }
     if (iStatus != TS_OK && acWhy[0] != '\0')
         Complain("%s", acWhy);
-    free(in.pData);
+    FreeInput(&in);
     return iStatus;
 }
 
@@ -580,22 +578,24 @@ static int Check(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
 
-    unsigned char const *pData = in.pData != NULL ? in.pData : (unsigned char const *)"";
     if (in.uSize >= 4)
         printf("version: %lld\n", ValueAt(&in, 0, 4));
     else
         printf("version: none\n");
-    printf("size: %zu bytes\n", in.uSize);
+    printf("size: %lld bytes\n", in.snap.llSize);
 
     int abParses[2];
     static const int aiWidths[2] = {4, 8};
     for (int w = 0; w < 2; w++) {
         struct MorvReadInfo info;
         char acDetail[256];
-        ScanSetup(pData, in.uSize, aiWidths[w], &info);
-        abParses[w] = ReadIsWhole(&info);
+        ScanSetup(in.pData, in.uSize, aiWidths[w], &info);
+        abParses[w] = ImageIsWhole(&info) && in.snap.llSize <= MORV_MAX_FILE;
         int bMore = DescribeRead(&in, &info, aiWidths[w], acDetail, sizeof acDetail);
-        if (!abParses[w])
+        if (in.snap.llSize > MORV_MAX_FILE)
+            printf("%d-bit: no, longer than %d bytes, the most a morvrc may hold\n", aiWidths[w] * 8,
+                   MORV_MAX_FILE);
+        else if (!abParses[w])
             printf("%d-bit: no, %s\n", aiWidths[w] * 8, acDetail);
         else if (bMore)
             printf("%d-bit: yes, every field of version %d in bounds; %s, which version %d may "
@@ -609,7 +609,7 @@ static int Check(int argc, char **argv, struct Options const *po)
                             : abParses[0]              ? "32-bit"
                             : abParses[1]              ? "64-bit"
                                                        : "neither");
-    free(in.pData);
+    FreeInput(&in);
     if (po->iBits != 0)
         return abParses[po->iBits == 8] ? TS_OK : TS_NO;
     return abParses[0] != abParses[1] ? TS_OK : TS_NO;
@@ -617,16 +617,18 @@ static int Check(int argc, char **argv, struct Options const *po)
 
 static int Convert(int argc, char **argv, struct Options const *po)
 {
-    if (po->iFrom == 0 || po->iTo == 0) {
-        Complain("convert needs both --from and --to (see morvrc_tool convert --help)");
+    if (po->iTo == 0) {
+        Complain("convert needs --to (see morvrc_tool convert --help)");
         return TS_USAGE;
     }
     if (!ArgumentCount("convert", argc, 2, 2))
         return TS_USAGE;
     struct Input in;
-    struct MorvReadInfo info;
-    int iStatus = LoadWhole(argv[0], po->iFrom, &in, &info);
-    free(in.pData);
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int iStatus = LoadWhole(argv[0], po->iFrom, &in, &report, &layout);
+    FreeInput(&in);
+    FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
 
@@ -642,8 +644,11 @@ static int Convert(int argc, char **argv, struct Options const *po)
             }
         }
     }
-    NoteVersionChange(argv[0], &info);
-    return SaveStore(argv[1], po->iTo);
+    /* The fields of a newer version cannot be converted without knowing
+     * them: the output is a version-38 file. */
+    NoteVersionChange(argv[0], &report, 0);
+    struct MorvLayout to = {po->iTo, 0, NULL, 0};
+    return SaveStore(argv[1], &to, NULL);
 }
 
 static int Get(int argc, char **argv, struct Options const *po)
@@ -657,15 +662,17 @@ static int Get(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     }
     struct Input in;
-    struct MorvReadInfo info;
-    int iStatus = LoadWhole(argv[0], po->iBits ? po->iBits : iNativeBytes, &in, &info);
-    free(in.pData);
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int iStatus = LoadWhole(argv[0], po->iBits, &in, &report, &layout);
+    FreeInput(&in);
+    FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvField const *pf = &aMorvFields[it.iField];
-    if (info.iVersion < pf->iFromVersion) {
+    if (report.iVersion < pf->iFromVersion) {
         Complain("%s is version %d, which does not hold %s (stored from version %d on)", argv[0],
-                 info.iVersion, pf->psName, pf->iFromVersion);
+                 report.iVersion, pf->psName, pf->iFromVersion);
         return TS_NO;
     }
     char *psValue = FormatItemValue(it);
@@ -699,17 +706,17 @@ static int Set(int argc, char **argv, struct Options const *po)
             iStatus = TS_USAGE;
         }
     }
-    int iTimeBytes = po->iBits ? po->iBits : iNativeBytes;
-    struct Input in = {argv[0], NULL, 0};
-    struct MorvReadInfo info;
+    struct Input in;
+    memset(&in, 0, sizeof in);
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
     if (iStatus == TS_OK)
-        iStatus = LoadWhole(argv[0], iTimeBytes, &in, &info);
-    free(in.pData);
+        iStatus = LoadWhole(argv[0], po->iBits, &in, &report, &layout);
 
     /* Everything is checked in the store; the file is written only when
      * every change is good. */
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
-        if (!SetItemValue(aItems[i], argv[2 + 2 * i], iTimeBytes, acWhy, sizeof acWhy)) {
+        if (!SetItemValue(aItems[i], argv[2 + 2 * i], report.iTimeBytes, acWhy, sizeof acWhy)) {
             Complain("%s", acWhy);
             iStatus = TS_USAGE;
         }
@@ -722,10 +729,14 @@ static int Set(int argc, char **argv, struct Options const *po)
         }
     }
     free(aItems);
-    if (iStatus != TS_OK)
-        return iStatus;
-    NoteVersionChange(argv[0], &info);
-    return SaveStore(argv[0], iTimeBytes);
+    if (iStatus == TS_OK) {
+        NoteVersionChange(argv[0], &report, 1);
+        /* Written only over the bytes that were read. */
+        iStatus = SaveStore(argv[0], &layout, &in.snap);
+    }
+    FreeInput(&in);
+    FreeLayout(&layout);
+    return iStatus;
 }
 
 /* ---- Entry point -------------------------------------------------------- */

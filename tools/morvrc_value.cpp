@@ -39,13 +39,7 @@ int ItemCount(int iField)
 
 void ItemName(struct MorvItem it, char *psOut, size_t uOut)
 {
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    if (pf->eKind == MFK_INT32_ARRAY)
-        snprintf(psOut, uOut, "%s[%s]", pf->psName, apsFlagParseMode[it.iElement]);
-    else if (pf->eKind == MFK_TEXT_PAIR)
-        snprintf(psOut, uOut, "%s[%d]", pf->psName, it.iElement);
-    else
-        snprintf(psOut, uOut, "%s", pf->psName);
+    SettingName(it.iField, it.iElement, psOut, uOut);
 }
 
 /* Index of the event named psEvent (psEvent[0 .. uLen-1]) in
