@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -421,6 +422,118 @@ static void AlertSaveFailed(int iErr)
     fl_alert("Unable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
 }
 
+/* Shows an attention alert and prints its text, without the final line
+ * feed, as one line on standard output, for a user at a terminal. */
+static void Attention(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
+static void Attention(char const *psFormat, ...)
+{
+    char acText[1024];
+    va_list ap;
+    va_start(ap, psFormat);
+    vsnprintf(acText, sizeof acText, psFormat, ap);
+    va_end(ap);
+    size_t uLen = strlen(acText);
+    printf("%.*s\n", (int)(uLen > 0 && acText[uLen - 1] == '\n' ? uLen - 1 : uLen), acText);
+    fl_alert("%s", acText);
+}
+
+/* Tells the user what reading morvrc found: at start-up (bReload 0) only
+ * what is wrong with it, after "Load from Disk" its success too.  The
+ * width and the kept bytes of a newer file go to standard output. */
+static void TellLoad(struct MorvLoadReport const *pr, int bReload)
+{
+    switch (pr->eOutcome) {
+    case MORV_UNREADABLE:
+        if (bReload)
+            Attention("ATTENTION: Unable to open %s configuration file. The variables keep their current "
+                      "values.\n",
+                      psMorvaneRC);
+        else
+            fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to "
+                     "default value.\n",
+                     psMorvaneRC);
+        break;
+    case MORV_TOO_OLD:
+        Attention("ATTENTION: %s was not read: it is empty or older than version %d.\n", psMorvaneRC,
+                  iMinimunSetupVersion);
+        break;
+    case MORV_DAMAGED:
+        Attention("ATTENTION: %s is damaged at byte %ld (%s): the settings from there on were not "
+                  "read.\n",
+                  psMorvaneRC, (long)pr->llDamageAt, pr->acDamaged);
+        break;
+    case MORV_WHOLE:
+        break;
+    }
+    if (pr->bOtherWidth)
+        printf("The %s configuration file has %d-bit time fields: it is read and saved with them.\n",
+               psMorvaneRC, pr->iTimeBytes * 8);
+    if (lyMorvaneRC.uTail > 0)
+        printf("The %s configuration file is of version %d: the %d bytes after the settings this "
+               "editor knows are kept as they are.\n",
+               psMorvaneRC, lyMorvaneRC.iVersion, (int)lyMorvaneRC.uTail);
+    if (bReload && pr->eOutcome == MORV_WHOLE)
+        fl_message("File %s successfully loaded.", psMorvaneRC);
+}
+
+/* The three text pairs: the file holds both texts of a pair or neither. */
+static const struct {
+    int iRow;            /* catalogue row of text [0]; text [1] is the next row */
+    char **apsPair;
+    char const *psName;  /* when the catalogue has no such row */
+} aTextPairs[] = {
+    {20, psFlagChanJoinBeep, "psFlagChanJoinBeep"},
+    {22, psFlagChanModBeep, "psFlagChanModBeep"},
+    {24, psFlagChanWordBeep, "psFlagChanWordBeep"},
+};
+
+/* Returns 1 when every text pair holds both texts or neither; otherwise
+ * shows which pair holds one text and returns 0, as a save would lose it. */
+static int PairsAreWhole(void)
+{
+    for (auto const &pair : aTextPairs) {
+        if ((pair.apsPair[0] == NULL) == (pair.apsPair[1] == NULL))
+            continue;
+        char acNames[2][48];
+        for (int k = 0; k < 2; k++) {
+            char const *psRowName = dvArray[pair.iRow + k].psVariableName;
+            if (psRowName != NULL && *psRowName != '\0')
+                snprintf(acNames[k], sizeof acNames[k], "%s", psRowName);
+            else
+                snprintf(acNames[k], sizeof acNames[k], "%s[%d]", pair.psName, k);
+        }
+        Attention("ATTENTION: the configuration was not saved: %s and %s must both hold a text, or "
+                  "both be empty.\n",
+                  acNames[0], acNames[1]);
+        return 0;
+    }
+    return 1;
+}
+
+/* Saves morvrc, unless another program has changed it since it was read or
+ * saved here and the user keeps that change.  Returns 1 when saved; 0 when
+ * the user cancelled or the save failed (after an alert with the reason). */
+static int SaveMorvaneRC(void)
+{
+    int bOverwrite = 0;
+    for (;;) {
+        if (!bOverwrite && !SnapshotMatches(psMorvaneRC, &snMorvaneRC)) {
+            if (fl_choice("The configuration file %s has been changed by another program since it was "
+                          "loaded; do you want to overwrite it ?",
+                          "Cancel", "Overwrite", NULL, psMorvaneRC) != 1)
+                return 0;
+            bOverwrite = 1;
+        }
+        if (bOverwrite ? WriteSetup() : WriteSetupUnlessChanged())
+            return 1;
+        /* Changed after the look above: ask about the change just made. */
+        if (errno != ESTALE) {
+            AlertSaveFailed(errno);
+            return 0;
+        }
+    }
+}
+
 static int AskYesNo(char const *psQuestion)
 {
     return fl_choice("%s", "No", "Yes", NULL, psQuestion) == 1;
@@ -550,17 +663,12 @@ void LoadFromDisk(void)
     WriteLog("LoadFromDisk()");
     if (!AskYesNo("ATTENTION: are you sure ?"))
         return;
-    int bReadable = velDeviceReady(psMorvaneRC, "r");
-    ReadSetup(NULL);
+    struct MorvLoadReport report;
+    ReadSetupReport(&report);
     SetVariables();
     RedrawAllRows(acRow);
     ShowValueGroup(NULL);
-    if (bReadable)
-        fl_message("File %s successfully loaded.", psMorvaneRC);
-    else
-        fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to default "
-                 "value.\n",
-                 psMorvaneRC);
+    TellLoad(&report, 1);
     bFlagModified = 1;
 }
 
@@ -568,12 +676,8 @@ void SaveToDisk(void)
 {
     WriteLog("SaveToDisk()");
     WriteBackTimeCopies();
-    if (!AskYesNo("Are you sure ?"))
+    if (!PairsAreWhole() || !AskYesNo("Are you sure ?") || !SaveMorvaneRC())
         return;
-    if (!WriteSetup()) {
-        AlertSaveFailed(errno);
-        return;
-    }
     fl_message("File %s successfully saved.", psMorvaneRC);
     bFlagModified = 0;
 }
@@ -594,10 +698,8 @@ void Exit(void)
                       "Save", "Exit without saving")) {
     case 1:
         WriteBackTimeCopies();
-        if (!WriteSetup()) {
-            AlertSaveFailed(errno);
+        if (!PairsAreWhole() || !SaveMorvaneRC())
             return;
-        }
         Quit(0);
         break;
     case 2:
@@ -665,11 +767,9 @@ int main(int argc, char **argv)
 
     WriteLog("main() :Load morvrc");
     printf("Load the %s configuration file, if this exist ...\n", psMorvaneRC);
-    if (!velDeviceReady(psMorvaneRC, "r"))
-        fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to default "
-                 "value.\n",
-                 psMorvaneRC);
-    ReadSetup(NULL);
+    struct MorvLoadReport report;
+    ReadSetupReport(&report);
+    TellLoad(&report, 0);
     puts("... done !");
 
     WriteLog("main() :SetVariables()");

@@ -420,8 +420,8 @@ TEST_F(Editor, LoadRereadsTheFileAndRedrawsEveryLine)
     Answer({"Yes", "Close"});
     LoadFromDisk();
     ASSERT_EQ(2u, gBoxes.size());
-    EXPECT_EQ("ATTENTION: Unable to open .xchat2/morvane/morvrc configuration file. All variables will be set to "
-              "default value.\n [Close]",
+    EXPECT_EQ("ATTENTION: Unable to open .xchat2/morvane/morvrc configuration file. The variables keep their "
+              "current values.\n [Close]",
               gBoxes[1]);
     EXPECT_STREQ("OSS", psAudioDevice);  /* present texts keep their value */
 }
@@ -447,10 +447,12 @@ TEST_F(Editor, SaveWritesBackTheTimeCopiesAndReportsFailures)
     ReadSetup(nullptr);
     EXPECT_EQ((time_t)4000, tSoundCommandTimer);
 
-    /* The directory is gone: the user is told, and the change stays unsaved. */
+    /* The directory is gone: the file went with it, which is a change the
+     * user is asked about; overwritten, the save fails, the user is told,
+     * and the change stays unsaved. */
     bFlagModified = 1;
     ASSERT_EQ(0, rename(".xchat2/morvane", ".xchat2/elsewhere"));
-    Answer({"Yes", "Close"});
+    Answer({"Yes", "Overwrite", "Close"});
     testing::internal::CaptureStdout();
     SaveToDisk();
     std::string out = testing::internal::GetCapturedStdout();
