@@ -128,7 +128,7 @@ void SetVariables(void)
     }
 }
 
-/* Texts of a row that was never filled are null; they print as (null). */
+/* Returns ps, or "(null)" for the null text of a row never filled. */
 static char const *Shown(char const *ps) { return ps != NULL ? ps : "(null)"; }
 
 int FormatRowText(char *psBuffer, int iRow)
