@@ -3,6 +3,7 @@
  * with their question and message boxes answered through Fl::modal(). */
 #include "editor/main.h"
 #include "editor/setup.h"
+#include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "support/mm.h"
 #include "tests/test_support.h"
@@ -133,7 +134,7 @@ class Editor : public ::testing::Test {
         WriteFileText(".xchat2/morvane/setup.dat", CatalogueText());
         FILE *f = fopen(".xchat2/morvane/setup.dat", "r");
         char acRow[ROW_BUFFER_SIZE];
-        LoadCatalogue(f, acRow, listbox_Variables);
+        LoadCatalogue(f, acRow, [](char const *psRowText) { listbox_Variables->add(psRowText); });
         fclose(f);
         listbox_Variables->activate();
     }
@@ -481,6 +482,21 @@ TEST_F(Editor, WideTimeValuesAreEditedAsTheirLow32BitsAndSavedSignExtended)
     ASSERT_GE(b.size(), 92u);
     EXPECT_EQ(ByteVector(8, 0xff), ByteVector(b.begin() + 56, b.begin() + 64));
     EXPECT_EQ((ByteVector{16, 0, 0, 0, 0, 0, 0, 0}), ByteVector(b.begin() + 80, b.begin() + 88));
+}
+
+TEST_F(Editor, ARowRedrawnWithAnUnknownTypeCodeEndsWithStatus2)
+{
+    /* The catalogue only refuses the row text; ending is the editor's. */
+    std::string out;
+    int iStatus = RunInChild(
+        [this] {
+            Select(1);
+            dvArray[1].iType = 3;
+            radiobutton_ONSelected();
+        },
+        &out);
+    EXPECT_EQ(2, iStatus);
+    EXPECT_EQ("OOPS, emmo' qui c'e' lo scaZZo peso... sOb, mi tocca abortire 8__(\n", out);
 }
 
 }  // namespace

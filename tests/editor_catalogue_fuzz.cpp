@@ -1,17 +1,17 @@
-/* Fuzz target for catalogue loading (editor/main: LoadCatalogue), which reads
- * setup.dat with formatted input into dvArray and the variable list.
+/* Fuzz target for catalogue loading (settings/catalogue: LoadCatalogue),
+ * which reads setup.dat with formatted input into dvArray and hands each
+ * row text to the variable list.
  *
  * An input is a whole setup.dat, handed over as a memory stream.  A row with
- * a type code other than 0, 1 or 2 ends the program with status 2: that is
- * the intended answer to such a file, not a fault, and inputs that reach it
- * are kept rather than filtered out, since they cover every row before it.
- * The target is linked with _exit wrapped (-Wl,--wrap=_exit): while a load
- * runs, the wrapper jumps back here with the status instead of ending the
- * process, and the target checks that it was status 2 and that the rows
- * before it were all loaded.  Outside a load the wrapper is the real _exit.
+ * a type code other than 0, 1 or 2 stops the load with -1 (the editor then
+ * ends with status 2): that is the intended answer to such a file, not a
+ * fault, and inputs that reach it are kept rather than filtered out, since
+ * they cover every row before it.  The target checks that the rows before
+ * it were all loaded.
  *
- * The list is a real Fl_Browser, which needs an X display for its font
- * metrics: run the target under tests/run --xvfb.
+ * The list is a real Fl_Browser, filled as the editor fills its own, which
+ * needs an X display for its font metrics: run the target under
+ * tests/run --xvfb.
  *
  * Before every input the rows' buffers are freed, dvArray is zeroed, the
  * list emptied, the settings put back to their initial values and the run
@@ -26,13 +26,13 @@
  * characters followed by white space, numbers of at most 9 digits) must
  * load exactly as a simple parser of that form reads it. */
 #include "editor/main.h"
+#include "settings/catalogue.h"
 #include "settings/morv.h"
 
 #include <FL/Fl_Browser.H>
 
 #include <ctype.h>
 #include <fcntl.h>
-#include <setjmp.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -52,27 +52,12 @@
         }                                                                                          \
     } while (0)
 
-/* The end of the process, as the editor reaches it, caught during a load. */
-static jmp_buf gjbLoad;
-static volatile int gbInLoad = 0;
-static volatile int giExitStatus = -1;
-
-extern "C" void __real__exit(int iStatus);
-
-extern "C" void __wrap__exit(int iStatus)
-{
-    if (gbInLoad) {
-        gbInLoad = 0;
-        giExitStatus = iStatus;
-        longjmp(gjbLoad, 1);
-    }
-    __real__exit(iStatus);
-}
-
 namespace {
 
 Fl_Browser *gpBrowser = NULL;
 std::string gsLog;
+
+void AddLine(char const *psRowText) { gpBrowser->add(psRowText); }
 
 void ClearCatalogue()
 {
@@ -192,7 +177,8 @@ bool ParsePlain(std::string const &text, std::vector<PlainRow> *pRows)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    /* A bad type code prints its line on standard output before ending. */
+    /* Standard output goes nowhere: only a run log that cannot be opened
+     * would print there. */
     int fd = open("/dev/null", O_WRONLY);
     if (fd < 0 || dup2(fd, 1) < 0) {
         perror("editor_catalogue_fuzz: /dev/null");
@@ -236,20 +222,14 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
     CHECK(f != NULL, "fmemopen of %zu bytes failed", text.size());
 
     char acRow[ROW_BUFFER_SIZE];
-    volatile int iRows = -1;
-    giExitStatus = -1;
-    if (setjmp(gjbLoad) == 0) {
-        gbInLoad = 1;
-        iRows = LoadCatalogue(f, acRow, gpBrowser);
-        gbInLoad = 0;
-    }
+    int iRows = LoadCatalogue(f, acRow, AddLine);
     fclose(f);
 
     int iLoaded;
     if (iRows < 0) {
-        /* Ended by the program: only a bad type code may do that, right
-         * after reading the row that has it, which is not in the list. */
-        CHECK(giExitStatus == 2, "the load ended the program with status %d", giExitStatus);
+        /* A bad type code, right after reading the row that has it, which
+         * is not in the list. */
+        CHECK(iRows == -1, "the load returned %d", iRows);
         iLoaded = gpBrowser->size();
         CHECK(iLoaded < CATALOGUE_ROWS, "bad type code after %d rows", iLoaded);
         CHECK(dvArray[iLoaded + 1].psCommand != NULL, "the row with the bad type code was not read");

@@ -1,7 +1,7 @@
 /* Helpers shared by the unit tests. */
 #include "tests/test_support.h"
 
-#include "editor/main.h"
+#include "settings/catalogue.h"
 
 #include <fcntl.h>
 #include <ftw.h>

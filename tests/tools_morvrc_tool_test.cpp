@@ -4,6 +4,7 @@
  * the file alone.
  * Usage: tools_morvrc_tool_test [gtest options] TOOL [RUNNER...] */
 #include "editor/main.h"
+#include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "tests/test_support.h"
 

@@ -1,0 +1,237 @@
+/* The variable catalogue: reads setup.dat into dvArray, binds its rows to
+ * the settings and formats each row's list line.  No FLTK and no exits: the
+ * list, and the answer to a bad type code, belong to the caller. */
+#include "settings/catalogue.h"
+
+#include "editor/main.h"
+#include "settings/morv.h"
+#include "support/function.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+struct VariableDescriptor dvArray[CATALOGUE_ROWS + 1];
+int i_tCTCPFloodTimer = 0;
+int i_tSoundCommandTimer = 0;
+int i_tMinSecondSent = 0;
+
+/* Which setting each catalogue row edits, and the run-log line written
+ * right after binding it. */
+struct RowBinding {
+    int iRow;
+    int *piInteger;        /* integer rows */
+    char **ppsText;        /* text rows */
+    char const *psLogAfter;
+};
+
+static const struct RowBinding aRowBindings[] = {
+    {1, &iFlagDebugMode, NULL, NULL},
+    {2, &iFlagLogFile, NULL, NULL},
+    {3, &iFlagCloneDetect, NULL, NULL},
+    {4, &iFlagPrintClone, NULL, NULL},
+    {5, &iFlagPrintList, NULL, NULL},
+    {6, &iFlagColor, NULL, NULL},
+    {7, &iMaxCloneCount, NULL, NULL},
+    {8, &iFlagQueryBeep, NULL, NULL},
+    {9, &iFlagNickBeep, NULL, NULL},
+    {10, &iFlagDomainMonitoring, NULL, NULL},
+    {11, &iFlagNickJoinMonitoring, NULL, NULL},
+    {12, &iMaxQueryMSGFlood, NULL, NULL},
+    {13, &iFlagCTCPAnswer, NULL, NULL},
+    {14, &i_tCTCPFloodTimer, NULL, NULL},
+    {15, &iFlagBeep, NULL, NULL},
+    {16, &i_tSoundCommandTimer, NULL, NULL},
+    {17, &iMaxMessageSent, NULL, NULL},
+    {18, &i_tMinSecondSent, NULL, NULL},
+    {19, &iFlagTextFloodOutgoing, NULL, NULL},
+    {20, NULL, &psFlagChanJoinBeep[0], NULL},
+    {21, NULL, &psFlagChanJoinBeep[1], NULL},
+    {22, NULL, &psFlagChanModBeep[0], NULL},
+    {23, NULL, &psFlagChanModBeep[1], NULL},
+    {24, NULL, &psFlagChanWordBeep[0], NULL},
+    {25, NULL, &psFlagChanWordBeep[1], "SetVariables() :v12"},
+    {26, NULL, &psPrefixOutput, NULL},
+    {27, NULL, &psPostfixOutput, "SetVariables() :v13"},
+    {28, &iFlagIgnoreMessage, NULL, "SetVariables() :v15"},
+    {29, &iFlagMorvMessage, NULL, "SetVariables() :v16"},
+    {30, &iFlagLocalUserModeChg, NULL, "SetVariables() :v17"},
+    {31, &iFlagDebugModeFnc, NULL, NULL},
+    {32, &iFlagEnableDatabase, NULL, NULL},
+    {33, &iFlagEnableEvent, NULL, "SetVariables() :v18"},
+    {34, NULL, &psMessageLanguage, "SetVariables() :v19"},
+    {35, NULL, &psAwayPostfix, "SetVariables() :v20"},
+    {36, &iFlagAwaySystem, NULL, "SetVariables() :v21"},
+    {37, NULL, &psPipeCommand, "SetVariables() :v22"},
+    {38, NULL, &psAudioDevice, "SetVariables() :v23"},
+    {39, &iMaxMessageChar, NULL, "SetVariables() :v24"},
+    {40, NULL, &psIdentifyCommand, "SetVariables() :v25"},
+    {41, &iFlagErrorMessage, NULL, "SetVariables() :v26"},
+    {42, &iFlagDisableDBUpdating, NULL, NULL},
+    {43, &iFlagMonitoringMessage, NULL, "SetVariables() :v28"},
+    {44, &iFlagAwayMessage, NULL, "SetVariables() :v28"},
+    {45, &iFlagCurrentTab, NULL, NULL},
+    {46, &iFlagTextFloodError, NULL, "SetVariables() :v29"},
+    {47, &iFlagBadWordSystem, NULL, NULL},
+    {48, &iFlagBadWordMessage, NULL, "SetVariables() :v30"},
+    {49, &iFlagParserMode[0], NULL, NULL},  /* PRIVMSG */
+    {50, &iFlagParserMode[1], NULL, NULL},  /* JOIN */
+    {51, &iFlagParserMode[2], NULL, NULL},  /* LUJOIN */
+    {52, &iFlagParserMode[3], NULL, NULL},  /* CHNICK */
+    {53, &iFlagParserMode[4], NULL, NULL},  /* CLIST */
+    {54, &iFlagParserMode[5], NULL, NULL},  /* SRVMSG */
+    {55, &iFlagParserMode[6], NULL, NULL},  /* PART */
+    {56, &iFlagParserMode[7], NULL, NULL},  /* KICK */
+    {57, &iFlagParserMode[8], NULL, NULL},  /* MODE */
+    {58, &iFlagParserMode[9], NULL, NULL},  /* NAMES */
+    {59, &iFlagParserMode[10], NULL, NULL}, /* WHO */
+    {60, &iFlagParserMode[11], NULL, NULL}, /* QUIT */
+    {61, &iFlagParserMode[12], NULL, NULL}, /* OSERVER */
+    {62, &iFlagParserMode[13], NULL, NULL}, /* ENDWHO */
+    {63, &iFlagParserMode[14], NULL, NULL}, /* ERRORLNK */
+    {64, &iFlagParserMode[15], NULL, NULL}, /* ENDMOTD */
+    {65, &iFlagParserMode[16], NULL, NULL}, /* NOTIFY */
+    {66, &iFlagParserMode[17], NULL, NULL}, /* INVITE */
+    {67, &iFlagParserMode[18], NULL, NULL}, /* NOTICE */
+    {68, &iFlagEventsManagerDebug, NULL, "SetVariables() :v31"},
+    {69, &iFlagTextFloodIncoming, NULL, "SetVariables() :v32"},
+    {70, &iFlagAdvancedLog, NULL, NULL},
+    {71, &iPrivateKillerAlert, NULL, "SetVariables() :v33"},
+    {72, &iFlagFilterSystem, NULL, "SetVariables() :v34"},
+    {73, &iPrivateKillerMessage, NULL, "SetVariables() :v35"},
+    {74, &iFlagKeepQueueCommandCorrupted, NULL, "SetVariables() :v36"},
+    {75, &iPKIgnoreCTCPVersion, NULL, "SetVariables() :v37"},
+    {76, &iPKAllowOnTimeout, NULL, "SetVariables() :v38"},
+    {77, &iFlagDisableSHBM, NULL, NULL},
+};
+
+void SetVariables(void)
+{
+    WriteLog("SetVariables()");
+    /* The time settings are edited as 32-bit values; a wider value keeps
+     * its low 32 bits, read as signed. */
+    i_tCTCPFloodTimer = (int)(int32_t)(uint32_t)tCTCPFloodTimer;
+    i_tSoundCommandTimer = (int)(int32_t)(uint32_t)tSoundCommandTimer;
+    i_tMinSecondSent = (int)(int32_t)(uint32_t)tMinSecondSent;
+    WriteLog("SetVariables() : Referencing");
+    for (size_t i = 0; i < sizeof aRowBindings / sizeof aRowBindings[0]; i++) {
+        struct RowBinding const *pb = &aRowBindings[i];
+        struct VariableDescriptor *pr = &dvArray[pb->iRow];
+        if (pb->piInteger != NULL) {
+            pr->piValue = pb->piInteger;
+        } else {
+            pr->ppsValue = pb->ppsText;
+            pr->psValue = *pb->ppsText;
+        }
+        if (pb->psLogAfter != NULL)
+            WriteLog(pb->psLogAfter);
+    }
+}
+
+/* Returns ps, or "(null)" for the null text of a row never filled. */
+static char const *Shown(char const *ps) { return ps != NULL ? ps : "(null)"; }
+
+int FormatRowText(char *psBuffer, int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    switch (pr->iType) {
+    case VARIABLE_BOOLEAN:
+    case VARIABLE_NUMERIC:
+        /* A row without an integer binding has no value to show. */
+        snprintf(psBuffer, ROW_BUFFER_SIZE, " %16s | %24s | %20d | %d", Shown(pr->psCommand),
+                 Shown(pr->psVariableName), pr->iDefault, pr->piValue != NULL ? *pr->piValue : 0);
+        break;
+    case VARIABLE_STRING:
+        snprintf(psBuffer, ROW_BUFFER_SIZE, " %16s | %24s | %20s | %s", Shown(pr->psCommand),
+                 Shown(pr->psVariableName), Shown(pr->psDefault), Shown(pr->psValue));
+        break;
+    default:
+        psBuffer[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+/* Matches a bar with any white space before it.  Returns 1 when matched;
+ * a mismatching character is left unread. */
+static int ScanBar(FILE *f)
+{
+    int iEnd = -1;
+    if (fscanf(f, " |%n", &iEnd) == EOF)
+        return 0;
+    return iEnd >= 0;
+}
+
+/* Reads one word into a CATALOGUE_WORD buffer.  A longer word is cut to 32
+ * characters and its remainder skipped, so the row stays in step.
+ * Returns 1 when a word was read. */
+static int ScanWord(FILE *f, char *psWord)
+{
+    if (fscanf(f, "%32s", psWord) != 1)
+        return 0;
+    if (fscanf(f, "%*[^ \t\n\v\f\r]") == EOF)
+        clearerr(f); /* the end of the file right after the word is for the next field to meet */
+    return 1;
+}
+
+/* Applies "%d | %s | %s | %d | %s | %d" to f, field by field, storing the
+ * type code in *piType and the rest in the row.  Returns the number of
+ * fields stored, or EOF when the input ends before the first one. */
+static int ScanRow(FILE *f, int *piType, struct VariableDescriptor *pr)
+{
+    int n = fscanf(f, "%d", piType);
+    if (n != 1)
+        return n == EOF ? EOF : 0;
+    if (!ScanBar(f) || !ScanWord(f, pr->psCommand))
+        return 1;
+    if (!ScanBar(f) || !ScanWord(f, pr->psVariableName))
+        return 2;
+    if (!ScanBar(f) || fscanf(f, "%d", &pr->iDefault) != 1)
+        return 3;
+    if (!ScanBar(f) || !ScanWord(f, pr->psDefault))
+        return 4;
+    if (!ScanBar(f) || fscanf(f, "%d", &pr->iHelpMessage) != 1)
+        return 5;
+    return 6;
+}
+
+int LoadCatalogue(FILE *f, char *psRowBuffer, void (*pAddRow)(char const *psRowText))
+{
+    int iType = 0; /* kept across rows: a row that stops before it reuses the last one */
+    int iRow;
+    for (iRow = 1; iRow <= CATALOGUE_ROWS; iRow++) {
+        struct VariableDescriptor *pr = &dvArray[iRow];
+        pr->psCommand = (char *)calloc(CATALOGUE_WORD, 1);
+        pr->psVariableName = (char *)calloc(CATALOGUE_WORD, 1);
+        pr->psDefault = (char *)calloc(CATALOGUE_WORD, 1);
+        if (pr->psCommand == NULL || pr->psVariableName == NULL || pr->psDefault == NULL ||
+            ScanRow(f, &iType, pr) == EOF) {
+            free(pr->psCommand);
+            free(pr->psVariableName);
+            free(pr->psDefault);
+            pr->psCommand = pr->psVariableName = pr->psDefault = NULL;
+            break;
+        }
+        WriteLog("main() :While > fscanf");
+        ustrfindreplace(&pr->psDefault, "$^$", " ");
+        switch (iType) {
+        case VARIABLE_NUMERIC:
+            WriteLog("main() :switch->NUMERIC");
+            break;
+        case VARIABLE_STRING:
+            WriteLog("main() :switch->STRING");
+            break;
+        case VARIABLE_BOOLEAN:
+            WriteLog("main() :switch->BOOLEAN");
+            break;
+        default:
+            return -1;
+        }
+        pr->iType = iType;
+        FormatRowText(psRowBuffer, iRow); /* cannot fail: the type was just checked */
+        WriteLog(psRowBuffer);
+        WriteLog("main() :Insert Data in ListBox");
+        pAddRow(psRowBuffer);
+    }
+    return iRow - 1;
+}

@@ -1,0 +1,61 @@
+/* The variable catalogue: the rows of setup.dat in dvArray, their bindings
+ * to the settings, and the text of each row's list line.  No FLTK: the
+ * editor and morvrc_tool share it, and the editor keeps the list itself. */
+#ifndef MORV_SETTINGS_CATALOGUE_H
+#define MORV_SETTINGS_CATALOGUE_H
+
+#include <stdio.h>
+
+/* Sizes fixed by the catalogue and the list. */
+#define CATALOGUE_ROWS 255       /* rows 1 to 255 of dvArray can be filled */
+#define CATALOGUE_WORD 33        /* buffer of one setup.dat word: 32 characters */
+#define ROW_BUFFER_SIZE 4093     /* buffer of one list line: 4092 characters */
+
+/* Type codes of a catalogue row. */
+#define VARIABLE_BOOLEAN 0
+#define VARIABLE_NUMERIC 1
+#define VARIABLE_STRING 2
+
+/* One catalogue row: what setup.dat says about a variable, and the setting
+ * that SetVariables binds to it. */
+struct VariableDescriptor {
+    int iType;              /* VARIABLE_BOOLEAN, VARIABLE_NUMERIC or VARIABLE_STRING */
+    char *psCommand;        /* script command, at most 32 characters */
+    char *psVariableName;   /* variable name, at most 32 characters */
+    int iDefault;           /* default of a Boolean or numeric variable */
+    char *psDefault;        /* default text, "$^$" turned into blanks; "$..." means none */
+    int iHelpMessage;       /* message number of the help text */
+    int *piValue;           /* bound integer setting, or null */
+    char *psValue;          /* the bound text setting's current pointer (not a copy) */
+    char **ppsValue;        /* the bound text setting itself, or null */
+};
+
+/* The catalogue; row n is line n of the variable list, row 0 is unused. */
+extern struct VariableDescriptor dvArray[CATALOGUE_ROWS + 1];
+
+/* 32-bit working copies through which rows 14, 16 and 18 edit the three
+ * time settings; written back by every save. */
+extern int i_tCTCPFloodTimer;
+extern int i_tSoundCommandTimer;
+extern int i_tMinSecondSent;
+
+/* Binds catalogue rows 1 to 77 to their settings and refreshes the time
+ * working copies.  Must follow every ReadSetup, since text rows keep the
+ * setting's own pointer.  Returns nothing and cannot fail. */
+void SetVariables(void);
+
+/* Reads setup.dat from f into dvArray from row 1 upward, at most
+ * CATALOGUE_ROWS rows.  Each row's text is formatted in psRowBuffer
+ * (ROW_BUFFER_SIZE bytes), written to the run log and then handed to
+ * pAddRow, which appends it to the list.  Returns the number of rows read,
+ * or -1 at a row with a type code other than 0, 1 and 2: the rows before it
+ * were handed over, that row is read into dvArray but its type is left as
+ * it was, and nothing after it is read. */
+int LoadCatalogue(FILE *f, char *psRowBuffer, void (*pAddRow)(char const *psRowText));
+
+/* Formats the list line of catalogue row iRow (1 to CATALOGUE_ROWS) into
+ * psBuffer (ROW_BUFFER_SIZE bytes), cut to fit.  Returns 1; 0 when the row's
+ * type code is not 0, 1 or 2, leaving psBuffer an empty text. */
+int FormatRowText(char *psBuffer, int iRow);
+
+#endif
