@@ -7,7 +7,10 @@ MORV_RUNNER the emulator (for i386) and MORV_TIME_BYTES its time width.
 """
 
 import os
+import re
 import shutil
+import stat
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -46,6 +49,18 @@ STARTUP_LOG = [
 def log_messages(log):
     """The messages of the run-log lines, without pid and seconds."""
     return [line.split(" : ", 1)[1] for line in log.splitlines() if " : " in line]
+
+
+def shown_values(log):
+    """The Current column of each list line the start-up logged, by variable name."""
+    rows = [m.split(" | ") for m in log_messages(log) if m.count(" | ") == 3]
+    return {r[1].strip(): r[3] for r in rows}
+
+
+RC = ".xchat2/morvane/morvrc"
+OTHER_TIME_BYTES = 12 - TIME_BYTES
+# Where the first text pair begins, after 13 ints, three times and three ints.
+FIRST_PAIR_AT = 4 + 13 * 4 + 3 * TIME_BYTES + 3 * 4
 
 
 class EditorTest(unittest.TestCase):
@@ -261,10 +276,36 @@ class EditorTest(unittest.TestCase):
                     psAudioDevice="ALSA", psIdentifyCommand="/MSG NickServ Identify")
         self.assertImage(image(want), e.read_rc())
 
-    def test_load_takes_the_file_as_changed_on_disk(self):
-        e = self.started()
+    def test_load_takes_the_file_as_changed_on_disk_and_says_what_it_found(self):
+        # Damaged in text [1] of the first pair: what comes before it is shown.
+        damaged = bytearray(image(values(iMaxCloneCount=42, psFlagChanJoinBeep=("#a", "b"))))
+        damaged[FIRST_PAIR_AT + 6:FIRST_PAIR_AT + 10] = struct.pack("<i", -1)
+        e = self.editor(morvrc=bytes(damaged))
+        e.start()
+        e.answer("Return")           # the damage alert
+        e.wait_main()
+        self.assertIn("Load the %s configuration file, if this exist ...\n"
+                      "ATTENTION: %s is damaged at byte %d (psFlagChanJoinBeep[1]): the settings from "
+                      "there on were not read.\n... done !\n" % (RC, RC, FIRST_PAIR_AT + 6), e.stdout())
+        shown = shown_values(Editor.run_log())
+        self.assertEqual(("42", "(null)", "1"), (shown["Var7"], shown["Var20"], shown["Var3"]))
         e.select_row(7)
         e.counter_up()
+
+        # Each reload says what it found.
+        for content, said in ((struct.pack("<i", 13) + bytes(damaged[4:]),
+                               "ATTENTION: %s was not read: it is empty or older than version 14.\n"),
+                              (None, "ATTENTION: Unable to open %s configuration file. The variables "
+                                     "keep their current values.\n")):
+            if content is None:
+                os.unlink(e.rc)
+            else:
+                e.write_rc(content)
+            e.load_button()
+            e.answer("Return")       # "ATTENTION: are you sure ?" Yes
+            e.answer("Return")       # the alert
+            self.assertIn(said % RC, e.stdout())
+
         changed = image(values(iMaxCloneCount=77, psAwayPostfix="-gone", iFlagParserMode=[0] * 19))
         e.write_rc(changed)
         e.load_button()
@@ -275,20 +316,127 @@ class EditorTest(unittest.TestCase):
         self.assertEqual(0, e.wait_exit())
         self.assertImage(changed, e.read_rc())
 
+    def test_empty_file_or_fifo_at_start_is_told_and_left_alone(self):
+        e = self.editor(morvrc=b"")
+        e.start()
+        e.answer("Return")
+        e.wait_main()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertIn("ATTENTION: %s was not read: it is empty or older than version 14.\n... done !\n"
+                      % RC, e.stdout())
+        self.assertEqual(b"", e.read_rc())
+
+        # A FIFO is not read (nobody would ever write to it): unreadable.
+        e = self.editor()
+        os.mkfifo(e.rc)
+        e.start()
+        e.answer("Return")           # "Unable to open ... set to default value."
+        e.wait_main()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertTrue(stat.S_ISFIFO(os.lstat(e.rc).st_mode))
+
+    def test_other_width_or_newer_version_is_saved_in_its_own_form(self):
+        e = self.started(morvrc=image(values(tCTCPFloodTimer=30), time_bytes=OTHER_TIME_BYTES))
+        self.assertIn("The %s configuration file has %d-bit time fields: it is read and saved with "
+                      "them.\n" % (RC, OTHER_TIME_BYTES * 8), e.stdout())
+        e.select_row(14)
+        e.counter_up()
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        self.assertImage(image(values(tCTCPFloodTimer=31), time_bytes=OTHER_TIME_BYTES), e.read_rc())
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+
+        tail = struct.pack("<i", 5) + b"newer" + struct.pack("<i", 9)
+        e = self.started(morvrc=image(values(), version=40) + tail)
+        self.assertIn("The %s configuration file is of version 40: the 13 bytes after the settings "
+                      "this editor knows are kept as they are.\n" % RC, e.stdout())
+        e.select_row(1)
+        e.on()
+        e.exit_button()
+        e.answer("Return")           # "Save"
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(image(values(iFlagDebugMode=1), version=40) + tail, e.read_rc())
+
+    def test_file_changed_by_another_program_is_not_overwritten_unasked(self):
+        e = self.started()
+        theirs = image(values(iMaxCloneCount=5))
+        e.select_row(1)
+        e.on()
+        e.write_rc(theirs)
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?" Yes
+        e.answer("Escape")           # changed by another program: "Cancel"
+        self.assertEqual(theirs, e.read_rc())
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")           # "Overwrite"
+        e.answer("Return")           # "File ... successfully saved."
+        self.assertImage(image(values(iFlagDebugMode=1)), e.read_rc())
+
+        # Touched without a change of bytes: no question.
+        os.utime(e.rc, (1000000, 1000000))
+        e.select_row(2)
+        e.on()
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")           # "File ... successfully saved."
+        mine = image(values(iFlagDebugMode=1, iFlagLogFile=1))
+        self.assertImage(mine, e.read_rc())
+
+        # The same question on the way out.
+        e.select_row(3)
+        e.off()
+        e.write_rc(theirs)
+        e.exit_button()
+        e.answer("Return")           # "Save"
+        e.answer("Escape")           # "Cancel": the editor stays
+        self.assertTrue(e.running())
+        self.assertEqual(theirs, e.read_rc())
+        e.exit_button()
+        e.answer("Return")           # "Save"
+        e.answer("Return")           # "Overwrite"
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(image(values(iFlagDebugMode=1, iFlagLogFile=1, iFlagCloneDetect=0)),
+                         e.read_rc())
+
     def test_exit_question_cancel_keeps_editing(self):
         e = self.started()
+        saved = e.read_rc()
         e.select_row(1)
         e.on()
         e.exit_button()
         e.answer("Escape")           # "Cancel"
         self.assertTrue(e.running())
         self.assertIsNone(Editor.run_log(), "the run log is removed before the question")
+
+        # One text of a pair: neither a save nor the exit question's "Save"
+        # writes it, and the editor stays open.
+        e.select_row(20)
+        e.set_text("#chan")
+        e.save_button()
+        e.answer("Return")           # the alert
+        e.exit_button()
+        e.answer("Return")           # "Save"
+        e.answer("Return")           # the alert again
+        self.assertTrue(e.running())
+        self.assertEqual(saved, e.read_rc())
+        self.assertEqual(2, e.stdout().count(
+            "ATTENTION: the configuration was not saved: Var20 and Var21 must both hold a text, or "
+            "both be empty.\n"))
+
+        e.select_row(21)
+        e.set_text("beep")
         e.select_row(2)
         e.on()
         e.exit_button()
         e.answer("Return")           # "Save"
         self.assertEqual(0, e.wait_exit())
-        self.assertImage(image(values(iFlagDebugMode=1, iFlagLogFile=1)), e.read_rc())
+        self.assertImage(image(values(iFlagDebugMode=1, iFlagLogFile=1,
+                                      psFlagChanJoinBeep=("#chan", "beep"))), e.read_rc())
 
     def test_escape_and_close_box_take_the_exit_road(self):
         e = self.started()
