@@ -674,6 +674,18 @@ static void DefaultText(char **pps, char const *psDefault)
         *pps = strdup(psDefault);
 }
 
+void InstallTextDefaults(enum MorvOutcome eOutcome)
+{
+    if (eOutcome == MORV_UNREADABLE) {
+        DefaultText(&psPipeCommand, "/ECHO ");
+        DefaultText(&psAudioDevice, "ALSA");
+        DefaultText(&psIdentifyCommand, "/MSG NickServ Identify");
+    }
+    DefaultText(&psMessageLanguage, "italiano");
+    DefaultText(&psAwayPostfix, "_AWAY");
+    DefaultText(&psPipeCommand, "");
+}
+
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
 {
     struct MorvLoadReport r;
@@ -683,14 +695,7 @@ enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
     int iErr = SnapshotFile(psMorvaneRC, 1, &snMorvaneRC) ? 0 : errno;
     DecodeFile(&snMorvaneRC, 0, &r, &lyMorvaneRC);
     r.iErrno = iErr;
-    if (r.eOutcome == MORV_UNREADABLE) {
-        DefaultText(&psPipeCommand, "/ECHO ");
-        DefaultText(&psAudioDevice, "ALSA");
-        DefaultText(&psIdentifyCommand, "/MSG NickServ Identify");
-    }
-    DefaultText(&psMessageLanguage, "italiano");
-    DefaultText(&psAwayPostfix, "_AWAY");
-    DefaultText(&psPipeCommand, "");
+    InstallTextDefaults(r.eOutcome);
     if (pReport != NULL)
         *pReport = r;
     return r.eOutcome;

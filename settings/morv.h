@@ -287,6 +287,14 @@ extern struct MorvLayout lyMorvaneRC;
  * not null. */
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
 
+/* The built-in text defaults that ReadSetupReport installs after a reading
+ * that ended as eOutcome: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
+ * where those texts are absent and the file could not be read at all
+ * (MORV_UNREADABLE), then in every case "italiano", "_AWAY" and an empty
+ * pipe command where those texts are still absent.  Returns nothing; a
+ * default that cannot be allocated leaves its text absent. */
+void InstallTextDefaults(enum MorvOutcome eOutcome);
+
 /* ReadSetupReport for the script, which has no use for the report. */
 void ReadSetup(struct session *pSession);
 
