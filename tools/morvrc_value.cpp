@@ -162,6 +162,76 @@ char *FormatItemValue(struct MorvItem it)
     return NULL;
 }
 
+int AllItems(struct MorvItem *aItems, int iMax)
+{
+    int n = 0;
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        int iElements = ItemCount(i);
+        for (int e = 0; e < iElements; e++) {
+            if (n >= iMax)
+                return -1;
+            aItems[n].iField = i;
+            aItems[n].iElement = iElements == 1 ? -1 : e;
+            n++;
+        }
+    }
+    return n;
+}
+
+char *JsonText(char const *ps)
+{
+    /* The escapes JSON has by name: the byte and the letter after the
+     * backslash. */
+    static const struct {
+        char cByte;
+        char cLetter;
+    } aJsonEscapes[] = {
+        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
+    };
+    static const char acHex[] = "0123456789abcdef";
+    if (ps == NULL)
+        return strdup("null");
+    size_t n = strlen(ps);
+    if (n > (SIZE_MAX - 3) / 6)
+        return NULL;
+    char *psOut = (char *)malloc(6 * n + 3);
+    if (psOut == NULL)
+        return NULL;
+    char *pc = psOut;
+    *pc++ = '"';
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)ps[i];
+        size_t uNamed = 0;
+        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
+               (unsigned char)aJsonEscapes[uNamed].cByte != c)
+            uNamed++;
+        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
+            *pc++ = '\\';
+            *pc++ = aJsonEscapes[uNamed].cLetter;
+        } else if (c >= 0x20 && c < 0x7f) {
+            *pc++ = (char)c;
+        } else {
+            /* Code point c: read as Latin-1, the string gives the byte back. */
+            memcpy(pc, "\\u00", 4);
+            pc[4] = acHex[c >> 4];
+            pc[5] = acHex[c & 15];
+            pc += 6;
+        }
+    }
+    *pc++ = '"';
+    *pc = '\0';
+    return psOut;
+}
+
+char *FormatItemJson(struct MorvItem it)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    if (pf->eKind == MFK_TEXT || pf->eKind == MFK_TEXT_PAIR)
+        return JsonText(*TextSlot(it));
+    /* Integers and time values read the same in both forms. */
+    return FormatItemValue(it);
+}
+
 int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue)
 {
     char const *ps = psText;
@@ -259,8 +329,8 @@ int PairIsStorable(int iField, char *psError, size_t uError)
     if (aps[0] == NULL || aps[1] == NULL)
         snprintf(psError, uError,
                  "%s would be left with one text (%s[%d] is absent): the file stores both texts "
-                 "or neither; set both in one command: morvrc_tool set FILE %s[0] VALUE %s[1] VALUE",
-                 pf->psName, pf->psName, aps[0] == NULL ? 0 : 1, pf->psName, pf->psName);
+                 "or neither",
+                 pf->psName, pf->psName, aps[0] == NULL ? 0 : 1);
     else
         snprintf(psError, uError,
                  "%s[0] is empty: the file cannot hold a pair whose first text is empty", pf->psName);

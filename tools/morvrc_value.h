@@ -62,6 +62,27 @@ char *QuoteText(char const *ps);
  * beyond 255, a zero byte (a stored text ends at one), or no memory. */
 int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError);
 
+/* Fills aItems (room for iMax) with every item of the store in file order:
+ * the fields of aMorvFields, a pair's texts and iFlagParserMode's elements
+ * one by one, as dump lists them.  Returns the number of items, or -1 when
+ * they do not fit (nothing past iMax is written). */
+int AllItems(struct MorvItem *aItems, int iMax);
+
+/* Most items the store has; AllItems fills no more. */
+#define MORV_MAX_ITEMS 128
+
+/* Writes a text as a JSON string: \" \\ \b \f \n \r \t by name, every
+ * other byte below 0x20, 0x7f and every byte from 0x80 to 0xff as \u00XX,
+ * so that each character of the string stands for one byte of the text
+ * (read back as Latin-1).  A null text gives null, unquoted.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *JsonText(char const *ps);
+
+/* The item's value in the settings store as JSON: a number for integers
+ * and time values, a string (JsonText) or null for texts.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *FormatItemJson(struct MorvItem it);
+
 /* Reads a decimal integer: an optional sign, then digits only.
  * Returns 1 with *pllValue set, or 0 when psText is not one or lies outside
  * llMin to llMax. */
