@@ -1,0 +1,107 @@
+/* "name = value" lines for morvrc_tool: dump's lines formatted from the
+ * settings store, and load's lines, text that users paste and edit, checked
+ * and applied to the store line by line. */
+#include "tools/morvrc_lines.h"
+
+#include "settings/morv.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+char *FormatSettingLine(struct MorvItem it)
+{
+    char acName[64];
+    ItemName(it, acName, sizeof acName);
+    char *psValue = FormatItemValue(it);
+    if (psValue == NULL)
+        return NULL;
+    size_t uSize = strlen(acName) + 3 + strlen(psValue) + 1;
+    char *psLine = (char *)malloc(uSize);
+    if (psLine != NULL)
+        snprintf(psLine, uSize, "%s = %s", acName, psValue);
+    free(psValue);
+    return psLine;
+}
+
+static int IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+/* Applies one line, psLine (a text of its own, already cut at its line
+ * feed), and records in aiPairLine the line number iLine for a pair it
+ * touches.  Returns 1 for a line applied or skipped; 0 with the reason in
+ * psWhy. */
+static int ApplyLine(char *psLine, int iLine, int iTimeBytes, int *aiPairLine, char *psWhy,
+                     size_t uWhy)
+{
+    size_t uEnd = strlen(psLine);
+    while (uEnd > 0 && (IsBlank(psLine[uEnd - 1]) || psLine[uEnd - 1] == '\r'))
+        psLine[--uEnd] = '\0';
+    char *ps = psLine;
+    while (IsBlank(*ps))
+        ps++;
+    if (*ps == '\0' || *ps == '#')
+        return 1;
+
+    char *psName = ps;
+    while (*ps != '\0' && *ps != '=' && !IsBlank(*ps))
+        ps++;
+    char *psNameEnd = ps;
+    while (IsBlank(*ps))
+        ps++;
+    if (*ps != '=' || psNameEnd == psName) {
+        snprintf(psWhy, uWhy, "expected NAME = VALUE, as dump prints it");
+        return 0;
+    }
+    *psNameEnd = '\0';
+    ps++;
+    while (IsBlank(*ps))
+        ps++;
+
+    struct MorvItem it;
+    if (!FindItem(psName, &it, psWhy, uWhy))
+        return 0;
+    if (!SetItemValue(it, ps, iTimeBytes, psWhy, uWhy))
+        return 0;
+    if (aMorvFields[it.iField].eKind == MFK_TEXT_PAIR)
+        aiPairLine[it.iField] = iLine;
+    return 1;
+}
+
+int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLine, char *psWhy,
+                      size_t uWhy)
+{
+    /* The last line that touched each text pair, by field; 0 for none. */
+    int aiPairLine[MORV_FIELD_COUNT] = {0};
+    size_t uAt = 0;
+    int iLine = 0;
+    *piLine = 0;
+    while (uAt < uSize) {
+        char const *pEnd = (char const *)memchr(pText + uAt, '\n', uSize - uAt);
+        size_t uLen = pEnd != NULL ? (size_t)(pEnd - (pText + uAt)) : uSize - uAt;
+        iLine++;
+        *piLine = iLine;
+        if (memchr(pText + uAt, '\0', uLen) != NULL) {
+            snprintf(psWhy, uWhy, "the line holds a zero byte");
+            return 0;
+        }
+        char *psLine = (char *)malloc(uLen + 1);
+        if (psLine == NULL) {
+            snprintf(psWhy, uWhy, "out of memory");
+            return 0;
+        }
+        memcpy(psLine, pText + uAt, uLen);
+        psLine[uLen] = '\0';
+        int bApplied = ApplyLine(psLine, iLine, iTimeBytes, aiPairLine, psWhy, uWhy);
+        free(psLine);
+        if (!bApplied)
+            return 0;
+        uAt += uLen + (pEnd != NULL ? 1 : 0);
+    }
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        if (aiPairLine[i] != 0 && !PairIsStorable(i, psWhy, uWhy)) {
+            *piLine = aiPairLine[i];
+            return 0;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,32 @@
+/* "name = value" lines: the form in which morvrc_tool's dump shows the
+ * settings store and its load takes it back, one item per line.  No FLTK
+ * and no files: the caller reads and writes them. */
+#ifndef MORV_TOOLS_MORVRC_LINES_H
+#define MORV_TOOLS_MORVRC_LINES_H
+
+#include "tools/morvrc_value.h"
+
+#include <stddef.h>
+
+/* The item's line as dump prints it, "iMaxCloneCount = 10", without a line
+ * feed.  Returns a malloc'd text, or null when memory runs out. */
+char *FormatSettingLine(struct MorvItem it);
+
+/* Applies to the settings store the lines of pText (uSize bytes; it need
+ * not end in a zero or a line feed).  Lines end at a line feed; blank
+ * lines and lines whose first non-blank character is "#" are skipped.
+ * Every other line is NAME = VALUE, with NAME as get takes it and VALUE as
+ * set takes it (SetItemValue, time values for iTimeBytes-wide fields);
+ * blanks around the "=" and blanks and a carriage return at the end of the
+ * line are not part of it.  A later line for the same item wins.  At the
+ * end, every text pair that a line touched must be storable
+ * (PairIsStorable).
+ * Returns 1 when every line was applied; 0 at the first bad line, with its
+ * number (from 1) in *piLine and the reason in psWhy (uWhy bytes): no "=",
+ * an unknown name, a bad value, a zero byte in the line, a pair left with
+ * one text (the last line that touched it), or no memory.  The store then
+ * holds the changes of the lines before it; the caller writes nothing. */
+int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLine, char *psWhy,
+                      size_t uWhy);
+
+#endif
