@@ -203,12 +203,13 @@ TEST_F(MorvrcTool, CheckTellsFilesThatDifferOnlyInWidth)
             ToolResult r = Tool({"check", rc});
             EXPECT_EQ(0, r.iStatus) << r.out << r.err;
             std::vector<std::string> lines = Lines(r.out);
-            ASSERT_EQ(5u, lines.size()) << r.out;
+            ASSERT_EQ(6u, lines.size()) << r.out;
             EXPECT_EQ("version: 38", lines[0]);
             EXPECT_EQ("size: " + std::to_string(image.size()) + " bytes", lines[1]);
             EXPECT_EQ(0u, lines[w == 4 ? 2 : 3].find(Bits(w) + "-bit: yes")) << r.out;
             EXPECT_EQ(0u, lines[w == 4 ? 3 : 2].find(Bits(iOther) + "-bit: no")) << r.out;
             EXPECT_EQ("verdict: " + Bits(w) + "-bit", lines[4]);
+            EXPECT_EQ("width: " + Bits(w) + "-bit", lines[5]);
             EXPECT_EQ(0, Tool({"check", "--bits", Bits(w), rc}).iStatus);
             EXPECT_EQ(1, Tool({"check", "--bits=" + Bits(iOther), rc}).iStatus);
         }
@@ -263,6 +264,8 @@ TEST_F(MorvrcTool, CheckOnFilesThatFitNeitherOrBothWidths)
         ToolResult r = Tool({"check", rc});
         EXPECT_EQ(1, r.iStatus);
         EXPECT_TRUE(Contains(r.out, std::string("verdict: ") + c.psVerdict + "\n")) << r.out;
+        /* Read whole at both widths or at neither: this build's width. */
+        EXPECT_TRUE(Contains(r.out, "width: " + Bits(kNative) + "-bit\n")) << r.out;
         EXPECT_TRUE(Contains(r.out, c.psSays)) << r.out;
     }
     /* Asked for one width, the newer file passes in it. */
@@ -659,10 +662,12 @@ TEST_F(MorvrcTool, HelpForTheToolAndEveryVerb)
         EXPECT_EQ(0, r.iStatus);
         EXPECT_EQ(0u, r.out.find("Usage: morvrc_tool VERB")) << r.out;
         EXPECT_TRUE(Contains(r.out, "this build's width, " + Bits(kNative) + " bits")) << r.out;
-        for (char const *psVerb : {"dump", "check", "convert", "get", "set"})
+        for (char const *psVerb :
+             {"dump", "check", "convert", "get", "set", "load", "diff", "list", "describe", "reset"})
             EXPECT_TRUE(Contains(r.out, std::string("\n  ") + psVerb + " ")) << psVerb;
     }
-    for (std::string verb : {"dump", "check", "convert", "get", "set"}) {
+    for (std::string verb :
+         {"dump", "check", "convert", "get", "set", "load", "diff", "list", "describe", "reset"}) {
         ToolResult a = Tool({verb, "--help"});
         ToolResult b = Tool({"help", verb});
         EXPECT_EQ(0, a.iStatus);

@@ -1,8 +1,13 @@
-/* morvrc_tool: inspects, checks, converts and scripts morvrc, the binary
- * configuration file of MoRvAnE, from the command line.  It reads and writes
- * through the editor's own settings code; nothing here knows the layout. */
+/* morvrc_tool: inspects, checks, converts, edits and compares morvrc, the
+ * binary configuration file of MoRvAnE, from the command line.  It reads and
+ * writes through the editor's own settings code; nothing here knows the
+ * layout.  This file holds the entry point, the options and the verbs on
+ * one file. */
+#include "tools/morvrc_tool.h"
+
 #include "editor/main.h"
 #include "settings/morv.h"
+#include "tools/morvrc_lines.h"
 #include "tools/morvrc_value.h"
 
 #include <errno.h>
@@ -16,6 +21,10 @@
  * always names its files itself. */
 char *psMorvaneRC = NULL;
 
+/* The editor's XChat layout (1 or 2), which the message catalogue reads to
+ * find its files; describe sets it. */
+int iXChatVer = 0;
+
 /* The editor's run log, which the catalogue code writes its steps to; the
  * tool keeps none.  Returns 1, as for a line written, and writes nothing. */
 int WriteLog(char const *msg)
@@ -24,24 +33,11 @@ int WriteLog(char const *msg)
     return 1;
 }
 
-/* Exit statuses; the help text lists them for users. */
-enum ToolStatus {
-    TS_OK = 0,
-    TS_NO = 1,        /* check: not parsed as asked; get: the version lacks the setting */
-    TS_USAGE = 2,     /* wrong command line or value */
-    TS_IO = 3,        /* a file cannot be read or written */
-    TS_DAMAGED = 4,   /* the input is damaged, too old or has bytes after its last field */
-    TS_REFUSED = 5,   /* a value cannot be stored as asked */
-    TS_CHANGED = 6    /* the file changed on disk between our read and our write */
-};
-
 static const int iNativeBytes = (int)sizeof(time_t);
 
 /* ---- Messages ----------------------------------------------------------- */
 
-/* Prints "morvrc_tool: " and the message on standard error. */
-static void Complain(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
-static void Complain(char const *psFormat, ...)
+void Complain(char const *psFormat, ...)
 {
     va_list ap;
     va_start(ap, psFormat);
@@ -53,35 +49,52 @@ static void Complain(char const *psFormat, ...)
 
 static const char acUsage[] =
     "Usage: morvrc_tool VERB [OPTIONS] ARGUMENTS...\n"
-    "Inspect, check, convert and script morvrc, the MoRvAnE configuration file.\n"
+    "Inspect, check, convert, edit and compare morvrc, the MoRvAnE configuration\n"
+    "file, and show the editor's list of settings, without a window.\n"
     "\n"
-    "  dump    [--bits 32|64] FILE                  every stored setting, one per line\n"
-    "  check   [--bits 32|64] FILE                  does FILE parse as a 32-bit or a 64-bit file?\n"
-    "  convert --from 32|64 --to 32|64 IN OUT       rewrite IN for the other width as OUT\n"
-    "  get     [--bits 32|64] FILE NAME             print one setting\n"
-    "  set     [--bits 32|64] FILE NAME VALUE [NAME VALUE]...   change settings\n"
-    "  help    [VERB]                               this text, or a verb's (also VERB --help)\n"
+    "  dump     [--bits 32|64] [--json] FILE         every stored setting, one per line\n"
+    "  check    [--bits 32|64] FILE                  which width does FILE parse at?\n"
+    "  convert  [--from 32|64] --to 32|64 IN OUT     rewrite IN for the other width\n"
+    "  get      [--bits 32|64] [--json] FILE NAME    print one setting\n"
+    "  set      [--bits 32|64] FILE NAME VALUE...    change settings, NAME VALUE pairs\n"
+    "  load     [--bits 32|64] FILE [INPUT]          apply dump's \"name = value\" lines\n"
+    "  diff     [--bits 32|64] [--json] A B          the settings whose values differ\n"
+    "  list     [HOME] [--bits 32|64] [--changed] [--json]\n"
+    "                                                the editor's list of settings\n"
+    "  describe [HOME] [--bits 32|64] ROW|NAME       a row's help text\n"
+    "  reset    [HOME] [--bits 32|64] FILE NAME...   put back catalogue defaults\n"
+    "  reset    [HOME] [--bits 32|64] --all FILE     ... of every setting\n"
+    "  help     [VERB]                               this text, or VERB's (also VERB --help)\n"
+    "\n"
+    "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
+    "and XChat version whose editor is meant.  Its files are setup.dat, morvrc and\n"
+    "the message files in DIR/.xchat2/morvane/ (--xchat 1: DIR/.xchat/morvane/).\n"
     "\n"
     "The three time fields of morvrc are as wide as the time values of the program\n"
     "that wrote it: 4 bytes from the i386 programs, 8 bytes from the x86-64 ones,\n"
-    "and nothing in the file says which.  --bits names the width of FILE; without\n"
-    "it, FILE is taken to have this build's width, %d bits.  Options come before\n"
-    "the other arguments; -- ends them.\n"
+    "and nothing in the file says which.  Every verb finds a file's width as the\n"
+    "editor does: the width at which it reads whole, or this build's width, %d bits,\n"
+    "when it reads whole at both or at neither.  --bits names the width instead;\n"
+    "for a file that load or reset creates, it is the width to write (default:\n"
+    "this build's).  Options come before the other arguments; -- ends them.\n"
     "\n"
     "Exit status:\n"
-    "  0  success\n"
+    "  0  success; diff: the files hold the same settings\n"
     "  1  check: FILE does not parse exactly as asked; get: FILE's version does not\n"
-    "     hold NAME\n"
+    "     hold NAME; diff: the files differ\n"
     "  2  wrong command line: unknown verb, option or name, a missing or extra\n"
-    "     argument, a value of the wrong kind or out of range\n"
+    "     argument, a value of the wrong kind or out of range; a bad line for load\n"
     "  3  a file cannot be read or written (missing, unreadable, disk full)\n"
     "  4  the input is damaged (the message gives the byte and the field), older\n"
-    "     than version %d, or has bytes after its last field\n"
+    "     than version %d, or has bytes after its last field; a setup.dat row\n"
+    "     with a type code other than 0, 1 or 2\n"
     "  5  a value cannot be stored as asked: a text pair left with one text, a\n"
-    "     time value that does not fit 32 bits (in a 32-bit file or this build)\n";
+    "     time value that does not fit 32 bits (in a 32-bit file or this build)\n"
+    "  6  FILE was changed by another program while morvrc_tool worked on it;\n"
+    "     nothing was written\n";
 
 static const char acHelpDump[] =
-    "Usage: morvrc_tool dump [--bits 32|64] FILE\n"
+    "Usage: morvrc_tool dump [--bits 32|64] [--json] FILE\n"
     "Prints the settings that FILE stores, in file order, one \"name = value\" line\n"
     "each, after a first line with the version, the width and the size:\n"
     "\n"
@@ -98,21 +111,36 @@ static const char acHelpDump[] =
     "file does not hold.  The 19 elements of iFlagParserMode carry their event\n"
     "names.  Fields that FILE's version predates are not shown.  A file of a newer\n"
     "version than 38 is shown up to the last field this tool knows, and a comment\n"
-    "line counts the bytes after it.\n"
+    "line counts the bytes after it.  load takes these lines back.\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n"
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n"
+    "--json         one JSON document instead:\n"
+    "                 {\"version\": 38, \"time_bits\": 64, \"size\": 312,\n"
+    "                  \"bytes_after_last_field\": 0,\n"
+    "                  \"settings\": {\"iFlagDebugMode\": 0, ..., \"psAwayPostfix\": \"_AWAY\",\n"
+    "                               ...}}\n"
+    "               with the settings in file order.  Texts are JSON strings in\n"
+    "               which each character is one byte of the text (\\u0080 to\n"
+    "               \\u00ff for the bytes above 127: read them as Latin-1); an\n"
+    "               absent text is null.\n"
     "\n"
-    "When FILE is damaged, the settings before the damage are printed and the\n"
-    "damage is reported with its byte offset and field (exit status 4); so are\n"
-    "bytes after the last field of a file of version 38 or older, which usually\n"
-    "mean the other width.\n";
+    "When FILE is damaged, the settings before the damage are printed (with\n"
+    "--json, nothing is) and the damage is reported with its byte offset and\n"
+    "field (exit status 4); so are bytes after the last field of a file of\n"
+    "version 38 or older, which usually mean the other width.\n";
 
 static const char acHelpCheck[] =
     "Usage: morvrc_tool check [--bits 32|64] FILE\n"
     "Reports FILE's version and size, and whether it parses exactly as a 32-bit\n"
     "file and as a 64-bit file: every field that its version holds is there, every\n"
     "text length stays inside the file, and no bytes are left after the last field.\n"
-    "The last line gives the verdict: 32-bit, 64-bit, both or neither.\n"
+    "Then the verdict: 32-bit, 64-bit, both or neither; and last the width at\n"
+    "which the other verbs read FILE without --bits (this build's, %d bits, when\n"
+    "the verdict is both or neither):\n"
+    "\n"
+    "  verdict: 32-bit\n"
+    "  width: 32-bit\n"
     "\n"
     "A file of a newer version than 38 may hold fields this tool does not know\n"
     "after the last one it knows; for such a file the bytes there are reported but\n"
@@ -124,32 +152,36 @@ static const char acHelpCheck[] =
     "--bits, in exactly one width; 1 otherwise; 3 when FILE cannot be read.\n";
 
 static const char acHelpConvert[] =
-    "Usage: morvrc_tool convert --from 32|64 --to 32|64 IN OUT\n"
+    "Usage: morvrc_tool convert [--from 32|64] --to 32|64 IN OUT\n"
     "Reads IN, whose time fields are --from bits wide, and writes OUT as a\n"
     "version-38 file with --to-bit time fields and every value unchanged.  OUT\n"
     "may be IN.  It is written the way the editor saves: a temporary file in the\n"
     "same directory, synced and renamed over OUT, which keeps its permissions\n"
     "(through a symbolic link, the file it points to is replaced).\n"
     "\n"
-    "IN must parse exactly as a --from-bit file (see check).  Fields that an older\n"
-    "IN does not hold are written with the values the editor starts from: the\n"
-    "store's initial values, and \"/ECHO \", \"ALSA\" and \"/MSG NickServ Identify\"\n"
-    "for psPipeCommand, psAudioDevice and psIdentifyCommand.  Bytes after the last\n"
-    "field of a newer IN are not kept.\n"
+    "Without --from, IN's width is found (the width it reads whole at; this\n"
+    "build's, %d, when both or neither).  IN must parse exactly at that width\n"
+    "(see check).  Fields that an older IN does not hold are written with the\n"
+    "values the editor starts from: the store's initial values, and \"/ECHO \",\n"
+    "\"ALSA\" and \"/MSG NickServ Identify\" for psPipeCommand, psAudioDevice and\n"
+    "psIdentifyCommand.  Bytes after the last field of a newer IN are not kept.\n"
     "\n"
     "A time value that does not fit 32 bits stops a conversion to 32 bits (exit\n"
     "status 5) and OUT is not touched; this 32-bit build cannot read such a value\n"
     "at all.\n";
 
 static const char acHelpGet[] =
-    "Usage: morvrc_tool get [--bits 32|64] FILE NAME\n"
+    "Usage: morvrc_tool get [--bits 32|64] [--json] FILE NAME\n"
     "Prints the value of one setting, as dump shows it.  NAME is a setting's name\n"
     "(iMaxCloneCount, tCTCPFloodTimer, psAwayPostfix), a text of a pair\n"
     "(psFlagChanJoinBeep[0] or [1]), or an element of iFlagParserMode by index or\n"
     "event (iFlagParserMode[3], iFlagParserMode[CHNICK], or just CHNICK).\n"
     "FILE must parse exactly (see check).\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n"
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n"
+    "--json         the value as a JSON document: a number, a string (each\n"
+    "               character one byte of the text, as for dump --json) or null\n"
     "\n"
     "Exit status 1 when FILE's version is older than the setting.\n";
 
@@ -175,19 +207,14 @@ static const char acHelpSet[] =
     "FILE must parse exactly (see check).  Fields that an older FILE does not hold\n"
     "are written with the values the editor starts from: the store's\n"
     "initial values, and \"/ECHO \", \"ALSA\" and \"/MSG NickServ Identify\" for\n"
-    "psPipeCommand, psAudioDevice and psIdentifyCommand.  Bytes after the last\n"
-    "field of a newer FILE are not kept.\n"
+    "psPipeCommand, psAudioDevice and psIdentifyCommand.  A newer FILE keeps its\n"
+    "version word and the bytes after the last field this tool knows.  If another\n"
+    "program changes FILE while set works, nothing is written (exit status 6).\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n";
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n";
 
 /* ---- Options ------------------------------------------------------------ */
-
-struct Options {
-    int iBits;     /* --bits: 4 or 8 bytes, 0 when not given */
-    int iFrom;     /* --from, likewise */
-    int iTo;       /* --to, likewise */
-    int bHelp;     /* --help or -h */
-};
 
 /* Reads the width given for option psOption.  Returns 4 or 8, or 0 after a
  * complaint. */
@@ -204,23 +231,55 @@ static int ParseWidth(char const *psOption, char const *psValue)
     return 0;
 }
 
+/* Reads the XChat version given for --xchat.  Returns 1 or 2, or 0 after a
+ * complaint. */
+static int ParseXChat(char const *psOption, char const *psValue)
+{
+    if (psValue != NULL && (strcmp(psValue, "1") == 0 || strcmp(psValue, "2") == 0))
+        return psValue[0] - '0';
+    if (psValue == NULL)
+        Complain("%s needs a version, 1 or 2", psOption);
+    else
+        Complain("%s takes 1 or 2, not \"%.40s\"", psOption, psValue);
+    return 0;
+}
+
+enum OptionKind {
+    OK_WIDTH,   /* 32 or 64, kept as 4 or 8 bytes */
+    OK_XCHAT,   /* 1 or 2 */
+    OK_PATH,    /* any text */
+    OK_FLAG     /* no value */
+};
+
+/* Every option but --help: its letter for a verb's list, its name, kind and
+ * where it goes. */
+static const struct {
+    char cLetter;
+    char const *psName;
+    enum OptionKind eKind;
+    int Options::*piValue;            /* all but paths */
+    char const *Options::*ppsValue;   /* paths */
+} aOptionTable[] = {
+    {'b', "--bits", OK_WIDTH, &Options::iBits, NULL},
+    {'f', "--from", OK_WIDTH, &Options::iFrom, NULL},
+    {'t', "--to", OK_WIDTH, &Options::iTo, NULL},
+    {'H', "--home", OK_PATH, NULL, &Options::psHome},
+    {'x', "--xchat", OK_XCHAT, &Options::iXChat, NULL},
+    {'c', "--changed", OK_FLAG, &Options::bChanged, NULL},
+    {'a', "--all", OK_FLAG, &Options::bAll, NULL},
+    {'j', "--json", OK_FLAG, &Options::bJson, NULL},
+};
+#define OPTION_COUNT (int)(sizeof aOptionTable / sizeof aOptionTable[0])
+
 /* Takes the options at the front of the verb's arguments.  psAllowed holds
- * the verb's option letters: 'b' for --bits, 'f' for --from, 't' for --to;
- * --help is always allowed.  Options end at the first argument that does not
- * start with "-" (or is just "-"), and after "--".
+ * the letters (aOptionTable) of the verb's options; --help is always
+ * allowed.  A value follows its option as the next argument or after "=".
+ * Options end at the first argument that does not start with "-" (or is
+ * just "-"), and after "--".
  * Returns the number of arguments taken, or -1 after a complaint. */
 static int TakeOptions(int argc, char **argv, char const *psVerb, char const *psAllowed,
                        struct Options *po)
 {
-    static const struct {
-        char cLetter;
-        char const *psName;
-        int Options::*piWidth;
-    } aWidthOptions[] = {
-        {'b', "--bits", &Options::iBits},
-        {'f', "--from", &Options::iFrom},
-        {'t', "--to", &Options::iTo},
-    };
     memset(po, 0, sizeof *po);
     int i = 0;
     while (i < argc && argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -233,32 +292,54 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
         }
         size_t uName = strcspn(psArg, "=");
         int iFound = -1;
-        for (int k = 0; k < (int)(sizeof aWidthOptions / sizeof aWidthOptions[0]); k++)
-            if (strlen(aWidthOptions[k].psName) == uName &&
-                strncmp(psArg, aWidthOptions[k].psName, uName) == 0 &&
-                strchr(psAllowed, aWidthOptions[k].cLetter) != NULL)
+        for (int k = 0; k < OPTION_COUNT; k++)
+            if (strlen(aOptionTable[k].psName) == uName &&
+                strncmp(psArg, aOptionTable[k].psName, uName) == 0 &&
+                strchr(psAllowed, aOptionTable[k].cLetter) != NULL)
                 iFound = k;
         if (iFound < 0) {
             Complain("%s does not take the option %.40s (see morvrc_tool %s --help)", psVerb, psArg,
                      psVerb);
             return -1;
         }
+        char const *psName = aOptionTable[iFound].psName;
+        if (aOptionTable[iFound].eKind == OK_FLAG) {
+            if (psArg[uName] == '=') {
+                Complain("%s takes no value", psName);
+                return -1;
+            }
+            po->*aOptionTable[iFound].piValue = 1;
+            continue;
+        }
         char const *psValue;
         if (psArg[uName] == '=')
             psValue = psArg + uName + 1;
         else
             psValue = i < argc ? argv[i++] : NULL;
-        int iBytes = ParseWidth(aWidthOptions[iFound].psName, psValue);
-        if (iBytes == 0)
+        int iValue = 1;
+        switch (aOptionTable[iFound].eKind) {
+        case OK_WIDTH:
+            iValue = ParseWidth(psName, psValue);
+            break;
+        case OK_XCHAT:
+            iValue = ParseXChat(psName, psValue);
+            break;
+        default:
+            if (psValue == NULL || psValue[0] == '\0') {
+                Complain("%s needs a directory", psName);
+                return -1;
+            }
+            po->*aOptionTable[iFound].ppsValue = psValue;
+            continue;
+        }
+        if (iValue == 0)
             return -1;
-        po->*aWidthOptions[iFound].piWidth = iBytes;
+        po->*aOptionTable[iFound].piValue = iValue;
     }
     return i;
 }
 
-/* Checks the number of arguments left after the options.  Returns 1, or 0
- * after a complaint. */
-static int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax)
+int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax)
 {
     if (iHave >= iMin && iHave <= iMax)
         return 1;
@@ -268,13 +349,6 @@ static int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax)
 }
 
 /* ---- Reading a file ----------------------------------------------------- */
-
-struct Input {
-    char const *psPath;
-    struct MorvSnapshot snap;   /* the first MORV_MAX_FILE bytes and the whole size */
-    unsigned char *pData;       /* snap.pBytes: never null once read */
-    size_t uSize;               /* snap.uBytes */
-};
 
 /* Reads FILE into *pin: at most MORV_MAX_FILE bytes are kept, the rest only
  * counted.  Returns TS_OK, or TS_IO after a complaint, with nothing
@@ -293,7 +367,7 @@ static int LoadInput(char const *psPath, struct Input *pin)
     return TS_OK;
 }
 
-static void FreeInput(struct Input *pin)
+void FreeInput(struct Input *pin)
 {
     FreeSnapshot(&pin->snap);
     pin->pData = NULL;
@@ -454,12 +528,8 @@ static int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadRep
     }
 }
 
-/* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
- * or, when it is 0, at the width found for it.  Returns TS_OK, or the status
- * to end with after a complaint; *pin holds the file either way and is
- * released by the caller (FreeInput), *pLayout likewise (FreeLayout). */
-static int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
-                     struct MorvLayout *pLayout)
+int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+              struct MorvLayout *pLayout)
 {
     memset(pLayout, 0, sizeof *pLayout);
     int iStatus = LoadInput(psPath, pin);
@@ -472,9 +542,41 @@ static int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, stru
     return iStatus;
 }
 
-/* Tells on standard error what writing a version-38 file does to an input
- * of an older version, or, when bKeepsTail is 0, of a newer one. */
-static void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int bKeepsTail)
+int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+                struct MorvLayout *pLayout, int *pbNew)
+{
+    memset(pLayout, 0, sizeof *pLayout);
+    memset(pin, 0, sizeof *pin);
+    pin->psPath = psPath;
+    *pbNew = 0;
+    if (SnapshotFile(psPath, 0, &pin->snap)) {
+        pin->pData = pin->snap.pBytes;
+        pin->uSize = pin->snap.uBytes;
+        char acWhy[512];
+        int iStatus = LoadStore(pin, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
+        if (iStatus != TS_OK)
+            Complain("%s", acWhy);
+        return iStatus;
+    }
+    if (errno != ENOENT) {
+        Complain("cannot read %s: %s", psPath, strerror(errno));
+        return TS_IO;
+    }
+    /* The snapshot stays absent: the file must still be missing when the
+     * new one is renamed into place. */
+    *pbNew = 1;
+    ResetSettings();
+    InstallTextDefaults(MORV_UNREADABLE);
+    memset(pr, 0, sizeof *pr);
+    pr->eOutcome = MORV_UNREADABLE;
+    pr->iTimeBytes = iTimeBytes != 0 ? iTimeBytes : iNativeBytes;
+    pr->iVersion = iSetupVersion;
+    pr->info.iVersion = iSetupVersion;
+    pLayout->iTimeBytes = pr->iTimeBytes;
+    return TS_OK;
+}
+
+void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int bKeepsTail)
 {
     struct MorvReadInfo const *pi = &pr->info;
     if (pi->iVersion < iSetupVersion)
@@ -490,12 +592,8 @@ static void NoteVersionChange(char const *psPath, struct MorvLoadReport const *p
                 aMorvFields[MORV_FIELD_COUNT - 1].iNumber);
 }
 
-/* Writes the store to psPath laid out as *pLayout, the way the editor
- * saves; with pExpected, only over a file that still holds those bytes.
- * Returns TS_OK, or after a complaint TS_IO, TS_REFUSED for a value that
- * does not fit, TS_CHANGED for a file changed since it was read. */
-static int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
-                     struct MorvSnapshot const *pExpected)
+int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
+              struct MorvSnapshot const *pExpected)
 {
     if (ReplaceSetupFile(psPath, pLayout, pExpected, NULL))
         return TS_OK;
@@ -524,16 +622,46 @@ static int PrintField(int iField)
 {
     for (int e = 0; e < ItemCount(iField); e++) {
         struct MorvItem it = {iField, ItemCount(iField) == 1 ? -1 : e};
+        char *psLine = FormatSettingLine(it);
+        if (psLine == NULL) {
+            Complain("out of memory");
+            return TS_IO;
+        }
+        printf("%s\n", psLine);
+        free(psLine);
+    }
+    return TS_OK;
+}
+
+/* Prints the store read from *pin as dump --json shows it: one object with
+ * the file's version, width, size and the settings its version holds.
+ * Returns TS_OK, or TS_IO when memory runs out (after a complaint, with
+ * part of the document printed). */
+static int PrintJsonDump(struct Input const *pin, struct MorvLoadReport const *pr)
+{
+    struct MorvReadInfo const *pi = &pr->info;
+    printf("{\n  \"version\": %d,\n  \"time_bits\": %d,\n  \"size\": %lld,\n"
+           "  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
+           pi->iVersion, pr->iTimeBytes * 8, pin->snap.llSize, pi->llSize - pi->llConsumed);
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    char const *psSeparator = "\n";
+    for (int k = 0; k < iItems; k++) {
+        if (pi->iVersion < aMorvFields[aItems[k].iField].iFromVersion)
+            break;
         char acName[64];
-        ItemName(it, acName, sizeof acName);
-        char *psValue = FormatItemValue(it);
+        ItemName(aItems[k], acName, sizeof acName);
+        char *psValue = FormatItemJson(aItems[k]);
         if (psValue == NULL) {
             Complain("out of memory");
             return TS_IO;
         }
-        printf("%s = %s\n", acName, psValue);
+        /* The names are plain ASCII words with brackets: no escapes. */
+        printf("%s    \"%s\": %s", psSeparator, acName, psValue);
         free(psValue);
+        psSeparator = ",\n";
     }
+    printf("\n  }\n}\n");
     return TS_OK;
 }
 
@@ -552,7 +680,11 @@ static int Dump(int argc, char **argv, struct Options const *po)
     FreeLayout(&layout);
     struct MorvReadInfo const &info = report.info;
 
-    if (info.eResult != MORV_READ_TOO_OLD) {
+    if (po->bJson) {
+        /* A document is printed whole or not at all. */
+        if (iStatus == TS_OK)
+            iStatus = PrintJsonDump(&in, &report);
+    } else if (info.eResult != MORV_READ_TOO_OLD) {
         printf("# morvrc version %d, %d-bit time fields, %lld bytes\n", info.iVersion,
                report.iTimeBytes * 8, in.snap.llSize);
         /* Up to the damage, if any: the fields from there on were not read. */
@@ -617,6 +749,8 @@ static int Check(int argc, char **argv, struct Options const *po)
                             : abParses[0]              ? "32-bit"
                             : abParses[1]              ? "64-bit"
                                                        : "neither");
+    /* What every other verb reads FILE at without --bits. */
+    printf("width: %d-bit\n", FindTimeBytes(&in.snap) * 8);
     FreeInput(&in);
     if (po->iBits != 0)
         return abParses[po->iBits == 8] ? TS_OK : TS_NO;
@@ -683,7 +817,7 @@ static int Get(int argc, char **argv, struct Options const *po)
                  report.iVersion, pf->psName, pf->iFromVersion);
         return TS_NO;
     }
-    char *psValue = FormatItemValue(it);
+    char *psValue = po->bJson ? FormatItemJson(it) : FormatItemValue(it);
     if (psValue == NULL) {
         Complain("out of memory");
         return TS_IO;
@@ -732,7 +866,10 @@ static int Set(int argc, char **argv, struct Options const *po)
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
         if (aMorvFields[aItems[i].iField].eKind == MFK_TEXT_PAIR &&
             !PairIsStorable(aItems[i].iField, acWhy, sizeof acWhy)) {
-            Complain("%s; %s is unchanged", acWhy, argv[0]);
+            char const *psPair = aMorvFields[aItems[i].iField].psName;
+            Complain("%s; set both in one command: morvrc_tool set FILE %s[0] VALUE %s[1] VALUE; "
+                     "%s is unchanged",
+                     acWhy, psPair, psPair, argv[0]);
             iStatus = TS_REFUSED;
         }
     }
@@ -755,11 +892,16 @@ static const struct {
     char const *psHelp;      /* printf format; %d is this build's width in bits */
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
-    {"dump", "b", acHelpDump, Dump},
+    {"dump", "bj", acHelpDump, Dump},
     {"check", "b", acHelpCheck, Check},
     {"convert", "ft", acHelpConvert, Convert},
-    {"get", "b", acHelpGet, Get},
+    {"get", "bj", acHelpGet, Get},
     {"set", "b", acHelpSet, Set},
+    {"load", "b", acHelpLoad, Load},
+    {"diff", "bj", acHelpDiff, Diff},
+    {"list", "Hxbcj", acHelpList, List},
+    {"describe", "Hxb", acHelpDescribe, Describe},
+    {"reset", "Hxba", acHelpReset, Reset},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
@@ -785,7 +927,8 @@ static void PrintHelp(int v)
 static int Run(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set ... (morvrc_tool --help)\n");
+        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|diff|list|describe|reset "
+                        "... (morvrc_tool --help)\n");
         return TS_USAGE;
     }
     char const *psVerb = argv[1];

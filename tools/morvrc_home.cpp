@@ -1,0 +1,582 @@
+/* morvrc_tool's verbs that read a home as the editor does: list (the
+ * editor's list of settings), describe (a row's help text) and reset (the
+ * catalogue defaults, as "Reset to Default" puts them back). */
+#include "tools/morvrc_tool.h"
+
+#include "editor/main.h"
+#include "settings/catalogue.h"
+#include "settings/morv.h"
+#include "support/mm.h"
+#include "tools/morvrc_value.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#define HOME_PATH 4096
+
+const char acHelpList[] =
+    "Usage: morvrc_tool list [--home DIR] [--xchat 1|2] [--bits 32|64] [--changed]\n"
+    "                        [--json]\n"
+    "Prints the editor's list of settings for a home: one line per row of its\n"
+    "setup.dat, the row number and then the line exactly as the editor shows it\n"
+    "(command, variable name, default, current value):\n"
+    "\n"
+    "    7         /MAXCLONE |            MaxCloneCount |                   10 | 10\n"
+    "   35      /AWAYPOSTFIX |              AwayPostfix |                _AWAY | _AWAY\n"
+    "\n"
+    "The current values are those the editor would show on starting: morvrc read\n"
+    "at the width it is found to have, with the editor's built-in texts where it\n"
+    "holds none (all of its values when it is missing), and the three time values\n"
+    "through their 32-bit view.  An absent text shows as (null); a default text\n"
+    "\"$\" means none, and \"$^$\" in setup.dat is a blank.  Texts are shown as\n"
+    "stored; --json shows every byte.\n"
+    "\n"
+    "--home DIR     the home (default: $HOME)\n"
+    "--xchat 1|2    its XChat version: the files are in DIR/.xchat2/morvane/, or\n"
+    "               DIR/.xchat/morvane/ for 1 (default: 2)\n"
+    "--bits 32|64   the width of morvrc's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n"
+    "--changed      only the rows whose current value differs from the default\n"
+    "               (no default text counts as no text)\n"
+    "--json         one JSON array instead, an object per row:\n"
+    "                 {\"row\": 7, \"type\": \"numeric\", \"command\": \"/MAXCLONE\",\n"
+    "                  \"name\": \"MaxCloneCount\", \"setting\": \"iMaxCloneCount\",\n"
+    "                  \"default\": 10, \"value\": 10, \"help\": 2007}\n"
+    "               type is boolean, numeric or text; setting is the name that\n"
+    "               get and set take (null for a row that edits none); a text\n"
+    "               row's default and value are strings (each character one byte,\n"
+    "               as for dump --json) or null for no text.\n"
+    "\n"
+    "A morvrc that cannot be read, is too old or is damaged is noted on standard\n"
+    "error, as the editor warns about it, and the list shows what the editor would.\n"
+    "Exit status 3 when setup.dat cannot be read, 4 at a row with a type code\n"
+    "other than 0, 1 or 2 (after the rows before it).\n";
+
+const char acHelpDescribe[] =
+    "Usage: morvrc_tool describe [--home DIR] [--xchat 1|2] [--bits 32|64] ROW|NAME\n"
+    "Prints the help text of one row of the editor's list, as the editor shows it\n"
+    "when the row is selected: the text of the configured language (morvrc's\n"
+    "psMessageLanguage) laid over the Italian one, number by number, and the\n"
+    "editor's warning text for a number that neither file has.\n"
+    "\n"
+    "ROW is a row number, as list prints it; NAME is a variable name of setup.dat\n"
+    "(the list's second column, MaxCloneCount) or the name of the stored setting\n"
+    "that the row edits (iMaxCloneCount, psFlagChanJoinBeep[1], NOTICE).\n"
+    "\n"
+    "--home DIR     the home (default: $HOME)\n"
+    "--xchat 1|2    its XChat version (default: 2)\n"
+    "--bits 32|64   the width of morvrc's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n"
+    "\n"
+    "A message file that cannot be loaded is noted on standard error.  Exit status\n"
+    "2 for a ROW or NAME that no row has, 3 when setup.dat cannot be read or the\n"
+    "home entered, 4 for a setup.dat row with a bad type code.\n";
+
+const char acHelpReset[] =
+    "Usage: morvrc_tool reset [--home DIR] [--xchat 1|2] [--bits 32|64] FILE NAME...\n"
+    "       morvrc_tool reset [--home DIR] [--xchat 1|2] [--bits 32|64] --all FILE\n"
+    "Puts back the defaults of the home's setup.dat into the named settings of\n"
+    "FILE, or with --all into every setting that a row of setup.dat edits, as the\n"
+    "editor's \"Reset to Default\" does, and writes FILE the way set does.  --all\n"
+    "gives the file that Reset to Default and then Save to Disk give.\n"
+    "\n"
+    "NAME is a row number, a variable name of setup.dat or a stored setting's\n"
+    "name, as for describe.  A number takes the row's default (a time value is\n"
+    "written as the 32-bit default); a text takes the default text, with \"$^$\"\n"
+    "as a blank, or none when the default begins with \"$\".  Settings not named\n"
+    "keep their values.\n"
+    "\n"
+    "FILE must parse exactly (see check); when it does not exist it is created,\n"
+    "from the values the editor starts from without a morvrc.  A reset that\n"
+    "would leave a text pair with one text is refused (exit status 5): name both\n"
+    "of its rows.\n"
+    "\n"
+    "--home DIR     the home whose setup.dat gives the defaults (default: $HOME)\n"
+    "--xchat 1|2    its XChat version (default: 2)\n"
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither or when FILE\n"
+    "               is created)\n"
+    "--all          every row\n";
+
+/* The working copies through which catalogue rows edit the time settings. */
+static const struct {
+    time_t *ptSetting;
+    int *piCopy;
+} aTimeCopies[] = {
+    {&tCTCPFloodTimer, &i_tCTCPFloodTimer},
+    {&tSoundCommandTimer, &i_tSoundCommandTimer},
+    {&tMinSecondSent, &i_tMinSecondSent},
+};
+#define TIME_COPIES (int)(sizeof aTimeCopies / sizeof aTimeCopies[0])
+
+/* ---- The home ------------------------------------------------------------ */
+
+/* The home that *po names: --home, or $HOME.  Returns it, or null after a
+ * complaint. */
+static char const *HomeDirectory(struct Options const *po)
+{
+    char const *psHome = po->psHome != NULL ? po->psHome : getenv("HOME");
+    if (psHome == NULL || psHome[0] == '\0')
+        Complain("no home: give --home DIR or set HOME");
+    return psHome != NULL && psHome[0] != '\0' ? psHome : NULL;
+}
+
+/* The script directory of XChat version iXChat, relative to the home. */
+static char const *ScriptDirectory(int iXChat)
+{
+    return iXChat == 1 ? ".xchat/morvane/" : ".xchat2/morvane/";
+}
+
+/* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
+ * directory of the home that *po names.  Returns 1, or 0 after a complaint
+ * (no home, or a path too long). */
+static int HomePath(struct Options const *po, char const *psFile, char *psOut)
+{
+    char const *psHome = HomeDirectory(po);
+    if (psHome == NULL)
+        return 0;
+    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, ScriptDirectory(po->iXChat), psFile);
+    if (n < 0 || n >= HOME_PATH) {
+        Complain("the path of %s under %.80s... is too long", psFile, psHome);
+        return 0;
+    }
+    return 1;
+}
+
+/* Counts the rows that catalogue loading hands over. */
+static int iRowsLoaded = 0;
+
+static void CountRow(char const *psRowText)
+{
+    (void)psRowText;
+    iRowsLoaded++;
+}
+
+/* Reads the catalogue psPath into dvArray.  *piRows gets the number of
+ * rows read whole, also when a row with a bad type code stopped it.
+ * Returns TS_OK, or after a complaint TS_IO (not readable) or TS_DAMAGED
+ * (a bad type code). */
+static int ReadCatalogue(char const *psPath, int *piRows)
+{
+    *piRows = 0;
+    /* A FIFO or a device could block or never end: a regular file only,
+     * opened without waiting for a writer. */
+    int fd = open(psPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    FILE *f = NULL;
+    int iErr = errno;
+    if (fd >= 0) {
+        if (fstat(fd, &st) != 0)
+            iErr = errno;
+        else if (!S_ISREG(st.st_mode))
+            iErr = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        else if (fcntl(fd, F_SETFL, 0) != 0 || (f = fdopen(fd, "r")) == NULL)
+            iErr = errno;
+    }
+    if (f == NULL) {
+        if (fd >= 0)
+            close(fd);
+        Complain("cannot read %s: %s", psPath,
+                 iErr == EINVAL ? "not a regular file" : strerror(iErr));
+        return TS_IO;
+    }
+    char acRow[ROW_BUFFER_SIZE];
+    iRowsLoaded = 0;
+    int iRead = LoadCatalogue(f, acRow, CountRow);
+    fclose(f);
+    *piRows = iRowsLoaded;
+    if (iRead < 0) {
+        Complain("%s: row %d has a type code other than 0, 1 or 2", psPath, iRowsLoaded + 1);
+        return TS_DAMAGED;
+    }
+    return TS_OK;
+}
+
+/* Reads morvrc psPath into the store as the editor's start-up does (a
+ * regular file only, at iTimeBytes or the width found, then the built-in
+ * text defaults) and notes on standard error what the editor would warn
+ * about.  Returns nothing: every outcome leaves values to show. */
+static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
+{
+    ResetSettings();
+    struct MorvSnapshot snap;
+    memset(&snap, 0, sizeof snap);
+    int iErr = SnapshotFile(psPath, 1, &snap) ? 0 : errno;
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    DecodeFile(&snap, iTimeBytes, &report, &layout);
+    FreeLayout(&layout);
+    FreeSnapshot(&snap);
+    InstallTextDefaults(report.eOutcome);
+    switch (report.eOutcome) {
+    case MORV_UNREADABLE:
+        fprintf(stderr,
+                "morvrc_tool: note: cannot read %s (%s): the values are those the editor starts "
+                "from\n",
+                psPath, strerror(iErr));
+        break;
+    case MORV_TOO_OLD:
+        fprintf(stderr,
+                "morvrc_tool: note: %s was not read: it is empty or older than version %d\n",
+                psPath, iMinimunSetupVersion);
+        break;
+    case MORV_DAMAGED:
+        fprintf(stderr,
+                "morvrc_tool: note: %s is damaged at byte %lld (%s): the settings from there on "
+                "were not read\n",
+                psPath, report.llDamageAt, report.acDamaged);
+        break;
+    case MORV_WHOLE:
+        break;
+    }
+}
+
+/* ---- Rows and settings ------------------------------------------------- */
+
+/* The address through which the catalogue edits item it: the setting, or
+ * for a time setting its 32-bit working copy. */
+static void *ItemAddress(struct MorvItem it)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    switch (pf->eKind) {
+    case MFK_TIME:
+        for (int k = 0; k < TIME_COPIES; k++)
+            if ((void *)aTimeCopies[k].ptSetting == pf->pSetting)
+                return aTimeCopies[k].piCopy;
+        return pf->pSetting;
+    case MFK_INT32_ARRAY:
+        return &((int *)pf->pSetting)[it.iElement];
+    case MFK_TEXT_PAIR:
+        return &((char **)pf->pSetting)[it.iElement];
+    default:
+        return pf->pSetting;
+    }
+}
+
+/* Finds the stored item that catalogue row iRow is bound to (SetVariables
+ * must have run).  Returns 1 with *pit set, or 0 for a row bound to none. */
+static int RowItem(int iRow, struct MorvItem *pit)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    void *pBound = pr->piValue != NULL ? (void *)pr->piValue : (void *)pr->ppsValue;
+    if (pBound == NULL)
+        return 0;
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++) {
+        if (ItemAddress(aItems[k]) == pBound) {
+            *pit = aItems[k];
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* Whether row iRow has a value of its type to show and edit: an integer
+ * binding for a Boolean or numeric row, a text binding for a text row. */
+static int RowIsBound(int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    return pr->iType == VARIABLE_STRING ? pr->ppsValue != NULL : pr->piValue != NULL;
+}
+
+/* The default text of a text row as Reset to Default stores it: null when
+ * it begins with "$" (no default text). */
+static char const *DefaultText(struct VariableDescriptor const *pr)
+{
+    return pr->psDefault == NULL || pr->psDefault[0] == '$' ? NULL : pr->psDefault;
+}
+
+/* Whether bound row iRow holds something other than its default. */
+static int RowIsChanged(int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    if (pr->iType != VARIABLE_STRING)
+        return *pr->piValue != pr->iDefault;
+    char const *psDefault = DefaultText(pr);
+    if (pr->psValue == NULL || psDefault == NULL)
+        return pr->psValue != psDefault;
+    return strcmp(pr->psValue, psDefault) != 0;
+}
+
+/* Finds the row that psArg names among rows 1 to iRows: a row number, a
+ * variable name of setup.dat, or the name of a stored setting that a row
+ * edits (SetVariables must have run).  Returns the row, or 0 after a
+ * complaint. */
+static int FindRow(char const *psArg, int iRows)
+{
+    long long llRow;
+    if (strspn(psArg, "0123456789") == strlen(psArg) && psArg[0] != '\0') {
+        if (ParseDecimal(psArg, 1, iRows, &llRow))
+            return (int)llRow;
+        Complain("there is no row %.40s: setup.dat has %d rows", psArg, iRows);
+        return 0;
+    }
+    for (int r = 1; r <= iRows; r++)
+        if (dvArray[r].psVariableName != NULL && strcmp(dvArray[r].psVariableName, psArg) == 0)
+            return r;
+    struct MorvItem it;
+    char acWhy[256];
+    if (!FindItem(psArg, &it, acWhy, sizeof acWhy)) {
+        Complain("no row of setup.dat is named \"%.80s\", and no stored setting is (names are "
+                 "case-sensitive; list shows the rows)",
+                 psArg);
+        return 0;
+    }
+    for (int r = 1; r <= iRows; r++) {
+        struct MorvItem itRow;
+        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
+            itRow.iElement == it.iElement)
+            return r;
+    }
+    Complain("no row of setup.dat edits %.80s", psArg);
+    return 0;
+}
+
+/* ---- list ----------------------------------------------------------------- */
+
+/* Prints row iRow as one object of list --json, after psSeparator.
+ * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
+static int PrintJsonRow(int iRow, char const *psSeparator)
+{
+    static char const *const apsTypes[] = {"boolean", "numeric", "text"};
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    int bText = pr->iType == VARIABLE_STRING;
+    int bBound = RowIsBound(iRow);
+    struct MorvItem it;
+    char acSetting[64] = "null";
+    if (bBound && RowItem(iRow, &it)) {
+        acSetting[0] = '"';
+        ItemName(it, acSetting + 1, sizeof acSetting - 2);
+        strcat(acSetting, "\"");
+    }
+    char acNumbers[2][16];
+    snprintf(acNumbers[0], sizeof acNumbers[0], "%d", pr->iDefault);
+    snprintf(acNumbers[1], sizeof acNumbers[1], "%d", bBound && !bText ? *pr->piValue : 0);
+    char *psCommand = JsonText(pr->psCommand);
+    char *psName = JsonText(pr->psVariableName);
+    char *psDefault = bText ? JsonText(DefaultText(pr)) : strdup(acNumbers[0]);
+    char *psValue = !bBound ? strdup("null") : bText ? JsonText(pr->psValue) : strdup(acNumbers[1]);
+    int iStatus = TS_OK;
+    if (psCommand == NULL || psName == NULL || psDefault == NULL || psValue == NULL) {
+        Complain("out of memory");
+        iStatus = TS_IO;
+    } else {
+        printf("%s  {\"row\": %d, \"type\": \"%s\", \"command\": %s, \"name\": %s, \"setting\": %s, "
+               "\"default\": %s, \"value\": %s, \"help\": %d}",
+               psSeparator, iRow, apsTypes[pr->iType], psCommand, psName, acSetting, psDefault,
+               psValue, pr->iHelpMessage);
+    }
+    free(psCommand);
+    free(psName);
+    free(psDefault);
+    free(psValue);
+    return iStatus;
+}
+
+int List(int argc, char **argv, struct Options const *po)
+{
+    (void)argv;
+    if (!ArgumentCount("list", argc, 0, 0))
+        return TS_USAGE;
+    char acRc[HOME_PATH], acDat[HOME_PATH];
+    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
+        return TS_USAGE;
+    ReadLikeTheEditor(acRc, po->iBits);
+    SetVariables();
+    int iRows;
+    int iStatus = ReadCatalogue(acDat, &iRows);
+    if (iStatus == TS_IO)
+        return iStatus;
+
+    char acRow[ROW_BUFFER_SIZE];
+    char const *psSeparator = "\n";
+    if (po->bJson)
+        printf("[");
+    for (int r = 1; r <= iRows; r++) {
+        if (po->bChanged && !(RowIsBound(r) && RowIsChanged(r)))
+            continue;
+        if (po->bJson) {
+            int iPrinted = PrintJsonRow(r, psSeparator);
+            if (iPrinted != TS_OK)
+                return iPrinted;
+            psSeparator = ",\n";
+        } else {
+            FormatRowText(acRow, r); /* cannot fail: every row read has a good type */
+            printf("%3d %s\n", r, acRow);
+        }
+    }
+    if (po->bJson)
+        printf("%s]\n", psSeparator[0] == ',' ? "\n" : "");
+    return iStatus;
+}
+
+/* ---- describe ------------------------------------------------------------- */
+
+/* Loads the help texts as the editor's start-up does: the Italian file,
+ * then the configured language's over it unless that is Italian, from the
+ * script directory of XChat version iXChat under the current directory.
+ * The catalogue's progress lines go to /dev/null; a file that cannot be
+ * loaded is noted on standard error.  Returns TS_OK, or TS_IO after a
+ * complaint when standard output cannot be set aside. */
+static int LoadHelpTexts(int iXChat)
+{
+    fflush(stdout);
+    int fdSaved = dup(STDOUT_FILENO);
+    int fdNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fdSaved < 0 || fdNull < 0 || dup2(fdNull, STDOUT_FILENO) < 0) {
+        Complain("cannot set standard output aside: %s", strerror(errno));
+        if (fdSaved >= 0)
+            close(fdSaved);
+        if (fdNull >= 0)
+            close(fdNull);
+        return TS_IO;
+    }
+    close(fdNull);
+    iXChatVer = iXChat;
+    char const *apsLanguages[2] = {"italiano", NULL};
+    if (psMessageLanguage != NULL && strcasecmp(psMessageLanguage, "italiano") != 0)
+        apsLanguages[1] = psMessageLanguage;
+    int abLoaded[2] = {1, 1};
+    for (int k = 0; k < 2; k++)
+        if (apsLanguages[k] != NULL)
+            abLoaded[k] = LoadMessageFile(apsLanguages[k]);
+    fflush(stdout);
+    int bRestored = dup2(fdSaved, STDOUT_FILENO) >= 0;
+    int iErr = errno;
+    close(fdSaved);
+    if (!bRestored) {
+        Complain("cannot restore standard output: %s", strerror(iErr));
+        return TS_IO;
+    }
+    for (int k = 0; k < 2; k++)
+        if (!abLoaded[k])
+            fprintf(stderr, "morvrc_tool: note: cannot load %smorv_%s.msg: %s\n",
+                    ScriptDirectory(iXChat), apsLanguages[k],
+                    k == 0 ? "the editor's warning text stands in for every help text"
+                           : "the Italian help texts stand in");
+    return TS_OK;
+}
+
+int Describe(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("describe", argc, 1, 1))
+        return TS_USAGE;
+    char acRc[HOME_PATH], acDat[HOME_PATH];
+    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
+        return TS_USAGE;
+    ReadLikeTheEditor(acRc, po->iBits);
+    SetVariables();
+    int iRows;
+    int iStatus = ReadCatalogue(acDat, &iRows);
+    if (iStatus != TS_OK)
+        return iStatus;
+    int iRow = FindRow(argv[0], iRows);
+    if (iRow == 0)
+        return TS_USAGE;
+    /* The message catalogue finds its files from the home, as the editor
+     * does once it has entered it. */
+    char const *psHome = HomeDirectory(po);
+    if (chdir(psHome) != 0) {
+        Complain("cannot enter %s: %s", psHome, strerror(errno));
+        return TS_IO;
+    }
+    iStatus = LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
+    if (iStatus != TS_OK)
+        return iStatus;
+    printf("%s\n", GetMessage(dvArray[iRow].iHelpMessage));
+    return TS_OK;
+}
+
+/* ---- reset ---------------------------------------------------------------- */
+
+/* Puts back the default of bound row iRow, as Reset to Default does, and
+ * for a time row folds its working copy back into the time setting, as a
+ * save does.  Returns 1, or 0 when memory runs out (the setting then keeps
+ * its value). */
+static int ResetRow(int iRow)
+{
+    struct VariableDescriptor *pr = &dvArray[iRow];
+    if (pr->iType != VARIABLE_STRING) {
+        *pr->piValue = pr->iDefault;
+        for (int k = 0; k < TIME_COPIES; k++)
+            if (pr->piValue == aTimeCopies[k].piCopy)
+                *aTimeCopies[k].ptSetting = (time_t)*aTimeCopies[k].piCopy;
+        return 1;
+    }
+    char const *psDefault = DefaultText(pr);
+    char *psNew = NULL;
+    if (psDefault != NULL && (psNew = strdup(psDefault)) == NULL)
+        return 0;
+    free(*pr->ppsValue);
+    *pr->ppsValue = psNew;
+    pr->psValue = psNew;
+    return 1;
+}
+
+int Reset(int argc, char **argv, struct Options const *po)
+{
+    if (po->bAll ? !ArgumentCount("reset --all", argc, 1, 1) : !ArgumentCount("reset", argc, 2, argc))
+        return TS_USAGE;
+    char acDat[HOME_PATH];
+    if (!HomePath(po, "setup.dat", acDat))
+        return TS_USAGE;
+    int iRows;
+    int iStatus = ReadCatalogue(acDat, &iRows);
+    if (iStatus != TS_OK)
+        return iStatus;
+
+    /* Every name is checked before FILE is read; the binding each row has
+     * does not depend on the values. */
+    SetVariables();
+    unsigned char abReset[CATALOGUE_ROWS + 1];
+    memset(abReset, 0, sizeof abReset);
+    for (int r = 1; r <= iRows; r++)
+        abReset[r] = po->bAll && RowIsBound(r);
+    for (int i = 1; i < argc && !po->bAll; i++) {
+        int iRow = FindRow(argv[i], iRows);
+        if (iRow == 0)
+            return TS_USAGE;
+        if (!RowIsBound(iRow)) {
+            Complain("row %d (%s) has no setting to reset", iRow, dvArray[iRow].psVariableName);
+            return TS_USAGE;
+        }
+        abReset[iRow] = 1;
+    }
+
+    struct Input in;
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int bNew;
+    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    if (iStatus == TS_OK) {
+        SetVariables();
+        for (int r = 1; r <= iRows && iStatus == TS_OK; r++) {
+            if (abReset[r] && !ResetRow(r)) {
+                Complain("out of memory");
+                iStatus = TS_IO;
+            }
+        }
+    }
+    for (int i = 0; i < MORV_FIELD_COUNT && iStatus == TS_OK; i++) {
+        char acWhy[512];
+        if (aMorvFields[i].eKind == MFK_TEXT_PAIR && !PairIsStorable(i, acWhy, sizeof acWhy)) {
+            Complain("%s; reset both of its rows; %s is unchanged", acWhy, argv[0]);
+            iStatus = TS_REFUSED;
+        }
+    }
+    if (iStatus == TS_OK) {
+        if (!bNew)
+            NoteVersionChange(argv[0], &report, 1);
+        iStatus = SaveStore(argv[0], &layout, &in.snap);
+    }
+    FreeInput(&in);
+    FreeLayout(&layout);
+    return iStatus;
+}

@@ -1,0 +1,267 @@
+/* morvrc_tool's verbs that take settings from a second source: load
+ * applies "name = value" lines (dump's own output, or text a user wrote) to
+ * a file, diff compares the settings of two files. */
+#include "tools/morvrc_tool.h"
+
+#include "settings/morv.h"
+#include "tools/morvrc_lines.h"
+#include "tools/morvrc_value.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* The most load reads: a dump of the longest morvrc, every byte of its
+ * texts written as a four-character escape, with room to spare. */
+#define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
+
+const char acHelpLoad[] =
+    "Usage: morvrc_tool load [--bits 32|64] FILE [INPUT]\n"
+    "Applies \"name = value\" lines, as dump prints them, to the settings of FILE\n"
+    "and writes it back the way set does.  INPUT is a file, or standard input\n"
+    "when it is not given or is \"-\".  A FILE that does not exist is created,\n"
+    "starting from the values the editor starts from without a morvrc.  So\n"
+    "\n"
+    "  morvrc_tool dump A | morvrc_tool load B\n"
+    "\n"
+    "gives B every setting of A; for a version-38 A and a B of version 38 or\n"
+    "none, written at A's width, B is then A byte for byte.  With --bits, the\n"
+    "settings move between widths:\n"
+    "\n"
+    "  morvrc_tool dump --bits 32 old | morvrc_tool load --bits 64 new\n"
+    "\n"
+    "NAME and VALUE are as set takes them.  Blanks around the \"=\" and blanks and\n"
+    "a carriage return at the end of a line are not part of the value (quote a\n"
+    "text to keep them).  Blank lines and lines that begin with \"#\" are skipped.\n"
+    "Settings that INPUT does not name keep their values; of two lines for the\n"
+    "same setting, the later one counts.\n"
+    "\n"
+    "Every line is checked before anything is written.  A bad line (no \"=\", an\n"
+    "unknown name, a value of the wrong kind or range, a text pair left with one\n"
+    "text) is reported with its line number, exit status 2, and FILE is left as\n"
+    "it was.  FILE itself must parse exactly (see check).\n"
+    "\n"
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither or when FILE\n"
+    "               is created)\n";
+
+const char acHelpDiff[] =
+    "Usage: morvrc_tool diff [--bits 32|64] [--json] A B\n"
+    "Compares the settings of two morvrc files and prints one line for each\n"
+    "setting whose value differs, in file order, with the values as dump shows\n"
+    "them:\n"
+    "\n"
+    "  iMaxCloneCount: 10 -> 12\n"
+    "  psAwayPostfix: \"_AWAY\" -> \"|away\"\n"
+    "\n"
+    "Each file's width is found on its own, so a 32-bit and a 64-bit file that\n"
+    "hold the same values are equal.  For the fields that an older file does not\n"
+    "hold, the values that convert would write are compared.  When the bytes that\n"
+    "a newer version keeps after the last field this tool knows differ, a last\n"
+    "line says so:\n"
+    "\n"
+    "  # the bytes after the last field differ: 13 bytes -> 0 bytes\n"
+    "\n"
+    "Both files must parse exactly (see check).\n"
+    "\n"
+    "--bits 32|64   the width of both files' time fields (default: each file's\n"
+    "               is found; this build's, %d, when it reads whole at both or\n"
+    "               neither)\n"
+    "--json         one JSON document instead:\n"
+    "                 {\"differences\": [{\"name\": \"iMaxCloneCount\", \"a\": 10, \"b\": 12}],\n"
+    "                  \"bytes_after_last_field_differ\": false}\n"
+    "               with values as dump --json gives them.\n"
+    "\n"
+    "Exit status 0 when no setting differs and 1 when some do, as for diff and\n"
+    "cmp; 2 or more on an error.\n";
+
+/* ---- load ----------------------------------------------------------------- */
+
+/* Reads all of psInput ("-": standard input) into a malloc'd block
+ * (*ppText, *puText).  Returns TS_OK; after a complaint TS_IO (not
+ * readable, no memory) or TS_USAGE (longer than LOAD_MAX_INPUT). */
+static int ReadInputText(char const *psInput, char **ppText, size_t *puText)
+{
+    int bStdin = strcmp(psInput, "-") == 0;
+    char const *psShown = bStdin ? "standard input" : psInput;
+    FILE *f = bStdin ? stdin : fopen(psInput, "r");
+    if (f == NULL) {
+        Complain("cannot read %s: %s", psShown, strerror(errno));
+        return TS_IO;
+    }
+    size_t uCap = 0, uLen = 0;
+    char *p = NULL;
+    int iStatus = TS_OK;
+    for (;;) {
+        if (uLen == uCap) {
+            if (uCap > LOAD_MAX_INPUT) {
+                Complain("%s is longer than %d bytes, more than a dump of any morvrc", psShown,
+                         LOAD_MAX_INPUT);
+                iStatus = TS_USAGE;
+                break;
+            }
+            /* One byte past the limit tells a longer input. */
+            size_t uNew = uCap == 0 ? 65536 : uCap * 2;
+            if (uNew > (size_t)LOAD_MAX_INPUT + 1)
+                uNew = (size_t)LOAD_MAX_INPUT + 1;
+            char *pNew = (char *)realloc(p, uNew);
+            if (pNew == NULL) {
+                Complain("out of memory");
+                iStatus = TS_IO;
+                break;
+            }
+            p = pNew;
+            uCap = uNew;
+        }
+        size_t n = fread(p + uLen, 1, uCap - uLen, f);
+        uLen += n;
+        if (n == 0) {
+            if (ferror(f)) {
+                Complain("cannot read %s: %s", psShown, strerror(errno));
+                iStatus = TS_IO;
+            }
+            break;
+        }
+    }
+    if (!bStdin)
+        fclose(f);
+    if (iStatus != TS_OK) {
+        free(p);
+        return iStatus;
+    }
+    *ppText = p;
+    *puText = uLen;
+    return TS_OK;
+}
+
+int Load(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("load", argc, 1, 2))
+        return TS_USAGE;
+    char const *psInput = argc == 2 ? argv[1] : "-";
+    struct Input in;
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int bNew;
+    int iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    char *pText = NULL;
+    size_t uText = 0;
+    if (iStatus == TS_OK)
+        iStatus = ReadInputText(psInput, &pText, &uText);
+    if (iStatus == TS_OK) {
+        int iLine;
+        char acWhy[512];
+        if (!ApplySettingLines(pText, uText, report.iTimeBytes, &iLine, acWhy, sizeof acWhy)) {
+            Complain("%s, line %d: %s; %s is unchanged",
+                     strcmp(psInput, "-") == 0 ? "standard input" : psInput, iLine, acWhy, argv[0]);
+            iStatus = TS_USAGE;
+        }
+    }
+    free(pText);
+    if (iStatus == TS_OK) {
+        if (!bNew)
+            NoteVersionChange(argv[0], &report, 1);
+        /* Written only over the bytes that were read, or where there was
+         * no file. */
+        iStatus = SaveStore(argv[0], &layout, &in.snap);
+    }
+    FreeInput(&in);
+    FreeLayout(&layout);
+    return iStatus;
+}
+
+/* ---- diff ----------------------------------------------------------------- */
+
+/* The settings of one file, item by item, as dump and dump --json show
+ * them, and the bytes after the last field that a newer version keeps. */
+struct Values {
+    char *apsPlain[MORV_MAX_ITEMS];
+    char *apsJson[MORV_MAX_ITEMS];
+    unsigned char *pTail;
+    size_t uTail;
+};
+
+static void FreeValues(struct Values *pv)
+{
+    for (int k = 0; k < MORV_MAX_ITEMS; k++) {
+        free(pv->apsPlain[k]);
+        free(pv->apsJson[k]);
+    }
+    free(pv->pTail);
+    memset(pv, 0, sizeof *pv);
+}
+
+/* Reads psPath whole (at iTimeBytes, or the width found when 0) and keeps
+ * the values of the iItems items aItems in *pv (emptied first).  Returns
+ * TS_OK, or the status to end with after a complaint; *pv is released by
+ * the caller either way (FreeValues). */
+static int TakeValues(char const *psPath, int iTimeBytes, struct MorvItem const *aItems, int iItems,
+                      struct Values *pv)
+{
+    memset(pv, 0, sizeof *pv);
+    struct Input in;
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int iStatus = LoadWhole(psPath, iTimeBytes, &in, &report, &layout);
+    for (int k = 0; k < iItems && iStatus == TS_OK; k++) {
+        pv->apsPlain[k] = FormatItemValue(aItems[k]);
+        pv->apsJson[k] = FormatItemJson(aItems[k]);
+        if (pv->apsPlain[k] == NULL || pv->apsJson[k] == NULL) {
+            Complain("out of memory");
+            iStatus = TS_IO;
+        }
+    }
+    pv->pTail = layout.pTail;
+    pv->uTail = layout.uTail;
+    layout.pTail = NULL;
+    FreeInput(&in);
+    FreeLayout(&layout);
+    return iStatus;
+}
+
+int Diff(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("diff", argc, 2, 2))
+        return TS_USAGE;
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    struct Values a, b;
+    int iStatus = TakeValues(argv[0], po->iBits, aItems, iItems, &a);
+    memset(&b, 0, sizeof b);
+    if (iStatus == TS_OK)
+        iStatus = TakeValues(argv[1], po->iBits, aItems, iItems, &b);
+    if (iStatus != TS_OK) {
+        FreeValues(&a);
+        FreeValues(&b);
+        return iStatus;
+    }
+
+    int bDiffer = 0;
+    char const *psSeparator = "\n";
+    if (po->bJson)
+        printf("{\n  \"differences\": [");
+    for (int k = 0; k < iItems; k++) {
+        if (strcmp(a.apsPlain[k], b.apsPlain[k]) == 0)
+            continue;
+        bDiffer = 1;
+        char acName[64];
+        ItemName(aItems[k], acName, sizeof acName);
+        if (po->bJson) {
+            printf("%s    {\"name\": \"%s\", \"a\": %s, \"b\": %s}", psSeparator, acName,
+                   a.apsJson[k], b.apsJson[k]);
+            psSeparator = ",\n";
+        } else {
+            printf("%s: %s -> %s\n", acName, a.apsPlain[k], b.apsPlain[k]);
+        }
+    }
+    int bTailsDiffer = a.uTail != b.uTail || (a.uTail > 0 && memcmp(a.pTail, b.pTail, a.uTail) != 0);
+    if (po->bJson)
+        printf("%s],\n  \"bytes_after_last_field_differ\": %s\n}\n",
+               psSeparator[0] == ',' ? "\n  " : "", bTailsDiffer ? "true" : "false");
+    else if (bTailsDiffer)
+        printf("# the bytes after the last field differ: %zu bytes -> %zu bytes\n", a.uTail, b.uTail);
+    FreeValues(&a);
+    FreeValues(&b);
+    return bDiffer || bTailsDiffer ? TS_NO : TS_OK;
+}
