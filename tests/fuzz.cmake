@@ -1,4 +1,4 @@
-# The libFuzzer targets, one per reader of untrusted files, configured with
+# The libFuzzer targets, one per reader of untrusted input, configured with
 # -DMORV_FUZZ=ON and clang (tools/fuzz does both).  The objects are built
 # with the fuzzer's coverage hooks by the top-level file; the editor's module
 # gets its entry point renamed, since libFuzzer brings its own main.
@@ -18,3 +18,11 @@ endfunction()
 morv_fuzz_target(settings_morv_fuzz)
 morv_fuzz_target(support_mm_fuzz)
 morv_fuzz_target(editor_catalogue_fuzz)
+
+# The lines that morvrc_tool's load reads: the settings code and the tool's
+# line and value modules only, without FLTK or the editor.
+add_executable(tools_morvrc_lines_fuzz ${CMAKE_SOURCE_DIR}/tests/tools_morvrc_lines_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/tools/morvrc_lines.cpp ${CMAKE_SOURCE_DIR}/tools/morvrc_value.cpp
+  $<TARGET_OBJECTS:morv_settings>)
+target_include_directories(tools_morvrc_lines_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(tools_morvrc_lines_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)

@@ -12,9 +12,13 @@
   support_mm_fuzz/        message files: escapes, colour codes, CRLF, blank
                           and long lines, numbers out of range, and language
                           names (an input starting with byte 1, 2 or 3 carries
-                          one on its first line; the byte is the XChat layout).
+                          one on its first line; the byte is the XChat layout);
+  tools_morvrc_lines_fuzz/  "name = value" lines for morvrc_tool load: whole
+                          dumps, hand-edited lines (comments, blanks, CRLF,
+                          every form of a name and of a quoted text), numbers
+                          at their limits, and one bad line of each kind.
 
-Run it from anywhere; it replaces the three directories.  The files are
+Run it from anywhere; it replaces the four directories.  The files are
 small on purpose: the fuzzer grows its own corpus from them under build/.
 """
 import os
@@ -239,6 +243,100 @@ def messages_corpus():
     return {k: v.encode("latin-1") for k, v in files.items()}
 
 
+# ---- "name = value" lines -----------------------------------------------------
+
+EVENTS = ("PRIVMSG", "JOIN", "LUJOIN", "CHNICK", "CLIST", "SRVMSG", "PART", "KICK", "MODE",
+          "NAMES", "WHO", "QUIT", "OSERVER", "ENDWHO", "ERRORLNK", "ENDMOTD", "NOTIFY",
+          "INVITE", "NOTICE")
+
+
+def quote(s):
+    """A text as dump quotes it: C escapes by name, other bytes outside
+    printable ASCII as three octal digits; None is absent."""
+    if s is None:
+        return "absent"
+    named = {'"': '\\"', "\\": "\\\\", "\a": "\\a", "\b": "\\b", "\f": "\\f",
+             "\n": "\\n", "\r": "\\r", "\t": "\\t", "\v": "\\v"}
+    out = '"'
+    for c in s:
+        if c in named:
+            out += named[c]
+        elif " " <= c < "\x7f":
+            out += c
+        else:
+            out += "\\%03o" % ord(c)
+    return out + '"'
+
+
+def dump(texts=None, pairs=None, values=None):
+    """The lines dump prints for a version-38 file holding these values:
+    ints and times n + 1 for field n, the parser flags k % 2."""
+    texts = texts or {}
+    pairs = pairs or {}
+    values = values or {}
+    out = "# morvrc version 38, 64-bit time fields, 400 bytes\n"
+    for n, (kind, _, name) in enumerate(FIELDS):
+        if kind in "it":
+            out += "%s = %d\n" % (name, values.get(name, n + 1))
+        elif kind == "a":
+            out += "".join("%s[%s] = %d\n" % (name, e, k % 2) for k, e in enumerate(EVENTS))
+        elif kind == "s":
+            out += "%s = %s\n" % (name, quote(texts.get(name)))
+        else:
+            pair = pairs.get(name, (None, None))
+            out += "%s[0] = %s\n%s[1] = %s\n" % (name, quote(pair[0]), name, quote(pair[1]))
+    return out
+
+
+def lines_corpus():
+    files = {}
+    files["dump-texts"] = dump(SOME_TEXTS, SOME_PAIRS)
+    files["dump-bare"] = dump()
+    files["dump-escapes"] = dump(
+        {"psAwayPostfix": 'tab\there "q" back\\slash \xc3\xa9', "psPipeCommand": "\x01\x7f\xff",
+         "psPrefixOutput": "\a\b\f\n\r\t\v"},
+        {"psFlagChanJoinBeep": ("#chan", ""), "psFlagChanWordBeep": ("w\xe8", "x y")},
+        {"tCTCPFloodTimer": -3, "tSoundCommandTimer": 2 ** 33, "iMaxCloneCount": -(2 ** 31)})
+    files["edited"] = (
+        "# settings for the laptop\n\n"
+        "  iMaxCloneCount=12\n"
+        "iFlagColor   =   0   \n"
+        "psAwayPostfix = |away now\n"
+        "psAudioDevice = OSS dev \r\n"
+        "iFlagParserMode[3] = 0\n"
+        "iFlagParserMode[KICK] = 0\n"
+        "NOTICE = 1\n"
+        "\t# indented comment\n"
+        "psFlagChanModBeep[0] = #mod\n"
+        "psFlagChanModBeep[1] = \"\"\n"
+        "iMaxCloneCount = 13\n"
+        "psPrefixOutput = absent\n"
+        "psPostfixOutput =\n")
+    files["numbers-edge"] = (
+        "iMaxCloneCount = 2147483647\niFlagColor = -2147483648\niFlagBeep = +5\n"
+        "iFlagLogFile = -0\ntCTCPFloodTimer = 2147483647\ntMinSecondSent = -2147483648\n"
+        "tSoundCommandTimer = 9223372036854775807\n")
+    files["quoted-forms"] = (
+        'psAwayPostfix = "\\x41\\101\\1\\\'\\?"\n'
+        'psPipeCommand = "\\x7e\\x7F\\377"\n')
+    files["bad-unclosed-quote"] = 'psAudioDevice = "no quote at the end\n'
+    files["bad-escape-beyond-255"] = 'psIdentifyCommand = "\\x414"\n'
+    files["bad-no-equals"] = "iMaxCloneCount 5\n"
+    files["bad-empty-name"] = "iFlagColor = 1\n= 5\n"
+    files["bad-unknown-name"] = "iFlagColor = 1\niMaxCloneCounts = 5\n"
+    files["bad-value"] = "tCTCPFloodTimer = 1.5\n"
+    files["bad-too-big"] = "iMaxCloneCount = 2147483648\n"
+    files["bad-index"] = "iMaxCloneCount[0] = 1\npsFlagChanJoinBeep = x\niFlagParserMode[19] = 1\n"
+    files["bad-half-pair"] = "psFlagChanJoinBeep[0] = #chan\niFlagColor = 0\n"
+    files["bad-empty-first-of-pair"] = 'psFlagChanJoinBeep[0] = ""\npsFlagChanJoinBeep[1] = x\n'
+    files["bad-zero-byte"] = "iFlagColor = 0\npsAwayPostfix = a\0b\n"
+    files["bad-zero-escape"] = 'psAwayPostfix = "a\\0b"\n'
+    files["bad-after-quote"] = 'psAwayPostfix = "a" b\n'
+    files["no-final-newline"] = "iFlagColor = 0\nNOTICE = 1"
+    files["empty"] = ""
+    return {k: v.encode("latin-1") for k, v in files.items()}
+
+
 def write(target, files):
     d = os.path.join(OUT, target)
     shutil.rmtree(d, ignore_errors=True)
@@ -253,7 +351,8 @@ def main():
     total = 0
     for target, files in (("settings_morv_fuzz", morvrc_corpus()),
                           ("editor_catalogue_fuzz", catalogue_corpus()),
-                          ("support_mm_fuzz", messages_corpus())):
+                          ("support_mm_fuzz", messages_corpus()),
+                          ("tools_morvrc_lines_fuzz", lines_corpus())):
         size, count = write(target, files)
         total += size
         print("%s: %d files, %d bytes" % (target, count, size))
