@@ -15,8 +15,8 @@ import subprocess
 import tempfile
 import unittest
 
-from editor_session import (EDITOR, ORDINARY_UID, Editor, FIELDS, RUN_LOG, TIME_BYTES,
-                            as_ordinary_user, image, values)
+from editor_session import (EDITOR, ORDINARY_UID, RUNNER, TOOL, Editor, FIELDS, RUN_LOG,
+                            TIME_BYTES, as_ordinary_user, image, values)
 
 # The setting each catalogue row edits.
 ROW_SETTING = {n + 1: FIELDS[n][0] for n in range(19)}
@@ -109,6 +109,13 @@ class EditorTest(unittest.TestCase):
         tail = [m for m in log if m.startswith("main() :") and m not in STARTUP_LOG[:7]]
         self.assertEqual(STARTUP_LOG[7:], [m for m in tail if m in STARTUP_LOG])
         self.assertEqual(77, log.count("main() :Insert Data in ListBox"))
+        # morvrc_tool lists the same home line for line: the row number,
+        # then the row text that the editor logged as it listed it.
+        listed = subprocess.run(RUNNER + [TOOL, "list", "--home", e.home], capture_output=True)
+        self.assertEqual(0, listed.returncode, listed.stderr)
+        self.assertEqual(["%3d %s" % (n, text) for n, text in
+                          enumerate((m for m in log if m.count(" | ") == 3), start=1)],
+                         listed.stdout.decode("latin-1").splitlines())
         self.assertTrue(all(line.split(" : ")[0].endswith("_00000") or line.split(" : ")[0][-6] == "_"
                             for line in Editor.run_log().splitlines() if " : " in line))
         e.key("q")
@@ -253,8 +260,8 @@ class EditorTest(unittest.TestCase):
         self.assertEqual(before, e.read_rc())
 
     def test_reset_restores_catalogue_defaults(self):
-        e = self.started(morvrc=image(values(iMaxCloneCount=3, psFlagChanJoinBeep=("#a", "b.wav"),
-                                             psPostfixOutput="x")))
+        start = image(values(iMaxCloneCount=3, psFlagChanJoinBeep=("#a", "b.wav"), psPostfixOutput="x"))
+        e = self.started(morvrc=start)
         e.reset_button()
         e.answer("Return")
         e.save_button()
@@ -275,6 +282,15 @@ class EditorTest(unittest.TestCase):
                     psMessageLanguage="italiano", psAwayPostfix="_AWAY", psPipeCommand="/ECHO ",
                     psAudioDevice="ALSA", psIdentifyCommand="/MSG NickServ Identify")
         self.assertImage(image(want), e.read_rc())
+        # morvrc_tool's reset --all turns the same start into the same bytes.
+        copy = os.path.join(e.home, "morvrc-copy")
+        with open(copy, "wb") as f:
+            f.write(start)
+        reset = subprocess.run(RUNNER + [TOOL, "reset", "--all", "--home", e.home, copy],
+                               capture_output=True)
+        self.assertEqual(0, reset.returncode, reset.stderr)
+        with open(copy, "rb") as f:
+            self.assertImage(e.read_rc(), f.read())
 
     def test_load_takes_the_file_as_changed_on_disk_and_says_what_it_found(self):
         # Damaged in text [1] of the first pair: what comes before it is shown.

@@ -19,6 +19,7 @@ import tempfile
 import time
 
 EDITOR = os.environ.get("MORV_EDITOR", "")
+TOOL = os.environ.get("MORV_TOOL", "")  # morvrc_tool of the same build
 RUNNER = shlex.split(os.environ.get("MORV_RUNNER", ""))
 TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 ARTIFACTS = os.environ.get("MORV_ARTIFACTS", tempfile.gettempdir())

@@ -112,6 +112,43 @@ int RunInChild(std::function<void()> const &fn, std::string *pOutput)
     return 128 + WTERMSIG(iStatus);
 }
 
+ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
+                         std::string const &scratch)
+{
+    std::string inPath = scratch + "/.stdin", outPath = scratch + "/.stdout",
+                errPath = scratch + "/.stderr";
+    WriteFileText(inPath, input);
+    std::vector<std::string> args = argv;
+    std::vector<char *> ap;
+    for (std::string &s : args)
+        ap.push_back(&s[0]);
+    ap.push_back(nullptr);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fdIn = open(inPath.c_str(), O_RDONLY);
+        int fdOut = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int fdErr = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fdIn < 0 || fdOut < 0 || fdErr < 0)
+            _exit(126);
+        dup2(fdIn, 0);
+        dup2(fdOut, 1);
+        dup2(fdErr, 2);
+        execvp(ap[0], ap.data());
+        _exit(127);
+    }
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    ProgramResult r;
+    r.iStatus = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
+    r.out = ReadFileText(outPath);
+    r.err = ReadFileText(errPath);
+    unlink(inPath.c_str());
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return r;
+}
+
 std::string Hex(ByteVector const &b)
 {
     std::string s;

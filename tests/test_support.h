@@ -61,6 +61,19 @@ bool FileExists(std::string const &path);
  * Standard output of the child is returned in *pOutput when not null. */
 int RunInChild(std::function<void()> const &fn, std::string *pOutput = nullptr);
 
+/* What a program left when it ended: its exit status (or 128 + signal),
+ * standard output and standard error. */
+struct ProgramResult {
+    int iStatus;
+    std::string out;
+    std::string err;
+};
+
+/* Runs argv (argv[0] is looked up in PATH) with input on standard input;
+ * its output and error pass through files in the directory scratch. */
+ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
+                         std::string const &scratch);
+
 /* Frees the catalogue's texts and empties every row, as before loading. */
 void ClearCatalogue();
 

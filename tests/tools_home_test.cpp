@@ -1,0 +1,398 @@
+/* morvrc_tool's verbs that read a home as the editor does, run on a copy of
+ * the demo home with a morvrc built here byte by byte: list shows the lines
+ * the editor's start-up makes, describe the help texts its help area shows,
+ * reset the defaults that "Reset to Default" puts back.
+ * Usage: tools_home_test [gtest options] TOOL [RUNNER...] */
+#include "editor/main.h"
+#include "settings/catalogue.h"
+#include "settings/morv.h"
+#include "support/mm.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string gTool;                  /* the morvrc_tool under test */
+std::vector<std::string> gRunner;   /* how this build's programs are started */
+
+const int kNative = (int)sizeof(time_t);
+const int kOther = 12 - kNative;
+
+/* The values that differ between the files of these tests; the rest are
+ * the store's initial values, which are also the demo catalogue's
+ * defaults. */
+struct RcValues {
+    int iMaxCloneCount = 10;
+    int64_t tCTCPFloodTimer = 1;
+    int64_t tSoundCommandTimer = 6;
+    char const *apsJoinBeep[2] = {nullptr, nullptr};
+    char const *psPrefixOutput = nullptr;
+    char const *psPostfixOutput = nullptr;
+    char const *psMessageLanguage = nullptr;
+    char const *psAwayPostfix = nullptr;
+    char const *psPipeCommand = nullptr;
+    char const *psAudioDevice = nullptr;
+    char const *psIdentifyCommand = nullptr;
+    int iNotice = 0;
+};
+
+Bytes &Text(Bytes &b, char const *ps) { return ps != nullptr ? b.text(ps) : b.i32(0); }
+
+/* A version-38 file of the values v with iTimeBytes-wide time fields. */
+ByteVector Rc(int iTimeBytes, RcValues const &v)
+{
+    Bytes b;
+    b.i32(38);
+    b.i32(0).i32(0).i32(1).i32(0);                                                 /* 2 .. 5 */
+    b.i32(1).i32(1).i32(v.iMaxCloneCount).i32(1).i32(1).i32(1).i32(1).i32(10).i32(1); /* 6 .. 14 */
+    b.time_width(v.tCTCPFloodTimer, iTimeBytes).i32(1);                            /* 15, 16 */
+    b.time_width(v.tSoundCommandTimer, iTimeBytes).i32(3);                         /* 17, 18 */
+    b.time_width(5, iTimeBytes).i32(0);                                            /* 19, 20 */
+    if (v.apsJoinBeep[0] != nullptr)                                               /* 21 */
+        b.text(v.apsJoinBeep[0]).text(v.apsJoinBeep[1]);
+    else
+        b.i32(0);
+    b.i32(0).i32(0);                                                               /* 22, 23 */
+    Text(Text(b, v.psPrefixOutput), v.psPostfixOutput);                            /* 24, 25 */
+    b.i32(1).i32(0).i32(1).i32(0).i32(1).i32(1);                                   /* 26 .. 31 */
+    Text(Text(b, v.psMessageLanguage), v.psAwayPostfix).i32(1);                    /* 32 .. 34 */
+    Text(Text(b, v.psPipeCommand), v.psAudioDevice).i32(256);                      /* 35 .. 37 */
+    Text(b, v.psIdentifyCommand);                                                  /* 38 */
+    b.i32(1).i32(0).i32(1).i32(1).i32(1).i32(1).i32(1).i32(1).i32(0);              /* 39 .. 47 */
+    for (int k = 0; k < 18; k++)                                                   /* 48 */
+        b.i32(1);
+    b.i32(v.iNotice);
+    b.i32(0).i32(0).i32(8).i32(1).i32(2).i32(0).i32(1).i32(0).i32(0);              /* 49 .. 57 */
+    return b.bytes();
+}
+
+/* What the demo catalogue's defaults give: its texts, and no pair. */
+RcValues Defaults()
+{
+    RcValues v;
+    v.psPrefixOutput = ">> ";
+    v.psPostfixOutput = " ";
+    v.psMessageLanguage = "italiano";
+    v.psAwayPostfix = "_AWAY";
+    v.psPipeCommand = "/ECHO ";
+    v.psAudioDevice = "ALSA";
+    v.psIdentifyCommand = "/MSG NickServ Identify";
+    return v;
+}
+
+/* A file a user has worked on: rows 7, 14, 20, 21, 26, 34, 35, 38 and 67
+ * differ from their defaults; row 27 holds its default, a blank. */
+RcValues Changed()
+{
+    RcValues v = Defaults();
+    v.iMaxCloneCount = 77;
+    v.tCTCPFloodTimer = -3;
+    v.apsJoinBeep[0] = "#chan";
+    v.apsJoinBeep[1] = "beep.wav";
+    v.psPrefixOutput = nullptr;
+    v.psMessageLanguage = "english";
+    v.psAwayPostfix = "|away";
+    v.psAudioDevice = nullptr;
+    v.iNotice = 1;
+    return v;
+}
+
+std::vector<std::string> Lines(std::string const &s)
+{
+    std::vector<std::string> v;
+    std::istringstream in(s);
+    std::string line;
+    while (std::getline(in, line))
+        v.push_back(line);
+    return v;
+}
+
+/* One list line as the editor formats a Boolean or numeric row. */
+std::string NumberLine(int iRow, char const *psCommand, char const *psName, int iDefault, int iValue)
+{
+    char ac[256];
+    snprintf(ac, sizeof ac, "%3d  %16s | %24s | %20d | %d", iRow, psCommand, psName, iDefault, iValue);
+    return ac;
+}
+
+/* One list line as the editor formats a text row. */
+std::string TextLine(int iRow, char const *psCommand, char const *psName, char const *psDefault,
+                     char const *psValue)
+{
+    char ac[256];
+    snprintf(ac, sizeof ac, "%3d  %16s | %24s | %20s | %s", iRow, psCommand, psName, psDefault,
+             psValue);
+    return ac;
+}
+
+std::vector<std::string> *gpCollected = nullptr;
+
+void CollectRow(char const *psRowText) { gpCollected->push_back(psRowText); }
+
+class HomeVerbs : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ResetSettings();
+        ClearCatalogue();
+        psLogFile = log.c_str();
+        std::string xchat = home / ".xchat2";
+        dir = xchat + "/morvane";
+        ASSERT_EQ(0, mkdir(xchat.c_str(), 0700));
+        ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+        for (char const *ps : {"setup.dat", "morv_italiano.msg", "morv_english.msg"}) {
+            ByteVector demo = ReadFileBytes(std::string(MORV_DEMO_HOME "/.xchat2/morvane/") + ps);
+            ASSERT_FALSE(demo.empty()) << ps;
+            WriteFileBytes(dir + "/" + ps, demo);
+        }
+        rc = dir + "/morvrc";
+    }
+    void TearDown() override
+    {
+        ResetSettings();
+        ClearCatalogue();
+        psMorvaneRC = nullptr;
+        psLogFile = nullptr;
+    }
+
+    ProgramResult Tool(std::vector<std::string> const &args)
+    {
+        std::vector<std::string> argv = gRunner;
+        argv.push_back(gTool);
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, "", work.path());
+    }
+
+    /* The row texts that the editor's start-up lists for the home. */
+    std::vector<std::string> EditorRows()
+    {
+        std::vector<std::string> rows;
+        psMorvaneRC = &rc[0];
+        ResetSettings();
+        ClearCatalogue();
+        ReadSetupReport(nullptr);
+        SetVariables();
+        FILE *f = fopen((dir + "/setup.dat").c_str(), "r");
+        if (f == nullptr)
+            return rows;
+        char acRow[ROW_BUFFER_SIZE];
+        gpCollected = &rows;
+        LoadCatalogue(f, acRow, CollectRow);
+        gpCollected = nullptr;
+        fclose(f);
+        return rows;
+    }
+
+    ScratchDir home, work;
+    std::string dir, rc, log = work / "run.log";
+};
+
+/* ---- list ----------------------------------------------------------------- */
+
+TEST_F(HomeVerbs, ListShowsTheLinesOfTheEditorsStartUp)
+{
+    /* A file of the other width: the tool finds it, as the editor does. */
+    WriteFileBytes(rc, Rc(kOther, Changed()));
+    ProgramResult r = Tool({"list", "--home", home.path()});
+    ASSERT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("", r.err);
+    std::vector<std::string> lines = Lines(r.out), editor = EditorRows();
+    ASSERT_EQ(77u, editor.size());
+    ASSERT_EQ(77u, lines.size()) << r.out;
+    for (size_t i = 0; i < lines.size(); i++) {
+        char acNumber[16];
+        snprintf(acNumber, sizeof acNumber, "%3d ", (int)i + 1);
+        EXPECT_EQ(acNumber + editor[i], lines[i]);
+    }
+    EXPECT_EQ(NumberLine(7, "/MAXCLONE", "MaxCloneCount", 10, 77), lines[6]);
+    EXPECT_EQ(NumberLine(14, "/CTCPTIMER", "CTCPFloodTimer", 1, -3), lines[13]);
+    EXPECT_EQ(TextLine(20, "/JOINBEEP", "ChanJoinBeep.channel", "$", "#chan"), lines[19]);
+    EXPECT_EQ(TextLine(26, "/PREFIX", "PrefixOutput", ">> ", "(null)"), lines[25]);
+    EXPECT_EQ(TextLine(27, "/POSTFIX", "PostfixOutput", " ", " "), lines[26]);
+    EXPECT_EQ(TextLine(38, "/AUDIODEV", "AudioDevice", "ALSA", "(null)"), lines[37]);
+    EXPECT_EQ(NumberLine(67, "/PARSER", "ParserMode.NOTICE", 0, 1), lines[66]);
+
+    /* Only what differs from the catalogue's defaults; the blank of row
+     * 27 is its default. */
+    r = Tool({"list", "--changed", "--home", home.path()});
+    ASSERT_EQ(0, r.iStatus) << r.err;
+    std::vector<std::string> changed;
+    for (int iRow : {7, 14, 20, 21, 26, 34, 35, 38, 67})
+        changed.push_back(lines[(size_t)iRow - 1]);
+    EXPECT_EQ(changed, Lines(r.out));
+
+    /* Without a file: the editor's start values, which are the defaults
+     * but for the two texts that only the catalogue has. */
+    ASSERT_EQ(0, unlink(rc.c_str()));
+    r = Tool({"list", "--changed", "--home", home.path()});
+    EXPECT_EQ(0, r.iStatus);
+    EXPECT_EQ(TextLine(26, "/PREFIX", "PrefixOutput", ">> ", "(null)") + "\n" +
+                  TextLine(27, "/POSTFIX", "PostfixOutput", " ", "(null)") + "\n",
+              r.out);
+    EXPECT_NE(std::string::npos, r.err.find("cannot read " + rc)) << r.err;
+
+    if (kNative == 8) {
+        /* A 64-bit time value shows through its low 32 bits, as a signed
+         * number. */
+        RcValues v = Changed();
+        v.tSoundCommandTimer = (int64_t(1) << 32) + 7;
+        WriteFileBytes(rc, Rc(8, v));
+        r = Tool({"list", "--home", home.path()});
+        ASSERT_EQ(0, r.iStatus) << r.err;
+        EXPECT_EQ(NumberLine(16, "/SOUNDTIMER", "SoundCommandTimer", 6, 7), Lines(r.out).at(15));
+    }
+}
+
+TEST_F(HomeVerbs, ListPicksTheHomeAndXChatVersion)
+{
+    /* HOME when --home is not given; --xchat 1 looks in .xchat/. */
+    WriteFileBytes(rc, Rc(kNative, Changed()));
+    std::vector<std::string> argv = gRunner;
+    argv.insert(argv.begin(), {"env", "HOME=" + home.path()});
+    argv.push_back(gTool);
+    argv.push_back("list");
+    ProgramResult r = RunProgram(argv, "", work.path());
+    ASSERT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(NumberLine(7, "/MAXCLONE", "MaxCloneCount", 10, 77), Lines(r.out).at(6));
+
+    r = Tool({"list", "--xchat", "1", "--home", home.path()});
+    EXPECT_EQ(3, r.iStatus);
+    EXPECT_NE(std::string::npos, r.err.find(home.path() + "/.xchat/morvane/setup.dat")) << r.err;
+    EXPECT_EQ("", r.out);
+}
+
+/* ---- describe ------------------------------------------------------------- */
+
+TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
+{
+    /* English laid over Italian: the demo's English file lacks some rows. */
+    WriteFileBytes(rc, Rc(kNative, Changed()));
+    std::string help;
+    int iStatus = RunInChild(
+        [&] {
+            if (chdir(home.path().c_str()) != 0)
+                _exit(1);
+            iXChatVer = 2;
+            LoadMessageFile("italiano");
+            LoadMessageFile("english");
+            psMorvaneRC = &rc[0];
+            ReadSetupReport(nullptr);
+            SetVariables();
+            FILE *f = fopen(".xchat2/morvane/setup.dat", "r");
+            char acRow[ROW_BUFFER_SIZE];
+            std::vector<std::string> rows;
+            gpCollected = &rows;
+            if (f == nullptr || LoadCatalogue(f, acRow, CollectRow) != 77)
+                _exit(1);
+            /* The texts follow a line of their own, after the catalogue's
+             * progress lines; each ends with a record separator. */
+            printf("\n--help texts--\n");
+            for (int r = 1; r <= 77; r++)
+                printf("%s\n\x1e", GetMessage(dvArray[r].iHelpMessage));
+        },
+        &help);
+    ASSERT_EQ(0, iStatus);
+    size_t uAt = help.find("\n--help texts--\n");
+    ASSERT_NE(std::string::npos, uAt);
+    std::vector<std::string> texts;
+    std::istringstream in(help.substr(uAt + 16));
+    std::string text;
+    while (std::getline(in, text, '\x1e'))
+        texts.push_back(text);
+    ASSERT_EQ(77u, texts.size());
+
+    for (int iRow = 1; iRow <= 77; iRow++) {
+        ProgramResult r = Tool({"describe", "--home", home.path(), std::to_string(iRow)});
+        EXPECT_EQ(0, r.iStatus) << iRow << r.err;
+        EXPECT_EQ("", r.err) << iRow;
+        EXPECT_EQ(texts[(size_t)iRow - 1], r.out) << iRow;
+    }
+    EXPECT_EQ("Number of clones from one host above which the script reports an attack.\n", texts[6]);
+    EXPECT_EQ("Suona quando qualcuno apre una query con te.\n", texts[7]);
+
+    /* A row by its variable name, or by the setting it edits. */
+    struct Case {
+        char const *psName;
+        int iRow;
+    } aCases[] = {{"MaxCloneCount", 7}, {"iMaxCloneCount", 7}, {"tCTCPFloodTimer", 14},
+                  {"psFlagChanJoinBeep[1]", 21}, {"NOTICE", 67}, {"ParserMode.NOTICE", 67}};
+    for (Case const &c : aCases) {
+        ProgramResult r = Tool({"describe", "--home", home.path(), c.psName});
+        EXPECT_EQ(0, r.iStatus) << c.psName << r.err;
+        EXPECT_EQ(texts[(size_t)c.iRow - 1], r.out) << c.psName;
+    }
+    for (char const *ps : {"0", "78", "maxclonecount", "iFlagParserMode"}) {
+        ProgramResult r = Tool({"describe", "--home", home.path(), ps});
+        EXPECT_EQ(2, r.iStatus) << ps;
+        EXPECT_EQ("", r.out) << ps;
+    }
+}
+
+/* ---- reset ---------------------------------------------------------------- */
+
+TEST_F(HomeVerbs, ResetPutsBackTheNamedDefaultsOnly)
+{
+    std::string file = work / "morvrc";
+    WriteFileBytes(file, Rc(kOther, Changed()));
+    ProgramResult r = Tool({"reset", "--home", home.path(), file, "MaxCloneCount", "14",
+                            "ChanJoinBeep.channel", "psFlagChanJoinBeep[1]", "psAudioDevice"});
+    ASSERT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("", r.err);
+    RcValues want = Changed();
+    want.iMaxCloneCount = 10;
+    want.tCTCPFloodTimer = 1;
+    want.apsJoinBeep[0] = want.apsJoinBeep[1] = nullptr;
+    want.psAudioDevice = "ALSA";
+    ByteVector got = ReadFileBytes(file);
+    EXPECT_EQ(Rc(kOther, want), got) << Hex(got);
+
+    /* One text of a pair would be left: refused, the file untouched. */
+    WriteFileBytes(file, Rc(kNative, Changed()));
+    r = Tool({"reset", "--home", home.path(), file, "MaxCloneCount", "ChanJoinBeep.sound"});
+    EXPECT_EQ(5, r.iStatus);
+    EXPECT_NE(std::string::npos, r.err.find("psFlagChanJoinBeep would be left with one text"))
+        << r.err;
+    EXPECT_EQ(Rc(kNative, Changed()), ReadFileBytes(file));
+    r = Tool({"reset", "--home", home.path(), file, "NoSuchRow"});
+    EXPECT_EQ(2, r.iStatus);
+    EXPECT_EQ(Rc(kNative, Changed()), ReadFileBytes(file));
+
+    /* Every row, into a file that did not exist, at the width asked for. */
+    std::string fresh = work / "fresh";
+    r = Tool({"reset", "--all", "--bits", kOther == 4 ? "32" : "64", "--home", home.path(), fresh});
+    ASSERT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(Rc(kOther, Defaults()), ReadFileBytes(fresh)) << Hex(ReadFileBytes(fresh));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s [gtest options] TOOL [RUNNER...]\n", argv[0]);
+        return 2;
+    }
+    char *psTool = realpath(argv[1], nullptr);
+    if (psTool == nullptr) {
+        perror(argv[1]);
+        return 2;
+    }
+    gTool = psTool;
+    free(psTool);
+    for (int i = 2; i < argc; i++)
+        gRunner.push_back(argv[i]);
+    return RUN_ALL_TESTS();
+}

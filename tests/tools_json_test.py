@@ -1,0 +1,165 @@
+"""morvrc_tool's --json documents read with Python's json module.
+
+Each document must parse, say what the plain output of the same verb says,
+and give back every byte of a text when its string is encoded as Latin-1.
+MORV_TOOL names the tool, MORV_RUNNER how this build starts its programs and
+MORV_TIME_BYTES the width of its time values.
+"""
+
+import codecs
+import json
+import os
+import shlex
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+TOOL = os.environ.get("MORV_TOOL", "")
+RUNNER = shlex.split(os.environ.get("MORV_RUNNER", ""))
+TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
+
+# The kinds of fields 2 to 57 in file order: i int32, t time, p text pair,
+# s text, a the 19 parser flags.
+KINDS = "i" * 13 + "tititi" + "ppp" + "ss" + "i" * 6 + "ssissis" + "i" * 9 + "a" + "i" * 9
+EVERY_BYTE = bytes(range(1, 256))
+
+
+def text(b):
+    return struct.pack("<i", len(b)) + b
+
+
+def morvrc(texts, pairs=None, ints=None):
+    """A version-38 file of this build's width: int and time field n holds
+    ints.get(n, n), texts and pairs by field number (absent when missing)."""
+    pairs = pairs or {}
+    ints = ints or {}
+    out = struct.pack("<i", 38)
+    for n, kind in enumerate(KINDS, start=2):
+        if kind == "i":
+            out += struct.pack("<i", ints.get(n, n))
+        elif kind == "t":
+            out += struct.pack("<q" if TIME_BYTES == 8 else "<i", ints.get(n, -n))
+        elif kind == "a":
+            out += struct.pack("<19i", *[k % 2 for k in range(19)])
+        elif kind == "s":
+            out += text(texts[n]) if n in texts else struct.pack("<i", 0)
+        else:
+            out += text(pairs[n][0]) + text(pairs[n][1]) if n in pairs else struct.pack("<i", 0)
+    return out
+
+
+def catalogue():
+    """setup.dat rows 1 to 77 in the order of the bindings; text rows 20 and
+    21 without a default text, 26 with "$^$" for a blank."""
+    rows = []
+    for n in range(1, 78):
+        if n in (20, 21, 22, 23, 24, 25, 26, 27, 34, 35, 37, 38, 40):
+            default = {26: "[$^$", 34: "italiano", 35: "_AWAY"}.get(n, "$")
+            rows.append("2 | /T%d | Text%d | 0 | %s | %d\n" % (n, n, default, 3000 + n))
+        else:
+            rows.append("%d | /N%d | Number%d | %d | - | %d\n" % (n % 2, n, n, n % 5, 3000 + n))
+    return "".join(rows)
+
+
+def unquote(value):
+    """The bytes of a text as dump quotes it, or None for absent."""
+    if value == "absent":
+        return None
+    assert value[0] == '"' and value[-1] == '"', value
+    return codecs.escape_decode(value[1:-1].encode("ascii"))[0]
+
+
+class JsonTest(unittest.TestCase):
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="morv-json-")
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.rc = os.path.join(self.dir, "morvrc")
+
+    def tool(self, *args, status=0):
+        """The plain output of the tool run with args, bytes read as Latin-1."""
+        r = subprocess.run(RUNNER + [TOOL] + list(args), capture_output=True)
+        self.assertEqual(status, r.returncode, r.stderr.decode("latin-1"))
+        return r.stdout.decode("latin-1")
+
+    def doc(self, *args, status=0):
+        """The JSON document the tool prints: plain ASCII, every other byte
+        of a text escaped, so that it is valid UTF-8 for any reader."""
+        r = subprocess.run(RUNNER + [TOOL] + list(args), capture_output=True)
+        self.assertEqual(status, r.returncode, r.stderr.decode("latin-1"))
+        return json.loads(r.stdout.decode("ascii"))
+
+    def write(self, path, data):
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def test_dump_says_what_the_plain_dump_says(self):
+        data = morvrc({32: b"english", 33: EVERY_BYTE, 35: b"/ECHO ", 38: b"\t\"\\\n"},
+                      pairs={21: (b"#chan", b""), 23: (b"w\xe8", b"x y")})
+        self.write(self.rc, data)
+        doc = self.doc("dump", "--json", self.rc)
+        self.assertEqual({"version": 38, "time_bits": TIME_BYTES * 8, "size": len(data),
+                          "bytes_after_last_field": 0}, {k: v for k, v in doc.items() if k != "settings"})
+        plain = [line.split(" = ", 1) for line in self.tool("dump", self.rc).splitlines()[1:]]
+        settings = doc["settings"]
+        self.assertEqual([name for name, _ in plain], list(settings))
+        for name, value in plain:
+            got = settings[name]
+            if isinstance(got, int):
+                self.assertEqual(int(value), got, name)
+            else:
+                self.assertEqual(unquote(value), None if got is None else got.encode("latin-1"), name)
+        self.assertEqual(EVERY_BYTE, settings["psAwayPostfix"].encode("latin-1"))
+        self.assertEqual(b"w\xe8", settings["psFlagChanWordBeep[0]"].encode("latin-1"))
+        self.assertEqual(("", None), (settings["psFlagChanJoinBeep[1]"], settings["psAudioDevice"]))
+        self.assertEqual((-15, 1), (settings["tCTCPFloodTimer"], settings["iFlagParserMode[JOIN]"]))
+
+    def test_get_gives_one_value(self):
+        self.write(self.rc, morvrc({33: EVERY_BYTE}))
+        self.assertEqual(8, self.doc("get", "--json", self.rc, "iMaxCloneCount"))
+        self.assertEqual(EVERY_BYTE,
+                         self.doc("get", "--json", self.rc, "psAwayPostfix").encode("latin-1"))
+        self.assertIsNone(self.doc("get", "--json", self.rc, "psPipeCommand"))
+
+    def test_list_rows_and_changed_rows(self):
+        home = os.path.join(self.dir, "home")
+        script = os.path.join(home, ".xchat2", "morvane")
+        os.makedirs(script)
+        self.write(os.path.join(script, "setup.dat"), catalogue().encode("ascii"))
+        self.write(os.path.join(script, "morvrc"),
+                   morvrc({24: b"[ ", 32: b"italiano", 33: b"_AWAY\xff"}, ints={8: 0}))
+        rows = self.doc("list", "--json", "--home", home)
+        self.assertEqual(list(range(1, 78)), [r["row"] for r in rows])
+        self.assertEqual({"row": 7, "type": "numeric", "command": "/N7", "name": "Number7",
+                          "setting": "iMaxCloneCount", "default": 2, "value": 0, "help": 3007}, rows[6])
+        self.assertEqual(("tCTCPFloodTimer", -15), (rows[13]["setting"], rows[13]["value"]))
+        self.assertEqual(("text", None, None), (rows[19]["type"], rows[19]["default"], rows[19]["value"]))
+        self.assertEqual(("[ ", "[ "), (rows[25]["default"], rows[25]["value"]))
+        self.assertEqual(b"_AWAY\xff", rows[34]["value"].encode("latin-1"))
+        self.assertEqual("iFlagParserMode[NOTICE]", rows[66]["setting"])
+
+        # The plain list shows the same rows, and --changed keeps those
+        # whose value is not the default, in either form.
+        changed = [r["row"] for r in rows if r["value"] != r["default"]]
+        self.assertEqual([7, 8, 35], [n for n in changed if n in (7, 8, 26, 34, 35)])
+        plain = self.tool("list", "--changed", "--home", home).splitlines()
+        self.assertEqual(changed, [int(line[:3]) for line in plain])
+        self.assertEqual(changed, [r["row"] for r in
+                                   self.doc("list", "--json", "--changed", "--home", home)])
+
+    def test_diff_lists_the_differences(self):
+        other = os.path.join(self.dir, "other")
+        self.write(self.rc, morvrc({33: b"_AWAY"}))
+        self.write(other, morvrc({33: b"\x80\xfe"}, ints={8: 12}))
+        doc = self.doc("diff", "--json", self.rc, other, status=1)
+        self.assertEqual({"differences": [{"name": "iMaxCloneCount", "a": 8, "b": 12},
+                                          {"name": "psAwayPostfix", "a": "_AWAY", "b": "\x80\xfe"}],
+                          "bytes_after_last_field_differ": False}, doc)
+        self.assertEqual({"differences": [], "bytes_after_last_field_differ": False},
+                         self.doc("diff", "--json", other, other))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
