@@ -87,6 +87,8 @@ std::vector<unsigned char> Image(int iTimeBytes)
     return v;
 }
 
+/* Applies the input to a store of initial values at iTimeBytes and checks
+ * the outcome; a failed check ends the run. */
 void RunAt(char const *pText, size_t uSize, int iTimeBytes)
 {
     ResetSettings();

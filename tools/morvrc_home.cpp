@@ -149,9 +149,10 @@ static int HomePath(struct Options const *po, char const *psFile, char *psOut)
     return 1;
 }
 
-/* Counts the rows that catalogue loading hands over. */
+/* The rows that catalogue loading has handed over. */
 static int iRowsLoaded = 0;
 
+/* Counts one row handed over; the tool prints rows from dvArray itself. */
 static void CountRow(char const *psRowText)
 {
     (void)psRowText;
@@ -352,9 +353,10 @@ static int PrintJsonRow(int iRow, char const *psSeparator)
     struct MorvItem it;
     char acSetting[64] = "null";
     if (bBound && RowItem(iRow, &it)) {
-        acSetting[0] = '"';
-        ItemName(it, acSetting + 1, sizeof acSetting - 2);
-        strcat(acSetting, "\"");
+        /* Setting names are ASCII words with brackets: nothing to escape. */
+        char acName[56];
+        ItemName(it, acName, sizeof acName);
+        snprintf(acSetting, sizeof acSetting, "\"%s\"", acName);
     }
     char acNumbers[2][16];
     snprintf(acNumbers[0], sizeof acNumbers[0], "%d", pr->iDefault);

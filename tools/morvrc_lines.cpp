@@ -24,6 +24,7 @@ char *FormatSettingLine(struct MorvItem it)
     return psLine;
 }
 
+/* Whether c is a blank or a tab. */
 static int IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 /* Applies one line, psLine (a text of its own, already cut at its line

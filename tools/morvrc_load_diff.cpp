@@ -182,6 +182,7 @@ struct Values {
     size_t uTail;
 };
 
+/* Frees what *pv holds and empties it; it may be freed twice. */
 static void FreeValues(struct Values *pv)
 {
     for (int k = 0; k < MORV_MAX_ITEMS; k++) {
