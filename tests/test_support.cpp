@@ -3,6 +3,8 @@
 
 #include "settings/catalogue.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -147,6 +149,25 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return r;
+}
+
+int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::string> *pRunner)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s [gtest options] TOOL [RUNNER...]\n", argv[0]);
+        return 2;
+    }
+    /* Absolute, so that a test may run the tool from another directory. */
+    char *psTool = realpath(argv[1], nullptr);
+    if (psTool == nullptr) {
+        perror(argv[1]);
+        return 2;
+    }
+    *pTool = psTool;
+    free(psTool);
+    pRunner->assign(argv + 2, argv + argc);
+    return RUN_ALL_TESTS();
 }
 
 std::string Hex(ByteVector const &b)

@@ -74,6 +74,12 @@ struct ProgramResult {
 ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
                          std::string const &scratch);
 
+/* The main of a test that runs morvrc_tool, started as "TEST [gtest
+ * options] TOOL [RUNNER...]": sets *pTool to the tool's absolute path and
+ * *pRunner to the command that starts this build's programs, then runs
+ * every test.  Returns the exit status: 2 for a wrong command line. */
+int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::string> *pRunner);
+
 /* Frees the catalogue's texts and empties every row, as before loading. */
 void ClearCatalogue();
 

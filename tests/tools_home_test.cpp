@@ -378,21 +378,4 @@ TEST_F(HomeVerbs, ResetPutsBackTheNamedDefaultsOnly)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s [gtest options] TOOL [RUNNER...]\n", argv[0]);
-        return 2;
-    }
-    char *psTool = realpath(argv[1], nullptr);
-    if (psTool == nullptr) {
-        perror(argv[1]);
-        return 2;
-    }
-    gTool = psTool;
-    free(psTool);
-    for (int i = 2; i < argc; i++)
-        gRunner.push_back(argv[i]);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char **argv) { return ToolTestMain(argc, argv, &gTool, &gRunner); }
