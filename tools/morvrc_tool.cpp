@@ -57,7 +57,7 @@ static const char acUsage[] =
     "\n"
     "  dump    [--bits 32|64] FILE                  every stored setting, one per line\n"
     "  check   [--bits 32|64] FILE                  does FILE parse as a 32-bit or a 64-bit file?\n"
-    "  convert --from 32|64 --to 32|64 IN OUT       rewrite IN for the other width as OUT\n"
+    "  convert [--from 32|64] --to 32|64 IN OUT     rewrite IN for the other width as OUT\n"
     "  get     [--bits 32|64] FILE NAME             print one setting\n"
     "  set     [--bits 32|64] FILE NAME VALUE [NAME VALUE]...   change settings\n"
     "  help    [VERB]                               this text, or a verb's (also VERB --help)\n"
@@ -65,8 +65,9 @@ static const char acUsage[] =
     "The three time fields of morvrc are as wide as the time values of the program\n"
     "that wrote it: 4 bytes from the i386 programs, 8 bytes from the x86-64 ones,\n"
     "and nothing in the file says which.  --bits names the width of FILE; without\n"
-    "it, FILE is taken to have this build's width, %d bits.  Options come before\n"
-    "the other arguments; -- ends them.\n"
+    "it the width is found as the editor finds it: the one FILE parses exactly in,\n"
+    "or this build's width, %d bits, when it parses in both or neither.  Options\n"
+    "come before the other arguments; -- ends them.\n"
     "\n"
     "Exit status:\n"
     "  0  success\n"
@@ -78,7 +79,9 @@ static const char acUsage[] =
     "  4  the input is damaged (the message gives the byte and the field), older\n"
     "     than version %d, or has bytes after its last field\n"
     "  5  a value cannot be stored as asked: a text pair left with one text, a\n"
-    "     time value that does not fit 32 bits (in a 32-bit file or this build)\n";
+    "     time value that does not fit 32 bits (in a 32-bit file or this build)\n"
+    "  6  FILE was changed by another program between its reading and its\n"
+    "     writing; nothing was written\n";
 
 static const char acHelpDump[] =
     "Usage: morvrc_tool dump [--bits 32|64] FILE\n"
@@ -100,7 +103,7 @@ static const char acHelpDump[] =
     "version than 38 is shown up to the last field this tool knows, and a comment\n"
     "line counts the bytes after it.\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n"
+    "--bits 32|64   the width of FILE's time fields (default: found, see check)\n"
     "\n"
     "When FILE is damaged, the settings before the damage are printed and the\n"
     "damage is reported with its byte offset and field (exit status 4); so are\n"
@@ -124,18 +127,19 @@ static const char acHelpCheck[] =
     "--bits, in exactly one width; 1 otherwise; 3 when FILE cannot be read.\n";
 
 static const char acHelpConvert[] =
-    "Usage: morvrc_tool convert --from 32|64 --to 32|64 IN OUT\n"
-    "Reads IN, whose time fields are --from bits wide, and writes OUT as a\n"
+    "Usage: morvrc_tool convert [--from 32|64] --to 32|64 IN OUT\n"
+    "Reads IN, whose time fields are --from bits wide (by default the width IN\n"
+    "parses exactly in, see check), and writes OUT as a\n"
     "version-38 file with --to-bit time fields and every value unchanged.  OUT\n"
     "may be IN.  It is written the way the editor saves: a temporary file in the\n"
     "same directory, synced and renamed over OUT, which keeps its permissions\n"
     "(through a symbolic link, the file it points to is replaced).\n"
     "\n"
-    "IN must parse exactly as a --from-bit file (see check).  Fields that an older\n"
+    "IN must parse exactly at its width (see check).  Fields that an older\n"
     "IN does not hold are written with the values the editor starts from: the\n"
     "store's initial values, and \"/ECHO \", \"ALSA\" and \"/MSG NickServ Identify\"\n"
     "for psPipeCommand, psAudioDevice and psIdentifyCommand.  Bytes after the last\n"
-    "field of a newer IN are not kept.\n"
+    "field of a newer IN cannot be converted and are not kept.\n"
     "\n"
     "A time value that does not fit 32 bits stops a conversion to 32 bits (exit\n"
     "status 5) and OUT is not touched; this 32-bit build cannot read such a value\n"
@@ -149,16 +153,17 @@ static const char acHelpGet[] =
     "event (iFlagParserMode[3], iFlagParserMode[CHNICK], or just CHNICK).\n"
     "FILE must parse exactly (see check).\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n"
+    "--bits 32|64   the width of FILE's time fields (default: found, see check)\n"
     "\n"
     "Exit status 1 when FILE's version is older than the setting.\n";
 
 static const char acHelpSet[] =
     "Usage: morvrc_tool set [--bits 32|64] FILE NAME VALUE [NAME VALUE]...\n"
-    "Changes settings of FILE and writes it back as a version-38 file of the same\n"
-    "width, the way the editor saves (temporary file, sync, rename).  NAME is as\n"
-    "for get.  Every change is checked before anything is written; on any error\n"
-    "FILE is left as it was.\n"
+    "Changes settings of FILE and writes it back at the same width, the way the\n"
+    "editor saves (temporary file, sync, rename).  NAME is as for get.  Every\n"
+    "change is checked before anything is written; on any error FILE is left as\n"
+    "it was.  Right before the new file takes its place, FILE is read again: if\n"
+    "another program has changed it meanwhile, nothing is written (exit status 6).\n"
     "\n"
     "VALUE is a decimal integer for an integer (32 bits) or a time value (32 or\n"
     "64 bits, as FILE's time fields and this build allow).  For a text it is\n"
@@ -175,10 +180,11 @@ static const char acHelpSet[] =
     "FILE must parse exactly (see check).  Fields that an older FILE does not hold\n"
     "are written with the values the editor starts from: the store's\n"
     "initial values, and \"/ECHO \", \"ALSA\" and \"/MSG NickServ Identify\" for\n"
-    "psPipeCommand, psAudioDevice and psIdentifyCommand.  Bytes after the last\n"
-    "field of a newer FILE are not kept.\n"
+    "psPipeCommand, psAudioDevice and psIdentifyCommand, and the file becomes\n"
+    "version 38.  A file of a newer version keeps its version, and the bytes after\n"
+    "the last field this tool knows are written back as they were.\n"
     "\n"
-    "--bits 32|64   the width of FILE's time fields (default: this build's, %d)\n";
+    "--bits 32|64   the width of FILE's time fields (default: found, see check)\n";
 
 /* ---- Options ------------------------------------------------------------ */
 
