@@ -1,15 +1,10 @@
 """The Debian package and the install rules of one build tree.
 
-`packaging_test.py package` builds the tree's package with cpack and checks
-its control fields, file list and programs, lintian's verdict, a DESTDIR
-install, and (amd64 only) the manual pages, the menu entry and the bash
-completion against the tool's own help.  `packaging_test.py installed`
-(amd64) unpacks that package into a scratch root and starts the packaged
-editor on the demo home, for XChat 2 and, through a link, for XChat 1.
-
-The environment names the tree (set by tests/CMakeLists.txt): MORV_BUILD_DIR,
-MORV_CMAKE, MORV_CPACK, MORV_DEB_ARCH, MORV_VERSION, MORV_INSTALL_PREFIX, MORV_EDITOR
-(the tree's editor) and MORV_RUNNER.
+`package`: cpack's package with its fields, files, lintian's verdict, a
+DESTDIR install, and (amd64) the pages and completion against the tool's
+help.  `installed` (amd64): the packaged editor, unpacked into a scratch
+root, started on the demo home.  tests/CMakeLists.txt sets the MORV_*
+environment that names the tree.
 """
 
 import gzip
