@@ -246,7 +246,7 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
     if (pr->bOtherWidth)
         printf("The %s configuration file has %d-bit time fields: it is read and saved with them.\n",
                psMorvaneRC, pr->iTimeBytes * 8);
-    if (lyMorvaneRC.uTail > 0)
+    if (lyMorvaneRC.iVersion > iSetupVersion)
         printf("The %s configuration file is of version %d: the %d bytes after the settings this "
                "editor knows are kept as they are.\n",
                psMorvaneRC, lyMorvaneRC.iVersion, (int)lyMorvaneRC.uTail);

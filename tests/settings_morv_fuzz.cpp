@@ -11,6 +11,8 @@
  *   - a round trip: the store is written with EncodeSetup at the same width
  *     and read back from initial values, which must give the same settings,
  *     read whole.
+ * Then the bytes are read as the editor reads a file, at the width found for
+ * them, and a newer file must keep its version and its extra bytes.
  * The store is put back to its initial values after every input, so no text
  * outlives the input that made it and the leak checker sees every loss. */
 #include "settings/morv.h"
@@ -405,6 +407,45 @@ void CheckOneWidth(unsigned char const *p, size_t n, int iTimeBytes, bool bFille
     ResetSettings();
 }
 
+/* The bytes as the editor takes a file: read at the width at which they
+ * read whole (this build's when both or neither do), whole exactly when the
+ * walk at that width ends well, and a newer file's bytes after the known
+ * fields kept and written back after them under its own version word. */
+void CheckAsAFile(unsigned char const *p, size_t n)
+{
+    if (n > MORV_MAX_FILE)
+        return;
+    ResetSettings();
+    MorvSnapshot snap = {1, const_cast<unsigned char *>(p), n, (long long)n};
+    MorvLoadReport r;
+    MorvLayout layout = {0, 0, NULL, 0};
+    MorvOutcome e = DecodeFile(&snap, 0, &r, &layout);
+    const int iNative = (int)sizeof(time_t), iOther = 12 - iNative;
+    MorvReadInfo native, other;
+    ScanSetup(p, n, iNative, &native);
+    ScanSetup(p, n, iOther, &other);
+    int iWant = ImageIsWhole(&native) || !ImageIsWhole(&other) ? iNative : iOther;
+    CHECK(r.iTimeBytes == iWant && layout.iTimeBytes == iWant, "read at %d bytes, not %d", r.iTimeBytes,
+          iWant);
+    CHECK((e == MORV_WHOLE) == (r.info.eResult == MORV_READ_OK), "outcome %d after %s", (int)e,
+          InfoText(r.info).c_str());
+    if (e == MORV_WHOLE && r.iVersion > iSetupVersion) {
+        size_t uTail = n - (size_t)r.info.llConsumed;
+        CHECK(layout.uTail == uTail && memcmp(layout.pTail, p + r.info.llConsumed, uTail) == 0,
+              "kept %zu bytes of a %zu-byte tail", layout.uTail, uTail);
+        unsigned char *pImage = NULL;
+        size_t uImage = 0;
+        if (EncodeSetupImage(&layout, &pImage, &uImage)) {
+            CHECK(uImage >= uTail + 4 && memcmp(pImage, p, 4) == 0 &&
+                      memcmp(pImage + uImage - uTail, p + r.info.llConsumed, uTail) == 0,
+                  "a newer file is not written back with its version and its tail");
+            free(pImage);
+        }
+    }
+    FreeLayout(&layout);
+    ResetSettings();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
@@ -413,5 +454,6 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *pData, size_t uSize)
      * a value everywhere, 8-byte times over the initial values. */
     CheckOneWidth(pData, uSize, 4, true);
     CheckOneWidth(pData, uSize, 8, false);
+    CheckAsAFile(pData, uSize);
     return 0;
 }

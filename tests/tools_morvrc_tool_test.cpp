@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -152,10 +153,15 @@ class MorvrcTool : public ::testing::Test {
         psLogFile = nullptr;
     }
 
-    /* Runs morvrc_tool with args; standard output and error are kept apart. */
-    ToolResult Tool(std::vector<std::string> const &args)
+    /* Runs morvrc_tool with args; standard output and error are kept apart.
+     * env holds "NAME=value" settings for the tool alone. */
+    ToolResult Tool(std::vector<std::string> const &args, std::vector<std::string> const &env = {})
     {
         std::vector<std::string> argv = gRunner;
+        for (std::string const &e : env) {
+            if (!gRunner.empty())   /* the emulator passes them on to the tool */
+                argv.insert(argv.end(), {"-E", e});
+        }
         argv.push_back(gTool);
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char *> ap;
@@ -174,6 +180,9 @@ class MorvrcTool : public ::testing::Test {
             dup2(fdIn, 0);
             dup2(fdOut, 1);
             dup2(fdErr, 2);
+            for (std::string const &e : env)
+                if (gRunner.empty())
+                    putenv(strdup(e.c_str()));
             execvp(ap[0], ap.data());
             _exit(127);
         }
@@ -596,6 +605,9 @@ TEST_F(MorvrcTool, SetInTheOtherWidthKeepsThatWidth)
     WriteFileBytes(rc, MakeSample(iOther).bytes);
     ToolResult r = Tool({"set", "--bits", Bits(iOther), rc, "tCTCPFloodTimer", "2147483647"});
     ASSERT_EQ(0, r.iStatus) << r.err;
+    /* Without --bits the width is found. */
+    r = Tool({"set", rc, "iMaxCloneCount", "78"});
+    ASSERT_EQ(0, r.iStatus) << r.err;
     ByteVector got = ReadFileBytes(rc);
     ASSERT_EQ(MakeSample(iOther).bytes.size(), got.size());
     MorvReadInfo info;
@@ -604,6 +616,29 @@ TEST_F(MorvrcTool, SetInTheOtherWidthKeepsThatWidth)
     EXPECT_EQ(info.llSize, info.llConsumed);
     EXPECT_EQ((time_t)2147483647, tCTCPFloodTimer);
     EXPECT_EQ((time_t)2000000000, tSoundCommandTimer);
+    EXPECT_EQ(78, iMaxCloneCount);
+}
+
+TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
+{
+    char const *psLib = getenv("MORV_CHANGE_ON_FSYNC_LIB");
+    if (psLib == nullptr)
+        GTEST_SKIP() << "MORV_CHANGE_ON_FSYNC_LIB names no library";
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    ToolResult r = Tool({"set", rc, "iMaxCloneCount", "1"},
+                        {std::string("LD_PRELOAD=") + psLib, "MORV_CHANGE_ON_FSYNC=" + rc,
+                         "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(6, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.err, "was changed by another program")) << r.err;
+    EXPECT_EQ(Bytes().raw(MakeSample(kNative).bytes).raw("!").bytes(), ReadFileBytes(rc));
+    /* Its temporary file is gone too. */
+    DIR *d = opendir(dir.path().c_str());
+    ASSERT_NE(nullptr, d);
+    int iTemporary = 0;
+    while (struct dirent *e = readdir(d))
+        iTemporary += strncmp(e->d_name, "morvrc.", 7) == 0;
+    closedir(d);
+    EXPECT_EQ(0, iTemporary);
 }
 
 TEST_F(MorvrcTool, RefusedChangesLeaveTheFileAlone)
