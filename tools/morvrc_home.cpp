@@ -1,7 +1,7 @@
 /* morvrc_tool's verbs that read a home as the editor does: list (the
  * editor's list of settings), describe (a row's help text) and reset (the
  * catalogue defaults, as "Reset to Default" puts them back). */
-#include "tools/morvrc_tool.h"
+#include "tools/morvrc_home.h"
 
 #include "editor/main.h"
 #include "settings/catalogue.h"

@@ -1,7 +1,7 @@
 /* morvrc_tool's verbs that take settings from a second source: load
  * applies "name = value" lines (dump's own output, or text a user wrote) to
  * a file, diff compares the settings of two files. */
-#include "tools/morvrc_tool.h"
+#include "tools/morvrc_load_diff.h"
 
 #include "settings/morv.h"
 #include "tools/morvrc_lines.h"

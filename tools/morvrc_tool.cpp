@@ -7,7 +7,9 @@
 
 #include "editor/main.h"
 #include "settings/morv.h"
+#include "tools/morvrc_home.h"
 #include "tools/morvrc_lines.h"
+#include "tools/morvrc_load_diff.h"
 #include "tools/morvrc_value.h"
 
 #include <errno.h>

@@ -1,7 +1,6 @@
-/* What the verbs of morvrc_tool share: exit statuses, options, and reading
- * a morvrc into the settings store and writing it back.  The verbs on one
- * file are in morvrc_tool.cpp, those that read a home's catalogue in
- * morvrc_home.cpp, load and diff in morvrc_load_diff.cpp. */
+/* What morvrc_tool.cpp gives the other verbs of morvrc_tool: exit
+ * statuses, options, complaints, and reading a morvrc into the settings
+ * store and writing it back.  The verbs on one file are there too. */
 #ifndef MORV_TOOLS_MORVRC_TOOL_H
 #define MORV_TOOLS_MORVRC_TOOL_H
 
@@ -78,20 +77,5 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
  * since it was read. */
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected);
-
-/* The verbs that read a home's catalogue (morvrc_home.cpp) and the two
- * that take two sources (morvrc_load_diff.cpp), with their help texts
- * (printf formats; %d is this build's width in bits).  Each returns the
- * exit status. */
-int List(int argc, char **argv, struct Options const *po);
-int Describe(int argc, char **argv, struct Options const *po);
-int Reset(int argc, char **argv, struct Options const *po);
-int Load(int argc, char **argv, struct Options const *po);
-int Diff(int argc, char **argv, struct Options const *po);
-extern const char acHelpList[];
-extern const char acHelpDescribe[];
-extern const char acHelpReset[];
-extern const char acHelpLoad[];
-extern const char acHelpDiff[];
 
 #endif

@@ -1,0 +1,19 @@
+/* morvrc_tool's verbs that read a home as the editor does: list, describe
+ * and reset, with their help texts. */
+#ifndef MORV_TOOLS_MORVRC_HOME_H
+#define MORV_TOOLS_MORVRC_HOME_H
+
+#include "tools/morvrc_tool.h"
+
+/* Each runs its verb on the arguments left after the options and returns
+ * the exit status, after a complaint on standard error when it fails. */
+int List(int argc, char **argv, struct Options const *po);
+int Describe(int argc, char **argv, struct Options const *po);
+int Reset(int argc, char **argv, struct Options const *po);
+
+/* Their help texts: printf formats, %d being this build's width in bits. */
+extern const char acHelpList[];
+extern const char acHelpDescribe[];
+extern const char acHelpReset[];
+
+#endif

@@ -1,0 +1,17 @@
+/* morvrc_tool's verbs that take settings from a second source: load and
+ * diff, with their help texts. */
+#ifndef MORV_TOOLS_MORVRC_LOAD_DIFF_H
+#define MORV_TOOLS_MORVRC_LOAD_DIFF_H
+
+#include "tools/morvrc_tool.h"
+
+/* Each runs its verb on the arguments left after the options and returns
+ * the exit status, after a complaint on standard error when it fails. */
+int Load(int argc, char **argv, struct Options const *po);
+int Diff(int argc, char **argv, struct Options const *po);
+
+/* Their help texts: printf formats, %d being this build's width in bits. */
+extern const char acHelpLoad[];
+extern const char acHelpDiff[];
+
+#endif
