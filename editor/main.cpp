@@ -186,14 +186,6 @@ static void ShowValueGroup(Fl_Group *pActive)
     }
 }
 
-/* Folds the 32-bit working copies back into the time settings. */
-static void WriteBackTimeCopies(void)
-{
-    tCTCPFloodTimer = (time_t)i_tCTCPFloodTimer;
-    tSoundCommandTimer = (time_t)i_tSoundCommandTimer;
-    tMinSecondSent = (time_t)i_tMinSecondSent;
-}
-
 /* Tells the user that a save did not happen and why. */
 static void AlertSaveFailed(int iErr)
 {

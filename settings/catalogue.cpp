@@ -16,6 +16,18 @@ int i_tCTCPFloodTimer = 0;
 int i_tSoundCommandTimer = 0;
 int i_tMinSecondSent = 0;
 
+const struct TimeCopy aTimeCopies[TIME_COPIES] = {
+    {&tCTCPFloodTimer, &i_tCTCPFloodTimer},
+    {&tSoundCommandTimer, &i_tSoundCommandTimer},
+    {&tMinSecondSent, &i_tMinSecondSent},
+};
+
+void WriteBackTimeCopies(void)
+{
+    for (struct TimeCopy const &tc : aTimeCopies)
+        *tc.ptSetting = (time_t)*tc.piCopy;
+}
+
 /* Which setting each catalogue row edits, and the run-log line written
  * right after binding it. */
 struct RowBinding {
@@ -110,9 +122,8 @@ void SetVariables(void)
     WriteLog("SetVariables()");
     /* The time settings are edited as 32-bit values; a wider value keeps
      * its low 32 bits, read as signed. */
-    i_tCTCPFloodTimer = (int)(int32_t)(uint32_t)tCTCPFloodTimer;
-    i_tSoundCommandTimer = (int)(int32_t)(uint32_t)tSoundCommandTimer;
-    i_tMinSecondSent = (int)(int32_t)(uint32_t)tMinSecondSent;
+    for (struct TimeCopy const &tc : aTimeCopies)
+        *tc.piCopy = (int)(int32_t)(uint32_t)*tc.ptSetting;
     WriteLog("SetVariables() : Referencing");
     for (size_t i = 0; i < sizeof aRowBindings / sizeof aRowBindings[0]; i++) {
         struct RowBinding const *pb = &aRowBindings[i];

@@ -5,6 +5,7 @@
 #define MORV_SETTINGS_CATALOGUE_H
 
 #include <stdio.h>
+#include <time.h>
 
 /* Sizes fixed by the catalogue and the list. */
 #define CATALOGUE_ROWS 255       /* rows 1 to 255 of dvArray can be filled */
@@ -38,6 +39,18 @@ extern struct VariableDescriptor dvArray[CATALOGUE_ROWS + 1];
 extern int i_tCTCPFloodTimer;
 extern int i_tSoundCommandTimer;
 extern int i_tMinSecondSent;
+
+/* Each time setting with its working copy. */
+struct TimeCopy {
+    time_t *ptSetting;
+    int *piCopy;
+};
+#define TIME_COPIES 3
+extern const struct TimeCopy aTimeCopies[TIME_COPIES];
+
+/* Folds the working copies back into the time settings, sign-extended, as
+ * every save does first.  Cannot fail. */
+void WriteBackTimeCopies(void);
 
 /* Binds catalogue rows 1 to 77 to their settings and refreshes the time
  * working copies.  Must follow every ReadSetup, since text rows keep the

@@ -438,11 +438,7 @@ void SettingName(int iIndex, int iElement, char *psOut, size_t uOut)
 struct MorvSnapshot snMorvaneRC = {0, NULL, 0, 0};
 struct MorvLayout lyMorvaneRC = {0, 0, NULL, 0};
 
-/* Opens psPath for reading.  With bRegularOnly only a regular file is
- * opened, and without waiting: a FIFO or a device is never opened at all
- * (a directory gives EISDIR, anything else EINVAL).  *pst gets the file's
- * status.  Returns the descriptor, or -1 with errno set. */
-static int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
+int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
 {
     if (psPath == NULL || *psPath == '\0') {
         errno = ENOENT;

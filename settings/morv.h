@@ -224,6 +224,14 @@ struct MorvLayout {
     size_t uTail;
 };
 
+struct stat;
+
+/* Opens psPath for reading.  With bRegularOnly only a regular file is
+ * opened, and without waiting: a FIFO or a device is never opened at all.
+ * A directory gives EISDIR, anything else refused EINVAL.  *pst gets the
+ * file's status.  Returns the descriptor, or -1 with errno set. */
+int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst);
+
 /* Reads psPath into *pSnap.  With bRegularOnly, anything but a regular file
  * (a FIFO, a device, a directory) counts as unreadable, and the open never
  * blocks.  Returns 1; 0 with errno set and pSnap->bPresent 0 when the file

@@ -104,17 +104,6 @@ const char acHelpReset[] =
     "               is created)\n"
     "--all          every row\n";
 
-/* The working copies through which catalogue rows edit the time settings. */
-static const struct {
-    time_t *ptSetting;
-    int *piCopy;
-} aTimeCopies[] = {
-    {&tCTCPFloodTimer, &i_tCTCPFloodTimer},
-    {&tSoundCommandTimer, &i_tSoundCommandTimer},
-    {&tMinSecondSent, &i_tMinSecondSent},
-};
-#define TIME_COPIES (int)(sizeof aTimeCopies / sizeof aTimeCopies[0])
-
 /* ---- The home ------------------------------------------------------------ */
 
 /* The home that *po names: --home, or $HOME.  Returns it, or null after a
@@ -167,19 +156,11 @@ static int ReadCatalogue(char const *psPath, int *piRows)
 {
     *piRows = 0;
     /* A FIFO or a device could block or never end: a regular file only,
-     * opened without waiting for a writer. */
-    int fd = open(psPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+     * opened as morvrc is. */
     struct stat st;
-    FILE *f = NULL;
+    int fd = OpenForReading(psPath, 1, &st);
+    FILE *f = fd >= 0 ? fdopen(fd, "r") : NULL;
     int iErr = errno;
-    if (fd >= 0) {
-        if (fstat(fd, &st) != 0)
-            iErr = errno;
-        else if (!S_ISREG(st.st_mode))
-            iErr = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        else if (fcntl(fd, F_SETFL, 0) != 0 || (f = fdopen(fd, "r")) == NULL)
-            iErr = errno;
-    }
     if (f == NULL) {
         if (fd >= 0)
             close(fd);
