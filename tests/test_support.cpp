@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sstream>
+
 ScratchDir::ScratchDir()
 {
     char const *psTmp = getenv("TMPDIR");
@@ -150,6 +152,20 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
     unlink(errPath.c_str());
     return r;
 }
+
+std::vector<std::string> Lines(std::string const &s)
+{
+    std::vector<std::string> v;
+    std::istringstream in(s);
+    std::string line;
+    while (std::getline(in, line))
+        v.push_back(line);
+    return v;
+}
+
+bool Contains(std::string const &s, std::string const &part) { return s.find(part) != std::string::npos; }
+
+std::string Bits(int iTimeBytes) { return iTimeBytes == 4 ? "32" : "64"; }
 
 int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::string> *pRunner)
 {

@@ -83,6 +83,15 @@ int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::str
 /* Frees the catalogue's texts and empties every row, as before loading. */
 void ClearCatalogue();
 
+/* The lines of s, without their line feeds. */
+std::vector<std::string> Lines(std::string const &s);
+
+/* Whether part occurs in s. */
+bool Contains(std::string const &s, std::string const &part);
+
+/* "32" or "64", as --bits takes a width of iTimeBytes (4 or 8). */
+std::string Bits(int iTimeBytes);
+
 /* Bytes shown as hex, for readable failure messages. */
 std::string Hex(ByteVector const &b);
 

@@ -108,16 +108,6 @@ RcValues Changed()
     return v;
 }
 
-std::vector<std::string> Lines(std::string const &s)
-{
-    std::vector<std::string> v;
-    std::istringstream in(s);
-    std::string line;
-    while (std::getline(in, line))
-        v.push_back(line);
-    return v;
-}
-
 /* One list line as the editor formats a Boolean or numeric row. */
 std::string NumberLine(int iRow, char const *psCommand, char const *psName, int iDefault, int iValue)
 {

@@ -56,10 +56,6 @@ ByteVector Zeros(int iTimeBytes)
     return b.bytes();
 }
 
-std::string Bits(int iTimeBytes) { return iTimeBytes == 4 ? "32" : "64"; }
-
-bool Contains(std::string const &s, std::string const &part) { return s.find(part) != std::string::npos; }
-
 ino_t Inode(std::string const &path)
 {
     struct stat st;

@@ -123,20 +123,6 @@ ByteVector Zeros(int iTimeBytes, int iVersion = 38)
     return b.bytes();
 }
 
-std::string Bits(int iTimeBytes) { return iTimeBytes == 4 ? "32" : "64"; }
-
-bool Contains(std::string const &s, std::string const &part) { return s.find(part) != std::string::npos; }
-
-std::vector<std::string> Lines(std::string const &s)
-{
-    std::vector<std::string> v;
-    std::istringstream in(s);
-    std::string line;
-    while (std::getline(in, line))
-        v.push_back(line);
-    return v;
-}
-
 class MorvrcTool : public ::testing::Test {
   protected:
     void SetUp() override
@@ -769,22 +755,4 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s [gtest options] TOOL [RUNNER...]\n", argv[0]);
-        return 2;
-    }
-    /* Absolute, as one test runs the tool from another directory. */
-    char *psTool = realpath(argv[1], nullptr);
-    if (psTool == nullptr) {
-        perror(argv[1]);
-        return 2;
-    }
-    gTool = psTool;
-    free(psTool);
-    for (int i = 2; i < argc; i++)
-        gRunner.push_back(argv[i]);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char **argv) { return ToolTestMain(argc, argv, &gTool, &gRunner); }

@@ -363,19 +363,30 @@ static int PrintJsonRow(int iRow, char const *psSeparator)
     return iStatus;
 }
 
+/* Reads the home that *po names as the editor's start-up does: its morvrc
+ * into the store, then its setup.dat into the catalogue, bound to the
+ * settings.  *piRows gets the rows read.  Returns ReadCatalogue's status,
+ * or TS_USAGE after a complaint about the home's paths. */
+static int ReadHome(struct Options const *po, int *piRows)
+{
+    char acRc[HOME_PATH], acDat[HOME_PATH];
+    *piRows = 0;
+    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
+        return TS_USAGE;
+    ReadLikeTheEditor(acRc, po->iBits);
+    SetVariables();
+    return ReadCatalogue(acDat, piRows);
+}
+
 int List(int argc, char **argv, struct Options const *po)
 {
     (void)argv;
     if (!ArgumentCount("list", argc, 0, 0))
         return TS_USAGE;
-    char acRc[HOME_PATH], acDat[HOME_PATH];
-    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
-        return TS_USAGE;
-    ReadLikeTheEditor(acRc, po->iBits);
-    SetVariables();
     int iRows;
-    int iStatus = ReadCatalogue(acDat, &iRows);
-    if (iStatus == TS_IO)
+    int iStatus = ReadHome(po, &iRows);
+    /* After a bad type code, the rows before it are listed. */
+    if (iStatus != TS_OK && iStatus != TS_DAMAGED)
         return iStatus;
 
     char acRow[ROW_BUFFER_SIZE];
@@ -451,13 +462,8 @@ int Describe(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("describe", argc, 1, 1))
         return TS_USAGE;
-    char acRc[HOME_PATH], acDat[HOME_PATH];
-    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
-        return TS_USAGE;
-    ReadLikeTheEditor(acRc, po->iBits);
-    SetVariables();
     int iRows;
-    int iStatus = ReadCatalogue(acDat, &iRows);
+    int iStatus = ReadHome(po, &iRows);
     if (iStatus != TS_OK)
         return iStatus;
     int iRow = FindRow(argv[0], iRows);
