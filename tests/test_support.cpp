@@ -117,7 +117,7 @@ int RunInChild(std::function<void()> const &fn, std::string *pOutput)
 }
 
 ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
-                         std::string const &scratch)
+                         std::string const &scratch, std::vector<std::string> const &env)
 {
     std::string inPath = scratch + "/.stdin", outPath = scratch + "/.stdout",
                 errPath = scratch + "/.stderr";
@@ -138,6 +138,8 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
         dup2(fdIn, 0);
         dup2(fdOut, 1);
         dup2(fdErr, 2);
+        for (std::string const &e : env)
+            putenv(strdup(e.c_str()));
         execvp(ap[0], ap.data());
         _exit(127);
     }

@@ -69,10 +69,11 @@ struct ProgramResult {
     std::string err;
 };
 
-/* Runs argv (argv[0] is looked up in PATH) with input on standard input;
- * its output and error pass through files in the directory scratch. */
+/* Runs argv (argv[0] is looked up in PATH) with input on standard input
+ * and the "NAME=value" settings of env added to its environment; its output
+ * and error pass through files in the directory scratch. */
 ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
-                         std::string const &scratch);
+                         std::string const &scratch, std::vector<std::string> const &env = {});
 
 /* The main of a test that runs morvrc_tool, started as "TEST [gtest
  * options] TOOL [RUNNER...]": sets *pTool to the tool's absolute path and

@@ -30,11 +30,7 @@ std::vector<std::string> gRunner;   /* how this build's programs are started */
 
 const int kNative = (int)sizeof(time_t);
 
-struct ToolResult {
-    int iStatus;
-    std::string out;
-    std::string err;
-};
+typedef ProgramResult ToolResult;
 
 /* A hand-built version-38 file with distinct values and every kind of text;
  * the two widths differ only in the three time fields.  Offsets of a few
@@ -144,41 +140,13 @@ class MorvrcTool : public ::testing::Test {
     ToolResult Tool(std::vector<std::string> const &args, std::vector<std::string> const &env = {})
     {
         std::vector<std::string> argv = gRunner;
-        for (std::string const &e : env) {
-            if (!gRunner.empty())   /* the emulator passes them on to the tool */
+        /* The emulator passes its -E settings on to the tool, not to itself. */
+        for (std::string const &e : env)
+            if (!gRunner.empty())
                 argv.insert(argv.end(), {"-E", e});
-        }
         argv.push_back(gTool);
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char *> ap;
-        for (std::string &s : argv)
-            ap.push_back(&s[0]);
-        ap.push_back(nullptr);
-        std::string outPath = dir / "stdout", errPath = dir / "stderr";
-        fflush(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fdOut = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int fdErr = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int fdIn = open("/dev/null", O_RDONLY);
-            if (fdOut < 0 || fdErr < 0 || fdIn < 0)
-                _exit(126);
-            dup2(fdIn, 0);
-            dup2(fdOut, 1);
-            dup2(fdErr, 2);
-            for (std::string const &e : env)
-                if (gRunner.empty())
-                    putenv(strdup(e.c_str()));
-            execvp(ap[0], ap.data());
-            _exit(127);
-        }
-        int iStatus = 0;
-        waitpid(pid, &iStatus, 0);
-        ToolResult r;
-        r.iStatus = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
-        r.out = ReadFileText(outPath);
-        r.err = ReadFileText(errPath);
-        return r;
+        return RunProgram(argv, "", dir.path(), gRunner.empty() ? env : std::vector<std::string>{});
     }
 
     ScratchDir dir;
