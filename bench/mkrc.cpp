@@ -6,13 +6,12 @@
  *
  * Exit status 0 when FILE was written, 1 otherwise. */
 #include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "support/xchat.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-/* The settings reader takes its path from here, as in the editor. */
-char *psMorvaneRC = NULL;
 
 int main(int argc, char **argv)
 {

@@ -24,6 +24,7 @@
  * start-up, in this fresh process, and prints for each its milliseconds and
  * the minor page faults it took:  cold LANGUAGE MS FAULTS */
 #include "support/mm.h"
+#include "support/xchat.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -34,9 +35,6 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <vector>
-
-/* The message catalogue takes the XChat layout from the editor's start-up. */
-int iXChatVer = 2;
 
 static double Now(void)
 {
@@ -114,6 +112,8 @@ static int Cold(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    /* The message files are found as the editor finds them for XChat 2. */
+    SetXChatLayout(2);
     if (argc > 1 && strcmp(argv[1], "--cold") == 0)
         return Cold(argc, argv);
     if (argc < 3 || argc > 4) {

@@ -6,8 +6,11 @@
 #include "editor/setup.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
 #include "support/function.h"
 #include "support/mm.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Browser.H>
@@ -33,10 +36,6 @@
 #include <time.h>
 #include <unistd.h>
 
-int iXChatVer = 0;
-char *psXChatPath = NULL;
-char *psSetupDat = NULL;
-char *psMorvaneRC = NULL;
 char const *psLogFile = "/tmp/morvane_setup.log";
 int bFlagModified = 0;
 
@@ -502,13 +501,15 @@ static void LoadLanguage(char const *psLanguage)
 
 int main(int argc, char **argv)
 {
-    static char acXChatPath[32], acSetupDat[48], acMorvaneRC[48], acTitle[128];
+    static char acTitle[128];
 
     /* Progress lines reach a log or a pipe as they happen, not at exit. */
     setvbuf(stdout, NULL, _IOLBF, 0);
     /* Under a file-size limit a save that grows too large fails with EFBIG
      * and is reported, instead of killing the editor with unsaved changes. */
     signal(SIGXFSZ, SIG_IGN);
+    /* The catalogue's and SetVariables' steps go to the same run log. */
+    pfRunLog = WriteLog;
     WriteLog("main()");
     WriteLog("main() :Set HOME");
     char const *psHome = getenv("HOME");
@@ -516,18 +517,7 @@ int main(int argc, char **argv)
         fl_alert("SYSTEM ERROR: Cannot change current directory.");
 
     WriteLog("main() :Set X-Chat Path");
-    char const *psDir = ".xchat2/morvane/";
-    iXChatVer = 2;
-    if (argc > 0 && argv[0] != NULL && strstr(argv[0], ".xchat/") != NULL) {
-        psDir = ".xchat/morvane/";
-        iXChatVer = 1;
-    }
-    snprintf(acXChatPath, sizeof acXChatPath, "%s", psDir);
-    snprintf(acSetupDat, sizeof acSetupDat, "%ssetup.dat", psDir);
-    snprintf(acMorvaneRC, sizeof acMorvaneRC, "%smorvrc", psDir);
-    psXChatPath = acXChatPath;
-    psSetupDat = acSetupDat;
-    psMorvaneRC = acMorvaneRC;
+    SetXChatLayout(argc > 0 && argv[0] != NULL && strstr(argv[0], ".xchat/") != NULL ? 1 : 2);
 
     WriteLog("main() :Check X-Chat");
     printf("\nCheck the %s directory in the current path ...\n", psXChatPath);

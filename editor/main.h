@@ -1,14 +1,9 @@
-/* The editor's entry point and everything it owns: the start-up paths, the
- * run log, the unsaved-changes flag, and the actions that the window's
- * callbacks trigger.  The catalogue they work on is settings/catalogue.h. */
+/* The editor's entry point and everything it owns: the run log, the
+ * unsaved-changes flag, and the actions that the window's callbacks
+ * trigger.  The catalogue they work on is settings/catalogue.h, the XChat
+ * layout and paths support/xchat.h. */
 #ifndef MORV_EDITOR_MAIN_H
 #define MORV_EDITOR_MAIN_H
-
-/* XChat layout chosen at start-up: 1 or 2, and the three relative paths. */
-extern int iXChatVer;
-extern char *psXChatPath;
-extern char *psSetupDat;
-extern char *psMorvaneRC;
 
 /* Path of the run log; "/tmp/morvane_setup.log". */
 extern char const *psLogFile;
@@ -16,7 +11,8 @@ extern char const *psLogFile;
 /* 1 while the settings may differ from morvrc. */
 extern int bFlagModified;
 
-/* Appends "pid_seconds : msg" to the run log.  Returns 1 when the line was
+/* Appends "pid_seconds : msg" to the run log; start-up makes it the
+ * writer of the shared code's lines too (support/runlog.h).  Returns 1 when the line was
  * written, 1 also when the log path is null or empty (after a console
  * complaint), 0 when the log file cannot be opened or is refused (it must be
  * a regular file of this user with a single link, reached without following

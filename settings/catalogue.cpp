@@ -3,9 +3,9 @@
  * list, and the answer to a bad type code, belong to the caller. */
 #include "settings/catalogue.h"
 
-#include "editor/main.h"
 #include "settings/morv.h"
 #include "support/function.h"
+#include "support/runlog.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -119,12 +119,12 @@ static const struct RowBinding aRowBindings[] = {
 
 void SetVariables(void)
 {
-    WriteLog("SetVariables()");
+    LogStep("SetVariables()");
     /* The time settings are edited as 32-bit values; a wider value keeps
      * its low 32 bits, read as signed. */
     for (struct TimeCopy const &tc : aTimeCopies)
         *tc.piCopy = (int)(int32_t)(uint32_t)*tc.ptSetting;
-    WriteLog("SetVariables() : Referencing");
+    LogStep("SetVariables() : Referencing");
     for (size_t i = 0; i < sizeof aRowBindings / sizeof aRowBindings[0]; i++) {
         struct RowBinding const *pb = &aRowBindings[i];
         struct VariableDescriptor *pr = &dvArray[pb->iRow];
@@ -135,7 +135,7 @@ void SetVariables(void)
             pr->psValue = *pb->ppsText;
         }
         if (pb->psLogAfter != NULL)
-            WriteLog(pb->psLogAfter);
+            LogStep(pb->psLogAfter);
     }
 }
 
@@ -223,25 +223,25 @@ int LoadCatalogue(FILE *f, char *psRowBuffer, void (*pAddRow)(char const *psRowT
             pr->psCommand = pr->psVariableName = pr->psDefault = NULL;
             break;
         }
-        WriteLog("main() :While > fscanf");
+        LogStep("main() :While > fscanf");
         ustrfindreplace(&pr->psDefault, "$^$", " ");
         switch (iType) {
         case VARIABLE_NUMERIC:
-            WriteLog("main() :switch->NUMERIC");
+            LogStep("main() :switch->NUMERIC");
             break;
         case VARIABLE_STRING:
-            WriteLog("main() :switch->STRING");
+            LogStep("main() :switch->STRING");
             break;
         case VARIABLE_BOOLEAN:
-            WriteLog("main() :switch->BOOLEAN");
+            LogStep("main() :switch->BOOLEAN");
             break;
         default:
             return -1;
         }
         pr->iType = iType;
         FormatRowText(psRowBuffer, iRow); /* cannot fail: the type was just checked */
-        WriteLog(psRowBuffer);
-        WriteLog("main() :Insert Data in ListBox");
+        LogStep(psRowBuffer);
+        LogStep("main() :Insert Data in ListBox");
         pAddRow(psRowBuffer);
     }
     return iRow - 1;

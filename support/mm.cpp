@@ -3,8 +3,8 @@
  * number that has none. */
 #include "support/mm.h"
 
-#include "editor/main.h"
 #include "support/function.h"
+#include "support/xchat.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -224,12 +224,8 @@ int LoadMessageFile(char const *psLanguage)
         return 0;
 
     puts("  - Calculating Language File Path.");
-    char const *psDirectory;
-    if (iXChatVer == 1)
-        psDirectory = ".xchat/morvane/";
-    else if (iXChatVer == 2)
-        psDirectory = ".xchat2/morvane/";
-    else
+    char const *psDirectory = XChatDirectory(iXChatVer);
+    if (psDirectory == NULL)
         return 0;
     char acPath[MESSAGE_PATH];
     int iPath = snprintf(acPath, sizeof acPath, "%smorv_%s.msg", psDirectory, psLanguage);

@@ -5,7 +5,10 @@
 #include "editor/setup.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
 #include "support/mm.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +125,7 @@ class Editor : public ::testing::Test {
         iXChatVer = 2;
         logPath = home / "run.log";
         psLogFile = logPath.c_str();
+        pfRunLog = WriteLog;
         bFlagModified = 0;
         ResetSettings();
         WriteFileText(".xchat2/morvane/morv_italiano.msg", "// 4001 \"aiuto uno\"\n// 4007 \"aiuto sette\"\n");

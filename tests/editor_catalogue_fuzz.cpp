@@ -28,6 +28,8 @@
 #include "editor/main.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "support/runlog.h"
 
 #include <FL/Fl_Browser.H>
 
@@ -198,6 +200,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     gsLog = tmpl;
     atexit(RemoveLog);
     psLogFile = gsLog.c_str();
+    pfRunLog = WriteLog;
     gpBrowser = new Fl_Browser(0, 0, 600, 400);
     /* The first line opens the display and loads the font, once for the
      * whole run; the font library keeps what it allocates for that until

@@ -4,6 +4,9 @@
 #include "editor/main.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +29,7 @@ class Catalogue : public ::testing::Test {
     {
         logPath = dir / "run.log";
         psLogFile = logPath.c_str();
+        pfRunLog = WriteLog;
         rcPath = dir / "morvrc";
         psMorvaneRC = &rcPath[0];
         ResetSettings();

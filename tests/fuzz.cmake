@@ -21,8 +21,8 @@ morv_fuzz_target(editor_catalogue_fuzz)
 
 # The lines that morvrc_tool's load reads: the settings code and the tool's
 # line and value modules only, without FLTK or the editor.
-add_executable(tools_morvrc_lines_fuzz ${CMAKE_SOURCE_DIR}/tests/tools_morvrc_lines_fuzz.cpp
-  ${CMAKE_SOURCE_DIR}/tools/morvrc_lines.cpp ${CMAKE_SOURCE_DIR}/tools/morvrc_value.cpp
+add_executable(cli_morvrc_lines_fuzz ${CMAKE_SOURCE_DIR}/tests/cli_morvrc_lines_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/cli/morvrc_lines.cpp ${CMAKE_SOURCE_DIR}/cli/morvrc_value.cpp
   $<TARGET_OBJECTS:morv_settings>)
-target_include_directories(tools_morvrc_lines_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_options(tools_morvrc_lines_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+target_include_directories(cli_morvrc_lines_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(cli_morvrc_lines_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)

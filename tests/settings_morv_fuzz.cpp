@@ -16,6 +16,7 @@
  * The store is put back to its initial values after every input, so no text
  * outlives the input that made it and the leak checker sees every loss. */
 #include "settings/morv.h"
+#include "settings/morvrc.h"
 
 #include <stdint.h>
 #include <stdio.h>

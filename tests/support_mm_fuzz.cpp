@@ -25,6 +25,7 @@
  *     text otherwise. */
 #include "editor/main.h"
 #include "support/mm.h"
+#include "support/xchat.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -2,6 +2,7 @@
  * a second language, console lines and the fallback texts. */
 #include "editor/main.h"
 #include "support/mm.h"
+#include "support/xchat.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

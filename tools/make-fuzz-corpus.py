@@ -13,7 +13,7 @@
                           and long lines, numbers out of range, and language
                           names (an input starting with byte 1, 2 or 3 carries
                           one on its first line; the byte is the XChat layout);
-  tools_morvrc_lines_fuzz/  "name = value" lines for morvrc_tool load: whole
+  cli_morvrc_lines_fuzz/  "name = value" lines for morvrc_tool load: whole
                           dumps, hand-edited lines (comments, blanks, CRLF,
                           every form of a name and of a quoted text), numbers
                           at their limits, and one bad line of each kind.
@@ -352,7 +352,7 @@ def main():
     for target, files in (("settings_morv_fuzz", morvrc_corpus()),
                           ("editor_catalogue_fuzz", catalogue_corpus()),
                           ("support_mm_fuzz", messages_corpus()),
-                          ("tools_morvrc_lines_fuzz", lines_corpus())):
+                          ("cli_morvrc_lines_fuzz", lines_corpus())):
         size, count = write(target, files)
         total += size
         print("%s: %d files, %d bytes" % (target, count, size))

@@ -1,9 +1,9 @@
 /* morvrc_tool's verbs that read a home as the editor does: list, describe
  * and reset, with their help texts. */
-#ifndef MORV_TOOLS_MORVRC_HOME_H
-#define MORV_TOOLS_MORVRC_HOME_H
+#ifndef MORV_CLI_MORVRC_HOME_H
+#define MORV_CLI_MORVRC_HOME_H
 
-#include "tools/morvrc_tool.h"
+#include "cli/morvrc_cli.h"
 
 /* Each runs its verb on the arguments left after the options and returns
  * the exit status, after a complaint on standard error when it fails. */

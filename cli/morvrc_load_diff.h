@@ -1,9 +1,9 @@
 /* morvrc_tool's verbs that take settings from a second source: load and
  * diff, with their help texts. */
-#ifndef MORV_TOOLS_MORVRC_LOAD_DIFF_H
-#define MORV_TOOLS_MORVRC_LOAD_DIFF_H
+#ifndef MORV_CLI_MORVRC_LOAD_DIFF_H
+#define MORV_CLI_MORVRC_LOAD_DIFF_H
 
-#include "tools/morvrc_tool.h"
+#include "cli/morvrc_cli.h"
 
 /* Each runs its verb on the arguments left after the options and returns
  * the exit status, after a complaint on standard error when it fails. */

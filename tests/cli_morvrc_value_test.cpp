@@ -1,8 +1,9 @@
 /* morvrc_tool's names and values: quoting that shows every byte and reads
  * back exactly, names that find the right setting (and only real ones),
  * values of the right kind and range, and the pair rule. */
+#include "cli/morvrc_value.h"
 #include "settings/morv.h"
-#include "tools/morvrc_value.h"
+#include "settings/morvrc.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,13 @@
  * detection, conversions both ways, damage reported at the right byte,
  * changes that the editor's own reader then sees, and refusals that leave
  * the file alone.
- * Usage: tools_morvrc_tool_test [gtest options] TOOL [RUNNER...] */
+ * Usage: cli_morvrc_tool_test [gtest options] TOOL [RUNNER...] */
 #include "editor/main.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +130,7 @@ class MorvrcTool : public ::testing::Test {
         rc = dir / "morvrc";
         log = dir / "run.log";
         psLogFile = log.c_str();
+        pfRunLog = WriteLog;
     }
     void TearDown() override
     {

@@ -1,17 +1,16 @@
 /* Names and values of the stored settings for morvrc_tool: the names a dump
  * shows and get and set take, values printed and parsed, and texts quoted so
  * that every byte can be seen and typed back. */
-#include "tools/morvrc_value.h"
+#include "cli/morvrc_value.h"
 
 #include "settings/morv.h"
+#include "settings/morvrc_format.h"
 
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#define PARSER_MODES 19
 
 /* Escapes by name: the byte and the letter after the backslash.  Quoting
  * writes the first QUOTED_ESCAPES of them; reading also takes \' and \?. */

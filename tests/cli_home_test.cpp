@@ -2,11 +2,14 @@
  * the demo home with a morvrc built here byte by byte: list shows the lines
  * the editor's start-up makes, describe the help texts its help area shows,
  * reset the defaults that "Reset to Default" puts back.
- * Usage: tools_home_test [gtest options] TOOL [RUNNER...] */
+ * Usage: cli_home_test [gtest options] TOOL [RUNNER...] */
 #include "editor/main.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
 #include "support/mm.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +140,7 @@ class HomeVerbs : public ::testing::Test {
         ResetSettings();
         ClearCatalogue();
         psLogFile = log.c_str();
+        pfRunLog = WriteLog;
         std::string xchat = home / ".xchat2";
         dir = xchat + "/morvane";
         ASSERT_EQ(0, mkdir(xchat.c_str(), 0700));

@@ -1,44 +1,12 @@
-/* What morvrc_tool.cpp gives the other verbs of morvrc_tool: exit
- * statuses, options, complaints, and reading a morvrc into the settings
- * store and writing it back.  The verbs on one file are there too. */
-#ifndef MORV_TOOLS_MORVRC_TOOL_H
-#define MORV_TOOLS_MORVRC_TOOL_H
+/* morvrc_tool's reading and writing of one morvrc: the file read whole into
+ * the settings store (or the store started afresh where there is none), the
+ * damage described, and the store written back the way the editor saves. */
+#ifndef MORV_CLI_MORVRC_INPUT_H
+#define MORV_CLI_MORVRC_INPUT_H
 
-#include "settings/morv.h"
+#include "settings/morvrc.h"
 
 #include <stddef.h>
-
-/* Exit statuses; the help text lists them for users. */
-enum ToolStatus {
-    TS_OK = 0,
-    TS_NO = 1,        /* check: not parsed as asked; get: the version lacks the setting;
-                         diff: the files differ */
-    TS_USAGE = 2,     /* wrong command line or value, a bad line for load */
-    TS_IO = 3,        /* a file cannot be read or written */
-    TS_DAMAGED = 4,   /* the input is damaged, too old or has bytes after its last field */
-    TS_REFUSED = 5,   /* a value cannot be stored as asked */
-    TS_CHANGED = 6    /* the file changed on disk between our read and our write */
-};
-
-/* The options of one command line; each verb takes some of them. */
-struct Options {
-    int iBits;             /* --bits: 4 or 8 bytes, 0 when not given */
-    int iFrom;             /* --from, likewise */
-    int iTo;               /* --to, likewise */
-    char const *psHome;    /* --home DIR, or null */
-    int iXChat;            /* --xchat: 1 or 2, 0 when not given */
-    int bChanged;          /* --changed */
-    int bAll;              /* --all */
-    int bJson;             /* --json */
-    int bHelp;             /* --help or -h */
-};
-
-/* Prints "morvrc_tool: " and the message on standard error. */
-void Complain(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
-
-/* Checks the number of arguments left after the options.  Returns 1, or 0
- * after a complaint. */
-int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax);
 
 /* A morvrc as read from disk. */
 struct Input {
@@ -48,8 +16,35 @@ struct Input {
     size_t uSize;               /* snap.uBytes */
 };
 
+/* Reads FILE into *pin: at most MORV_MAX_FILE bytes are kept, the rest only
+ * counted.  Returns TS_OK, or TS_IO after a complaint, with nothing
+ * allocated. */
+int LoadInput(char const *psPath, struct Input *pin);
+
 /* Releases what an Input holds; it may be released twice. */
 void FreeInput(struct Input *pin);
+
+/* The signed little-endian value of iBytes (4 or 8) bytes at uAt of pin;
+ * the caller has checked that they are there. */
+long long ValueAt(struct Input const *pin, size_t uAt, int iBytes);
+
+/* Says, into psOut (uOut bytes), why reading pin at iTimeBytes stopped
+ * where *pi says, or what follows the last field when it did not stop:
+ * "field 21 (psFlagChanJoinBeep) at byte 92: text length 100 runs 5 bytes
+ * past the end of the file".  Returns 1 when there is something to say, 0
+ * for a whole file with nothing after its last field. */
+int DescribeRead(struct Input const *pin, struct MorvReadInfo const *pi, int iTimeBytes, char *psOut,
+                 size_t uOut);
+
+/* Empties the settings store and reads pin into it at iTimeBytes, or at the
+ * width found for it when iTimeBytes is 0, so that the store holds exactly
+ * what the file holds; *pr tells what was found and *pLayout (empty or
+ * zeroed before) how to write the file back.  Returns TS_OK for a whole
+ * file (ImageIsWhole); otherwise TS_DAMAGED (TS_REFUSED for a time value
+ * this build cannot hold, TS_IO when memory runs out) with the reason in
+ * psWhy (uWhy bytes). */
+int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr,
+              struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 
 /* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
  * or, when it is 0, at the width found for it.  Returns TS_OK, or the status

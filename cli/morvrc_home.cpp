@@ -1,13 +1,15 @@
 /* morvrc_tool's verbs that read a home as the editor does: list (the
  * editor's list of settings), describe (a row's help text) and reset (the
  * catalogue defaults, as "Reset to Default" puts them back). */
-#include "tools/morvrc_home.h"
+#include "cli/morvrc_home.h"
 
-#include "editor/main.h"
+#include "cli/morvrc_input.h"
+#include "cli/morvrc_value.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
+#include "settings/morvrc.h"
 #include "support/mm.h"
-#include "tools/morvrc_value.h"
+#include "support/xchat.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -116,12 +118,6 @@ static char const *HomeDirectory(struct Options const *po)
     return psHome != NULL && psHome[0] != '\0' ? psHome : NULL;
 }
 
-/* The script directory of XChat version iXChat, relative to the home. */
-static char const *ScriptDirectory(int iXChat)
-{
-    return iXChat == 1 ? ".xchat/morvane/" : ".xchat2/morvane/";
-}
-
 /* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
  * directory of the home that *po names.  Returns 1, or 0 after a complaint
  * (no home, or a path too long). */
@@ -130,7 +126,8 @@ static int HomePath(struct Options const *po, char const *psFile, char *psOut)
     char const *psHome = HomeDirectory(po);
     if (psHome == NULL)
         return 0;
-    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, ScriptDirectory(po->iXChat), psFile);
+    char const *psDir = XChatDirectory(po->iXChat == 1 ? 1 : 2);
+    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, psDir, psFile);
     if (n < 0 || n >= HOME_PATH) {
         Complain("the path of %s under %.80s... is too long", psFile, psHome);
         return 0;
@@ -433,7 +430,7 @@ static int LoadHelpTexts(int iXChat)
         return TS_IO;
     }
     close(fdNull);
-    iXChatVer = iXChat;
+    SetXChatLayout(iXChat);
     char const *apsLanguages[2] = {"italiano", NULL};
     if (psMessageLanguage != NULL && strcasecmp(psMessageLanguage, "italiano") != 0)
         apsLanguages[1] = psMessageLanguage;
@@ -452,7 +449,7 @@ static int LoadHelpTexts(int iXChat)
     for (int k = 0; k < 2; k++)
         if (!abLoaded[k])
             fprintf(stderr, "morvrc_tool: note: cannot load %smorv_%s.msg: %s\n",
-                    ScriptDirectory(iXChat), apsLanguages[k],
+                    XChatDirectory(iXChat), apsLanguages[k],
                     k == 0 ? "the editor's warning text stands in for every help text"
                            : "the Italian help texts stand in");
     return TS_OK;

@@ -1,9 +1,9 @@
 /* "name = value" lines for morvrc_tool: dump's lines formatted from the
  * settings store, and load's lines, text that users paste and edit, checked
  * and applied to the store line by line. */
-#include "tools/morvrc_lines.h"
+#include "cli/morvrc_lines.h"
 
-#include "settings/morv.h"
+#include "settings/morvrc_format.h"
 
 #include <stdio.h>
 #include <stdlib.h>

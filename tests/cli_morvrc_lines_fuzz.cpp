@@ -1,5 +1,5 @@
 /* Fuzz target for the "name = value" lines that morvrc_tool's load reads
- * (tools/morvrc_lines): text that users paste and edit.  Every input is
+ * (cli/morvrc_lines): text that users paste and edit.  Every input is
  * applied to a store of initial values twice, for 4-byte and for 8-byte
  * time fields, and each run is checked:
  *   - a refusal names a line that the input has (1 to its number of lines)
@@ -12,8 +12,9 @@
  * The store is put back to its initial values after every input, so no text
  * outlives the input that made it and the leak checker sees every loss. */
 #include "settings/morv.h"
-#include "tools/morvrc_lines.h"
-#include "tools/morvrc_value.h"
+#include "settings/morvrc.h"
+#include "cli/morvrc_lines.h"
+#include "cli/morvrc_value.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -23,21 +24,13 @@
 #include <string>
 #include <vector>
 
-/* What the settings code expects a program to define. */
-char *psMorvaneRC = NULL;
-int WriteLog(char const *msg)
-{
-    (void)msg;
-    return 1;
-}
-
 namespace {
 
 /* Stops the run with a message; libFuzzer saves the input that did it. */
 #define CHECK(cond, ...)                                                                           \
     do {                                                                                           \
         if (!(cond)) {                                                                             \
-            fprintf(stderr, "tools_morvrc_lines_fuzz: check failed: %s\n  ", #cond);               \
+            fprintf(stderr, "cli_morvrc_lines_fuzz: check failed: %s\n  ", #cond);               \
             fprintf(stderr, __VA_ARGS__);                                                          \
             fputc('\n', stderr);                                                                   \
             abort();                                                                               \

@@ -1,7 +1,7 @@
 /* morvrc_tool's load and diff on files built here byte by byte: a dump
  * loaded back gives the file again byte for byte at either width, a bad
  * line changes nothing, and diff tells values apart but not widths.
- * Usage: tools_load_diff_test [gtest options] TOOL [RUNNER...] */
+ * Usage: cli_load_diff_test [gtest options] TOOL [RUNNER...] */
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

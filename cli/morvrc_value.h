@@ -1,8 +1,8 @@
 /* Names and values of the stored settings as morvrc_tool shows and takes
  * them: one item per line of a dump (a single setting, one text of a pair,
  * one element of iFlagParserMode), texts quoted with C escapes. */
-#ifndef MORV_TOOLS_MORVRC_VALUE_H
-#define MORV_TOOLS_MORVRC_VALUE_H
+#ifndef MORV_CLI_MORVRC_VALUE_H
+#define MORV_CLI_MORVRC_VALUE_H
 
 #include <stddef.h>
 

@@ -1,11 +1,13 @@
 /* morvrc_tool's verbs that take settings from a second source: load
  * applies "name = value" lines (dump's own output, or text a user wrote) to
  * a file, diff compares the settings of two files. */
-#include "tools/morvrc_load_diff.h"
+#include "cli/morvrc_load_diff.h"
 
+#include "cli/morvrc_input.h"
+#include "cli/morvrc_lines.h"
+#include "cli/morvrc_value.h"
 #include "settings/morv.h"
-#include "tools/morvrc_lines.h"
-#include "tools/morvrc_value.h"
+#include "settings/morvrc.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -1,0 +1,183 @@
+/* morvrc as the programs and the script use it: the file named by
+ * psMorvaneRC read into the settings store with the built-in text defaults,
+ * and the store saved back over it in the form it was read in, with what
+ * was last seen of it remembered. */
+#include "settings/morvrc.h"
+
+#include "settings/morv.h"
+#include "support/xchat.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+struct MorvSnapshot snMorvaneRC = {0, NULL, 0, 0};
+struct MorvLayout lyMorvaneRC = {0, 0, NULL, 0};
+
+enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes, struct MorvReadInfo *pInfo)
+{
+    struct MorvSnapshot snap;
+    if (!SnapshotFile(psPath, 1, &snap)) {
+        int iErr = errno;
+        if (pInfo != NULL) {
+            memset(pInfo, 0, sizeof *pInfo);
+            pInfo->eResult = MORV_READ_NOFILE;
+        }
+        errno = iErr;
+        return MORV_READ_NOFILE;
+    }
+    enum MorvReadResult e = DecodeSetup(snap.pBytes, snap.uBytes, iTimeBytes, pInfo);
+    FreeSnapshot(&snap);
+    return e;
+}
+
+/* Gives an absent text setting a copy of psDefault. */
+static void DefaultText(char **pps, char const *psDefault)
+{
+    if (*pps == NULL)
+        *pps = strdup(psDefault);
+}
+
+void InstallTextDefaults(enum MorvOutcome eOutcome)
+{
+    if (eOutcome == MORV_UNREADABLE) {
+        DefaultText(&psPipeCommand, "/ECHO ");
+        DefaultText(&psAudioDevice, "ALSA");
+        DefaultText(&psIdentifyCommand, "/MSG NickServ Identify");
+    }
+    DefaultText(&psMessageLanguage, "italiano");
+    DefaultText(&psAwayPostfix, "_AWAY");
+    DefaultText(&psPipeCommand, "");
+}
+
+enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
+{
+    struct MorvLoadReport r;
+    /* The bytes remembered so far are let go before the file is read again,
+     * so that no more than one copy of it is ever held. */
+    FreeSnapshot(&snMorvaneRC);
+    int iErr = SnapshotFile(psMorvaneRC, 1, &snMorvaneRC) ? 0 : errno;
+    DecodeFile(&snMorvaneRC, 0, &r, &lyMorvaneRC);
+    r.iErrno = iErr;
+    InstallTextDefaults(r.eOutcome);
+    if (pReport != NULL)
+        *pReport = r;
+    return r.eOutcome;
+}
+
+void ReadSetup(struct session *pSession)
+{
+    (void)pSession;
+    ReadSetupReport(NULL);
+}
+
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten)
+{
+    unsigned char *pData = NULL;
+    size_t uSize = 0;
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
+        return 0;
+    }
+    if (!EncodeSetupImage(pLayout, &pData, &uSize))
+        return 0;
+    if (!ReplaceFile(psPath, pData, uSize, pExpected)) {
+        int iErr = errno;
+        free(pData);
+        errno = iErr;
+        return 0;
+    }
+    if (pWritten != NULL) {
+        pWritten->bPresent = 1;
+        pWritten->pBytes = pData;
+        pWritten->uBytes = uSize;
+        pWritten->llSize = (long long)uSize;
+    } else {
+        free(pData);
+    }
+    return 1;
+}
+
+int WriteSetupFile(char const *psPath, int iTimeBytes)
+{
+    struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
+    return ReplaceSetupFile(psPath, &layout, NULL, NULL);
+}
+
+/* Saves psMorvaneRC as lyMorvaneRC lays it out, only over the bytes of
+ * snMorvaneRC when bCheck is 1, and remembers what it wrote.  Returns 1, or
+ * 0 with errno set after the console line (none for a refusal, ESTALE). */
+static int SaveMorvaneRC(int bCheck)
+{
+    struct MorvSnapshot written;
+    if (ReplaceSetupFile(psMorvaneRC, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written)) {
+        FreeSnapshot(&snMorvaneRC);
+        snMorvaneRC = written;
+        return 1;
+    }
+    int iErr = errno;
+    if (!(bCheck && iErr == ESTALE)) {
+        printf("\nUnable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
+        fflush(stdout);
+    }
+    errno = iErr;
+    return 0;
+}
+
+int WriteSetup(void) { return SaveMorvaneRC(0); }
+
+int WriteSetupUnlessChanged(void) { return SaveMorvaneRC(1); }
+
+/* ---- Housekeeping ------------------------------------------------------ */
+
+/* Bytes of one non-text field in memory. */
+static size_t FieldBytes(struct MorvField const *pf)
+{
+    switch (pf->eKind) {
+    case MFK_INT32:
+        return sizeof(int);
+    case MFK_TIME:
+        return sizeof(time_t);
+    case MFK_INT32_ARRAY:
+        return sizeof iFlagParserMode;
+    default:
+        return 0;
+    }
+}
+
+/* The non-text settings as they stand at program load, taken before main
+ * runs: the store's definitions are constant-initialised, so they are in
+ * place before any dynamic initialiser. */
+struct InitialValues {
+    unsigned char ab[MORV_FIELD_COUNT][sizeof iFlagParserMode];
+    InitialValues()
+    {
+        for (int i = 0; i < MORV_FIELD_COUNT; i++)
+            memcpy(ab[i], aMorvFields[i].pSetting, FieldBytes(&aMorvFields[i]));
+    }
+};
+static const InitialValues sInitial;
+
+void ResetSettings(void)
+{
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        struct MorvField const *pf = &aMorvFields[i];
+        if (pf->eKind == MFK_TEXT) {
+            char **pps = (char **)pf->pSetting;
+            free(*pps);
+            *pps = NULL;
+        } else if (pf->eKind == MFK_TEXT_PAIR) {
+            char **apsPair = (char **)pf->pSetting;
+            for (int k = 0; k < 2; k++) {
+                free(apsPair[k]);
+                apsPair[k] = NULL;
+            }
+        } else {
+            memcpy(pf->pSetting, sInitial.ab[i], FieldBytes(pf));
+        }
+    }
+    FreeSnapshot(&snMorvaneRC);
+    FreeLayout(&lyMorvaneRC);
+}

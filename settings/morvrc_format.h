@@ -1,0 +1,155 @@
+/* The byte format of morvrc, the file that the editor and the script
+ * inside XChat share: the field table, the reader that turns an image into
+ * settings and the writer that turns the settings into one.  Pure: it works
+ * on bytes in memory and never touches a file. */
+#ifndef MORV_SETTINGS_MORVRC_FORMAT_H
+#define MORV_SETTINGS_MORVRC_FORMAT_H
+
+#include "settings/morvrc_file.h"
+
+#include <stddef.h>
+
+enum MorvFieldKind {
+    MFK_INT32,       /* 4 bytes, little-endian, signed */
+    MFK_TIME,        /* 4 or 8 bytes (the writer's time_t), little-endian, signed */
+    MFK_TEXT,        /* int32 length n, then n bytes, no terminator */
+    MFK_TEXT_PAIR,   /* both texts, or a single int32 0 */
+    MFK_INT32_ARRAY  /* the 19 elements of iFlagParserMode */
+};
+
+/* What a stored length of 0 or less does to a single text. */
+enum MorvEmptyRule {
+    MER_ABSENT,      /* the setting becomes null */
+    MER_UNCHANGED    /* the setting keeps its value */
+};
+
+/* One field of morvrc.  Field 1, the version word, is not in the table. */
+struct MorvField {
+    int iNumber;                 /* field number, 2 to 57 */
+    char const *psName;          /* the setting's name */
+    enum MorvFieldKind eKind;
+    int iFromVersion;            /* first format version that holds it; 0: every file */
+    void *pSetting;              /* int*, time_t*, char** (pairs: char*[2]) or int[19] */
+    enum MorvEmptyRule eEmpty;   /* single texts only */
+    char const *psOlderDefault;  /* single texts only: installed when the file predates
+                                    the field; null leaves the setting unchanged */
+};
+
+#define MORV_FIELD_COUNT 56
+extern const struct MorvField aMorvFields[MORV_FIELD_COUNT];
+
+/* ---- Reading ----------------------------------------------------------- */
+
+enum MorvReadResult {
+    MORV_READ_OK,          /* every field that the version holds was read */
+    MORV_READ_NOFILE,      /* the file could not be opened (errno tells why) */
+    MORV_READ_TOO_OLD,     /* version below iMinimunSetupVersion; nothing else read */
+    MORV_READ_TRUNCATED,   /* the data ends inside a field */
+    MORV_READ_BAD_LENGTH,  /* a negative length for text [1] of a pair */
+    MORV_READ_NO_MEMORY,   /* a text could not be allocated; it is left absent */
+    MORV_READ_TIME_RANGE   /* a 64-bit time value does not fit this build's time_t */
+};
+
+struct MorvReadInfo {
+    enum MorvReadResult eResult;
+    int iVersion;             /* the version word, 0 when it could not be read */
+    int iField;               /* field number where reading stopped; 0 when it did not */
+    int iElement;             /* at the stop: the text of a pair (0 or 1), or -1 */
+    long long llOffset;       /* offset of the length word or value at fault */
+    long long llConsumed;     /* bytes taken by the fields that were read */
+    long long llSize;         /* bytes available */
+};
+
+/* Reads one configuration image whose time fields are iTimeBytes (4 or 8)
+ * wide into the settings store, with the version rules of the format: a
+ * version below iMinimunSetupVersion reads nothing more; fields that an older
+ * file lacks keep their values, except the three texts with an older-file
+ * default.  Reading stops at the first damage (see MorvReadResult); every
+ * field from there on keeps its value, and no setting is given bytes that
+ * were not in the data.  Installs none of the final text defaults.
+ * Returns the result, also stored in *pInfo when pInfo is not null. */
+enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                                struct MorvReadInfo *pInfo);
+
+/* Walks one configuration image exactly as DecodeSetup does, with the same
+ * results, field numbers and offsets, but stores nothing: the settings store
+ * is left alone, and a time value of any size is accepted whatever this
+ * build's time_t, so the result describes the image alone.  A whole image
+ * of version iSetupVersion or older gives MORV_READ_OK with llConsumed equal
+ * to llSize.  Never returns MORV_READ_NO_MEMORY or MORV_READ_TIME_RANGE.
+ * Returns the result, also stored in *pInfo when pInfo is not null. */
+enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
+                              struct MorvReadInfo *pInfo);
+
+/* Whether a walk that ended as *pInfo took the whole image: every field of
+ * its version, and nothing after the last one unless the version is newer
+ * than iSetupVersion, whose extra fields follow. */
+int ImageIsWhole(struct MorvReadInfo const *pInfo);
+
+/* Writes into psOut (uOut bytes, cut to fit) the name of element iElement
+ * of aMorvFields[iIndex]: "iMaxCloneCount" (iElement -1),
+ * "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
+void SettingName(int iIndex, int iElement, char *psOut, size_t uOut);
+
+/* ---- How a file is read and written back ------------------------------ */
+
+/* How an image is written besides the settings: the width of its time
+ * fields, its version word, and for a file newer than this program the
+ * bytes after the last field this program knows, written back unchanged. */
+struct MorvLayout {
+    int iTimeBytes;          /* 4 or 8; 0: this build's */
+    int iVersion;            /* 0: iSetupVersion */
+    unsigned char *pTail;    /* malloc'd, or null */
+    size_t uTail;
+};
+
+/* Frees the layout's tail and empties it. */
+void FreeLayout(struct MorvLayout *pLayout);
+
+/* What one reading of a morvrc found. */
+enum MorvOutcome {
+    MORV_WHOLE,        /* every field of its version was read */
+    MORV_UNREADABLE,   /* missing, not a regular file, or not readable */
+    MORV_TOO_OLD,      /* empty, or a version word below iMinimunSetupVersion */
+    MORV_DAMAGED       /* reading stopped at llDamageAt; the rest kept its values */
+};
+
+struct MorvLoadReport {
+    enum MorvOutcome eOutcome;
+    int iErrno;                /* why an unreadable file was */
+    int iTimeBytes;            /* the width it was read at */
+    int bOtherWidth;           /* 1: not this build's width */
+    int iVersion;
+    long long llDamageAt;      /* where the damaged field begins (a text: its length word) */
+    char acDamaged[64];        /* that setting's name, as SettingName gives it */
+    struct MorvReadInfo info;  /* the walk, for a closer description */
+};
+
+/* The width an image reads at: this build's when it reads whole at it
+ * (ImageIsWhole) or at neither width, the other when only that one does.
+ * A file longer than MORV_MAX_FILE reads whole at neither. */
+int FindTimeBytes(struct MorvSnapshot const *pSnap);
+
+/* Reads the snapshot into the settings store at iTimeBytes, or at the width
+ * FindTimeBytes finds when it is 0, and says what it found in *pReport.
+ * *pLayout (emptied first) gets how to write the file back: the width read
+ * at and, for a whole newer file, its version and the bytes after the last
+ * field known here.  Installs none of the final text defaults.
+ * Returns the outcome; memory that runs out for the tail gives MORV_DAMAGED. */
+enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
+                            struct MorvLoadReport *pReport, struct MorvLayout *pLayout);
+
+/* ---- Writing ----------------------------------------------------------- */
+
+/* Builds the image of the whole settings store as *pLayout says (null: this
+ * build's width and version, no tail) into a malloc'd block (*ppData,
+ * *puSize).  Returns 1 on success; 0, with errno set and nothing allocated,
+ * when memory runs out (ENOMEM), a time value does not fit 4 bytes
+ * (EOVERFLOW) or the image would be longer than MORV_MAX_FILE (EFBIG). */
+int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, size_t *puSize);
+
+/* EncodeSetupImage of a version-iSetupVersion image with iTimeBytes-wide
+ * time fields and no tail. */
+int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize);
+
+#endif

@@ -1,0 +1,268 @@
+/* Saving morvrc: a failed save leaves the old file exactly as it was, a
+ * good one replaces it whole, synced before the rename, and a file changed
+ * by another program since it was read is not overwritten. */
+#include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "tests/settings_images.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <string>
+#include <vector>
+
+/* The writer's fsync and rename calls, recorded in order while
+ * gRecordCalls is set (the test program is linked with --wrap for both). */
+static bool gRecordCalls = false;
+static std::vector<std::string> gCalls;
+
+extern "C" int __real_fsync(int fd);
+extern "C" int __real_rename(char const *psFrom, char const *psTo);
+
+extern "C" int __wrap_fsync(int fd)
+{
+    if (gRecordCalls) {
+        char acPath[4096] = "";
+        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acPath, sizeof acPath - 1);
+        gCalls.push_back("fsync " + std::string(acPath, n > 0 ? (size_t)n : 0));
+    }
+    return __real_fsync(fd);
+}
+
+extern "C" int __wrap_rename(char const *psFrom, char const *psTo)
+{
+    if (gRecordCalls) {
+        char acFrom[4096];
+        gCalls.push_back(std::string("rename ") + (realpath(psFrom, acFrom) ? acFrom : psFrom) + " " +
+                         psTo);
+    }
+    return __real_rename(psFrom, psTo);
+}
+
+namespace {
+
+/* Saving: a failed save leaves the old file exactly as it was, and a good
+ * one replaces it whole. */
+class SafeSave : public ConfigFile {
+  protected:
+    void SetUp() override
+    {
+        ConfigFile::SetUp();
+        old = Bytes().i32(38).raw("old contents").bytes();
+        WriteFileBytes(rc, old);
+    }
+    /* Only morvrc itself is in the directory. */
+    bool NoTemporaryFiles()
+    {
+        DIR *d = opendir(dir.path().c_str());
+        int n = 0;
+        while (struct dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                n++;
+        closedir(d);
+        return n == 1;
+    }
+    ByteVector old;
+};
+
+TEST_F(SafeSave, FileSizeLimitDuringWriteKeepsOldFile)
+{
+    std::string out;
+    int iStatus = RunInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl = {100, 100};
+            setrlimit(RLIMIT_FSIZE, &rl);
+            int iResult = WriteSetup();
+            printf("|result=%d", iResult);
+        },
+        &out);
+    EXPECT_EQ(0, iStatus);
+    EXPECT_NE(std::string::npos, out.find("\nUnable to open file " + rc + " for writing (File too large)."))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("|result=0"));
+    EXPECT_EQ(old, ReadFileBytes(rc));
+    EXPECT_TRUE(NoTemporaryFiles());
+}
+
+TEST_F(SafeSave, KilledWhileSavingLeavesTheOldOrTheNewFileWhole)
+{
+    /* Two large states, so that a save takes long enough to be cut. */
+    std::string big(512 * 1024, 'a');
+    psIdentifyCommand = strdup(big.c_str());
+    unsigned char *pA, *pB;
+    size_t uA, uB;
+    ASSERT_EQ(1, EncodeSetup(kTime, &pA, &uA));
+    iMaxCloneCount = 99;
+    psIdentifyCommand[0] = 'b';
+    ASSERT_EQ(1, EncodeSetup(kTime, &pB, &uB));
+    ByteVector imageA(pA, pA + uA), imageB(pB, pB + uB);
+    free(pA);
+    free(pB);
+    WriteFileBytes(rc, imageA);
+
+    int iSeen[2] = {0, 0};
+    for (int i = 0; i < 40; i++) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (int k = 0;; k++) {
+                iMaxCloneCount = k % 2 ? 99 : 10;
+                psIdentifyCommand[0] = k % 2 ? 'b' : 'a';
+                WriteSetupFile(rc.c_str(), kTime);
+            }
+        }
+        usleep(1000 + (i * 7919) % 150000);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        ByteVector now = ReadFileBytes(rc);
+        ASSERT_TRUE(now == imageA || now == imageB) << "kill " << i << ": " << now.size() << " bytes";
+        iSeen[now == imageB]++;
+    }
+    /* Saves did complete between kills, and kills did cut saves short: each
+     * of those leaves its temporary file behind, never a damaged morvrc. */
+    int iCut = 0;
+    DIR *d = opendir(dir.path().c_str());
+    while (struct dirent *e = readdir(d))
+        iCut += strncmp(e->d_name, "morvrc.", 7) == 0;
+    closedir(d);
+    printf("kept old %d, new %d, saves cut %d\n", iSeen[0], iSeen[1], iCut);
+    EXPECT_GT(iSeen[1], 0);
+    EXPECT_GT(iCut, 0);
+}
+
+TEST_F(SafeSave, MissingDirectoryReportsAndCreatesNothing)
+{
+    std::string missing = dir / "nowhere/morvrc";
+    psMorvaneRC = &missing[0];
+    std::string out;
+    RunInChild([] { exit(WriteSetup() == 0 && errno == ENOENT ? 0 : 1); }, &out);
+    EXPECT_EQ("\nUnable to open file " + missing + " for writing (No such file or directory).", out);
+    EXPECT_FALSE(FileExists(missing));
+}
+
+TEST_F(SafeSave, KeepsPermissionsAndReplacesTheFileBehindALink)
+{
+    std::string real = dir / "real-morvrc";
+    rename(rc.c_str(), real.c_str());
+    chmod(real.c_str(), 0640);
+    ASSERT_EQ(0, symlink("real-morvrc", rc.c_str()));
+    ASSERT_EQ(1, WriteSetup());
+    struct stat st;
+    ASSERT_EQ(0, lstat(rc.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(0, stat(real.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ(InitialV38(), ReadFileBytes(real));
+}
+
+TEST_F(SafeSave, UnwritableFileOrDirectoryIsRefusedForOrdinaryUsers)
+{
+    /* Root writes anywhere; the check is made as an ordinary user. */
+    std::string sub = dir / "sub";
+    mkdir(sub.c_str(), 0755);
+    std::string inner = sub + "/morvrc";
+    WriteFileBytes(inner, old);
+    chmod(inner.c_str(), 0444);
+    if (geteuid() == 0) {
+        chown(sub.c_str(), 65534, 65534);
+        chown(inner.c_str(), 65534, 65534);
+        chmod(dir.path().c_str(), 0755);
+    }
+    std::string out;
+    int iStatus = RunInChild(
+        [&] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+            psMorvaneRC = &inner[0];
+            int iFile = WriteSetup();
+            chmod(inner.c_str(), 0644);
+            chmod(sub.c_str(), 0555);
+            int iDir = WriteSetup();
+            exit(iFile == 0 && iDir == 0 ? 0 : 1);
+        },
+        &out);
+    EXPECT_EQ(0, iStatus) << out;
+    EXPECT_NE(std::string::npos, out.find("(Permission denied)")) << out;
+    EXPECT_EQ(old, ReadFileBytes(inner));
+}
+
+TEST_F(SafeSave, AFileChangedSinceItWasReadIsNotOverwritten)
+{
+    ReadSetup(nullptr);
+    /* Touched, not changed: saved. */
+    struct utimbuf times = {1000000, 1000000};
+    ASSERT_EQ(0, utime(rc.c_str(), &times));
+    ASSERT_EQ(1, WriteSetupUnlessChanged());
+    ByteVector saved = ReadFileBytes(rc);
+
+    /* Changed, removed, or made where there was none: left alone, quietly. */
+    ByteVector theirs = Bytes().raw(saved).raw("!").bytes();
+    for (int iCase = 0; iCase < 3; iCase++) {
+        SCOPED_TRACE(iCase);
+        if (iCase == 0)
+            WriteFileBytes(rc, theirs);
+        else if (iCase == 1)
+            unlink(rc.c_str());
+        else {
+            ReadSetup(nullptr);  /* remembers: no file */
+            WriteFileBytes(rc, theirs);
+        }
+        iMaxCloneCount = 50 + iCase;
+        testing::internal::CaptureStdout();
+        errno = 0;
+        EXPECT_EQ(0, WriteSetupUnlessChanged());
+        EXPECT_EQ(ESTALE, errno);
+        EXPECT_EQ("", testing::internal::GetCapturedStdout());
+        EXPECT_EQ(iCase == 1 ? ByteVector() : theirs, ReadFileBytes(rc));
+        EXPECT_TRUE(iCase == 1 || NoTemporaryFiles());
+    }
+    /* Overwriting is the caller's choice; what was written is remembered. */
+    ASSERT_EQ(1, WriteSetup());
+    ASSERT_EQ(1, WriteSetupUnlessChanged());
+    EXPECT_EQ(52, (int)ReadFileBytes(rc)[28]);
+}
+
+TEST_F(SafeSave, TheTemporaryFileIsSyncedBeforeItIsRenamed)
+{
+    gCalls.clear();
+    gRecordCalls = true;
+    int iResult = WriteSetup();
+    gRecordCalls = false;
+    ASSERT_EQ(1, iResult);
+    char acDir[4096];
+    ASSERT_NE(nullptr, realpath(dir.path().c_str(), acDir));
+    /* fsync of the temporary file, then the rename of that very file, then
+     * fsync of the directory. */
+    ASSERT_EQ(3u, gCalls.size()) << ::testing::PrintToString(gCalls);
+    std::string temp = gCalls[0].substr(6);
+    EXPECT_EQ(std::string(acDir) + "/morvrc.", temp.substr(0, strlen(acDir) + 8)) << gCalls[0];
+    EXPECT_EQ("rename " + temp + " " + rc, gCalls[1]);
+    EXPECT_EQ("fsync " + std::string(acDir), gCalls[2]);
+    EXPECT_EQ(InitialV38(), ReadFileBytes(rc));
+}
+
+TEST_F(SafeSave, ADirectoryInTheFilesPlaceIsAFailedSave)
+{
+    unlink(rc.c_str());
+    ASSERT_EQ(0, mkdir(rc.c_str(), 0755));
+    std::string out;
+    int iStatus = RunInChild([] { exit(WriteSetup() == 0 && errno == EISDIR ? 0 : 1); }, &out);
+    EXPECT_EQ(0, iStatus);
+    EXPECT_EQ("\nUnable to open file " + rc + " for writing (Is a directory).", out);
+    struct stat st;
+    ASSERT_EQ(0, stat(rc.c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(NoTemporaryFiles());
+}
+
+}  // namespace
