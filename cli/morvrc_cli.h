@@ -25,6 +25,7 @@ struct Options {
     int bChanged;          /* --changed */
     int bAll;              /* --all */
     int bJson;             /* --json */
+    int iWaitMs;           /* --wait SECONDS for another program's save, in ms; -1: the default */
     int bHelp;             /* --help or -h */
 };
 

@@ -8,6 +8,7 @@
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_lock.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -73,7 +74,7 @@ const char acHelpCheck[] =
     "--bits, in exactly one width; 1 otherwise; 3 when FILE cannot be read.\n";
 
 const char acHelpConvert[] =
-    "Usage: morvrc_tool convert [--from 32|64] --to 32|64 IN OUT\n"
+    "Usage: morvrc_tool convert [--from 32|64] --to 32|64 [--wait SECONDS] IN OUT\n"
     "Reads IN, whose time fields are --from bits wide, and writes OUT as a\n"
     "version-38 file with --to-bit time fields and every value unchanged.  OUT\n"
     "may be IN.  It is written the way the editor saves: a temporary file in the\n"
@@ -107,7 +108,7 @@ const char acHelpGet[] =
     "Exit status 1 when FILE's version is older than the setting.\n";
 
 const char acHelpSet[] =
-    "Usage: morvrc_tool set [--bits 32|64] FILE NAME VALUE [NAME VALUE]...\n"
+    "Usage: morvrc_tool set [--bits 32|64] [--wait SECONDS] FILE NAME VALUE [NAME VALUE]...\n"
     "Changes settings of FILE and writes it back at the same width, the way the\n"
     "editor saves (temporary file, sync, rename).  NAME is as for get.  Every\n"
     "change is checked before anything is written; on any error FILE is left as\n"
@@ -134,7 +135,9 @@ const char acHelpSet[] =
     "the last field this tool knows are written back as they were.\n"
     "\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
-    "               whole at; this build's, %d, when both or neither)\n";
+    "               whole at; this build's, %d, when both or neither)\n"
+    "--wait SECONDS how long to wait for another program that is saving FILE\n"
+    "               (default 5; exit status 6 after that)\n";
 
 
 /* Prints "name = value" for every item of field iField.  Returns TS_OK, or
@@ -191,7 +194,7 @@ int Dump(int argc, char **argv, struct Options const *po)
     if (!ArgumentCount("dump", argc, 1, 1))
         return TS_USAGE;
     struct Input in;
-    int iStatus = LoadInput(argv[0], &in);
+    int iStatus = LoadInput(argv[0], 0, &in);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvLoadReport report;
@@ -235,7 +238,7 @@ int Check(int argc, char **argv, struct Options const *po)
     if (!ArgumentCount("check", argc, 1, 1))
         return TS_USAGE;
     struct Input in;
-    int iStatus = LoadInput(argv[0], &in);
+    int iStatus = LoadInput(argv[0], 0, &in);
     if (iStatus != TS_OK)
         return iStatus;
 
@@ -311,7 +314,12 @@ int Convert(int argc, char **argv, struct Options const *po)
      * them: the output is a version-38 file. */
     NoteVersionChange(argv[0], &report, 0);
     struct MorvLayout to = {po->iTo, 0, NULL, 0};
-    return SaveStore(argv[1], &to, NULL);
+    int fdLock;
+    iStatus = LockForSaving(argv[1], po->iWaitMs, &fdLock);
+    if (iStatus == TS_OK)
+        iStatus = SaveStore(argv[1], &to, NULL);
+    UnlockFile(fdLock);
+    return iStatus;
 }
 
 int Get(int argc, char **argv, struct Options const *po)
@@ -373,8 +381,12 @@ int Set(int argc, char **argv, struct Options const *po)
     memset(&in, 0, sizeof in);
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
+    /* Held from the reading to the rename: no other save comes between. */
+    int fdLock = -1;
     if (iStatus == TS_OK)
-        iStatus = LoadWhole(argv[0], po->iBits, &in, &report, &layout);
+        iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    if (iStatus == TS_OK)
+        iStatus = LoadWritable(argv[0], po->iBits, &in, &report, &layout);
 
     /* Everything is checked in the store; the file is written only when
      * every change is good. */
@@ -400,6 +412,7 @@ int Set(int argc, char **argv, struct Options const *po)
         /* Written only over the bytes that were read. */
         iStatus = SaveStore(argv[0], &layout, &in.snap);
     }
+    UnlockFile(fdLock);
     FreeInput(&in);
     FreeLayout(&layout);
     return iStatus;

@@ -8,6 +8,7 @@
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_lock.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 
@@ -104,7 +105,9 @@ const char acHelpReset[] =
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither or when FILE\n"
     "               is created)\n"
-    "--all          every row\n";
+    "--all          every row\n"
+    "--wait SECONDS how long to wait for another program that is saving FILE\n"
+    "               (default 5; exit status 6 after that)\n";
 
 /* ---- The home ------------------------------------------------------------ */
 
@@ -540,6 +543,10 @@ int Reset(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
+    int fdLock;
+    iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    if (iStatus != TS_OK)
+        return iStatus;
     iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
     if (iStatus == TS_OK) {
         SetVariables();
@@ -562,6 +569,7 @@ int Reset(int argc, char **argv, struct Options const *po)
             NoteVersionChange(argv[0], &report, 1);
         iStatus = SaveStore(argv[0], &layout, &in.snap);
     }
+    UnlockFile(fdLock);
     FreeInput(&in);
     FreeLayout(&layout);
     return iStatus;

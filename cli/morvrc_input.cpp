@@ -6,6 +6,7 @@
 
 #include "cli/morvrc_cli.h"
 #include "settings/morv.h"
+#include "settings/morvrc_lock.h"
 
 #include <errno.h>
 #include <stdint.h>
@@ -15,14 +16,11 @@
 
 static const int iNativeBytes = (int)sizeof(time_t);
 
-/* Reads FILE into *pin: at most MORV_MAX_FILE bytes are kept, the rest only
- * counted.  Returns TS_OK, or TS_IO after a complaint, with nothing
- * allocated. */
-int LoadInput(char const *psPath, struct Input *pin)
+int LoadInput(char const *psPath, int bRegularOnly, struct Input *pin)
 {
     pin->psPath = psPath;
-    if (!SnapshotFile(psPath, 0, &pin->snap)) {
-        Complain("cannot read %s: %s", psPath, strerror(errno));
+    if (!SnapshotFile(psPath, bRegularOnly, &pin->snap)) {
+        Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
         pin->pData = NULL;
         pin->uSize = 0;
         return TS_IO;
@@ -153,9 +151,22 @@ int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr
     iTimeBytes = pr->iTimeBytes;
     if (pr->eOutcome == MORV_WHOLE && ImageIsWhole(pi))
         return TS_OK;
-    if (pi->eResult == MORV_READ_OK && pin->snap.llSize > MORV_MAX_FILE) {
-        snprintf(psWhy, uWhy, "%s is %lld bytes long: no morvrc is longer than %d bytes", pin->psPath,
-                 pin->snap.llSize, MORV_MAX_FILE);
+    if (pr->eOutcome == MORV_WHOLE && pr->llExtra > 0) {
+        /* What the editor says of such a file, which it reads and saves. */
+        fprintf(stderr,
+                "morvrc_tool: note: %s has %lld bytes after its last setting, from byte %lld: they "
+                "were not read and will not be saved\n",
+                pin->psPath, pr->llExtra, pr->llExtraAt);
+        return TS_OK;
+    }
+    /* Whatever its first bytes say, no morvrc is that long. */
+    if (pin->snap.llSize > MORV_MAX_FILE) {
+        if (pin->snap.bPartial)
+            snprintf(psWhy, uWhy, "%s is longer than 1 MiB: no morvrc is longer than %d bytes",
+                     pin->psPath, MORV_MAX_FILE);
+        else
+            snprintf(psWhy, uWhy, "%s is %lld bytes long, longer than 1 MiB: no morvrc is longer than %d bytes",
+                     pin->psPath, pin->snap.llSize, MORV_MAX_FILE);
         return TS_DAMAGED;
     }
     char acDetail[256];
@@ -179,7 +190,10 @@ int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr
         snprintf(psWhy, uWhy, "%s cannot be read: %s", pin->psPath, acDetail);
         return TS_DAMAGED;
     case MORV_READ_TIME_RANGE:
-        snprintf(psWhy, uWhy, "%s cannot be read by this 32-bit build: %s", pin->psPath, acDetail);
+        snprintf(psWhy, uWhy,
+                 "%s holds a time value that this 32-bit program cannot hold (%s = %lld): the "
+                 "settings from there on were not read (the 64-bit morvrc_tool can read it)",
+                 pin->psPath, pr->acDamaged, pr->llTimeValue);
         return TS_REFUSED;
     case MORV_READ_NO_MEMORY:
         snprintf(psWhy, uWhy, "cannot read %s: %s", pin->psPath, acDetail);
@@ -193,11 +207,12 @@ int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr
     }
 }
 
-int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
-              struct MorvLayout *pLayout)
+/* LoadWhole, of a regular file only when bRegularOnly is 1. */
+static int LoadWholeOf(char const *psPath, int bRegularOnly, int iTimeBytes, struct Input *pin,
+                       struct MorvLoadReport *pr, struct MorvLayout *pLayout)
 {
     memset(pLayout, 0, sizeof *pLayout);
-    int iStatus = LoadInput(psPath, pin);
+    int iStatus = LoadInput(psPath, bRegularOnly, pin);
     if (iStatus != TS_OK)
         return iStatus;
     char acWhy[512];
@@ -207,6 +222,18 @@ int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct Morv
     return iStatus;
 }
 
+int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+              struct MorvLayout *pLayout)
+{
+    return LoadWholeOf(psPath, 0, iTimeBytes, pin, pr, pLayout);
+}
+
+int LoadWritable(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+                 struct MorvLayout *pLayout)
+{
+    return LoadWholeOf(psPath, 1, iTimeBytes, pin, pr, pLayout);
+}
+
 int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
                 struct MorvLayout *pLayout, int *pbNew)
 {
@@ -214,7 +241,7 @@ int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct Mo
     memset(pin, 0, sizeof *pin);
     pin->psPath = psPath;
     *pbNew = 0;
-    if (SnapshotFile(psPath, 0, &pin->snap)) {
+    if (SnapshotFile(psPath, 1, &pin->snap)) {
         pin->pData = pin->snap.pBytes;
         pin->uSize = pin->snap.uBytes;
         char acWhy[512];
@@ -224,7 +251,7 @@ int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct Mo
         return iStatus;
     }
     if (errno != ENOENT) {
-        Complain("cannot read %s: %s", psPath, strerror(errno));
+        Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
         return TS_IO;
     }
     /* The snapshot stays absent: the file must still be missing when the
@@ -257,11 +284,31 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
                 aMorvFields[MORV_FIELD_COUNT - 1].iNumber);
 }
 
+int LockForSaving(char const *psPath, int iWaitMillis, int *pfdLock)
+{
+    int iWait = iWaitMillis >= 0 ? iWaitMillis : MORV_LOCK_WAIT_MS;
+    if (LockFile(psPath, iWait, pfdLock))
+        return TS_OK;
+    if (errno == EWOULDBLOCK) {
+        Complain("another program is saving %s; nothing was written (waited %g seconds; --wait "
+                 "SECONDS waits longer)",
+                 psPath, iWait / 1000.0);
+        return TS_CHANGED;
+    }
+    Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
+    return TS_IO;
+}
+
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected)
 {
-    if (ReplaceSetupFile(psPath, pLayout, pExpected, NULL))
+    struct MorvReplaceReport report;
+    if (ReplaceSetupFile(psPath, pLayout, pExpected, NULL, &report)) {
+        if (report.bInPlace)
+            fprintf(stderr, "The %s configuration file was rewritten in place: %s.\n", psPath,
+                    report.acInPlaceWhy);
         return TS_OK;
+    }
     int iErr = errno;
     if (iErr == EOVERFLOW || iErr == EFBIG) {
         Complain("cannot write %s: %s; nothing was written", psPath,
@@ -275,7 +322,8 @@ int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
                  psPath);
         return TS_CHANGED;
     }
-    Complain("cannot write %s: %s; the file is unchanged", psPath, strerror(iErr));
+    Complain("cannot write %s: %s; %s is unchanged",
+             report.acRefusedBy[0] != '\0' ? report.acRefusedBy : psPath, strerror(iErr), psPath);
     return TS_IO;
 }
 

@@ -17,9 +17,11 @@ struct Input {
 };
 
 /* Reads FILE into *pin: at most MORV_MAX_FILE bytes are kept, the rest only
- * counted.  Returns TS_OK, or TS_IO after a complaint, with nothing
- * allocated. */
-int LoadInput(char const *psPath, struct Input *pin);
+ * counted (a pipe or device is read one byte further, no more).  With
+ * bRegularOnly only a regular file is read; otherwise "-" is standard input
+ * and a FIFO is read too.  Returns TS_OK, or TS_IO after a complaint, with
+ * nothing allocated. */
+int LoadInput(char const *psPath, int bRegularOnly, struct Input *pin);
 
 /* Releases what an Input holds; it may be released twice. */
 void FreeInput(struct Input *pin);
@@ -47,13 +49,19 @@ int LoadStore(struct Input const *pin, int iTimeBytes, struct MorvLoadReport *pr
               struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 
 /* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
- * or, when it is 0, at the width found for it.  Returns TS_OK, or the status
- * to end with after a complaint; *pin holds the file either way and is
- * released by the caller (FreeInput), *pLayout likewise (FreeLayout). */
+ * or, when it is 0, at the width found for it ("-" and a FIFO are read as
+ * LoadInput reads them; a whole file with bytes after its last setting is
+ * taken, with a note).  Returns TS_OK, or the status to end with after a
+ * complaint; *pin holds the file either way and is released by the caller
+ * (FreeInput), *pLayout likewise (FreeLayout). */
 int LoadWhole(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
               struct MorvLayout *pLayout);
 
-/* LoadWhole, except that a FILE that does not exist is not an error: the
+/* LoadWhole of a file to be written back: a regular file only. */
+int LoadWritable(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
+                 struct MorvLayout *pLayout);
+
+/* LoadWritable, except that a FILE that does not exist is not an error: the
  * store then holds what the editor starts from without a morvrc (the
  * initial values and the built-in text defaults), *pin an absent snapshot,
  * and *pLayout a version-38 file of iTimeBytes or this build's width; *pbNew
@@ -65,11 +73,20 @@ int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct Mo
  * of an older version, or, when bKeepsTail is 0, of a newer one. */
 void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int bKeepsTail);
 
+/* Takes the lock that every save of psPath holds from its reading of the
+ * file to its rename, waiting iWaitMillis (-1: the default, 5 seconds) for
+ * another program's save.  *pfdLock is for UnlockFile.  Returns TS_OK, or
+ * after a complaint TS_CHANGED when another program held it all that time,
+ * TS_IO when the lock file cannot be opened. */
+int LockForSaving(char const *psPath, int iWaitMillis, int *pfdLock);
+
 /* Writes the store to psPath laid out as *pLayout, the way the editor
  * saves; with pExpected, only over a file that still holds those bytes (or
- * is still missing, as it was).  Returns TS_OK, or after a complaint TS_IO,
- * TS_REFUSED for a value that does not fit, TS_CHANGED for a file changed
- * since it was read. */
+ * is still missing, as it was).  A file rewritten in place, not replaced,
+ * is told on standard error with the reason.  Returns TS_OK, or after a
+ * complaint TS_IO (naming the file or directory that refused), TS_REFUSED
+ * for a value that does not fit, TS_CHANGED for a file changed since it
+ * was read. */
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected);
 

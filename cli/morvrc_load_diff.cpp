@@ -8,6 +8,7 @@
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_lock.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -19,7 +20,7 @@
 #define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
 
 const char acHelpLoad[] =
-    "Usage: morvrc_tool load [--bits 32|64] FILE [INPUT]\n"
+    "Usage: morvrc_tool load [--bits 32|64] [--wait SECONDS] FILE [INPUT]\n"
     "Applies \"name = value\" lines, as dump prints them, to the settings of FILE\n"
     "and writes it back the way set does.  INPUT is a file, or standard input\n"
     "when it is not given or is \"-\".  A FILE that does not exist is created,\n"
@@ -46,7 +47,9 @@ const char acHelpLoad[] =
     "\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither or when FILE\n"
-    "               is created)\n";
+    "               is created)\n"
+    "--wait SECONDS how long to wait for another program that is saving FILE\n"
+    "               (default 5; exit status 6 after that)\n";
 
 const char acHelpDiff[] =
     "Usage: morvrc_tool diff [--bits 32|64] [--json] A B\n"
@@ -146,7 +149,11 @@ int Load(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
-    int iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    int fdLock;
+    int iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    if (iStatus != TS_OK)
+        return iStatus;
+    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
     char *pText = NULL;
     size_t uText = 0;
     if (iStatus == TS_OK)
@@ -168,6 +175,7 @@ int Load(int argc, char **argv, struct Options const *po)
          * no file. */
         iStatus = SaveStore(argv[0], &layout, &in.snap);
     }
+    UnlockFile(fdLock);
     FreeInput(&in);
     FreeLayout(&layout);
     return iStatus;

@@ -12,6 +12,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -48,6 +49,14 @@ static const char acUsage[] =
     "for a file that load or reset creates, it is the width to write (default:\n"
     "this build's).  Options come before the other arguments; -- ends them.\n"
     "\n"
+    "The verbs that write (set, load, reset, convert) hold the lock FILE.lock beside\n"
+    "FILE from their reading of FILE to the new file's rename, so that no other\n"
+    "save comes between; the editor takes the same lock.  They wait for another\n"
+    "program's save at most 5 seconds, or --wait SECONDS.  A saved file keeps its\n"
+    "owner, group, mode and extended attributes; where a new file cannot have\n"
+    "them (or FILE has several links, its directory takes no new file, or it is\n"
+    "a mount point), FILE is rewritten in place, with a line that says why.\n"
+    "\n"
     "Exit status:\n"
     "  0  success; diff: the files hold the same settings\n"
     "  1  check: FILE does not parse exactly as asked; get: FILE's version does not\n"
@@ -61,7 +70,8 @@ static const char acUsage[] =
     "  5  a value cannot be stored as asked: a text pair left with one text, a\n"
     "     time value that does not fit 32 bits (in a 32-bit file or this build)\n"
     "  6  FILE was changed by another program between its reading and its\n"
-    "     writing; nothing was written\n";
+    "     writing, or another program was saving it for longer than --wait;\n"
+    "     nothing was written\n";
 
 
 /* ---- Options ------------------------------------------------------------ */
@@ -94,7 +104,23 @@ static int ParseXChat(char const *psOption, char const *psValue)
     return 0;
 }
 
+/* Reads the seconds given for --wait: a number from 0 to 3600, fractions
+ * allowed.  Returns the milliseconds, or -1 after a complaint. */
+static int ParseSeconds(char const *psOption, char const *psValue)
+{
+    char *psEnd = NULL;
+    double d = psValue != NULL && *psValue != '\0' ? strtod(psValue, &psEnd) : -1.0;
+    if (psEnd != NULL && *psEnd == '\0' && d >= 0.0 && d <= 3600.0)
+        return (int)(d * 1000.0 + 0.5);
+    if (psValue == NULL)
+        Complain("%s needs a number of seconds", psOption);
+    else
+        Complain("%s takes a number of seconds from 0 to 3600, not \"%.40s\"", psOption, psValue);
+    return -1;
+}
+
 enum OptionKind {
+    OK_SECONDS, /* a number of seconds, kept as milliseconds */
     OK_WIDTH,   /* 32 or 64, kept as 4 or 8 bytes */
     OK_XCHAT,   /* 1 or 2 */
     OK_PATH,    /* any text */
@@ -118,6 +144,7 @@ static const struct {
     {'c', "--changed", OK_FLAG, &Options::bChanged, NULL},
     {'a', "--all", OK_FLAG, &Options::bAll, NULL},
     {'j', "--json", OK_FLAG, &Options::bJson, NULL},
+    {'w', "--wait", OK_SECONDS, &Options::iWaitMs, NULL},
 };
 #define OPTION_COUNT (int)(sizeof aOptionTable / sizeof aOptionTable[0])
 
@@ -131,6 +158,7 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
                        struct Options *po)
 {
     memset(po, 0, sizeof *po);
+    po->iWaitMs = -1;
     int i = 0;
     while (i < argc && argv[i][0] == '-' && argv[i][1] != '\0') {
         char const *psArg = argv[i++];
@@ -168,6 +196,11 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
             psValue = i < argc ? argv[i++] : NULL;
         int iValue = 1;
         switch (aOptionTable[iFound].eKind) {
+        case OK_SECONDS:
+            if ((iValue = ParseSeconds(psName, psValue)) < 0)
+                return -1;
+            po->*aOptionTable[iFound].piValue = iValue;
+            continue;
         case OK_WIDTH:
             iValue = ParseWidth(psName, psValue);
             break;
@@ -199,14 +232,14 @@ static const struct {
 } aVerbs[] = {
     {"dump", "bj", acHelpDump, Dump},
     {"check", "b", acHelpCheck, Check},
-    {"convert", "ft", acHelpConvert, Convert},
+    {"convert", "ftw", acHelpConvert, Convert},
     {"get", "bj", acHelpGet, Get},
-    {"set", "b", acHelpSet, Set},
-    {"load", "b", acHelpLoad, Load},
+    {"set", "bw", acHelpSet, Set},
+    {"load", "bw", acHelpLoad, Load},
     {"diff", "bj", acHelpDiff, Diff},
     {"list", "Hxbcj", acHelpList, List},
     {"describe", "Hxb", acHelpDescribe, Describe},
-    {"reset", "Hxba", acHelpReset, Reset},
+    {"reset", "Hxbaw", acHelpReset, Reset},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 

@@ -7,6 +7,7 @@
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_lock.h"
 #include "support/function.h"
 #include "support/mm.h"
 #include "support/runlog.h"
@@ -185,10 +186,19 @@ static void ShowValueGroup(Fl_Group *pActive)
     }
 }
 
-/* Tells the user that a save did not happen and why. */
+/* Tells the user that a save did not happen and why, naming the path that
+ * refused: the file, or its directory. */
 static void AlertSaveFailed(int iErr)
 {
-    fl_alert("Unable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
+    fl_alert("Unable to open file %s for writing (%s).",
+             rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
+             strerror(iErr));
+}
+
+/* The reason a file that is there could not be read, in words. */
+static char const *ReadError(int iErr)
+{
+    return iErr == EINVAL ? "not a regular file" : strerror(iErr);
 }
 
 /* Shows an attention alert and prints its text, without the final line
@@ -213,7 +223,17 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
 {
     switch (pr->eOutcome) {
     case MORV_UNREADABLE:
-        if (bReload)
+        /* A file that is there but cannot be read is not a missing one: a
+         * save asks before it replaces it. */
+        if (pr->iErrno != ENOENT && bReload)
+            Attention("ATTENTION: Unable to read %s configuration file (%s). The variables keep their "
+                      "current values.\n",
+                      psMorvaneRC, ReadError(pr->iErrno));
+        else if (pr->iErrno != ENOENT)
+            Attention("ATTENTION: Unable to read %s configuration file (%s). All variables will be set "
+                      "to default value.\n",
+                      psMorvaneRC, ReadError(pr->iErrno));
+        else if (bReload)
             Attention("ATTENTION: Unable to open %s configuration file. The variables keep their current "
                       "values.\n",
                       psMorvaneRC);
@@ -227,17 +247,26 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
                   iMinimunSetupVersion);
         break;
     case MORV_DAMAGED:
-        Attention("ATTENTION: %s is damaged at byte %ld (%s): the settings from there on were not "
-                  "read.\n",
-                  psMorvaneRC, (long)pr->llDamageAt, pr->acDamaged);
+        if (pr->bTimeRange)
+            Attention("ATTENTION: %s holds a time value that this 32-bit program cannot hold (%s = "
+                      "%lld): the settings from there on were not read.\n",
+                      psMorvaneRC, pr->acDamaged, pr->llTimeValue);
+        else
+            Attention("ATTENTION: %s is damaged at byte %ld (%s): the settings from there on were not "
+                      "read.\n",
+                      psMorvaneRC, (long)pr->llDamageAt, pr->acDamaged);
         break;
     case MORV_WHOLE:
+        if (pr->llExtra > 0)
+            Attention("ATTENTION: %s has %ld bytes after its last setting, from byte %ld: they were not "
+                      "read and will not be saved.\n",
+                      psMorvaneRC, (long)pr->llExtra, (long)pr->llExtraAt);
         break;
     }
     if (pr->bOtherWidth)
         printf("The %s configuration file has %d-bit time fields: it is read and saved with them.\n",
                psMorvaneRC, pr->iTimeBytes * 8);
-    if (lyMorvaneRC.iVersion > iSetupVersion)
+    if (pr->eOutcome == MORV_WHOLE && lyMorvaneRC.iVersion > iSetupVersion)
         printf("The %s configuration file is of version %d: the %d bytes after the settings this "
                "editor knows are kept as they are.\n",
                psMorvaneRC, lyMorvaneRC.iVersion, (int)lyMorvaneRC.uTail);
@@ -279,25 +308,58 @@ static int PairsAreWhole(void)
     return 1;
 }
 
+/* Asks whether to overwrite morvrc when it is not as this editor last saw
+ * it: changed by another program, or there but unreadable.  Returns 1 when
+ * there is nothing to ask or the user answers "Overwrite". */
+static int MayOverwrite(void)
+{
+    if (!snMorvaneRC.bPresent && snMorvaneRC.iErrno != ENOENT && snMorvaneRC.iErrno != 0 &&
+        SnapshotMatches(psMorvaneRC, &snMorvaneRC))
+        return fl_choice("The configuration file %s exists but could not be read; do you want to "
+                         "overwrite it ?",
+                         "Cancel", "Overwrite", NULL, psMorvaneRC) == 1;
+    if (!SnapshotMatches(psMorvaneRC, &snMorvaneRC))
+        return fl_choice("The configuration file %s has been changed by another program since it was "
+                         "loaded; do you want to overwrite it ?",
+                         "Cancel", "Overwrite", NULL, psMorvaneRC) == 1;
+    return 1;
+}
+
 /* Saves morvrc, unless another program has changed it since it was read or
- * saved here and the user keeps that change.  Returns 1 when saved; 0 when
- * the user cancelled or the save failed (after an alert with the reason). */
+ * saved here and the user keeps that change.  The lock of every save is
+ * held from the comparison to the rename, but never while a question
+ * waits for the user.  Returns 1 when saved; 0 when the user cancelled or
+ * the save failed (after an alert with the reason). */
 static int SaveMorvaneRC(void)
 {
     int bOverwrite = 0;
     for (;;) {
-        if (!bOverwrite && !SnapshotMatches(psMorvaneRC, &snMorvaneRC)) {
-            if (fl_choice("The configuration file %s has been changed by another program since it was "
-                          "loaded; do you want to overwrite it ?",
-                          "Cancel", "Overwrite", NULL, psMorvaneRC) != 1)
+        int fdLock;
+        if (!LockFile(psMorvaneRC, MORV_LOCK_WAIT_MS, &fdLock)) {
+            if (errno == EWOULDBLOCK)
+                Attention("ATTENTION: the configuration was not saved: another program is saving %s.\n",
+                          psMorvaneRC);
+            else
+                fl_alert("Unable to lock %s for saving (%s).", psMorvaneRC, strerror(errno));
+            return 0;
+        }
+        if (!bOverwrite && (!SnapshotMatches(psMorvaneRC, &snMorvaneRC) ||
+                            (!snMorvaneRC.bPresent && snMorvaneRC.iErrno != ENOENT &&
+                             snMorvaneRC.iErrno != 0))) {
+            UnlockFile(fdLock);
+            if (!MayOverwrite())
                 return 0;
             bOverwrite = 1;
+            continue;
         }
-        if (bOverwrite ? WriteSetup() : WriteSetupUnlessChanged())
+        int bSaved = bOverwrite ? WriteSetup() : WriteSetupUnlessChanged();
+        int iErr = errno;
+        UnlockFile(fdLock);
+        if (bSaved)
             return 1;
         /* Changed after the look above: ask about the change just made. */
-        if (errno != ESTALE) {
-            AlertSaveFailed(errno);
+        if (iErr != ESTALE) {
+            AlertSaveFailed(iErr);
             return 0;
         }
     }

@@ -12,8 +12,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-struct MorvSnapshot snMorvaneRC = {0, NULL, 0, 0};
+struct MorvSnapshot snMorvaneRC = {0, NULL, 0, 0, 0, 0};
 struct MorvLayout lyMorvaneRC = {0, 0, NULL, 0};
+struct MorvReplaceReport rpMorvaneRC;
 
 enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes, struct MorvReadInfo *pInfo)
 {
@@ -58,8 +59,17 @@ enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
      * so that no more than one copy of it is ever held. */
     FreeSnapshot(&snMorvaneRC);
     int iErr = SnapshotFile(psMorvaneRC, 1, &snMorvaneRC) ? 0 : errno;
-    DecodeFile(&snMorvaneRC, 0, &r, &lyMorvaneRC);
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    DecodeFile(&snMorvaneRC, 0, &r, &layout);
     r.iErrno = iErr;
+    /* A reading that finds nothing to go by keeps the form of the last
+     * good one, so that the next save writes the file as it was. */
+    if (r.eOutcome == MORV_UNREADABLE || r.eOutcome == MORV_TOO_OLD) {
+        FreeLayout(&layout);
+    } else {
+        FreeLayout(&lyMorvaneRC);
+        lyMorvaneRC = layout;
+    }
     InstallTextDefaults(r.eOutcome);
     if (pReport != NULL)
         *pReport = r;
@@ -73,8 +83,11 @@ void ReadSetup(struct session *pSession)
 }
 
 int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
-                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten)
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                     struct MorvReplaceReport *pReport)
 {
+    if (pReport != NULL)
+        memset(pReport, 0, sizeof *pReport);
     unsigned char *pData = NULL;
     size_t uSize = 0;
     if (psPath == NULL || *psPath == '\0') {
@@ -83,7 +96,7 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
     }
     if (!EncodeSetupImage(pLayout, &pData, &uSize))
         return 0;
-    if (!ReplaceFile(psPath, pData, uSize, pExpected)) {
+    if (!ReplaceFile(psPath, pData, uSize, pExpected, pReport)) {
         int iErr = errno;
         free(pData);
         errno = iErr;
@@ -103,7 +116,7 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
 int WriteSetupFile(char const *psPath, int iTimeBytes)
 {
     struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
-    return ReplaceSetupFile(psPath, &layout, NULL, NULL);
+    return ReplaceSetupFile(psPath, &layout, NULL, NULL, NULL);
 }
 
 /* Saves psMorvaneRC as lyMorvaneRC lays it out, only over the bytes of
@@ -112,14 +125,22 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
 static int SaveMorvaneRC(int bCheck)
 {
     struct MorvSnapshot written;
-    if (ReplaceSetupFile(psMorvaneRC, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written)) {
+    if (ReplaceSetupFile(psMorvaneRC, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written,
+                         &rpMorvaneRC)) {
         FreeSnapshot(&snMorvaneRC);
         snMorvaneRC = written;
+        if (rpMorvaneRC.bInPlace) {
+            printf("The %s configuration file was rewritten in place: %s.\n", psMorvaneRC,
+                   rpMorvaneRC.acInPlaceWhy);
+            fflush(stdout);
+        }
         return 1;
     }
     int iErr = errno;
     if (!(bCheck && iErr == ESTALE)) {
-        printf("\nUnable to open file %s for writing (%s).", psMorvaneRC, strerror(iErr));
+        printf("\nUnable to open file %s for writing (%s).",
+               rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
+               strerror(iErr));
         fflush(stdout);
     }
     errno = iErr;

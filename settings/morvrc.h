@@ -7,6 +7,7 @@
 
 #include "settings/morvrc_file.h"
 #include "settings/morvrc_format.h"
+#include "settings/morvrc_replace.h"
 
 /* Opaque type of the host IRC client; the reader never looks at it. */
 struct session;
@@ -23,8 +24,14 @@ enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes,
 extern struct MorvSnapshot snMorvaneRC;
 extern struct MorvLayout lyMorvaneRC;
 
+/* How the last save of psMorvaneRC went: rewritten in place and why, or
+ * which path refused it. */
+extern struct MorvReplaceReport rpMorvaneRC;
+
 /* Loads psMorvaneRC into the settings store at the width it is found to
- * have, remembers it in snMorvaneRC and lyMorvaneRC, then installs the
+ * have, remembers it in snMorvaneRC and lyMorvaneRC (a file that is missing,
+ * unreadable, empty or too old leaves lyMorvaneRC as the last reading that
+ * found one set it, so the next save keeps that form), then installs the
  * built-in text defaults: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
  * when the file could not be read at all, and in every case "italiano",
  * "_AWAY" and an empty pipe command where those texts are still absent.
@@ -48,20 +55,25 @@ void ReadSetup(struct session *pSession);
 /* Replaces the file psPath with the image of the settings store laid out as
  * *pLayout says (EncodeSetupImage), the way ReplaceFile replaces a file,
  * only over the bytes of *pExpected when it is given.  With pWritten, it
- * gets the bytes written.
+ * gets the bytes written; with pReport, how the file was replaced or who
+ * refused.
  * Returns 1 on success; 0 on failure, with errno set by the failing step
  * (ENOENT for a null or empty path, ESTALE for a file changed since
  * pExpected), the old file untouched and no temporary file left behind. */
 int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
-                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten);
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                     struct MorvReplaceReport *pReport);
 
 /* ReplaceSetupFile with a version-iSetupVersion image of iTimeBytes-wide
  * time fields, unconditionally. */
 int WriteSetupFile(char const *psPath, int iTimeBytes);
 
 /* Saves the settings store to psMorvaneRC as lyMorvaneRC lays it out and
- * remembers the bytes written in snMorvaneRC.  On failure prints "\nUnable to
- * open file %s for writing (%s)." with the path and the reason.  Returns 1
+ * remembers the bytes written in snMorvaneRC and how in rpMorvaneRC.  A
+ * file rewritten in place is told on standard output, "The %s configuration
+ * file was rewritten in place: %s." with the reason.  On failure prints
+ * "\nUnable to open file %s for writing (%s)." with the path that refused
+ * (the file, or its directory) and the reason.  Returns 1
  * on success, 0 on failure (errno kept). */
 int WriteSetup(void);
 

@@ -1,7 +1,6 @@
 /* A morvrc on disk: read at most MORV_MAX_FILE bytes of it without ever
- * waiting on something that is not a regular file, remember what was read
- * to tell a change by another program, and replace it so that a crash or a
- * full disk never leaves half a file. */
+ * waiting on something that is not a regular file, and remember what was
+ * read to tell a change by another program. */
 #include "settings/morvrc_file.h"
 
 #include <errno.h>
@@ -62,38 +61,44 @@ static size_t ReadUpTo(int fd, unsigned char *p, size_t uWant)
     return uGot;
 }
 
-/* The whole size of the file open on fd after uRead bytes were read, of
- * which the last may be one beyond MORV_MAX_FILE: what a regular file says
- * of itself, or else whatever more can be read. */
-static long long WholeSize(int fd, struct stat const *pst, size_t uRead)
+/* The whole size of the file whose status is *pst after uRead bytes were
+ * read, of which the last may be one beyond MORV_MAX_FILE: what a regular
+ * file says of itself.  A pipe or a device is never read further (it may
+ * never end): its size is then MORV_MAX_FILE + 1, "longer than the limit". */
+static long long WholeSize(struct stat const *pst, size_t uRead)
 {
-    if (uRead <= MORV_MAX_FILE)
-        return (long long)uRead;
-    if (S_ISREG(pst->st_mode) && (long long)pst->st_size > (long long)uRead)
+    if (uRead > MORV_MAX_FILE && S_ISREG(pst->st_mode) && (long long)pst->st_size > (long long)uRead)
         return (long long)pst->st_size;
-    long long llSize = (long long)uRead;
-    unsigned char ab[65536];
-    for (size_t n; (n = ReadUpTo(fd, ab, sizeof ab)) > 0;)
-        llSize += (long long)n;
-    return llSize;
+    return (long long)uRead;
 }
 
 int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
 {
     memset(pSnap, 0, sizeof *pSnap);
     struct stat st;
-    int fd = OpenForReading(psPath, bRegularOnly, &st);
-    if (fd < 0)
+    /* "-" is standard input, for the readers that take a pipe. */
+    int bStdin = !bRegularOnly && psPath != NULL && strcmp(psPath, "-") == 0;
+    int fd = bStdin ? dup(STDIN_FILENO) : OpenForReading(psPath, bRegularOnly, &st);
+    if (fd >= 0 && bStdin && fstat(fd, &st) != 0) {
+        int iErr = errno;
+        close(fd);
+        errno = iErr;
+        fd = -1;
+    }
+    if (fd < 0) {
+        pSnap->iErrno = errno;
         return 0;
+    }
     /* One byte more than is kept tells a longer file. */
     unsigned char *p = (unsigned char *)malloc(MORV_MAX_FILE + 1);
     if (p == NULL) {
         close(fd);
-        errno = ENOMEM;
+        errno = pSnap->iErrno = ENOMEM;
         return 0;
     }
     size_t uRead = ReadUpTo(fd, p, MORV_MAX_FILE + 1);
-    pSnap->llSize = WholeSize(fd, &st, uRead);
+    pSnap->llSize = WholeSize(&st, uRead);
+    pSnap->bPartial = uRead > MORV_MAX_FILE && !S_ISREG(st.st_mode);
     close(fd);
     pSnap->uBytes = uRead > MORV_MAX_FILE ? MORV_MAX_FILE : uRead;
     /* Only what the file holds stays allocated. */
@@ -107,8 +112,12 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
 {
     struct stat st;
     int fd = OpenForReading(psPath, 1, &st);
-    if (fd < 0)
-        return !pSnap->bPresent;
+    if (fd < 0) {
+        /* Still missing, or still unreadable: a file that appeared where
+         * there was none, even one that cannot be read, is a change. */
+        int bMissing = errno == ENOENT;
+        return !pSnap->bPresent && bMissing == (pSnap->iErrno == ENOENT || pSnap->iErrno == 0);
+    }
     if (!pSnap->bPresent) {
         close(fd);
         return 0;
@@ -129,7 +138,7 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
         uAt += n;
     }
     if (bSame)
-        bSame = WholeSize(fd, &st, uAt) == pSnap->llSize;
+        bSame = WholeSize(&st, uAt) == pSnap->llSize;
     close(fd);
     return bSame;
 }
@@ -140,10 +149,7 @@ void FreeSnapshot(struct MorvSnapshot *pSnap)
     memset(pSnap, 0, sizeof *pSnap);
 }
 
-/* Follows symbolic links from psPath to the file they lead to, which need
- * not exist yet.  Returns a malloc'd path, or null with errno set (ELOOP
- * after 40 links, ENOMEM). */
-static char *FollowLinks(char const *psPath)
+char *FollowLinks(char const *psPath)
 {
     char *psCur = strdup(psPath);
     for (int iHops = 0; psCur != NULL; iHops++) {
@@ -180,117 +186,4 @@ static char *FollowLinks(char const *psPath)
     }
     errno = ENOMEM;
     return NULL;
-}
-
-/* Writes all n bytes.  Returns 1, or 0 with errno set. */
-static int WriteAll(int fd, unsigned char const *p, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return 0;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return 1;
-}
-
-/* Makes the rename durable.  A directory that cannot be synced is not an
- * error worth reporting: the new file is already in place. */
-static void SyncDirectoryOf(char const *psFile)
-{
-    char const *psSlash = strrchr(psFile, '/');
-    char *psDir = psSlash == NULL ? strdup(".") : strndup(psFile, (size_t)(psSlash - psFile) + 1);
-    if (psDir == NULL)
-        return;
-    int fd = open(psDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    free(psDir);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
-                struct MorvSnapshot const *pExpected)
-{
-    char *psTarget = NULL, *psTemp = NULL;
-    int fd = -1, iErr = 0;
-
-    if (psPath == NULL || *psPath == '\0') {
-        errno = ENOENT;
-        return 0;
-    }
-    /* An image that the reader would call damaged is never written. */
-    if (uSize > MORV_MAX_FILE) {
-        errno = EFBIG;
-        return 0;
-    }
-    psTarget = FollowLinks(psPath);
-    if (psTarget == NULL)
-        goto fail;
-
-    {
-        /* The new file takes the old one's permission bits, or those that
-         * a plain create would give it. */
-        struct stat st;
-        mode_t mode;
-        if (stat(psTarget, &st) == 0) {
-            if (access(psTarget, W_OK) != 0)
-                goto fail;
-            mode = st.st_mode & 07777;
-        } else if (errno == ENOENT) {
-            mode_t mask = umask(0);
-            umask(mask);
-            mode = 0666 & ~mask;
-        } else {
-            goto fail;
-        }
-
-        size_t uLen = strlen(psTarget);
-        psTemp = (char *)malloc(uLen + sizeof ".XXXXXX");
-        if (psTemp == NULL)
-            goto fail;
-        memcpy(psTemp, psTarget, uLen);
-        memcpy(psTemp + uLen, ".XXXXXX", sizeof ".XXXXXX");
-        fd = mkstemp(psTemp);
-        if (fd < 0) {
-            free(psTemp);
-            psTemp = NULL;
-            goto fail;
-        }
-        if (fchmod(fd, mode) != 0 || !WriteAll(fd, pData, uSize) || fsync(fd) != 0)
-            goto fail;
-        int iClosed = close(fd);
-        fd = -1;
-        if (iClosed != 0)
-            goto fail;
-        /* The last look before the old file goes: another program may have
-         * written it since it was read. */
-        if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
-            errno = ESTALE;
-            goto fail;
-        }
-        if (rename(psTemp, psTarget) != 0)
-            goto fail;
-    }
-    SyncDirectoryOf(psTarget);
-    free(psTemp);
-    free(psTarget);
-    return 1;
-
-fail:
-    iErr = errno;
-    if (fd >= 0)
-        close(fd);
-    if (psTemp != NULL) {
-        unlink(psTemp);
-        free(psTemp);
-    }
-    free(psTarget);
-    errno = iErr;
-    return 0;
 }

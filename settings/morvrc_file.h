@@ -1,7 +1,6 @@
 /* A morvrc on disk: reading at most MORV_MAX_FILE bytes of a path without
- * ever waiting on a FIFO or a device, snapshots of what was read to tell a
- * change made since, and replacing the file safely.  Knows nothing of the
- * bytes' meaning. */
+ * ever waiting on a FIFO or a device, and snapshots of what was read to
+ * tell a change made since.  Knows nothing of the bytes' meaning. */
 #ifndef MORV_SETTINGS_MORVRC_FILE_H
 #define MORV_SETTINGS_MORVRC_FILE_H
 
@@ -18,6 +17,8 @@ struct MorvSnapshot {
     unsigned char *pBytes;   /* malloc'd, the first MORV_MAX_FILE bytes at most, or null */
     size_t uBytes;
     long long llSize;        /* the whole size; beyond pBytes only the size is known */
+    int iErrno;              /* why there was none: ENOENT for a missing file */
+    int bPartial;            /* a pipe or device read no further than MORV_MAX_FILE + 1 bytes */
 };
 
 struct stat;
@@ -30,12 +31,14 @@ int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst);
 
 /* Reads psPath into *pSnap.  With bRegularOnly, anything but a regular file
  * (a FIFO, a device, a directory) counts as unreadable, and the open never
- * blocks.  Returns 1; 0 with errno set and pSnap->bPresent 0 when the file
+ * blocks; without it, "-" is standard input, and a pipe or a device is read
+ * no further than one byte past MORV_MAX_FILE.  Returns 1; 0 with errno set and pSnap->bPresent 0 when the file
  * cannot be read or its buffer cannot be allocated. */
 int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
 
 /* Returns 1 when psPath (a regular file, read without blocking) holds the
- * bytes of *pSnap, or is still missing or unreadable when pSnap was;
+ * bytes of *pSnap, or is still missing, or still there but unreadable, as
+ * it was when pSnap was taken;
  * beyond the first MORV_MAX_FILE bytes only the size is compared.  0 when
  * it appeared, disappeared or changed. */
 int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
@@ -43,18 +46,9 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 /* Frees the snapshot's bytes and empties it. */
 void FreeSnapshot(struct MorvSnapshot *pSnap);
 
-/* Replaces the file psPath with the uSize bytes at pData: they go to a
- * temporary file in the same directory, which is flushed, synced, given the
- * old file's permission bits and renamed over the old file.  When psPath is
- * a symbolic link the file it points to is replaced.  An existing file that
- * this process may not write is left alone (as opening it for writing
- * would).  With pExpected, the file is compared with it right before the
- * rename, and a file changed since (SnapshotMatches) is left alone.
- * Returns 1 on success; 0 on failure, with errno set by the failing step
- * (ENOENT for a null or empty path, EFBIG for more than MORV_MAX_FILE
- * bytes, ESTALE for a file changed since pExpected), the old file untouched
- * and no temporary file left behind. */
-int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
-                struct MorvSnapshot const *pExpected);
+/* Follows symbolic links from psPath to the file they lead to, which need
+ * not exist yet.  Returns a malloc'd path, or null with errno set (ELOOP
+ * after 40 links, ENOMEM). */
+char *FollowLinks(char const *psPath);
 
 #endif

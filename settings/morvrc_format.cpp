@@ -187,8 +187,10 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         int aiValues[PARSER_MODES];
         for (int k = 0; k < PARSER_MODES; k++) {
             if (!TakeSigned(pc, 4, &ll)) {
+                /* Named by the element where the data ends. */
+                size_t uAt = pc->uOff;
                 pc->uOff = uStart;
-                return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, 0, uStart);
+                return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, k, uAt);
             }
             aiValues[k] = (int)ll;
         }
@@ -345,14 +347,19 @@ static const int iNativeTimeBytes = (int)sizeof(time_t);
 int FindTimeBytes(struct MorvSnapshot const *pSnap)
 {
     int iOther = iNativeTimeBytes == 8 ? 4 : 8;
-    if (!pSnap->bPresent || pSnap->llSize > MORV_MAX_FILE)
+    if (!pSnap->bPresent)
         return iNativeTimeBytes;
-    struct MorvReadInfo info;
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, iNativeTimeBytes, &info);
-    if (ImageIsWhole(&info))
+    struct MorvReadInfo native, other;
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, iNativeTimeBytes, &native);
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, iOther, &other);
+    int bFits = pSnap->llSize <= MORV_MAX_FILE;
+    if (bFits && ImageIsWhole(&native))
         return iNativeTimeBytes;
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, iOther, &info);
-    return ImageIsWhole(&info) ? iOther : iNativeTimeBytes;
+    if (bFits && ImageIsWhole(&other))
+        return iOther;
+    /* Whole at neither: the width at which reading gets further tells the
+     * more of the file, and the damage where it really is. */
+    return other.llConsumed > native.llConsumed ? iOther : iNativeTimeBytes;
 }
 
 /* Records in *pr that reading stopped at llAt, in the setting psName. */
@@ -388,13 +395,26 @@ enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
         char acName[64];
         SettingName(r.info.iField - 2, r.info.iElement, acName, sizeof acName);
         Damaged(&r, r.info.llOffset, acName);
+        if (r.info.eResult == MORV_READ_TIME_RANGE) {
+            /* Sound, but beyond this build's time values. */
+            struct Cursor c = {pSnap->pBytes, pSnap->uBytes, (size_t)r.info.llOffset};
+            int64_t ll = 0;
+            TakeSigned(&c, r.iTimeBytes, &ll);
+            r.bTimeRange = 1;
+            r.llTimeValue = (long long)ll;
+        }
     } else if (pSnap->llSize > MORV_MAX_FILE) {
         /* Every field this program knows lies before the limit; what lies
          * beyond it is not read, and so cannot be kept either. */
         Damaged(&r, MORV_MAX_FILE, "beyond 1 MiB");
     } else {
         r.eOutcome = MORV_WHOLE;
-        if (r.iVersion > iSetupVersion) {
+        if (r.iVersion <= iSetupVersion && r.info.llConsumed < r.info.llSize) {
+            /* Bytes that no field of its version holds: read past, and
+             * not written back. */
+            r.llExtraAt = r.info.llConsumed;
+            r.llExtra = r.info.llSize - r.info.llConsumed;
+        } else if (r.iVersion > iSetupVersion) {
             /* A newer program's fields follow the known ones: they go back
              * out unchanged, under the file's own version word. */
             size_t uTail = pSnap->uBytes - (size_t)r.info.llConsumed;

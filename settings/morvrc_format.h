@@ -122,12 +122,17 @@ struct MorvLoadReport {
     int iVersion;
     long long llDamageAt;      /* where the damaged field begins (a text: its length word) */
     char acDamaged[64];        /* that setting's name, as SettingName gives it */
+    int bTimeRange;            /* damaged only in that a time value exceeds this build's time_t */
+    long long llTimeValue;     /* that value */
+    long long llExtraAt;       /* a whole file of this version or older: where bytes that no */
+    long long llExtra;         /* field holds begin, and how many; 0 when there are none */
     struct MorvReadInfo info;  /* the walk, for a closer description */
 };
 
 /* The width an image reads at: this build's when it reads whole at it
- * (ImageIsWhole) or at neither width, the other when only that one does.
- * A file longer than MORV_MAX_FILE reads whole at neither. */
+ * (ImageIsWhole), the other when only that one does; when it reads whole
+ * at neither, the width at which reading gets further (this build's on a
+ * tie).  A file longer than MORV_MAX_FILE reads whole at neither. */
 int FindTimeBytes(struct MorvSnapshot const *pSnap);
 
 /* Reads the snapshot into the settings store at iTimeBytes, or at the width

@@ -18,7 +18,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -480,14 +482,21 @@ TEST_F(MorvrcTool, DamageIsReportedAtItsByteAndField)
     }
 }
 
-TEST_F(MorvrcTool, BytesAfterTheLastFieldAreDamageUpToVersion38)
+TEST_F(MorvrcTool, BytesAfterTheLastSettingAreToldAndDroppedUpToVersion38)
 {
-    WriteFileBytes(rc, Bytes().raw(MakeSample(kNative).bytes).raw("xyz").bytes());
+    /* As the editor does: the settings are read, the bytes after them are
+     * told and not written back. */
+    ByteVector sample = MakeSample(kNative).bytes;
+    WriteFileBytes(rc, Bytes().raw(sample).raw("xyz").bytes());
     ToolResult r = Tool({"dump", rc});
-    EXPECT_EQ(4, r.iStatus);
+    EXPECT_EQ(0, r.iStatus);
     EXPECT_TRUE(Contains(r.out, "iFlagDisableSHBM = 1\n"));
-    EXPECT_TRUE(Contains(r.err, "3 bytes after the last field")) << r.err;
-    EXPECT_EQ(4, Tool({"get", rc, "iFlagDisableSHBM"}).iStatus);
+    EXPECT_TRUE(Contains(r.err, rc + " has 3 bytes after its last setting, from byte " +
+                                    std::to_string(sample.size()) +
+                                    ": they were not read and will not be saved"))
+        << r.err;
+    EXPECT_EQ(0, Tool({"set", rc, "iFlagDisableSHBM", "1"}).iStatus);
+    EXPECT_EQ(sample, ReadFileBytes(rc));
 
     /* Newer files may have them: they are shown as a count, and set keeps
      * them, under the file's own version word. */
@@ -594,9 +603,107 @@ TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
     ASSERT_NE(nullptr, d);
     int iTemporary = 0;
     while (struct dirent *e = readdir(d))
-        iTemporary += strncmp(e->d_name, "morvrc.", 7) == 0;
+        iTemporary += strncmp(e->d_name, "morvrc.tmp-", 11) == 0;
     closedir(d);
     EXPECT_EQ(0, iTemporary);
+}
+
+/* ---- one writer at a time; the file stays the user's -------------------- */
+
+TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
+{
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    WriteFileText(rc + ".tmp-Ab12Cd", "left by a save that was killed");
+    /* Sixteen writers at once, each of a setting of its own: none is lost. */
+    std::vector<std::string> argv = {"bash", "-c",
+                                     "rc=$1; shift; for k in $(seq 0 15); do "
+                                     "\"$@\" set --wait 60 \"$rc\" \"iFlagParserMode[$k]\" $((k + 100)) "
+                                     "2>>\"$rc.err\" & done; fail=0; "
+                                     "for p in $(jobs -p); do wait $p || fail=1; done; exit $fail",
+                                     "bash", rc};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.push_back(gTool);
+    ProgramResult r = RunProgram(argv, "", dir.path());
+    EXPECT_EQ(0, r.iStatus) << ReadFileText(rc + ".err");
+    ResetSettings();
+    ByteVector saved = ReadFileBytes(rc);
+    ASSERT_EQ(MORV_READ_OK, DecodeSetup(saved.data(), saved.size(), kNative, nullptr));
+    for (int k = 0; k < 16; k++)
+        EXPECT_EQ(k + 100, iFlagParserMode[k]) << k;
+    EXPECT_FALSE(FileExists(rc + ".tmp-Ab12Cd"));
+
+    /* Another program's save that lasts: nothing is written. */
+    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_LE(0, fdLock);
+    ASSERT_EQ(0, flock(fdLock, LOCK_EX));
+    r = Tool({"set", "--wait", "0.3", rc, "iMaxCloneCount", "5"});
+    close(fdLock);
+    EXPECT_EQ(6, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "another program is saving " + rc)) << r.err;
+    EXPECT_EQ(saved, ReadFileBytes(rc));
+}
+
+TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    ASSERT_EQ(0, chown(rc.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(rc.c_str(), 0640));
+    ASSERT_EQ(0, setxattr(rc.c_str(), "user.morv", "kept", 4, 0));
+    ToolResult r = Tool({"set", rc, "iMaxCloneCount", "5"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("", r.err);
+    struct stat st;
+    ASSERT_EQ(0, stat(rc.c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid);
+    EXPECT_EQ(65534u, st.st_gid);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    char acValue[16] = "";
+    EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
+    EXPECT_STREQ("kept", acValue);
+
+    /* One file under two names: written in place, so both see the change. */
+    std::string other = dir / "other";
+    ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
+    r = Tool({"set", rc, "iMaxCloneCount", "6"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("The " + rc + " configuration file was rewritten in place: it has 2 links.\n", r.err);
+    EXPECT_EQ(ReadFileBytes(rc), ReadFileBytes(other));
+    EXPECT_EQ("6\n", Tool({"get", other, "iMaxCloneCount"}).out);
+    unlink(other.c_str());
+
+    /* A file mounted on its own, as in a container, in a mount namespace
+     * of this test's. */
+    std::vector<std::string> argv = {"unshare", "-m", "sh", "-c",
+                                     "mount --bind \"$1\" \"$1\" || exit 99; shift; exec \"$@\"", "sh",
+                                     rc};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.insert(argv.end(), {gTool, "set", rc, "iMaxCloneCount", "7"});
+    ProgramResult m = RunProgram(argv, "", dir.path());
+    if (m.iStatus == 99 || Contains(m.err, "unshare"))
+        GTEST_SKIP() << "no mount namespace here: " << m.err;
+    EXPECT_EQ(0, m.iStatus) << m.err;
+    EXPECT_TRUE(Contains(m.err, "rewritten in place: it is a mount point.")) << m.err;
+    EXPECT_EQ("7\n", Tool({"get", rc, "iMaxCloneCount"}).out);
+}
+
+TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)
+{
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    ToolResult r = Tool({"set", fifo, "iMaxCloneCount", "1"});
+    EXPECT_EQ(3, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "not a regular file")) << r.err;
+    r = Tool({"dump", "/dev/zero"});
+    EXPECT_EQ(4, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "longer than 1 MiB")) << r.err;
+    ByteVector sample = MakeSample(kNative).bytes;
+    std::vector<std::string> argv = gRunner;
+    argv.insert(argv.end(), {gTool, "get", "-", "iMaxCloneCount"});
+    ProgramResult p = RunProgram(argv, std::string(sample.begin(), sample.end()), dir.path());
+    EXPECT_EQ(0, p.iStatus) << p.err;
+    EXPECT_EQ("77\n", p.out);
 }
 
 TEST_F(MorvrcTool, RefusedChangesLeaveTheFileAlone)

@@ -27,8 +27,28 @@
 #include <deque>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+/* Another program writing morvrc at the first fsync of a save, while
+ * gbChangeOnFsync is set (the test program is linked with --wrap=fsync). */
+static bool gbChangeOnFsync = false;
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd)
+{
+    if (gbChangeOnFsync) {
+        gbChangeOnFsync = false;
+        FILE *f = fopen(".xchat2/morvane/morvrc", "ab");
+        if (f != nullptr) {
+            fputc('!', f);
+            fclose(f);
+        }
+    }
+    return __real_fsync(fd);
+}
 
 namespace {
 
@@ -466,6 +486,70 @@ TEST_F(Editor, SaveWritesBackTheTimeCopiesAndReportsFailures)
     EXPECT_EQ("\nUnable to open file .xchat2/morvane/morvrc for writing (No such file or directory).", out);
     EXPECT_EQ(1, bFlagModified);
     EXPECT_NE(std::string::npos, Log().find(" : SaveToDisk()\n"));
+}
+
+TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
+{
+    std::string rc = ".xchat2/morvane/morvrc";
+    ASSERT_EQ(1, WriteSetup());
+    ReadSetup(nullptr);
+    SetVariables();
+    ByteVector saved = ReadFileBytes(rc);
+
+    /* Only the second text of a pair: refused, nothing written. */
+    Select(21);
+    textinput_TextValue->value("beep");
+    textinput_TextValueSelected();
+    Answer({"Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ("ATTENTION: the configuration was not saved: V20 and V21 must both hold a text, or both be "
+              "empty.\n [Close]",
+              gBoxes.back());
+    textinput_TextValue->value("");
+    textinput_TextValueSelected();
+
+    /* Another program saving all the time the editor waits: nothing written. */
+    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_LE(0, fdLock);
+    ASSERT_EQ(0, flock(fdLock, LOCK_EX));
+    Answer({"Yes", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    testing::internal::GetCapturedStdout();
+    close(fdLock);
+    EXPECT_EQ("ATTENTION: the configuration was not saved: another program is saving " + rc + ".\n [Close]",
+              gBoxes.back());
+    EXPECT_EQ(saved, ReadFileBytes(rc));
+
+    /* Changed while the new file was being written: asked again. */
+    gbChangeOnFsync = true;
+    Answer({"Yes", "Cancel"});
+    SaveToDisk();
+    EXPECT_EQ("The configuration file " + rc + " has been changed by another program since it was loaded; do "
+              "you want to overwrite it ? [Overwrite,Cancel]",
+              gBoxes.back());
+    EXPECT_EQ(Bytes().raw(saved).raw("!").bytes(), ReadFileBytes(rc));
+
+    /* Saved by root, the file stays its owner's, with its mode and attributes. */
+    if (geteuid() != 0)
+        return;
+    ReadSetup(nullptr);
+    SetVariables();
+    ASSERT_EQ(0, chown(rc.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(rc.c_str(), 0640));
+    ASSERT_EQ(0, setxattr(rc.c_str(), "user.morv", "kept", 4, 0));
+    Answer({"Yes", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    struct stat st;
+    ASSERT_EQ(0, stat(rc.c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    char acValue[16] = "";
+    EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
 }
 
 TEST_F(Editor, WideTimeValuesAreEditedAsTheirLow32BitsAndSavedSignExtended)

@@ -218,6 +218,14 @@ class EditorTest(unittest.TestCase):
         self.assertIn("ERROR: Unable to load file .xchat2/morvane/morv_klingon.msg; reason: "
                       "No such file or directory\n... ops, file don't found !\n", e.stdout())
 
+        # Italian in capitals is Italian: no second file is looked for.
+        e = self.editor(morvrc=image(values(psMessageLanguage="ITALIANO")))
+        e.start()
+        e.wait_main()
+        e.key("q")
+        self.assertEqual(0, e.wait_exit())
+        self.assertNotIn("ITALIANO", e.stdout())
+
     # -- editing and saving ---------------------------------------------
 
     def test_each_kind_of_value_edited_and_saved(self):
@@ -343,15 +351,24 @@ class EditorTest(unittest.TestCase):
                       % RC, e.stdout())
         self.assertEqual(b"", e.read_rc())
 
-        # A FIFO is not read (nobody would ever write to it): unreadable.
+        # A FIFO is not read (nobody would ever write to it): there but
+        # unreadable, so a save asks before it replaces it.
         e = self.editor()
         os.mkfifo(e.rc)
         e.start()
-        e.answer("Return")           # "Unable to open ... set to default value."
+        e.answer("Return")           # "Unable to read ... set to default value."
         e.wait_main()
-        e.key("q")
+        e.select_row(1)
+        e.on()
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?": "Yes"
+        e.answer("Escape")           # "... exists but could not be read ...": "Cancel"
+        e.exit_button()
+        e.answer("shift+Tab", "space")   # "Exit without saving"
         self.assertEqual(0, e.wait_exit())
         self.assertTrue(stat.S_ISFIFO(os.lstat(e.rc).st_mode))
+        self.assertIn("ATTENTION: Unable to read %s configuration file (not a regular file). All "
+                      "variables will be set to default value.\n" % RC, e.stdout())
 
     def test_other_width_or_newer_version_is_saved_in_its_own_form(self):
         e = self.started(morvrc=image(values(tCTCPFloodTimer=30), time_bytes=OTHER_TIME_BYTES))
@@ -471,7 +488,7 @@ class EditorTest(unittest.TestCase):
         self.assertEqual(0, e.wait_exit())
         self.assertImage(image(values(psPrefixOutput="typed, not yet left")), e.read_rc())
 
-    def test_failed_save_is_reported_and_keeps_the_change(self):
+    def test_directory_without_new_files_has_morvrc_rewritten_in_place(self):
         old = image(values())
         e = self.editor(morvrc=old)
         os.chmod(e.home, 0o755)
@@ -489,17 +506,13 @@ class EditorTest(unittest.TestCase):
         e.on()
         e.save_button()
         e.answer("Return")           # "Are you sure ?" Yes
-        e.answer("Return")           # the alert: unable to write, Close
-        self.assertTrue(e.running())
-        self.assertEqual(old, e.read_rc())
+        e.answer("Return")           # "successfully saved", Close
+        e.key("q")                   # nothing unsaved: no question
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(image(values(iFlagDebugMode=1)), e.read_rc())
         self.assertEqual(["morv_italiano.msg", "morvrc", "setup.dat"], sorted(os.listdir(e.dir)))
-        e.exit_button()              # the change is still unsaved
-        e.answer("Return")           # "Save", fails again
-        e.answer("Return")           # the alert again; the editor stays open
-        self.assertTrue(e.running())
-        self.assertEqual(old, e.read_rc())
-        self.assertIn("\nUnable to open file .xchat2/morvane/morvrc for writing (Permission denied).",
-                      e.stdout())
+        self.assertIn("The .xchat2/morvane/morvrc configuration file was rewritten in place: its "
+                      "directory takes no new file.\n", e.stdout())
 
     def test_full_disk_during_save_keeps_the_old_file(self):
         old = image(values(psIdentifyCommand="/MSG NickServ Identify " + "x" * 20000))
@@ -523,7 +536,7 @@ class EditorTest(unittest.TestCase):
             e.answer("Return")           # the alert, Close
             self.assertTrue(e.running())
             self.assertEqual(old, e.read_rc())
-            self.assertEqual(["filler", "morv_italiano.msg", "morvrc", "setup.dat"],
+            self.assertEqual(["filler", "morv_italiano.msg", "morvrc", "morvrc.lock", "setup.dat"],
                              sorted(os.listdir(e.dir)))
             e.key("q")                   # still unsaved: the question comes
             e.answer("shift+Tab", "space")

@@ -490,8 +490,17 @@ TEST_F(ConfigFile, EachReadSaysWhatItFoundAndAtWhichWidth)
     /* The 19 parser flags come before the last nine integers. */
     long long llArrayAt = (long long)native.size() - 9 * 4 - 19 * 4;
     ByteVector cutArray(native.begin(), native.begin() + llArrayAt + 8);
-    Bytes big = Bytes().raw(ByteVector(native.begin(), native.begin() + 92 - (8 - kTime) * 3));
-    big.i32(0).i32(0).i32(0).i32(3 * 1024 * 1024).raw(std::string(1024 * 1024 + 10, 'x'));
+    /* psIdentifyCommand's text, then field 39 onwards (148 bytes). */
+    long long llIdentifyAt = (long long)native.size() - 148 - 7;
+    Bytes big = Bytes().raw(ByteVector(native.begin(), native.begin() + llIdentifyAt));
+    big.i32(3 * 1024 * 1024).raw(std::string(1024 * 1024 + 10, 'x'));
+    /* Cut inside its last integer, the other width reads much further. */
+    ByteVector otherCut = Sample(kOther);
+    otherCut.resize(otherCut.size() - 2);
+    ByteVector extra = Bytes().raw(native).raw("xyz").bytes();
+    /* A newer file that holds exactly as much as is ever read. */
+    ByteVector full = Sample(kTime, 40);
+    full.resize(MORV_MAX_FILE, 'n');
     struct Case {
         char const *psWhat;
         ByteVector image;
@@ -499,6 +508,7 @@ TEST_F(ConfigFile, EachReadSaysWhatItFoundAndAtWhichWidth)
         int iTimeBytes;
         long long llDamageAt;
         char const *psDamaged;
+        long long llExtra = 0;
     } aCases[] = {
         {"this width", native, MORV_WHOLE, kTime, 0, ""},
         {"the other width", Sample(kOther), MORV_WHOLE, kOther, 0, ""},
@@ -506,9 +516,12 @@ TEST_F(ConfigFile, EachReadSaysWhatItFoundAndAtWhichWidth)
         {"version 13", Bytes().i32(13).raw(native).bytes(), MORV_TOO_OLD, kTime, 0, ""},
         {"second text of a pair", cutSecond, MORV_DAMAGED, kTime, 4 + 13 * 4 + 3 * kTime + 3 * 4 + 6,
          "psFlagChanJoinBeep[1]"},
-        {"array", cutArray, MORV_DAMAGED, kTime, llArrayAt, "iFlagParserMode[PRIVMSG]"},
-        {"text beyond 1 MiB", big.bytes(), MORV_DAMAGED, kTime, 92 - (8 - kTime) * 3 + 12,
-         "psPrefixOutput"},
+        {"array", cutArray, MORV_DAMAGED, kTime, llArrayAt + 8, "iFlagParserMode[LUJOIN]"},
+        {"text beyond 1 MiB", big.bytes(), MORV_DAMAGED, kTime, llIdentifyAt, "psIdentifyCommand"},
+        {"the other width, cut", otherCut, MORV_DAMAGED, kOther, (long long)otherCut.size() - 2,
+         "iFlagDisableSHBM"},
+        {"bytes after the last setting", extra, MORV_WHOLE, kTime, 0, "", 3},
+        {"exactly 1 MiB", full, MORV_WHOLE, kTime, 0, ""},
         {"longer than 1 MiB", Bytes().raw(native).raw(std::string(MORV_MAX_FILE, 'z')).bytes(),
          MORV_DAMAGED, kTime, MORV_MAX_FILE, "beyond 1 MiB"},
     };
@@ -523,15 +536,27 @@ TEST_F(ConfigFile, EachReadSaysWhatItFoundAndAtWhichWidth)
         EXPECT_EQ(c.iTimeBytes != kTime, r.bOtherWidth);
         EXPECT_EQ(c.llDamageAt, r.llDamageAt);
         EXPECT_STREQ(c.psDamaged, r.acDamaged);
+        EXPECT_EQ(c.llExtra, r.llExtra);
+        EXPECT_EQ(c.llExtra != 0 ? (long long)native.size() : 0, r.llExtraAt);
         EXPECT_EQ(c.image.size() <= MORV_MAX_FILE ? c.image : ByteVector(c.image.begin(), c.image.begin() + MORV_MAX_FILE),
                   ByteVector(snMorvaneRC.pBytes, snMorvaneRC.pBytes + snMorvaneRC.uBytes));
-        if (c.eOutcome == MORV_WHOLE) {
+        if (c.eOutcome == MORV_WHOLE || c.image == otherCut) {
             EXPECT_EQ(33, iMaxCloneCount);
             EXPECT_EQ((time_t)7, tCTCPFloodTimer);
             EXPECT_STREQ("b.wav", psFlagChanJoinBeep[1]);
             EXPECT_STREQ("/ID", psIdentifyCommand);
         }
     }
+    /* A sound 64-bit file whose time value a 32-bit program cannot hold. */
+    ByteVector wide = Sample(8);
+    wide[60] = 1;
+    ResetSettings();
+    WriteFileBytes(rc, wide);
+    MorvLoadReport r;
+    ReadSetupReport(&r);
+    EXPECT_EQ(kTime == 8 ? MORV_WHOLE : MORV_DAMAGED, r.eOutcome);
+    EXPECT_EQ(kTime == 4, r.bTimeRange);
+    EXPECT_EQ(kTime == 4 ? 0x100000007LL : 0, r.llTimeValue);
 }
 
 TEST_F(ConfigFile, AFifoADeviceOrADirectoryIsUnreadableWithoutWaiting)
@@ -559,7 +584,7 @@ TEST_F(ConfigFile, ASaveKeepsTheWidthAndTheTailOfTheFileItRead)
     const int kOther = kTime == 8 ? 4 : 8;
     /* The other width, and a newer version with fields unknown here. */
     ByteVector other = Sample(kOther);
-    ByteVector newer = Sample(kTime, 40);
+    ByteVector newer = Sample(kOther, 40);
     std::string tail("\x05\x00\x00\x00newer\x09\x00\x00\x00", 13);
     newer.insert(newer.end(), tail.begin(), tail.end());
     for (ByteVector const &file : {other, newer}) {
@@ -575,6 +600,27 @@ TEST_F(ConfigFile, ASaveKeepsTheWidthAndTheTailOfTheFileItRead)
     }
     EXPECT_EQ(13u, lyMorvaneRC.uTail);
     EXPECT_EQ(40, lyMorvaneRC.iVersion);
+    /* Load from Disk finding no file, then empty, forgets neither the width
+     * nor the version nor the newer fields of the last good reading. */
+    ByteVector want = newer;
+    want[28] = 34;
+    for (int iCase = 0; iCase < 2; iCase++) {
+        if (iCase == 0)
+            unlink(rc.c_str());
+        else
+            WriteFileBytes(rc, {});
+        MorvLoadReport r;
+        EXPECT_NE(MORV_WHOLE, ReadSetupReport(&r));
+        ASSERT_EQ(1, WriteSetup());
+        EXPECT_EQ(want, ReadFileBytes(rc)) << Hex(ReadFileBytes(rc));
+    }
+    /* Bytes after a version-38 file's last setting are not written back. */
+    ByteVector native = Sample(kTime);
+    WriteFileBytes(rc, Bytes().raw(native).raw("xyz").bytes());
+    MorvLoadReport rExtra;
+    ASSERT_EQ(MORV_WHOLE, ReadSetupReport(&rExtra));
+    ASSERT_EQ(1, WriteSetup());
+    EXPECT_EQ(native, ReadFileBytes(rc));
     /* A missing file is written at this build's width, as version 38. */
     unlink(rc.c_str());
     ResetSettings();
