@@ -273,8 +273,17 @@ int Check(int argc, char **argv, struct Options const *po)
                             : abParses[0]              ? "32-bit"
                             : abParses[1]              ? "64-bit"
                                                        : "neither");
-    /* What every other verb reads FILE at without --bits. */
-    printf("width: %d-bit\n", FindTimeBytes(&in.snap) * 8);
+    /* What every other verb reads FILE at without --bits, and takes. */
+    int iWidth = FindTimeBytes(&in.snap);
+    printf("width: %d-bit\n", iWidth * 8);
+    struct MorvReadInfo info;
+    ScanSetup(in.pData, in.uSize, iWidth, &info);
+    if (info.eResult == MORV_READ_OK && info.iVersion <= iSetupVersion &&
+        info.llConsumed < info.llSize && in.snap.llSize <= MORV_MAX_FILE)
+        fprintf(stderr,
+                "morvrc_tool: note: %s has %lld bytes after its last setting, from byte %lld: they "
+                "are not read and would not be saved\n",
+                argv[0], info.llSize - info.llConsumed, info.llConsumed);
     FreeInput(&in);
     if (po->iBits != 0)
         return abParses[po->iBits == 8] ? TS_OK : TS_NO;

@@ -84,8 +84,11 @@ int DescribeRead(struct Input const *pin, struct MorvReadInfo const *pi, int iTi
     }
 
     struct MorvField const *pf = FieldNumbered(pi->iField);
-    int n = snprintf(psOut, uOut, "field %d (%s) at byte %lld: ", pi->iField,
-                     pf != NULL ? pf->psName : "?", pi->llOffset);
+    char acName[64] = "?";
+    if (pf != NULL)
+        SettingName((int)(pf - aMorvFields), pf->eKind == MFK_INT32_ARRAY ? pi->iElement : -1, acName,
+                    sizeof acName);
+    int n = snprintf(psOut, uOut, "field %d (%s) at byte %lld: ", pi->iField, acName, pi->llOffset);
     if (n < 0 || (size_t)n >= uOut)
         return 1;
     psOut += n;
@@ -104,15 +107,10 @@ int DescribeRead(struct Input const *pin, struct MorvReadInfo const *pi, int iTi
             snprintf(psOut, uOut, "the file ends at byte %lld, inside the text's length word",
                      llSize);
         } else {
-            int iBytes = pf == NULL ? 4
-                         : pf->eKind == MFK_TIME ? iTimeBytes
-                         : pf->eKind == MFK_INT32_ARRAY ? 19 * 4
-                                                        : 4;
+            /* An element of iFlagParserMode is an integer of its own. */
+            int bTime = pf != NULL && pf->eKind == MFK_TIME;
             snprintf(psOut, uOut, "the file ends at byte %lld, inside this %d-byte %s", llSize,
-                     iBytes,
-                     pf != NULL && pf->eKind == MFK_TIME          ? "time value"
-                     : pf != NULL && pf->eKind == MFK_INT32_ARRAY ? "array of 19 integers"
-                                                                  : "integer");
+                     bTime ? iTimeBytes : 4, bTime ? "time value" : "integer");
         }
         break;
     case MORV_READ_BAD_LENGTH:

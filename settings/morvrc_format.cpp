@@ -151,12 +151,20 @@ static enum MorvReadResult TakeLength(struct Cursor *pc, int64_t *pllLen, size_t
     return MORV_READ_OK;
 }
 
-/* Reads one field at the cursor into its setting, or with bStore 0 only
- * checks that it is whole and steps over it.  Nothing is stored unless the
- * whole field is there, so damage leaves the setting as it was. */
+/* What a walk over an image does with the fields it reads. */
+enum WalkMode {
+    WALK_SCAN,    /* only check that each is whole, whatever its values */
+    WALK_STORE,   /* store each into its setting */
+    WALK_REACH    /* store nothing, but stop where storing would */
+};
+
+/* Reads one field at the cursor into its setting, or in the other modes
+ * only checks that it is whole and steps over it.  Nothing is stored unless
+ * the whole field is there, so damage leaves the setting as it was. */
 static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *pf, int iTimeBytes,
-                                     int bStore, struct MorvReadInfo *pi)
+                                     enum WalkMode eMode, struct MorvReadInfo *pi)
 {
+    int bStore = eMode == WALK_STORE;
     size_t uStart = pc->uOff;
     int64_t ll;
     size_t uWordAt;
@@ -174,13 +182,14 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
         if (!TakeSigned(pc, iTimeBytes, &ll))
             return Stop(pi, MORV_READ_TRUNCATED, pf->iNumber, -1, uStart);
         /* Only storing needs the value to fit this build's time_t. */
-        if (!bStore)
+        if (eMode == WALK_SCAN)
             return MORV_READ_OK;
         if (sizeof(time_t) < 8 && (ll < INT32_MIN || ll > INT32_MAX)) {
             pc->uOff = uStart;
             return Stop(pi, MORV_READ_TIME_RANGE, pf->iNumber, -1, uStart);
         }
-        *(time_t *)pf->pSetting = (time_t)ll;
+        if (bStore)
+            *(time_t *)pf->pSetting = (time_t)ll;
         return MORV_READ_OK;
 
     case MFK_INT32_ARRAY: {
@@ -268,11 +277,12 @@ static enum MorvReadResult ReadField(struct Cursor *pc, struct MorvField const *
     return MORV_READ_OK;
 }
 
-/* Walks an image field by field, storing what it reads when bStore is 1.
+/* Walks an image field by field, storing what it reads in WALK_STORE.
  * Returns the result, also stored in *pInfo when pInfo is not null. */
 static enum MorvReadResult WalkSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
-                                     int bStore, struct MorvReadInfo *pInfo)
+                                     enum WalkMode eMode, struct MorvReadInfo *pInfo)
 {
+    int bStore = eMode == WALK_STORE;
     struct MorvReadInfo info;
     memset(&info, 0, sizeof info);
     info.llSize = (long long)uSize;
@@ -291,7 +301,7 @@ static enum MorvReadResult WalkSetup(unsigned char const *pData, size_t uSize, i
         for (int i = 0; i < MORV_FIELD_COUNT; i++) {
             struct MorvField const *pf = &aMorvFields[i];
             if (info.iVersion >= pf->iFromVersion) {
-                if (ReadField(&c, pf, iTimeBytes, bStore, &info) != MORV_READ_OK)
+                if (ReadField(&c, pf, iTimeBytes, eMode, &info) != MORV_READ_OK)
                     break;
             } else if (bStore && pf->psOlderDefault != NULL) {
                 /* A default that cannot be allocated leaves the text absent. */
@@ -308,13 +318,13 @@ static enum MorvReadResult WalkSetup(unsigned char const *pData, size_t uSize, i
 enum MorvReadResult DecodeSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
                                 struct MorvReadInfo *pInfo)
 {
-    return WalkSetup(pData, uSize, iTimeBytes, 1, pInfo);
+    return WalkSetup(pData, uSize, iTimeBytes, WALK_STORE, pInfo);
 }
 
 enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTimeBytes,
                               struct MorvReadInfo *pInfo)
 {
-    return WalkSetup(pData, uSize, iTimeBytes, 0, pInfo);
+    return WalkSetup(pData, uSize, iTimeBytes, WALK_SCAN, pInfo);
 }
 
 int ImageIsWhole(struct MorvReadInfo const *pInfo)
@@ -357,8 +367,10 @@ int FindTimeBytes(struct MorvSnapshot const *pSnap)
         return iNativeTimeBytes;
     if (bFits && ImageIsWhole(&other))
         return iOther;
-    /* Whole at neither: the width at which reading gets further tells the
-     * more of the file, and the damage where it really is. */
+    /* Whole at neither: the width at which this program's reading gets
+     * further tells the more of the file, and the damage where it really
+     * is; a time value it cannot hold ends its reading there. */
+    WalkSetup(pSnap->pBytes, pSnap->uBytes, iOther, WALK_REACH, &other);
     return other.llConsumed > native.llConsumed ? iOther : iNativeTimeBytes;
 }
 
