@@ -416,14 +416,6 @@ int Set(int argc, char **argv, struct Options const *po)
         }
     }
     free(aItems);
-    if (iStatus == TS_OK) {
-        NoteVersionChange(argv[0], &report, 1);
-        /* Written only over the bytes that were read. */
-        iStatus = SaveStore(argv[0], &layout, &in.snap);
-    }
-    UnlockFile(fdLock);
-    FreeInput(&in);
-    FreeLayout(&layout);
-    return iStatus;
+    return FinishSave(iStatus, argv[0], 0, &report, &in, &layout, fdLock);
 }
 

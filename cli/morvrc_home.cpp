@@ -564,13 +564,5 @@ int Reset(int argc, char **argv, struct Options const *po)
             iStatus = TS_REFUSED;
         }
     }
-    if (iStatus == TS_OK) {
-        if (!bNew)
-            NoteVersionChange(argv[0], &report, 1);
-        iStatus = SaveStore(argv[0], &layout, &in.snap);
-    }
-    UnlockFile(fdLock);
-    FreeInput(&in);
-    FreeLayout(&layout);
-    return iStatus;
+    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
 }

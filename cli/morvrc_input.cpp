@@ -297,6 +297,22 @@ int LockForSaving(char const *psPath, int iWaitMillis, int *pfdLock)
     return TS_IO;
 }
 
+int FinishSave(int iStatus, char const *psPath, int bNew, struct MorvLoadReport const *pr,
+               struct Input *pin, struct MorvLayout *pLayout, int fdLock)
+{
+    if (iStatus == TS_OK) {
+        if (!bNew)
+            NoteVersionChange(psPath, pr, 1);
+        /* Written only over the bytes that were read, or where there was
+         * no file. */
+        iStatus = SaveStore(psPath, pLayout, &pin->snap);
+    }
+    UnlockFile(fdLock);
+    FreeInput(pin);
+    FreeLayout(pLayout);
+    return iStatus;
+}
+
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected)
 {

@@ -80,6 +80,14 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
  * TS_IO when the lock file cannot be opened. */
 int LockForSaving(char const *psPath, int iWaitMillis, int *pfdLock);
 
+/* Ends a verb that read psPath under the lock fdLock and changed the
+ * store: when iStatus is TS_OK, writes the store back over the bytes that
+ * were read (SaveStore; first a note on the version for a file that was
+ * there, bNew 0); then lets go of the lock, *pin and *pLayout.  Returns the
+ * status to end with. */
+int FinishSave(int iStatus, char const *psPath, int bNew, struct MorvLoadReport const *pr,
+               struct Input *pin, struct MorvLayout *pLayout, int fdLock);
+
 /* Writes the store to psPath laid out as *pLayout, the way the editor
  * saves; with pExpected, only over a file that still holds those bytes (or
  * is still missing, as it was).  A file rewritten in place, not replaced,

@@ -168,17 +168,7 @@ int Load(int argc, char **argv, struct Options const *po)
         }
     }
     free(pText);
-    if (iStatus == TS_OK) {
-        if (!bNew)
-            NoteVersionChange(argv[0], &report, 1);
-        /* Written only over the bytes that were read, or where there was
-         * no file. */
-        iStatus = SaveStore(argv[0], &layout, &in.snap);
-    }
-    UnlockFile(fdLock);
-    FreeInput(&in);
-    FreeLayout(&layout);
-    return iStatus;
+    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
 }
 
 /* ---- diff ----------------------------------------------------------------- */
