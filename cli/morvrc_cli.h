@@ -25,6 +25,9 @@ struct Options {
     int bChanged;          /* --changed */
     int bAll;              /* --all */
     int bJson;             /* --json */
+    int bRaw;              /* --raw */
+    int bZero;             /* -z: records end with a zero byte */
+    int bForce;            /* --force: values outside the editor's ranges */
     int bHelp;             /* --help or -h */
 };
 

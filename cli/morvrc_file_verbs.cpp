@@ -5,6 +5,7 @@
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_lines.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
@@ -314,13 +315,50 @@ int Convert(int argc, char **argv, struct Options const *po)
     return SaveStore(argv[1], &to, NULL);
 }
 
+/* Prints item it as get shows it: quoted as dump shows it, as JSON, or
+ * with --raw its stored bytes alone; each record ends with a line feed, or
+ * with -z a zero byte.  Returns TS_OK, or TS_IO when memory runs out. */
+static int PrintItem(struct MorvItem it, struct Options const *po)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    int bText = pf->eKind == MFK_TEXT || pf->eKind == MFK_TEXT_PAIR;
+    char *psValue;
+    if (po->bRaw && bText) {
+        char *psText = pf->eKind == MFK_TEXT ? *(char **)pf->pSetting
+                                             : ((char **)pf->pSetting)[it.iElement];
+        psValue = strdup(psText != NULL ? psText : "");
+    } else {
+        psValue = po->bJson ? FormatItemJson(it) : FormatItemValue(it);
+    }
+    if (psValue == NULL) {
+        Complain("out of memory");
+        return TS_IO;
+    }
+    fputs(psValue, stdout);
+    putchar(po->bZero ? '\0' : '\n');
+    free(psValue);
+    return TS_OK;
+}
+
 int Get(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("get", argc, 2, 2))
         return TS_USAGE;
-    struct MorvItem it;
+    if (po->bRaw && po->bJson) {
+        Complain("get: --raw and --json exclude each other");
+        return TS_USAGE;
+    }
+    UseHomeRows(po);
+    /* A pair's own name means both of its texts. */
+    struct MorvItem aNamed[2];
+    int iNamed = 1;
+    int iPair = FindPair(argv[1]);
     char acWhy[512];
-    if (!FindItem(argv[1], &it, acWhy, sizeof acWhy)) {
+    if (iPair >= 0) {
+        aNamed[0] = {iPair, 0};
+        aNamed[1] = {iPair, 1};
+        iNamed = 2;
+    } else if (!FindItem(argv[1], &aNamed[0], acWhy, sizeof acWhy)) {
         Complain("%s", acWhy);
         return TS_USAGE;
     }
@@ -332,20 +370,15 @@ int Get(int argc, char **argv, struct Options const *po)
     FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
-    struct MorvField const *pf = &aMorvFields[it.iField];
+    struct MorvField const *pf = &aMorvFields[aNamed[0].iField];
     if (report.iVersion < pf->iFromVersion) {
         Complain("%s is version %d, which does not hold %s (stored from version %d on)", argv[0],
                  report.iVersion, pf->psName, pf->iFromVersion);
         return TS_NO;
     }
-    char *psValue = po->bJson ? FormatItemJson(it) : FormatItemValue(it);
-    if (psValue == NULL) {
-        Complain("out of memory");
-        return TS_IO;
-    }
-    printf("%s\n", psValue);
-    free(psValue);
-    return TS_OK;
+    for (int k = 0; k < iNamed && iStatus == TS_OK; k++)
+        iStatus = PrintItem(aNamed[k], po);
+    return iStatus;
 }
 
 int Set(int argc, char **argv, struct Options const *po)

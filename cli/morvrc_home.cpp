@@ -4,6 +4,7 @@
 #include "cli/morvrc_home.h"
 
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
@@ -19,8 +20,6 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#define HOME_PATH 4096
 
 const char acHelpList[] =
     "Usage: morvrc_tool list [--home DIR] [--xchat 1|2] [--bits 32|64] [--changed]\n"
@@ -108,75 +107,6 @@ const char acHelpReset[] =
 
 /* ---- The home ------------------------------------------------------------ */
 
-/* The home that *po names: --home, or $HOME.  Returns it, or null after a
- * complaint. */
-static char const *HomeDirectory(struct Options const *po)
-{
-    char const *psHome = po->psHome != NULL ? po->psHome : getenv("HOME");
-    if (psHome == NULL || psHome[0] == '\0')
-        Complain("no home: give --home DIR or set HOME");
-    return psHome != NULL && psHome[0] != '\0' ? psHome : NULL;
-}
-
-/* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
- * directory of the home that *po names.  Returns 1, or 0 after a complaint
- * (no home, or a path too long). */
-static int HomePath(struct Options const *po, char const *psFile, char *psOut)
-{
-    char const *psHome = HomeDirectory(po);
-    if (psHome == NULL)
-        return 0;
-    char const *psDir = XChatDirectory(po->iXChat == 1 ? 1 : 2);
-    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, psDir, psFile);
-    if (n < 0 || n >= HOME_PATH) {
-        Complain("the path of %s under %.80s... is too long", psFile, psHome);
-        return 0;
-    }
-    return 1;
-}
-
-/* The rows that catalogue loading has handed over. */
-static int iRowsLoaded = 0;
-
-/* Counts one row handed over; the tool prints rows from dvArray itself. */
-static void CountRow(char const *psRowText)
-{
-    (void)psRowText;
-    iRowsLoaded++;
-}
-
-/* Reads the catalogue psPath into dvArray.  *piRows gets the number of
- * rows read whole, also when a row with a bad type code stopped it.
- * Returns TS_OK, or after a complaint TS_IO (not readable) or TS_DAMAGED
- * (a bad type code). */
-static int ReadCatalogue(char const *psPath, int *piRows)
-{
-    *piRows = 0;
-    /* A FIFO or a device could block or never end: a regular file only,
-     * opened as morvrc is. */
-    struct stat st;
-    int fd = OpenForReading(psPath, 1, &st);
-    FILE *f = fd >= 0 ? fdopen(fd, "r") : NULL;
-    int iErr = errno;
-    if (f == NULL) {
-        if (fd >= 0)
-            close(fd);
-        Complain("cannot read %s: %s", psPath,
-                 iErr == EINVAL ? "not a regular file" : strerror(iErr));
-        return TS_IO;
-    }
-    char acRow[ROW_BUFFER_SIZE];
-    iRowsLoaded = 0;
-    int iRead = LoadCatalogue(f, acRow, CountRow);
-    fclose(f);
-    *piRows = iRowsLoaded;
-    if (iRead < 0) {
-        Complain("%s: row %d has a type code other than 0, 1 or 2", psPath, iRowsLoaded + 1);
-        return TS_DAMAGED;
-    }
-    return TS_OK;
-}
-
 /* Reads morvrc psPath into the store as the editor's start-up does (a
  * regular file only, at iTimeBytes or the width found, then the built-in
  * text defaults) and notes on standard error what the editor would warn
@@ -217,45 +147,6 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 }
 
 /* ---- Rows and settings ------------------------------------------------- */
-
-/* The address through which the catalogue edits item it: the setting, or
- * for a time setting its 32-bit working copy. */
-static void *ItemAddress(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    switch (pf->eKind) {
-    case MFK_TIME:
-        for (int k = 0; k < TIME_COPIES; k++)
-            if ((void *)aTimeCopies[k].ptSetting == pf->pSetting)
-                return aTimeCopies[k].piCopy;
-        return pf->pSetting;
-    case MFK_INT32_ARRAY:
-        return &((int *)pf->pSetting)[it.iElement];
-    case MFK_TEXT_PAIR:
-        return &((char **)pf->pSetting)[it.iElement];
-    default:
-        return pf->pSetting;
-    }
-}
-
-/* Finds the stored item that catalogue row iRow is bound to (SetVariables
- * must have run).  Returns 1 with *pit set, or 0 for a row bound to none. */
-static int RowItem(int iRow, struct MorvItem *pit)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    void *pBound = pr->piValue != NULL ? (void *)pr->piValue : (void *)pr->ppsValue;
-    if (pBound == NULL)
-        return 0;
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    for (int k = 0; k < iItems; k++) {
-        if (ItemAddress(aItems[k]) == pBound) {
-            *pit = aItems[k];
-            return 1;
-        }
-    }
-    return 0;
-}
 
 /* Whether row iRow has a value of its type to show and edit: an integer
  * binding for a Boolean or numeric row, a text binding for a text row. */
@@ -368,11 +259,11 @@ static int ReadHome(struct Options const *po, int *piRows)
 {
     char acRc[HOME_PATH], acDat[HOME_PATH];
     *piRows = 0;
-    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
+    if (!HomePath(po, "morvrc", acRc, 1) || !HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
     ReadLikeTheEditor(acRc, po->iBits);
     SetVariables();
-    return ReadCatalogue(acDat, piRows);
+    return ReadCatalogue(acDat, piRows, 1);
 }
 
 int List(int argc, char **argv, struct Options const *po)
@@ -468,7 +359,7 @@ int Describe(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     /* The message catalogue finds its files from the home, as the editor
      * does once it has entered it. */
-    char const *psHome = HomeDirectory(po);
+    char const *psHome = HomeDirectory(po, 1);
     if (chdir(psHome) != 0) {
         Complain("cannot enter %s: %s", psHome, strerror(errno));
         return TS_IO;
@@ -511,10 +402,10 @@ int Reset(int argc, char **argv, struct Options const *po)
     if (po->bAll ? !ArgumentCount("reset --all", argc, 1, 1) : !ArgumentCount("reset", argc, 2, argc))
         return TS_USAGE;
     char acDat[HOME_PATH];
-    if (!HomePath(po, "setup.dat", acDat))
+    if (!HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadCatalogue(acDat, &iRows);
+    int iStatus = ReadCatalogue(acDat, &iRows, 1);
     if (iStatus != TS_OK)
         return iStatus;
 

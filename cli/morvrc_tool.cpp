@@ -118,24 +118,42 @@ static const struct {
     {'c', "--changed", OK_FLAG, &Options::bChanged, NULL},
     {'a', "--all", OK_FLAG, &Options::bAll, NULL},
     {'j', "--json", OK_FLAG, &Options::bJson, NULL},
+    {'r', "--raw", OK_FLAG, &Options::bRaw, NULL},
+    {'z', "-z", OK_FLAG, &Options::bZero, NULL},
+    {'F', "--force", OK_FLAG, &Options::bForce, NULL},
 };
 #define OPTION_COUNT (int)(sizeof aOptionTable / sizeof aOptionTable[0])
 
-/* Takes the options at the front of the verb's arguments.  psAllowed holds
- * the letters (aOptionTable) of the verb's options; --help is always
- * allowed.  A value follows its option as the next argument or after "=".
- * Options end at the first argument that does not start with "-" (or is
- * just "-"), and after "--".
- * Returns the number of arguments taken, or -1 after a complaint. */
+/* Whether psArg is an option: it starts with "-", and is neither "-" alone
+ * (standard input) nor a negative number (a value for set or load). */
+static int IsOption(char const *psArg)
+{
+    return psArg[0] == '-' && psArg[1] != '\0' && !(psArg[1] >= '0' && psArg[1] <= '9');
+}
+
+/* Takes the options from anywhere among the verb's arguments, as git and
+ * GNU tools do, and moves the other arguments, in their order, to the front
+ * of argv.  psAllowed holds the letters (aOptionTable) of the verb's
+ * options; --help is always allowed.  A value follows its option as the
+ * next argument or after "=".  After "--" every argument is an operand.
+ * Returns the number of operands, or -1 after a complaint. */
 static int TakeOptions(int argc, char **argv, char const *psVerb, char const *psAllowed,
                        struct Options *po)
 {
     memset(po, 0, sizeof *po);
-    int i = 0;
-    while (i < argc && argv[i][0] == '-' && argv[i][1] != '\0') {
+    int i = 0, iOperands = 0;
+    while (i < argc) {
         char const *psArg = argv[i++];
-        if (strcmp(psArg, "--") == 0)
+        if (strcmp(psArg, "--") == 0) {
+            while (i < argc)
+                argv[iOperands++] = argv[i++];
             break;
+        }
+        if (!IsOption(psArg)) {
+            /* i has passed it, so the front never overtakes the reading. */
+            argv[iOperands++] = (char *)psArg;
+            continue;
+        }
         if (strcmp(psArg, "--help") == 0 || strcmp(psArg, "-h") == 0) {
             po->bHelp = 1;
             continue;
@@ -148,8 +166,9 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
                 strchr(psAllowed, aOptionTable[k].cLetter) != NULL)
                 iFound = k;
         if (iFound < 0) {
-            Complain("%s does not take the option %.40s (see morvrc_tool %s --help)", psVerb, psArg,
-                     psVerb);
+            Complain("%s does not take the option %.40s (see morvrc_tool %s --help; -- ends the "
+                     "options)",
+                     psVerb, psArg, psVerb);
             return -1;
         }
         char const *psName = aOptionTable[iFound].psName;
@@ -186,7 +205,7 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
             return -1;
         po->*aOptionTable[iFound].piValue = iValue;
     }
-    return i;
+    return iOperands;
 }
 
 /* ---- Entry point -------------------------------------------------------- */
@@ -198,14 +217,14 @@ static const struct {
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
     {"dump", "bj", acHelpDump, Dump},
-    {"check", "b", acHelpCheck, Check},
+    {"check", "bj", acHelpCheck, Check},
     {"convert", "ft", acHelpConvert, Convert},
-    {"get", "bj", acHelpGet, Get},
-    {"set", "b", acHelpSet, Set},
-    {"load", "b", acHelpLoad, Load},
+    {"get", "bjrzHx", acHelpGet, Get},
+    {"set", "bHxF", acHelpSet, Set},
+    {"load", "bjHxF", acHelpLoad, Load},
     {"diff", "bj", acHelpDiff, Diff},
-    {"list", "Hxbcj", acHelpList, List},
-    {"describe", "Hxb", acHelpDescribe, Describe},
+    {"list", "Hxbcjz", acHelpList, List},
+    {"describe", "Hxbj", acHelpDescribe, Describe},
     {"reset", "Hxba", acHelpReset, Reset},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
@@ -237,6 +256,10 @@ static int Run(int argc, char **argv)
         return TS_USAGE;
     }
     char const *psVerb = argv[1];
+    if (strcmp(psVerb, "--version") == 0) {
+        printf("morvrc_tool %s (%d-bit time values)\n", MORV_VERSION, iNativeBytes * 8);
+        return TS_OK;
+    }
     if (strcmp(psVerb, "--help") == 0 || strcmp(psVerb, "-h") == 0 || strcmp(psVerb, "help") == 0) {
         int v = -1;
         if (strcmp(psVerb, "help") == 0 && argc > 2 && (v = FindVerb(argv[2])) < 0) {
@@ -252,25 +275,27 @@ static int Run(int argc, char **argv)
         return TS_USAGE;
     }
     struct Options opts;
-    int iTaken = TakeOptions(argc - 2, argv + 2, psVerb, aVerbs[v].psOptions, &opts);
-    if (iTaken < 0)
+    int iOperands = TakeOptions(argc - 2, argv + 2, psVerb, aVerbs[v].psOptions, &opts);
+    if (iOperands < 0)
         return TS_USAGE;
     if (opts.bHelp) {
         PrintHelp(v);
         return TS_OK;
     }
-    return aVerbs[v].pfRun(argc - 2 - iTaken, argv + 2 + iTaken, &opts);
+    return aVerbs[v].pfRun(iOperands, argv + 2, &opts);
 }
 
 int main(int argc, char **argv)
 {
     int iStatus = Run(argc, argv);
     ResetSettings();
-    /* Output that never arrived is a failure, not a success. */
+    /* Output that never arrived is a failure, not a success, nor an answer:
+     * diff, like diff and cmp, says trouble with 2, since its 1 means
+     * "the files differ". */
     if (fflush(stdout) != 0 || ferror(stdout)) {
         Complain("cannot write standard output: %s", strerror(errno));
-        if (iStatus == TS_OK)
-            iStatus = TS_IO;
+        if (iStatus == TS_OK || iStatus == TS_NO)
+            iStatus = argc > 1 && strcmp(argv[1], "diff") == 0 ? TS_USAGE : TS_IO;
     }
     return iStatus;
 }
