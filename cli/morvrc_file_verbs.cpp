@@ -4,6 +4,7 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
@@ -155,21 +156,30 @@ static int PrintField(int iField)
     return TS_OK;
 }
 
-/* Prints the store read from *pin as dump --json shows it: one object with
- * the file's version, width, size and the settings its version holds.
- * Returns TS_OK, or TS_IO when memory runs out (after a complaint, with
- * part of the document printed). */
-static int PrintJsonDump(struct Input const *pin, struct MorvLoadReport const *pr)
+/* Whether dump shows field iField (an index into aMorvFields) of a file
+ * read as *pi: its version holds it and reading did not stop before it. */
+static int FieldShown(int iField, struct MorvReadInfo const *pi)
+{
+    struct MorvField const *pf = &aMorvFields[iField];
+    return pi->iVersion >= pf->iFromVersion && (pi->iField == 0 || pf->iNumber < pi->iField);
+}
+
+/* Prints the store read as *pr says as dump --json shows it: one object
+ * with the file's version, the count of bytes after its last field, the
+ * settings read, and psError (a JSON text, or null) when the file is
+ * damaged.  Returns TS_OK, or TS_IO when memory runs out (after a
+ * complaint, with part of the document printed). */
+static int PrintJsonDump(struct MorvLoadReport const *pr, char const *psError)
 {
     struct MorvReadInfo const *pi = &pr->info;
-    printf("{\n  \"version\": %d,\n  \"time_bits\": %d,\n  \"size\": %lld,\n"
-           "  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
-           pi->iVersion, pr->iTimeBytes * 8, pin->snap.llSize, pi->llSize - pi->llConsumed);
+    long long llAfter = pi->eResult == MORV_READ_OK ? pi->llSize - pi->llConsumed : 0;
+    printf("{\n  \"version\": %d,\n  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
+           pi->iVersion, llAfter);
     struct MorvItem aItems[MORV_MAX_ITEMS];
     int iItems = AllItems(aItems, MORV_MAX_ITEMS);
     char const *psSeparator = "\n";
     for (int k = 0; k < iItems; k++) {
-        if (pi->iVersion < aMorvFields[aItems[k].iField].iFromVersion)
+        if (!FieldShown(aItems[k].iField, pi))
             break;
         char acName[64];
         ItemName(aItems[k], acName, sizeof acName);
@@ -183,7 +193,10 @@ static int PrintJsonDump(struct Input const *pin, struct MorvLoadReport const *p
         free(psValue);
         psSeparator = ",\n";
     }
-    printf("\n  }\n}\n");
+    printf("\n  }");
+    if (psError != NULL)
+        printf(",\n  \"error\": %s", psError);
+    printf("\n}\n");
     return TS_OK;
 }
 
@@ -203,17 +216,17 @@ int Dump(int argc, char **argv, struct Options const *po)
     struct MorvReadInfo const &info = report.info;
 
     if (po->bJson) {
-        /* A document is printed whole or not at all. */
-        if (iStatus == TS_OK)
-            iStatus = PrintJsonDump(&in, &report);
+        /* What was read, and why the rest was not. */
+        char *psError = iStatus != TS_OK ? JsonText(acWhy) : NULL;
+        int iPrinted = iStatus != TS_OK && psError == NULL ? TS_IO : PrintJsonDump(&report, psError);
+        free(psError);
+        if (iPrinted != TS_OK)
+            iStatus = iPrinted;
     } else if (info.eResult != MORV_READ_TOO_OLD) {
-        printf("# morvrc version %d, %d-bit time fields, %lld bytes\n", info.iVersion,
-               report.iTimeBytes * 8, in.snap.llSize);
-        /* Up to the damage, if any: the fields from there on were not read. */
-        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-            struct MorvField const *pf = &aMorvFields[i];
-            if (info.iVersion < pf->iFromVersion || (info.iField != 0 && pf->iNumber >= info.iField))
-                break;
+        /* Nothing here depends on the width or the size, so that dumps of
+         * one set of settings compare equal wherever they were made. */
+        printf("# morvrc version %d\n", info.iVersion);
+        for (int i = 0; i < MORV_FIELD_COUNT && FieldShown(i, &info); i++) {
             int iPrinted = PrintField(i);
             if (iPrinted != TS_OK) {
                 iStatus = iPrinted;
@@ -221,9 +234,8 @@ int Dump(int argc, char **argv, struct Options const *po)
             }
         }
         if (iStatus == TS_OK && info.llConsumed < info.llSize)
-            printf("# %lld bytes after the last field, from byte %lld: fields of version %d not "
-                   "shown\n",
-                   info.llSize - info.llConsumed, info.llConsumed, info.iVersion);
+            printf("# %lld bytes after the last field: fields of version %d not shown\n",
+                   info.llSize - info.llConsumed, info.iVersion);
     }
     if (iStatus != TS_OK && acWhy[0] != '\0')
         Complain("%s", acWhy);
@@ -396,6 +408,8 @@ int Set(int argc, char **argv, struct Options const *po)
     }
     char acWhy[512];
     int iStatus = TS_OK;
+    UseHomeRows(po);
+    bRangesForced = po->bForce;
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
         if (!FindItem(argv[1 + 2 * i], &aItems[i], acWhy, sizeof acWhy)) {
             Complain("%s", acWhy);
@@ -406,8 +420,18 @@ int Set(int argc, char **argv, struct Options const *po)
     memset(&in, 0, sizeof in);
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
+    int bNew = 0;
+    char acDamage[512];
     if (iStatus == TS_OK)
-        iStatus = LoadWhole(argv[0], po->iBits, &in, &report, &layout);
+        iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                              sizeof acDamage);
+    if (iStatus == TS_OK && bNew == 2)
+        iStatus = RefuseDamaged(argv[0], acDamage);
+    if (iStatus == TS_OK && bNew == 1)
+        fprintf(stderr,
+                "morvrc_tool: note: %s does not exist: it is created from the values the editor "
+                "starts from\n",
+                argv[0]);
 
     /* Everything is checked in the store; the file is written only when
      * every change is good. */
@@ -429,8 +453,10 @@ int Set(int argc, char **argv, struct Options const *po)
     }
     free(aItems);
     if (iStatus == TS_OK) {
-        NoteVersionChange(argv[0], &report, 1);
-        /* Written only over the bytes that were read. */
+        if (!bNew)
+            NoteVersionChange(argv[0], &report, 1);
+        /* Written only over the bytes that were read, or where there was
+         * no file. */
         iStatus = SaveStore(argv[0], &layout, &in.snap);
     }
     FreeInput(&in);

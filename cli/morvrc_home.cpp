@@ -4,6 +4,7 @@
 #include "cli/morvrc_home.h"
 
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
 #include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/catalogue.h"
@@ -175,6 +176,19 @@ static int RowIsChanged(int iRow)
     return strcmp(pr->psValue, psDefault) != 0;
 }
 
+/* The row among rows 1 to iRows that edits item it, or 0 for none
+ * (SetVariables must have run). */
+static int RowOfItem(struct MorvItem it, int iRows)
+{
+    for (int r = 1; r <= iRows; r++) {
+        struct MorvItem itRow;
+        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
+            itRow.iElement == it.iElement)
+            return r;
+    }
+    return 0;
+}
+
 /* Finds the row that psArg names among rows 1 to iRows: a row number, a
  * variable name of setup.dat, or the name of a stored setting that a row
  * edits (SetVariables must have run).  Returns the row, or 0 after a
@@ -199,14 +213,10 @@ static int FindRow(char const *psArg, int iRows)
                  psArg);
         return 0;
     }
-    for (int r = 1; r <= iRows; r++) {
-        struct MorvItem itRow;
-        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
-            itRow.iElement == it.iElement)
-            return r;
-    }
-    Complain("no row of setup.dat edits %.80s", psArg);
-    return 0;
+    int iRow = RowOfItem(it, iRows);
+    if (iRow == 0)
+        Complain("no row of setup.dat edits %.80s", psArg);
+    return iRow;
 }
 
 /* ---- list ----------------------------------------------------------------- */
@@ -417,6 +427,18 @@ int Reset(int argc, char **argv, struct Options const *po)
     for (int r = 1; r <= iRows; r++)
         abReset[r] = po->bAll && RowIsBound(r);
     for (int i = 1; i < argc && !po->bAll; i++) {
+        /* A pair's own name means the rows of both of its texts. */
+        int iPair = FindPair(argv[i]);
+        for (int e = 0; e < 2 && iPair >= 0; e++) {
+            int iRow = RowOfItem({iPair, e}, iRows);
+            if (iRow == 0) {
+                Complain("no row of setup.dat edits %s[%d]", argv[i], e);
+                return TS_USAGE;
+            }
+            abReset[iRow] = 1;
+        }
+        if (iPair >= 0)
+            continue;
         int iRow = FindRow(argv[i], iRows);
         if (iRow == 0)
             return TS_USAGE;
@@ -431,7 +453,16 @@ int Reset(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
-    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    char acDamage[512];
+    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                          sizeof acDamage);
+    if (iStatus == TS_OK && bNew == 2) {
+        /* Every setting a row edits is written anew only with --all. */
+        if (po->bAll)
+            NoteRepair(argv[0], acDamage, 0);
+        else
+            iStatus = RefuseDamaged(argv[0], acDamage);
+    }
     if (iStatus == TS_OK) {
         SetVariables();
         for (int r = 1; r <= iRows && iStatus == TS_OK; r++) {

@@ -4,7 +4,9 @@
 #include "cli/morvrc_load_diff.h"
 
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
@@ -137,30 +139,72 @@ static int ReadInputText(char const *psInput, char **ppText, size_t *puText)
     return TS_OK;
 }
 
+/* Applies load's input, pText (uText bytes), to the store: dump's lines,
+ * or with bJson dump --json's document; psShown names the input and psFile
+ * the file in a complaint.  Marks each item set in abTouched.  Returns
+ * TS_OK, or TS_USAGE after a complaint. */
+static int ApplyText(char const *pText, size_t uText, int iTimeBytes, int bJson,
+                     char const *psShown, char const *psFile, unsigned char *abTouched)
+{
+    char acWhy[512];
+    if (bJson) {
+        if (ApplyJsonSettings(pText, uText, iTimeBytes, acWhy, sizeof acWhy, abTouched))
+            return TS_OK;
+        Complain("%s: %s; %s is unchanged", psShown, acWhy, psFile);
+        return TS_USAGE;
+    }
+    int iLine;
+    if (ApplySettingLines(pText, uText, iTimeBytes, &iLine, acWhy, sizeof acWhy, abTouched))
+        return TS_OK;
+    Complain("%s, line %d: %s; %s is unchanged", psShown, iLine, acWhy, psFile);
+    return TS_USAGE;
+}
+
+/* Whether abTouched marks every item of the store. */
+static int EveryItemSet(unsigned char const *abTouched)
+{
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++)
+        if (!abTouched[k])
+            return 0;
+    return 1;
+}
+
 int Load(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("load", argc, 1, 2))
         return TS_USAGE;
     char const *psInput = argc == 2 ? argv[1] : "-";
+    char const *psShown = strcmp(psInput, "-") == 0 ? "standard input" : psInput;
+    UseHomeRows(po);
+    bRangesForced = po->bForce;
     struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
-    int iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    char acDamage[512];
+    int iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                              sizeof acDamage);
     char *pText = NULL;
     size_t uText = 0;
     if (iStatus == TS_OK)
         iStatus = ReadInputText(psInput, &pText, &uText);
+    unsigned char abTouched[MORV_MAX_ITEMS];
+    memset(abTouched, 0, sizeof abTouched);
     if (iStatus == TS_OK) {
-        int iLine;
-        char acWhy[512];
-        if (!ApplySettingLines(pText, uText, report.iTimeBytes, &iLine, acWhy, sizeof acWhy)) {
-            Complain("%s, line %d: %s; %s is unchanged",
-                     strcmp(psInput, "-") == 0 ? "standard input" : psInput, iLine, acWhy, argv[0]);
-            iStatus = TS_USAGE;
-        }
+        /* Editors on some systems start a file with a byte-order mark. */
+        size_t uSkip = uText >= 3 && memcmp(pText, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
+        iStatus = ApplyText(pText + uSkip, uText - uSkip, report.iTimeBytes, po->bJson, psShown,
+                            argv[0], abTouched);
     }
     free(pText);
+    if (iStatus == TS_OK && bNew == 2) {
+        if (!EveryItemSet(abTouched))
+            iStatus = RefuseDamaged(argv[0], acDamage);
+        else
+            NoteRepair(argv[0], acDamage, 1);
+    }
     if (iStatus == TS_OK) {
         if (!bNew)
             NoteVersionChange(argv[0], &report, 1);

@@ -3,6 +3,8 @@
  * that every byte can be seen and typed back. */
 #include "cli/morvrc_value.h"
 
+#include "cli/morvrc_json.h"
+
 #include "settings/morv.h"
 #include "settings/morvrc_format.h"
 
@@ -288,51 +290,6 @@ int AllItems(struct MorvItem *aItems, int iMax)
         }
     }
     return n;
-}
-
-char *JsonText(char const *ps)
-{
-    /* The escapes JSON has by name: the byte and the letter after the
-     * backslash. */
-    static const struct {
-        char cByte;
-        char cLetter;
-    } aJsonEscapes[] = {
-        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
-    };
-    static const char acHex[] = "0123456789abcdef";
-    if (ps == NULL)
-        return strdup("null");
-    size_t n = strlen(ps);
-    if (n > (SIZE_MAX - 3) / 6)
-        return NULL;
-    char *psOut = (char *)malloc(6 * n + 3);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    *pc++ = '"';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        size_t uNamed = 0;
-        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
-               (unsigned char)aJsonEscapes[uNamed].cByte != c)
-            uNamed++;
-        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
-            *pc++ = '\\';
-            *pc++ = aJsonEscapes[uNamed].cLetter;
-        } else if (c >= 0x20 && c < 0x7f) {
-            *pc++ = (char)c;
-        } else {
-            /* Code point c: read as Latin-1, the string gives the byte back. */
-            memcpy(pc, "\\u00", 4);
-            pc[4] = acHex[c >> 4];
-            pc[5] = acHex[c & 15];
-            pc += 6;
-        }
-    }
-    *pc++ = '"';
-    *pc = '\0';
-    return psOut;
 }
 
 char *FormatItemJson(struct MorvItem it)

@@ -101,15 +101,8 @@ void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
  * index, as "psFlagChanJoinBeep"), or -1 when psName names none. */
 int FindPair(char const *psName);
 
-/* Writes a text as a JSON string: \" \\ \b \f \n \r \t by name, every
- * other byte below 0x20, 0x7f and every byte from 0x80 to 0xff as \u00XX,
- * so that each character of the string stands for one byte of the text
- * (read back as Latin-1).  A null text gives null, unquoted.
- * Returns a malloc'd text, or null when memory runs out. */
-char *JsonText(char const *ps);
-
 /* The item's value in the settings store as JSON: a number for integers
- * and time values, a string (JsonText) or null for texts.
+ * and time values, a string or object (JsonText) or null for texts.
  * Returns a malloc'd text, or null when memory runs out. */
 char *FormatItemJson(struct MorvItem it);
 
