@@ -252,13 +252,9 @@ int Check(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
 
-    if (in.uSize >= 4)
-        printf("version: %lld\n", ValueAt(&in, 0, 4));
-    else
-        printf("version: none\n");
-    printf("size: %lld bytes\n", in.snap.llSize);
-
+    /* What each width makes of FILE, as a line of the plain report. */
     int abParses[2];
+    char aacSays[2][400];
     static const int aiWidths[2] = {4, 8};
     for (int w = 0; w < 2; w++) {
         struct MorvReadInfo info;
@@ -267,25 +263,55 @@ int Check(int argc, char **argv, struct Options const *po)
         abParses[w] = ImageIsWhole(&info) && in.snap.llSize <= MORV_MAX_FILE;
         int bMore = DescribeRead(&in, &info, aiWidths[w], acDetail, sizeof acDetail);
         if (in.snap.llSize > MORV_MAX_FILE)
-            printf("%d-bit: no, longer than %d bytes, the most a morvrc may hold\n", aiWidths[w] * 8,
-                   MORV_MAX_FILE);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "no, longer than %d bytes, the most a morvrc may hold", MORV_MAX_FILE);
         else if (!abParses[w])
-            printf("%d-bit: no, %s\n", aiWidths[w] * 8, acDetail);
+            snprintf(aacSays[w], sizeof aacSays[w], "no, %s", acDetail);
         else if (bMore)
-            printf("%d-bit: yes, every field of version %d in bounds; %s, which version %d may "
-                   "use\n",
-                   aiWidths[w] * 8, iSetupVersion, acDetail, info.iVersion);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "yes, every field of version %d in bounds; %s, which version %d may use",
+                     iSetupVersion, acDetail, info.iVersion);
         else
-            printf("%d-bit: yes, every field in bounds and no bytes left over\n",
-                   aiWidths[w] * 8);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "yes, every field in bounds and no bytes left over");
     }
-    printf("verdict: %s\n", abParses[0] && abParses[1] ? "both"
+    char const *psVerdict = abParses[0] && abParses[1] ? "both"
                             : abParses[0]              ? "32-bit"
                             : abParses[1]              ? "64-bit"
-                                                       : "neither");
+                                                       : "neither";
     /* What every other verb reads FILE at without --bits. */
-    printf("width: %d-bit\n", FindTimeBytes(&in.snap) * 8);
+    int iWidth = FindTimeBytes(&in.snap) * 8;
+    if (po->bJson) {
+        char *apsSays[2] = {JsonText(aacSays[0]), JsonText(aacSays[1])};
+        if (apsSays[0] == NULL || apsSays[1] == NULL) {
+            Complain("out of memory");
+            iStatus = TS_IO;
+        } else {
+            printf("{\"version\": ");
+            if (in.uSize >= 4)
+                printf("%lld", ValueAt(&in, 0, 4));
+            else
+                printf("null");
+            printf(", \"size\": %lld, \"32\": {\"parses\": %s, \"says\": %s}, \"64\": "
+                   "{\"parses\": %s, \"says\": %s}, \"verdict\": \"%s\", \"width\": %d}\n",
+                   in.snap.llSize, abParses[0] ? "true" : "false", apsSays[0],
+                   abParses[1] ? "true" : "false", apsSays[1], psVerdict, iWidth);
+        }
+        free(apsSays[0]);
+        free(apsSays[1]);
+    } else {
+        if (in.uSize >= 4)
+            printf("version: %lld\n", ValueAt(&in, 0, 4));
+        else
+            printf("version: none\n");
+        printf("size: %lld bytes\n", in.snap.llSize);
+        for (int w = 0; w < 2; w++)
+            printf("%d-bit: %s\n", aiWidths[w] * 8, aacSays[w]);
+        printf("verdict: %s\nwidth: %d-bit\n", psVerdict, iWidth);
+    }
     FreeInput(&in);
+    if (iStatus != TS_OK)
+        return iStatus;
     if (po->iBits != 0)
         return abParses[po->iBits == 8] ? TS_OK : TS_NO;
     return abParses[0] != abParses[1] ? TS_OK : TS_NO;

@@ -117,7 +117,9 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
     ResetSettings();
     struct MorvSnapshot snap;
     memset(&snap, 0, sizeof snap);
-    int iErr = SnapshotFile(psPath, 1, &snap) ? 0 : errno;
+    /* "-", standard input, is whatever the user pipes in. */
+    int bStdin = strcmp(psPath, "-") == 0;
+    int iErr = SnapshotFile(bStdin ? "/dev/stdin" : psPath, !bStdin, &snap) ? 0 : errno;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     DecodeFile(&snap, iTimeBytes, &report, &layout);
@@ -261,48 +263,86 @@ static int PrintJsonRow(int iRow, char const *psSeparator)
     return iStatus;
 }
 
-/* Reads the home that *po names as the editor's start-up does: its morvrc
- * into the store, then its setup.dat into the catalogue, bound to the
- * settings.  *piRows gets the rows read.  Returns ReadCatalogue's status,
- * or TS_USAGE after a complaint about the home's paths. */
-static int ReadHome(struct Options const *po, int *piRows)
+/* Reads the home that *po names as the editor's start-up does: its morvrc,
+ * or psRc when it is not null, into the store, then its setup.dat into the
+ * catalogue, bound to the settings.  *piRows gets the rows read.  Returns
+ * ReadCatalogue's status, or TS_USAGE after a complaint about the home's
+ * paths. */
+static int ReadHome(struct Options const *po, char const *psRc, int *piRows)
 {
     char acRc[HOME_PATH], acDat[HOME_PATH];
     *piRows = 0;
-    if (!HomePath(po, "morvrc", acRc, 1) || !HomePath(po, "setup.dat", acDat, 1))
+    if ((psRc == NULL && !HomePath(po, "morvrc", acRc, 1)) || !HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
-    ReadLikeTheEditor(acRc, po->iBits);
+    ReadLikeTheEditor(psRc != NULL ? psRc : acRc, po->iBits);
     SetVariables();
     return ReadCatalogue(acDat, piRows, 1);
 }
 
+/* Prints ps with every control byte escaped as dump escapes it (\n, \t,
+ * \r by name, the others as three octal digits), so that a row stays one
+ * line and nothing reaches the terminal raw; other bytes as they are.
+ * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
+static int PrintEscaped(char const *ps)
+{
+    static const char acNamed[] = "\nn\tt\rr";
+    size_t n = strlen(ps);
+    char *psOut = (char *)malloc(4 * n + 1);
+    if (psOut == NULL) {
+        Complain("out of memory");
+        return TS_IO;
+    }
+    char *pc = psOut;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)ps[i];
+        char const *pcNamed = c != 0 ? strchr(acNamed, c) : NULL;
+        if (c >= 0x20 && c != 0x7f) {
+            *pc++ = (char)c;
+        } else if (pcNamed != NULL && (pcNamed - acNamed) % 2 == 0) {
+            *pc++ = '\\';
+            *pc++ = pcNamed[1];
+        } else {
+            *pc++ = '\\';
+            *pc++ = (char)('0' + (c >> 6));
+            *pc++ = (char)('0' + ((c >> 3) & 7));
+            *pc++ = (char)('0' + (c & 7));
+        }
+    }
+    *pc = '\0';
+    fputs(psOut, stdout);
+    free(psOut);
+    return TS_OK;
+}
+
 int List(int argc, char **argv, struct Options const *po)
 {
-    (void)argv;
-    if (!ArgumentCount("list", argc, 0, 0))
+    if (!ArgumentCount("list", argc, 0, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, &iRows);
+    int iStatus = ReadHome(po, argc == 1 ? argv[0] : NULL, &iRows);
     /* After a bad type code, the rows before it are listed. */
     if (iStatus != TS_OK && iStatus != TS_DAMAGED)
         return iStatus;
 
-    char acRow[ROW_BUFFER_SIZE];
+    char acRow[ROW_BUFFER_SIZE + 8];
     char const *psSeparator = "\n";
     if (po->bJson)
         printf("[");
     for (int r = 1; r <= iRows; r++) {
         if (po->bChanged && !(RowIsBound(r) && RowIsChanged(r)))
             continue;
+        int iPrinted = TS_OK;
         if (po->bJson) {
-            int iPrinted = PrintJsonRow(r, psSeparator);
-            if (iPrinted != TS_OK)
-                return iPrinted;
+            iPrinted = PrintJsonRow(r, psSeparator);
             psSeparator = ",\n";
         } else {
-            FormatRowText(acRow, r); /* cannot fail: every row read has a good type */
-            printf("%3d %s\n", r, acRow);
+            int n = snprintf(acRow, sizeof acRow, "%3d ", r);
+            FormatRowText(acRow + n, r); /* cannot fail: every row read has a good type */
+            iPrinted = PrintEscaped(acRow);
+            putchar(po->bZero ? '\0' : '\n');
         }
+        if (iPrinted != TS_OK)
+            return iPrinted;
     }
     if (po->bJson)
         printf("%s]\n", psSeparator[0] == ',' ? "\n" : "");
@@ -356,12 +396,56 @@ static int LoadHelpTexts(int iXChat)
     return TS_OK;
 }
 
+/* Prints what describe tells of row iRow: a line with the row, its names,
+ * type and range, then the help text; with bJson one object.  Returns
+ * TS_OK, or TS_IO when memory runs out (after a complaint). */
+static int PrintDescription(int iRow, int bJson)
+{
+    /* By type code: the name list and --json use, and the values taken. */
+    static const struct {
+        char const *psType, *psRange, *psJsonRange;
+    } aTypes[] = {
+        {"boolean", "0 or 1", "[0, 1]"},
+        {"numeric", "0 to 4096", "[0, 4096]"},
+        {"text", "a text", "null"},
+    };
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    char acSetting[64] = "";
+    struct MorvItem it;
+    if (RowIsBound(iRow) && RowItem(iRow, &it))
+        ItemName(it, acSetting, sizeof acSetting);
+    char const *psHelp = GetMessage(pr->iHelpMessage);
+    if (!bJson) {
+        printf("row %d, %s%s%s%s: %s, %s\n%s\n", iRow, pr->psVariableName,
+               acSetting[0] != '\0' ? " (" : "", acSetting, acSetting[0] != '\0' ? ")" : "",
+               aTypes[pr->iType].psType, aTypes[pr->iType].psRange, psHelp);
+        return TS_OK;
+    }
+    char *psName = JsonText(pr->psVariableName);
+    char *psText = JsonText(psHelp);
+    int iStatus = TS_OK;
+    if (psName == NULL || psText == NULL) {
+        Complain("out of memory");
+        iStatus = TS_IO;
+    } else {
+        /* Setting names are ASCII words with brackets: nothing to escape. */
+        printf("{\"row\": %d, \"name\": %s, \"setting\": %s%s%s, \"type\": \"%s\", "
+               "\"range\": %s, \"help\": %s}\n",
+               iRow, psName, acSetting[0] != '\0' ? "\"" : "",
+               acSetting[0] != '\0' ? acSetting : "null", acSetting[0] != '\0' ? "\"" : "",
+               aTypes[pr->iType].psType, aTypes[pr->iType].psJsonRange, psText);
+    }
+    free(psName);
+    free(psText);
+    return iStatus;
+}
+
 int Describe(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("describe", argc, 1, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, &iRows);
+    int iStatus = ReadHome(po, NULL, &iRows);
     if (iStatus != TS_OK)
         return iStatus;
     int iRow = FindRow(argv[0], iRows);
@@ -377,8 +461,7 @@ int Describe(int argc, char **argv, struct Options const *po)
     iStatus = LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
     if (iStatus != TS_OK)
         return iStatus;
-    printf("%s\n", GetMessage(dvArray[iRow].iHelpMessage));
-    return TS_OK;
+    return PrintDescription(iRow, po->bJson);
 }
 
 /* ---- reset ---------------------------------------------------------------- */
