@@ -82,10 +82,7 @@ const char acHelpDiff[] =
 
 /* ---- load ----------------------------------------------------------------- */
 
-/* Reads all of psInput ("-": standard input) into a malloc'd block
- * (*ppText, *puText).  Returns TS_OK; after a complaint TS_IO (not
- * readable, no memory) or TS_USAGE (longer than LOAD_MAX_INPUT). */
-static int ReadInputText(char const *psInput, char **ppText, size_t *puText)
+int ReadInputText(char const *psInput, char **ppText, size_t *puText)
 {
     int bStdin = strcmp(psInput, "-") == 0;
     char const *psShown = bStdin ? "standard input" : psInput;

@@ -4,6 +4,7 @@
  * layout.  This file holds the entry point, the options and the table of
  * verbs. */
 #include "cli/morvrc_cli.h"
+#include "cli/morvrc_edit.h"
 #include "cli/morvrc_file_verbs.h"
 #include "cli/morvrc_home.h"
 #include "cli/morvrc_load_diff.h"
@@ -226,6 +227,7 @@ static const struct {
     {"list", "Hxbcjz", acHelpList, List},
     {"describe", "Hxbj", acHelpDescribe, Describe},
     {"reset", "Hxba", acHelpReset, Reset},
+    {"edit", "bHxF", acHelpEdit, Edit},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
