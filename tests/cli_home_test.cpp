@@ -310,7 +310,11 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
         ProgramResult r = Tool({"describe", "--home", home.path(), std::to_string(iRow)});
         EXPECT_EQ(0, r.iStatus) << iRow << r.err;
         EXPECT_EQ("", r.err) << iRow;
-        EXPECT_EQ(texts[(size_t)iRow - 1], r.out) << iRow;
+        /* A line on the row, then the text. */
+        size_t uEnd = r.out.find('\n');
+        ASSERT_NE(std::string::npos, uEnd) << iRow;
+        EXPECT_EQ(0u, r.out.find("row " + std::to_string(iRow) + ", ")) << r.out;
+        EXPECT_EQ(texts[(size_t)iRow - 1], r.out.substr(uEnd + 1)) << iRow;
     }
     EXPECT_EQ("Number of clones from one host above which the script reports an attack.\n", texts[6]);
     EXPECT_EQ("Suona quando qualcuno apre una query con te.\n", texts[7]);
@@ -324,8 +328,10 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
     for (Case const &c : aCases) {
         ProgramResult r = Tool({"describe", "--home", home.path(), c.psName});
         EXPECT_EQ(0, r.iStatus) << c.psName << r.err;
-        EXPECT_EQ(texts[(size_t)c.iRow - 1], r.out) << c.psName;
+        EXPECT_EQ(0u, r.out.find("row " + std::to_string(c.iRow) + ", ")) << r.out;
     }
+    EXPECT_EQ("row 7, MaxCloneCount (iMaxCloneCount): numeric, 0 to 4096\n" + texts[6],
+              Tool({"describe", "--home", home.path(), "MaxCloneCount"}).out);
     for (char const *ps : {"0", "78", "maxclonecount", "iFlagParserMode"}) {
         ProgramResult r = Tool({"describe", "--home", home.path(), ps});
         EXPECT_EQ(2, r.iStatus) << ps;

@@ -1,7 +1,8 @@
 """morvrc_tool's --json documents read with Python's json module.
 
 Each document must parse, say what the plain output of the same verb says,
-and give back every byte of a text when its string is encoded as Latin-1.
+and give back every byte of a text: a string is the text's UTF-8, an object
+{"bytes": s} a text that is not UTF-8, one byte per character of s.
 MORV_TOOL names the tool, MORV_RUNNER how this build starts its programs and
 MORV_TIME_BYTES the width of its time values.
 """
@@ -63,6 +64,14 @@ def catalogue():
     return "".join(rows)
 
 
+def raw(got):
+    """The bytes of a text as JSON gives it, or None for null."""
+    if isinstance(got, dict):
+        assert list(got) == ["bytes"], got
+        return got["bytes"].encode("latin-1")
+    return None if got is None else got.encode("utf-8")
+
+
 def unquote(value):
     """The bytes of a text as dump quotes it, or None for absent."""
     if value == "absent":
@@ -85,11 +94,10 @@ class JsonTest(unittest.TestCase):
         return r.stdout.decode("latin-1")
 
     def doc(self, *args, status=0):
-        """The JSON document the tool prints: plain ASCII, every other byte
-        of a text escaped, so that it is valid UTF-8 for any reader."""
+        """The JSON document the tool prints, valid UTF-8 for any reader."""
         r = subprocess.run(RUNNER + [TOOL] + list(args), capture_output=True)
         self.assertEqual(status, r.returncode, r.stderr.decode("latin-1"))
-        return json.loads(r.stdout.decode("ascii"))
+        return json.loads(r.stdout.decode("utf-8"))
 
     def write(self, path, data):
         with open(path, "wb") as f:
@@ -100,8 +108,8 @@ class JsonTest(unittest.TestCase):
                       pairs={21: (b"#chan", b""), 23: (b"w\xe8", b"x y")})
         self.write(self.rc, data)
         doc = self.doc("dump", "--json", self.rc)
-        self.assertEqual({"version": 38, "time_bits": TIME_BYTES * 8, "size": len(data),
-                          "bytes_after_last_field": 0}, {k: v for k, v in doc.items() if k != "settings"})
+        self.assertEqual({"version": 38, "bytes_after_last_field": 0},
+                         {k: v for k, v in doc.items() if k != "settings"})
         plain = [line.split(" = ", 1) for line in self.tool("dump", self.rc).splitlines()[1:]]
         settings = doc["settings"]
         self.assertEqual([name for name, _ in plain], list(settings))
@@ -110,17 +118,16 @@ class JsonTest(unittest.TestCase):
             if isinstance(got, int):
                 self.assertEqual(int(value), got, name)
             else:
-                self.assertEqual(unquote(value), None if got is None else got.encode("latin-1"), name)
-        self.assertEqual(EVERY_BYTE, settings["psAwayPostfix"].encode("latin-1"))
-        self.assertEqual(b"w\xe8", settings["psFlagChanWordBeep[0]"].encode("latin-1"))
+                self.assertEqual(unquote(value), raw(got), name)
+        self.assertEqual({"bytes": EVERY_BYTE.decode("latin-1")}, settings["psAwayPostfix"])
+        self.assertEqual({"bytes": "w\xe8"}, settings["psFlagChanWordBeep[0]"])
         self.assertEqual(("", None), (settings["psFlagChanJoinBeep[1]"], settings["psAudioDevice"]))
         self.assertEqual((-15, 1), (settings["tCTCPFloodTimer"], settings["iFlagParserMode[JOIN]"]))
 
     def test_get_gives_one_value(self):
         self.write(self.rc, morvrc({33: EVERY_BYTE}))
         self.assertEqual(8, self.doc("get", "--json", self.rc, "iMaxCloneCount"))
-        self.assertEqual(EVERY_BYTE,
-                         self.doc("get", "--json", self.rc, "psAwayPostfix").encode("latin-1"))
+        self.assertEqual(EVERY_BYTE, raw(self.doc("get", "--json", self.rc, "psAwayPostfix")))
         self.assertIsNone(self.doc("get", "--json", self.rc, "psPipeCommand"))
 
     def test_list_rows_and_changed_rows(self):
@@ -137,7 +144,7 @@ class JsonTest(unittest.TestCase):
         self.assertEqual(("tCTCPFloodTimer", -15), (rows[13]["setting"], rows[13]["value"]))
         self.assertEqual(("text", None, None), (rows[19]["type"], rows[19]["default"], rows[19]["value"]))
         self.assertEqual(("[ ", "[ "), (rows[25]["default"], rows[25]["value"]))
-        self.assertEqual(b"_AWAY\xff", rows[34]["value"].encode("latin-1"))
+        self.assertEqual(b"_AWAY\xff", raw(rows[34]["value"]))
         self.assertEqual("iFlagParserMode[NOTICE]", rows[66]["setting"])
 
         # The plain list shows the same rows, and --changed keeps those
@@ -155,7 +162,7 @@ class JsonTest(unittest.TestCase):
         self.write(other, morvrc({33: b"\x80\xfe"}, ints={8: 12}))
         doc = self.doc("diff", "--json", self.rc, other, status=1)
         self.assertEqual({"differences": [{"name": "iMaxCloneCount", "a": 8, "b": 12},
-                                          {"name": "psAwayPostfix", "a": "_AWAY", "b": "\x80\xfe"}],
+                                          {"name": "psAwayPostfix", "a": "_AWAY", "b": {"bytes": "\x80\xfe"}}],
                           "bytes_after_last_field_differ": False}, doc)
         self.assertEqual({"differences": [], "bytes_after_last_field_differ": False},
                          self.doc("diff", "--json", other, other))

@@ -342,9 +342,8 @@ TEST_F(MorvrcTool, DumpShowsEveryStoredSettingInFileOrder)
         EXPECT_EQ("", r.err);
         std::vector<std::string> lines = Lines(r.out);
         ASSERT_EQ(78u, lines.size()) << r.out;
-        EXPECT_EQ("# morvrc version 38, " + Bits(w) + "-bit time fields, " +
-                      std::to_string(image.size()) + " bytes",
-                  lines[0]);
+        /* Nothing in it depends on the width or the size. */
+        EXPECT_EQ("# morvrc version 38", lines[0]);
         /* The names follow the field table, pairs and parser modes
          * element by element. */
         size_t uLine = 1;
@@ -394,7 +393,7 @@ TEST_F(MorvrcTool, DumpOfAnOlderFileShowsOnlyWhatItHolds)
     EXPECT_EQ(0, r.iStatus) << r.err;
     std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(29u, lines.size()) << r.out;
-    EXPECT_EQ(0u, lines[0].find("# morvrc version 14, " + Bits(kNative) + "-bit time fields"));
+    EXPECT_EQ("# morvrc version 14", lines[0]);
     EXPECT_EQ("psPrefixOutput = \"pre\"", lines[26]);
     EXPECT_EQ("iFlagIgnoreMessage = 0", lines[28]);
     EXPECT_FALSE(Contains(r.out, "psPipeCommand"));
@@ -497,8 +496,7 @@ TEST_F(MorvrcTool, BytesAfterTheLastFieldAreDamageUpToVersion38)
     WriteFileBytes(rc, newer);
     r = Tool({"dump", rc});
     EXPECT_EQ(0, r.iStatus) << r.err;
-    EXPECT_TRUE(Contains(r.out, "# 1 bytes after the last field, from byte " +
-                                    std::to_string(newer.size() - 1)))
+    EXPECT_TRUE(Contains(r.out, "# 1 bytes after the last field: fields of version 39 not shown\n"))
         << r.out;
     r = Tool({"set", rc, "iFlagDisableSHBM", "0"});
     EXPECT_EQ(0, r.iStatus) << r.err;
@@ -697,7 +695,6 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
         {{"dump", missing}, 3, "cannot read"},
         {{"check", missing}, 3, "cannot read"},
         {{"get", missing, "iMaxCloneCount"}, 3, "cannot read"},
-        {{"set", missing, "iMaxCloneCount", "1"}, 3, "cannot read"},
         {{"convert", "--from", "32", "--to", "64", missing, rc}, 3, "cannot read"},
         {{"dump", dir.path()}, 3, "cannot read"},
     };
