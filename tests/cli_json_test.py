@@ -26,6 +26,26 @@ TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 KINDS = "i" * 13 + "tititi" + "ppp" + "ss" + "i" * 6 + "ssissis" + "i" * 9 + "a" + "i" * 9
 EVERY_BYTE = bytes(range(1, 256))
 
+# The setting that each row of the editor's list edits, rows 1 to 77.
+EVENTS = ("PRIVMSG JOIN LUJOIN CHNICK CLIST SRVMSG PART KICK MODE NAMES WHO QUIT OSERVER "
+          "ENDWHO ERRORLNK ENDMOTD NOTIFY INVITE NOTICE").split()
+BINDINGS = (
+    "iFlagDebugMode iFlagLogFile iFlagCloneDetect iFlagPrintClone iFlagPrintList iFlagColor "
+    "iMaxCloneCount iFlagQueryBeep iFlagNickBeep iFlagDomainMonitoring iFlagNickJoinMonitoring "
+    "iMaxQueryMSGFlood iFlagCTCPAnswer tCTCPFloodTimer iFlagBeep tSoundCommandTimer "
+    "iMaxMessageSent tMinSecondSent iFlagTextFloodOutgoing psFlagChanJoinBeep[0] "
+    "psFlagChanJoinBeep[1] psFlagChanModBeep[0] psFlagChanModBeep[1] psFlagChanWordBeep[0] "
+    "psFlagChanWordBeep[1] psPrefixOutput psPostfixOutput iFlagIgnoreMessage iFlagMorvMessage "
+    "iFlagLocalUserModeChg iFlagDebugModeFnc iFlagEnableDatabase iFlagEnableEvent "
+    "psMessageLanguage psAwayPostfix iFlagAwaySystem psPipeCommand psAudioDevice "
+    "iMaxMessageChar psIdentifyCommand iFlagErrorMessage iFlagDisableDBUpdating "
+    "iFlagMonitoringMessage iFlagAwayMessage iFlagCurrentTab iFlagTextFloodError "
+    "iFlagBadWordSystem iFlagBadWordMessage").split() + [
+    "iFlagParserMode[%s]" % e for e in EVENTS] + (
+    "iFlagEventsManagerDebug iFlagTextFloodIncoming iFlagAdvancedLog iPrivateKillerAlert "
+    "iFlagFilterSystem iPrivateKillerMessage iFlagKeepQueueCommandCorrupted "
+    "iPKIgnoreCTCPVersion iPKAllowOnTimeout iFlagDisableSHBM").split()
+
 
 def text(b):
     return struct.pack("<i", len(b)) + b
@@ -139,6 +159,7 @@ class JsonTest(unittest.TestCase):
                    morvrc({24: b"[ ", 32: b"italiano", 33: b"_AWAY\xff"}, ints={8: 0}))
         rows = self.doc("list", "--json", "--home", home)
         self.assertEqual(list(range(1, 78)), [r["row"] for r in rows])
+        self.assertEqual(BINDINGS, [r["setting"] for r in rows])
         self.assertEqual({"row": 7, "type": "numeric", "command": "/N7", "name": "Number7",
                           "setting": "iMaxCloneCount", "default": 2, "value": 0, "help": 3007}, rows[6])
         self.assertEqual(("tCTCPFloodTimer", -15), (rows[13]["setting"], rows[13]["value"]))
@@ -166,6 +187,59 @@ class JsonTest(unittest.TestCase):
                           "bytes_after_last_field_differ": False}, doc)
         self.assertEqual({"differences": [], "bytes_after_last_field_differ": False},
                          self.doc("diff", "--json", other, other))
+
+    def test_a_round_trip_through_jq(self):
+        """UTF-8 as itself, other bytes as {"bytes": ...}, and everything
+        back byte for byte through jq and load --json."""
+        self.write(self.rc, morvrc({32: "café".encode(), 33: b"w\xe8 \x01\x1b[1m\n",
+                                    35: b"/ECHO "}, pairs={21: (b"#chan", b"")}))
+        other = os.path.join(self.dir, "other")
+        shutil.copy(self.rc, other)
+        dump = subprocess.run(RUNNER + [TOOL, "dump", "--json", self.rc], capture_output=True,
+                              check=True).stdout
+        jq = subprocess.run(["jq", "-r", ".settings.psMessageLanguage"], input=dump,
+                            capture_output=True, check=True)
+        self.assertEqual("café\n".encode(), jq.stdout)
+        edited = subprocess.run(["jq", ".settings.iMaxCloneCount = 99"], input=dump,
+                                capture_output=True, check=True).stdout
+        load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], input=edited,
+                              capture_output=True)
+        self.assertEqual(0, load.returncode, load.stderr)
+        with open(other, "rb") as f:
+            self.assertEqual(morvrc({32: "café".encode(), 33: b"w\xe8 \x01\x1b[1m\n",
+                                     35: b"/ECHO "}, pairs={21: (b"#chan", b"")}, ints={8: 99}),
+                             f.read())
+        # A bad document changes nothing and says where.
+        for bad, says in ((b'{"settings": {"iMaxCloneCount": "x"}}', b"byte 32"),
+                          (b'{"settings": {"psAwayPostfix": {"bytes": "\\u0100"}}}', b"above"),
+                          (b'{"version": 38}', b"no \"settings\"")):
+            load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], input=bad,
+                                  capture_output=True)
+            self.assertEqual(2, load.returncode, bad)
+            self.assertIn(says, load.stderr)
+
+    def test_damage_check_and_describe(self):
+        data = morvrc({33: b"_AWAY"})
+        self.write(self.rc, data[:200])
+        # What was read before the damage, as the plain dump shows it.
+        doc = self.doc("dump", "--json", self.rc, status=4)
+        self.assertEqual(list(doc["settings"]), [line.split(" = ")[0] for line in
+                                                 self.tool("dump", self.rc, status=4).splitlines()[1:]])
+        self.assertIn("does not parse", doc["error"])
+        self.write(self.rc, data)
+        check = self.doc("check", "--json", self.rc)
+        self.assertEqual(("%d-bit" % (TIME_BYTES * 8), TIME_BYTES * 8),
+                         (check["verdict"], check["width"]))
+        self.assertEqual((True, False) if TIME_BYTES == 4 else (False, True),
+                         (check["32"]["parses"], check["64"]["parses"]))
+        home = os.path.join(self.dir, "home")
+        os.makedirs(os.path.join(home, ".xchat2", "morvane"))
+        self.write(os.path.join(home, ".xchat2", "morvane", "setup.dat"),
+                   catalogue().encode("ascii"))
+        row = self.doc("describe", "--json", "--home", home, "Number7")
+        self.assertEqual({"row": 7, "name": "Number7", "setting": "iMaxCloneCount",
+                          "type": "numeric", "range": [0, 4096]},
+                         {k: v for k, v in row.items() if k != "help"})
 
 
 if __name__ == "__main__":
