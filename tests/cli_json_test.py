@@ -241,6 +241,29 @@ class JsonTest(unittest.TestCase):
                           "type": "numeric", "range": [0, 4096]},
                          {k: v for k, v in row.items() if k != "help"})
 
+    def test_every_example_of_the_readme(self):
+        """The README's example block, line by line in its order, on a copy
+        of the demo home; a comment that is a single word is the output."""
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        block = readme.split("\n## morvrc_tool\n")[1].split("```sh\n")[1].split("```")[0]
+        lines = [line for line in block.splitlines() if not line.startswith(("t=", "rc="))]
+        self.assertGreater(len(lines), 15, block)
+        home = os.path.join(self.dir, "home")
+        shutil.copytree(os.path.join(source, "demo", "home"), home, symlinks=True)
+        env = dict(os.environ, HOME=home, EDITOR="true", VISUAL="",
+                   t=" ".join(shlex.quote(w) for w in RUNNER + [TOOL]),
+                   rc=os.path.join(home, ".xchat2", "morvane", "morvrc"))
+        for line in lines:
+            r = subprocess.run(["bash", "-o", "pipefail", "-c", 'eval "t=($t)"; ' +
+                                line.replace("$t ", '"${t[@]}" ')],
+                               cwd=self.dir, env=env, capture_output=True)
+            self.assertEqual(0, r.returncode, "%s\n%s" % (line, r.stderr.decode("latin-1")))
+            comment = line.partition("  # ")[2].strip()
+            if comment and " " not in comment:
+                self.assertEqual(comment, r.stdout.decode().strip(), line)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
