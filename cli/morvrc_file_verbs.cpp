@@ -379,7 +379,14 @@ int Convert(int argc, char **argv, struct Options const *po)
      * them: the output is a version-38 file. */
     NoteVersionChange(argv[0], &report, 0);
     struct MorvLayout to = {po->iTo, 0, NULL, 0};
-    return SaveStore(argv[1], &to, NULL);
+    /* Written only over what OUT held, so that an OUT that already holds
+     * these bytes is left alone. */
+    struct MorvSnapshot out;
+    memset(&out, 0, sizeof out);
+    int bOut = SnapshotFile(argv[1], 0, &out);
+    iStatus = SaveStore(argv[1], &to, bOut ? &out : NULL);
+    FreeSnapshot(&out);
+    return iStatus;
 }
 
 /* Prints item it as get shows it: quoted as dump shows it, as JSON, or

@@ -255,6 +255,12 @@ TEST_F(MorvrcTool, ConvertRoundTripsBetweenWidths)
             EXPECT_EQ(want, got) << "want\n" << Hex(want) << "\ngot\n" << Hex(got);
         }
     }
+    /* Onto a file that already holds the result: left alone. */
+    struct stat before, after;
+    ASSERT_EQ(0, stat(out.c_str(), &before));
+    ASSERT_EQ(0, Tool({"convert", "--to", Bits(8), in, out}).iStatus);
+    ASSERT_EQ(0, stat(out.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
     /* In place, and back again. */
     WriteFileBytes(rc, MakeSample(4).bytes);
     ASSERT_EQ(0, Tool({"convert", "--from", "32", "--to", "64", rc, rc}).iStatus);
@@ -654,11 +660,12 @@ TEST_F(MorvrcTool, HelpForTheToolAndEveryVerb)
         EXPECT_EQ(0u, r.out.find("Usage: morvrc_tool VERB")) << r.out;
         EXPECT_TRUE(Contains(r.out, "this build's width, " + Bits(kNative) + " bits")) << r.out;
         for (char const *psVerb :
-             {"dump", "check", "convert", "get", "set", "load", "diff", "list", "describe", "reset"})
+             {"dump", "check", "convert", "get", "set", "load", "edit", "diff", "list", "describe",
+              "reset"})
             EXPECT_TRUE(Contains(r.out, std::string("\n  ") + psVerb + " ")) << psVerb;
     }
-    for (std::string verb :
-         {"dump", "check", "convert", "get", "set", "load", "diff", "list", "describe", "reset"}) {
+    for (std::string verb : {"dump", "check", "convert", "get", "set", "load", "edit", "diff", "list",
+                             "describe", "reset"}) {
         ToolResult a = Tool({verb, "--help"});
         ToolResult b = Tool({"help", verb});
         EXPECT_EQ(0, a.iStatus);
