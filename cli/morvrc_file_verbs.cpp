@@ -247,7 +247,8 @@ int Dump(int argc, char **argv, struct Options const *po)
     if (po->bJson) {
         /* What was read, and why the rest was not. */
         char *psError = iStatus != TS_OK ? JsonText(acWhy) : NULL;
-        int iPrinted = iStatus != TS_OK && psError == NULL ? TS_IO : PrintJsonDump(&report, psError);
+        int iPrinted = iStatus != TS_OK && psError == NULL ? (int)TS_IO
+                                                           : PrintJsonDump(&report, psError);
         free(psError);
         if (iPrinted != TS_OK)
             iStatus = iPrinted;

@@ -278,7 +278,8 @@ int RefuseDamaged(char const *psPath, char const *psDamage)
 void NoteRepair(char const *psPath, char const *psDamage, int bAll)
 {
     fprintf(stderr, "morvrc_tool: note: %s; %s is written afresh from %s\n", psDamage, psPath,
-            bAll ? "the settings given" : "the catalogue defaults and the values the editor starts from");
+            bAll ? "the settings given"
+                 : "the catalogue defaults and the values the editor starts from");
 }
 
 /* Whether the store laid out as *pLayout is byte for byte the whole file

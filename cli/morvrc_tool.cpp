@@ -273,8 +273,8 @@ static void PrintHelp(int v)
 static int Run(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|edit|diff|list|describe|"
-                        "reset ... (morvrc_tool --help)\n");
+        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|edit|diff|list|"
+                        "describe|reset ... (morvrc_tool --help)\n");
         return TS_USAGE;
     }
     char const *psVerb = argv[1];

@@ -139,6 +139,8 @@ class HomeVerbs : public ::testing::Test {
     {
         ResetSettings();
         ClearCatalogue();
+        /* The home is always named; HOME itself has no setup.dat. */
+        setenv("HOME", work.path().c_str(), 1);
         psLogFile = log.c_str();
         pfRunLog = WriteLog;
         std::string xchat = home / ".xchat2";
@@ -277,8 +279,9 @@ TEST_F(HomeVerbs, ListEscapesControlBytesAndReadsAnyFile)
     WriteFileBytes(other, image);
     std::vector<std::string> argv = gRunner;
     argv.insert(argv.end(), {gTool, "list", "--home", home.path(), "-", "-z"});
+    std::string input(image.begin(), image.end());
     for (ProgramResult r : {Tool({"list", "--home", home.path(), other, "-z"}),
-                            RunProgram(argv, std::string(image.begin(), image.end()), work.path())}) {
+                            RunProgram(argv, input, work.path())}) {
         EXPECT_EQ(0, r.iStatus) << r.err;
         EXPECT_EQ(std::string::npos, r.out.find('\n'));
         EXPECT_EQ(std::string::npos, r.out.find('\x1b'));
@@ -287,7 +290,8 @@ TEST_F(HomeVerbs, ListEscapesControlBytesAndReadsAnyFile)
         for (std::string record; std::getline(in, record, '\0');)
             records.push_back(record);
         ASSERT_EQ(77u, records.size());
-        EXPECT_EQ(TextLine(35, "/AWAYPOSTFIX", "AwayPostfix", "_AWAY", "a\\nb\\033[31m"), records[34]);
+        EXPECT_EQ(TextLine(35, "/AWAYPOSTFIX", "AwayPostfix", "_AWAY", "a\\nb\\033[31m"),
+                  records[34]);
     }
 
     /* A bad type code in row 3: rows 1 and 2 are listed, and it is told. */
@@ -313,7 +317,8 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
         std::vector<std::string> args;
         char const *psSays;
     } aCases[] = {
-        {{"set", rc, "Color", "7"}, "iFlagColor takes 0 or 1 (a switch in the editor's list, row Color)"},
+        {{"set", rc, "Color", "7"},
+         "iFlagColor takes 0 or 1 (a switch in the editor's list, row Color)"},
         {{"set", rc, "MaxCloneCount", "4097"}, "iMaxCloneCount takes 0 to 4096"},
         {{"set", rc, "iMaxCloneCount", "-5"}, "iMaxCloneCount takes 0 to 4096"},
         {{"set", rc, "tCTCPFloodTimer", "-1"}, "tCTCPFloodTimer takes 0 to 4096"},

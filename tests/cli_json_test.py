@@ -106,6 +106,8 @@ class JsonTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="morv-json-")
         self.addCleanup(shutil.rmtree, self.dir)
         self.rc = os.path.join(self.dir, "morvrc")
+        # A home without setup.dat: no row names or ranges but those a test gives.
+        os.environ["HOME"] = self.dir
 
     def tool(self, *args, status=0):
         """The plain output of the tool run with args, bytes read as Latin-1."""

@@ -64,6 +64,9 @@ ino_t Inode(std::string const &path)
 
 class LoadDiff : public ::testing::Test {
   protected:
+    /* A home without setup.dat: no row names or ranges. */
+    void SetUp() override { setenv("HOME", dir.path().c_str(), 1); }
+
     ProgramResult Tool(std::vector<std::string> const &args, std::string const &input = "")
     {
         std::vector<std::string> argv = gRunner;
