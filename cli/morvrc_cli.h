@@ -26,6 +26,9 @@ struct Options {
     int bAll;              /* --all */
     int bJson;             /* --json */
     int iWaitMs;           /* --wait SECONDS for another program's save, in ms; -1: the default */
+    int bRaw;              /* --raw */
+    int bZero;             /* -z: records end with a zero byte */
+    int bForce;            /* --force: values outside the editor's ranges */
     int bHelp;             /* --help or -h */
 };
 

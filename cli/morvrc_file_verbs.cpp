@@ -4,12 +4,15 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 #include "settings/morvrc_lock.h"
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,9 +21,10 @@
 const char acHelpDump[] =
     "Usage: morvrc_tool dump [--bits 32|64] [--json] FILE\n"
     "Prints the settings that FILE stores, in file order, one \"name = value\" line\n"
-    "each, after a first line with the version, the width and the size:\n"
+    "each, after a first line with the version.  Nothing in it depends on FILE's\n"
+    "width or size, so that two dumps of the same settings are the same text:\n"
     "\n"
-    "  # morvrc version 38, 64-bit time fields, 312 bytes\n"
+    "  # morvrc version 38\n"
     "  iMaxCloneCount = 10\n"
     "  tCTCPFloodTimer = 1\n"
     "  psFlagChanJoinBeep[0] = absent\n"
@@ -33,27 +37,30 @@ const char acHelpDump[] =
     "file does not hold.  The 19 elements of iFlagParserMode carry their event\n"
     "names.  Fields that FILE's version predates are not shown.  A file of a newer\n"
     "version than 38 is shown up to the last field this tool knows, and a comment\n"
-    "line counts the bytes after it.  load takes these lines back.\n"
+    "line counts the bytes after it.  load and edit take these lines back.  FILE\n"
+    "may be -, standard input.\n"
     "\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither)\n"
-    "--json         one JSON document instead:\n"
-    "                 {\"version\": 38, \"time_bits\": 64, \"size\": 312,\n"
-    "                  \"bytes_after_last_field\": 0,\n"
+    "--json         one JSON document instead, which load --json takes back:\n"
+    "                 {\"version\": 38, \"bytes_after_last_field\": 0,\n"
     "                  \"settings\": {\"iFlagDebugMode\": 0, ..., \"psAwayPostfix\": \"_AWAY\",\n"
     "                               ...}}\n"
-    "               with the settings in file order.  Texts are JSON strings in\n"
-    "               which each character is one byte of the text (\\u0080 to\n"
-    "               \\u00ff for the bytes above 127: read them as Latin-1); an\n"
-    "               absent text is null.\n"
+    "               with the settings in file order.  A text that is valid UTF-8\n"
+    "               is a JSON string of its characters (\"caf\\u00e9\" comes out of\n"
+    "               jq -r as caf\303\251); any other text is an object\n"
+    "               {\"bytes\": \"...\"} whose string has one character, \\u0001\n"
+    "               to \\u00ff, per byte of the text (Latin-1).  An absent text\n"
+    "               is null.\n"
     "\n"
     "When FILE is damaged, the settings before the damage are printed (with\n"
-    "--json, nothing is) and the damage is reported with its byte offset and\n"
-    "field (exit status 4); so are bytes after the last field of a file of\n"
-    "version 38 or older, which usually mean the other width.\n";
+    "--json, followed by an \"error\" member that says why the rest is missing)\n"
+    "and the damage is reported with its byte offset and field (exit status 4);\n"
+    "so are bytes after the last field of a file of version 38 or older, which\n"
+    "usually mean the other width.\n";
 
 const char acHelpCheck[] =
-    "Usage: morvrc_tool check [--bits 32|64] FILE\n"
+    "Usage: morvrc_tool check [--bits 32|64] [--json] FILE\n"
     "Reports FILE's version and size, and whether it parses exactly as a 32-bit\n"
     "file and as a 64-bit file: every field that its version holds is there, every\n"
     "text length stays inside the file, and no bytes are left after the last field.\n"
@@ -69,6 +76,10 @@ const char acHelpCheck[] =
     "do not count against it.\n"
     "\n"
     "--bits 32|64   the width FILE is meant to have\n"
+    "--json         one JSON object instead: {\"version\": 38, \"size\": 312,\n"
+    "               \"32\": {\"parses\": false, \"says\": \"no, ...\"}, \"64\": {...},\n"
+    "               \"verdict\": \"64-bit\", \"width\": 64} (version null when FILE\n"
+    "               is too short to have one)\n"
     "\n"
     "Exit status 0 when FILE parses exactly in the width asked for, or, without\n"
     "--bits, in exactly one width; 1 otherwise; 3 when FILE cannot be read.\n";
@@ -93,22 +104,31 @@ const char acHelpConvert[] =
     "at all.\n";
 
 const char acHelpGet[] =
-    "Usage: morvrc_tool get [--bits 32|64] [--json] FILE NAME\n"
+    "Usage: morvrc_tool get [HOME] [--bits 32|64] [--json|--raw] [-z] FILE NAME\n"
     "Prints the value of one setting, as dump shows it.  NAME is a setting's name\n"
     "(iMaxCloneCount, tCTCPFloodTimer, psAwayPostfix), a text of a pair\n"
-    "(psFlagChanJoinBeep[0] or [1]), or an element of iFlagParserMode by index or\n"
-    "event (iFlagParserMode[3], iFlagParserMode[CHNICK], or just CHNICK).\n"
-    "FILE must parse exactly (see check).\n"
+    "(psFlagChanJoinBeep[0] or [1]), both texts of a pair by its own name\n"
+    "(psFlagChanJoinBeep: two values, [0] first), an element of iFlagParserMode\n"
+    "by index or event (iFlagParserMode[3], iFlagParserMode[CHNICK], or just\n"
+    "CHNICK), or, where the home has a setup.dat, the name of the row that edits\n"
+    "it (MaxCloneCount).  A name that is none of these is answered with the\n"
+    "nearest one.  FILE must parse exactly (see check); it may be -.\n"
     "\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither)\n"
-    "--json         the value as a JSON document: a number, a string (each\n"
-    "               character one byte of the text, as for dump --json) or null\n"
+    "--json         the value as a JSON document: a number, a text as dump --json\n"
+    "               writes it, or null\n"
+    "--raw          a text's stored bytes alone, unquoted (nothing for an absent\n"
+    "               text); numbers as without it\n"
+    "-z             end the value with a zero byte instead of a line feed\n"
+    "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names\n"
+    "               (default: $HOME; none is needed)\n"
     "\n"
     "Exit status 1 when FILE's version is older than the setting.\n";
 
 const char acHelpSet[] =
-    "Usage: morvrc_tool set [--bits 32|64] [--wait SECONDS] FILE NAME VALUE [NAME VALUE]...\n"
+    "Usage: morvrc_tool set [HOME] [--bits 32|64] [--force] [--wait SECONDS] FILE NAME\n"
+    "                       VALUE [NAME VALUE]...\n"
     "Changes settings of FILE and writes it back at the same width, the way the\n"
     "editor saves (temporary file, sync, rename).  NAME is as for get.  Every\n"
     "change is checked before anything is written; on any error FILE is left as\n"
@@ -116,7 +136,11 @@ const char acHelpSet[] =
     "another program has changed it meanwhile, nothing is written (exit status 6).\n"
     "\n"
     "VALUE is a decimal integer for an integer (32 bits) or a time value (32 or\n"
-    "64 bits, as FILE's time fields and this build allow).  For a text it is\n"
+    "64 bits, as FILE's time fields and this build allow).  Where the home has a\n"
+    "setup.dat, a value must also lie in the range of the row that edits it, as\n"
+    "in the editor: 0 or 1 for a switch (a Boolean row), 0 to 4096 for a counter\n"
+    "(a numeric row); a value outside is refused with the range (exit status 2)\n"
+    "unless --force is given.  For a text it is\n"
     "  absent        no text\n"
     "  \"...\"         a quoted text with C escapes, as dump prints it\n"
     "  anything else the text itself, as typed\n"
@@ -127,7 +151,11 @@ const char acHelpSet[] =
     "set a pair, give both texts in one command:\n"
     "  morvrc_tool set FILE psFlagChanJoinBeep[0] '#chan' psFlagChanJoinBeep[1] beep\n"
     "\n"
-    "FILE must parse exactly (see check).  Fields that an older FILE does not hold\n"
+    "A value that FILE already holds writes nothing: FILE keeps its inode and\n"
+    "time.  A FILE that does not exist is created, starting from the values the\n"
+    "editor starts from, with a note.  FILE must parse exactly (see check); a\n"
+    "damaged one is refused (exit status 4): reset of every row, or a load that\n"
+    "sets every setting, writes it afresh.  Fields that an older FILE does not hold\n"
     "are written with the values the editor starts from: the store's\n"
     "initial values, and \"/ECHO \", \"ALSA\" and \"/MSG NickServ Identify\" for\n"
     "psPipeCommand, psAudioDevice and psIdentifyCommand, and the file becomes\n"
@@ -135,7 +163,11 @@ const char acHelpSet[] =
     "the last field this tool knows are written back as they were.\n"
     "\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
-    "               whole at; this build's, %d, when both or neither)\n"
+    "               whole at; this build's, %d, when both or neither or when FILE\n"
+    "               is created)\n"
+    "--force        take values outside the ranges of the editor's rows\n"
+    "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names and\n"
+    "               ranges (default: $HOME; without one, any 32-bit value)\n"
     "--wait SECONDS how long to wait for another program that is saving FILE\n"
     "               (default 5; exit status 6 after that)\n";
 
@@ -157,21 +189,30 @@ static int PrintField(int iField)
     return TS_OK;
 }
 
-/* Prints the store read from *pin as dump --json shows it: one object with
- * the file's version, width, size and the settings its version holds.
- * Returns TS_OK, or TS_IO when memory runs out (after a complaint, with
- * part of the document printed). */
-static int PrintJsonDump(struct Input const *pin, struct MorvLoadReport const *pr)
+/* Whether dump shows field iField (an index into aMorvFields) of a file
+ * read as *pi: its version holds it and reading did not stop before it. */
+static int FieldShown(int iField, struct MorvReadInfo const *pi)
+{
+    struct MorvField const *pf = &aMorvFields[iField];
+    return pi->iVersion >= pf->iFromVersion && (pi->iField == 0 || pf->iNumber < pi->iField);
+}
+
+/* Prints the store read as *pr says as dump --json shows it: one object
+ * with the file's version, the count of bytes after its last field, the
+ * settings read, and psError (a JSON text, or null) when the file is
+ * damaged.  Returns TS_OK, or TS_IO when memory runs out (after a
+ * complaint, with part of the document printed). */
+static int PrintJsonDump(struct MorvLoadReport const *pr, char const *psError)
 {
     struct MorvReadInfo const *pi = &pr->info;
-    printf("{\n  \"version\": %d,\n  \"time_bits\": %d,\n  \"size\": %lld,\n"
-           "  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
-           pi->iVersion, pr->iTimeBytes * 8, pin->snap.llSize, pi->llSize - pi->llConsumed);
+    long long llAfter = pi->eResult == MORV_READ_OK ? pi->llSize - pi->llConsumed : 0;
+    printf("{\n  \"version\": %d,\n  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
+           pi->iVersion, llAfter);
     struct MorvItem aItems[MORV_MAX_ITEMS];
     int iItems = AllItems(aItems, MORV_MAX_ITEMS);
     char const *psSeparator = "\n";
     for (int k = 0; k < iItems; k++) {
-        if (pi->iVersion < aMorvFields[aItems[k].iField].iFromVersion)
+        if (!FieldShown(aItems[k].iField, pi))
             break;
         char acName[64];
         ItemName(aItems[k], acName, sizeof acName);
@@ -185,7 +226,10 @@ static int PrintJsonDump(struct Input const *pin, struct MorvLoadReport const *p
         free(psValue);
         psSeparator = ",\n";
     }
-    printf("\n  }\n}\n");
+    printf("\n  }");
+    if (psError != NULL)
+        printf(",\n  \"error\": %s", psError);
+    printf("\n}\n");
     return TS_OK;
 }
 
@@ -205,17 +249,18 @@ int Dump(int argc, char **argv, struct Options const *po)
     struct MorvReadInfo const &info = report.info;
 
     if (po->bJson) {
-        /* A document is printed whole or not at all. */
-        if (iStatus == TS_OK)
-            iStatus = PrintJsonDump(&in, &report);
+        /* What was read, and why the rest was not. */
+        char *psError = iStatus != TS_OK ? JsonText(acWhy) : NULL;
+        int iPrinted = iStatus != TS_OK && psError == NULL ? (int)TS_IO
+                                                           : PrintJsonDump(&report, psError);
+        free(psError);
+        if (iPrinted != TS_OK)
+            iStatus = iPrinted;
     } else if (info.eResult != MORV_READ_TOO_OLD) {
-        printf("# morvrc version %d, %d-bit time fields, %lld bytes\n", info.iVersion,
-               report.iTimeBytes * 8, in.snap.llSize);
-        /* Up to the damage, if any: the fields from there on were not read. */
-        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-            struct MorvField const *pf = &aMorvFields[i];
-            if (info.iVersion < pf->iFromVersion || (info.iField != 0 && pf->iNumber >= info.iField))
-                break;
+        /* Nothing here depends on the width or the size, so that dumps of
+         * one set of settings compare equal wherever they were made. */
+        printf("# morvrc version %d\n", info.iVersion);
+        for (int i = 0; i < MORV_FIELD_COUNT && FieldShown(i, &info); i++) {
             int iPrinted = PrintField(i);
             if (iPrinted != TS_OK) {
                 iStatus = iPrinted;
@@ -223,9 +268,8 @@ int Dump(int argc, char **argv, struct Options const *po)
             }
         }
         if (iStatus == TS_OK && info.llConsumed < info.llSize)
-            printf("# %lld bytes after the last field, from byte %lld: fields of version %d not "
-                   "shown\n",
-                   info.llSize - info.llConsumed, info.llConsumed, info.iVersion);
+            printf("# %lld bytes after the last field: fields of version %d not shown\n",
+                   info.llSize - info.llConsumed, info.iVersion);
     }
     if (iStatus != TS_OK && acWhy[0] != '\0')
         Complain("%s", acWhy);
@@ -242,13 +286,9 @@ int Check(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
 
-    if (in.uSize >= 4)
-        printf("version: %lld\n", ValueAt(&in, 0, 4));
-    else
-        printf("version: none\n");
-    printf("size: %lld bytes\n", in.snap.llSize);
-
+    /* What each width makes of FILE, as a line of the plain report. */
     int abParses[2];
+    char aacSays[2][400];
     static const int aiWidths[2] = {4, 8};
     for (int w = 0; w < 2; w++) {
         struct MorvReadInfo info;
@@ -257,34 +297,64 @@ int Check(int argc, char **argv, struct Options const *po)
         abParses[w] = ImageIsWhole(&info) && in.snap.llSize <= MORV_MAX_FILE;
         int bMore = DescribeRead(&in, &info, aiWidths[w], acDetail, sizeof acDetail);
         if (in.snap.llSize > MORV_MAX_FILE)
-            printf("%d-bit: no, longer than %d bytes, the most a morvrc may hold\n", aiWidths[w] * 8,
-                   MORV_MAX_FILE);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "no, longer than %d bytes, the most a morvrc may hold", MORV_MAX_FILE);
         else if (!abParses[w])
-            printf("%d-bit: no, %s\n", aiWidths[w] * 8, acDetail);
+            snprintf(aacSays[w], sizeof aacSays[w], "no, %s", acDetail);
         else if (bMore)
-            printf("%d-bit: yes, every field of version %d in bounds; %s, which version %d may "
-                   "use\n",
-                   aiWidths[w] * 8, iSetupVersion, acDetail, info.iVersion);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "yes, every field of version %d in bounds; %s, which version %d may use",
+                     iSetupVersion, acDetail, info.iVersion);
         else
-            printf("%d-bit: yes, every field in bounds and no bytes left over\n",
-                   aiWidths[w] * 8);
+            snprintf(aacSays[w], sizeof aacSays[w],
+                     "yes, every field in bounds and no bytes left over");
     }
-    printf("verdict: %s\n", abParses[0] && abParses[1] ? "both"
+    char const *psVerdict = abParses[0] && abParses[1] ? "both"
                             : abParses[0]              ? "32-bit"
                             : abParses[1]              ? "64-bit"
-                                                       : "neither");
-    /* What every other verb reads FILE at without --bits, and takes. */
-    int iWidth = FindTimeBytes(&in.snap);
-    printf("width: %d-bit\n", iWidth * 8);
-    struct MorvReadInfo info;
-    ScanSetup(in.pData, in.uSize, iWidth, &info);
-    if (info.eResult == MORV_READ_OK && info.iVersion <= iSetupVersion &&
-        info.llConsumed < info.llSize && in.snap.llSize <= MORV_MAX_FILE)
+                                                       : "neither";
+    /* What every other verb reads FILE at without --bits. */
+    int iWidth = FindTimeBytes(&in.snap) * 8;
+    if (po->bJson) {
+        char *apsSays[2] = {JsonText(aacSays[0]), JsonText(aacSays[1])};
+        if (apsSays[0] == NULL || apsSays[1] == NULL) {
+            Complain("out of memory");
+            iStatus = TS_IO;
+        } else {
+            printf("{\"version\": ");
+            if (in.uSize >= 4)
+                printf("%lld", ValueAt(&in, 0, 4));
+            else
+                printf("null");
+            printf(", \"size\": %lld, \"32\": {\"parses\": %s, \"says\": %s}, \"64\": "
+                   "{\"parses\": %s, \"says\": %s}, \"verdict\": \"%s\", \"width\": %d}\n",
+                   in.snap.llSize, abParses[0] ? "true" : "false", apsSays[0],
+                   abParses[1] ? "true" : "false", apsSays[1], psVerdict, iWidth);
+        }
+        free(apsSays[0]);
+        free(apsSays[1]);
+    } else {
+        if (in.uSize >= 4)
+            printf("version: %lld\n", ValueAt(&in, 0, 4));
+        else
+            printf("version: none\n");
+        printf("size: %lld bytes\n", in.snap.llSize);
+        for (int w = 0; w < 2; w++)
+            printf("%d-bit: %s\n", aiWidths[w] * 8, aacSays[w]);
+        printf("verdict: %s\nwidth: %d-bit\n", psVerdict, iWidth);
+    }
+    /* Bytes that the other verbs take with a note: the same note. */
+    struct MorvReadInfo extra;
+    ScanSetup(in.pData, in.uSize, iWidth / 8, &extra);
+    if (extra.eResult == MORV_READ_OK && extra.iVersion <= iSetupVersion &&
+        extra.llConsumed < extra.llSize && in.snap.llSize <= MORV_MAX_FILE)
         fprintf(stderr,
                 "morvrc_tool: note: %s has %lld bytes after its last setting, from byte %lld: they "
                 "are not read and would not be saved\n",
-                argv[0], info.llSize - info.llConsumed, info.llConsumed);
+                argv[0], extra.llSize - extra.llConsumed, extra.llConsumed);
     FreeInput(&in);
+    if (iStatus != TS_OK)
+        return iStatus;
     if (po->iBits != 0)
         return abParses[po->iBits == 8] ? TS_OK : TS_NO;
     return abParses[0] != abParses[1] ? TS_OK : TS_NO;
@@ -325,19 +395,69 @@ int Convert(int argc, char **argv, struct Options const *po)
     struct MorvLayout to = {po->iTo, 0, NULL, 0};
     int fdLock;
     iStatus = LockForSaving(argv[1], po->iWaitMs, &fdLock);
-    if (iStatus == TS_OK)
-        iStatus = SaveStore(argv[1], &to, NULL);
+    if (iStatus != TS_OK)
+        return iStatus;
+    /* Written only over what OUT held, so that an OUT that already holds
+     * these bytes is left alone. */
+    struct MorvSnapshot out;
+    memset(&out, 0, sizeof out);
+    int bOut = SnapshotFile(argv[1], 1, &out);
+    if (!bOut && out.iErrno != ENOENT) {
+        Complain("cannot write %s: %s", argv[1],
+                 out.iErrno == EINVAL ? "not a regular file" : strerror(out.iErrno));
+        iStatus = TS_IO;
+    } else {
+        iStatus = SaveStore(argv[1], &to, bOut ? &out : NULL);
+    }
+    FreeSnapshot(&out);
     UnlockFile(fdLock);
     return iStatus;
+}
+
+/* Prints item it as get shows it: quoted as dump shows it, as JSON, or
+ * with --raw its stored bytes alone; each record ends with a line feed, or
+ * with -z a zero byte.  Returns TS_OK, or TS_IO when memory runs out. */
+static int PrintItem(struct MorvItem it, struct Options const *po)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    int bText = pf->eKind == MFK_TEXT || pf->eKind == MFK_TEXT_PAIR;
+    char *psValue;
+    if (po->bRaw && bText) {
+        char *psText = pf->eKind == MFK_TEXT ? *(char **)pf->pSetting
+                                             : ((char **)pf->pSetting)[it.iElement];
+        psValue = strdup(psText != NULL ? psText : "");
+    } else {
+        psValue = po->bJson ? FormatItemJson(it) : FormatItemValue(it);
+    }
+    if (psValue == NULL) {
+        Complain("out of memory");
+        return TS_IO;
+    }
+    fputs(psValue, stdout);
+    putchar(po->bZero ? '\0' : '\n');
+    free(psValue);
+    return TS_OK;
 }
 
 int Get(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("get", argc, 2, 2))
         return TS_USAGE;
-    struct MorvItem it;
+    if (po->bRaw && po->bJson) {
+        Complain("get: --raw and --json exclude each other");
+        return TS_USAGE;
+    }
+    UseHomeRows(po);
+    /* A pair's own name means both of its texts. */
+    struct MorvItem aNamed[2];
+    int iNamed = 1;
+    int iPair = FindPair(argv[1]);
     char acWhy[512];
-    if (!FindItem(argv[1], &it, acWhy, sizeof acWhy)) {
+    if (iPair >= 0) {
+        aNamed[0] = {iPair, 0};
+        aNamed[1] = {iPair, 1};
+        iNamed = 2;
+    } else if (!FindItem(argv[1], &aNamed[0], acWhy, sizeof acWhy)) {
         Complain("%s", acWhy);
         return TS_USAGE;
     }
@@ -349,20 +469,15 @@ int Get(int argc, char **argv, struct Options const *po)
     FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
-    struct MorvField const *pf = &aMorvFields[it.iField];
+    struct MorvField const *pf = &aMorvFields[aNamed[0].iField];
     if (report.iVersion < pf->iFromVersion) {
         Complain("%s is version %d, which does not hold %s (stored from version %d on)", argv[0],
                  report.iVersion, pf->psName, pf->iFromVersion);
         return TS_NO;
     }
-    char *psValue = po->bJson ? FormatItemJson(it) : FormatItemValue(it);
-    if (psValue == NULL) {
-        Complain("out of memory");
-        return TS_IO;
-    }
-    printf("%s\n", psValue);
-    free(psValue);
-    return TS_OK;
+    for (int k = 0; k < iNamed && iStatus == TS_OK; k++)
+        iStatus = PrintItem(aNamed[k], po);
+    return iStatus;
 }
 
 int Set(int argc, char **argv, struct Options const *po)
@@ -380,6 +495,8 @@ int Set(int argc, char **argv, struct Options const *po)
     }
     char acWhy[512];
     int iStatus = TS_OK;
+    UseHomeRows(po);
+    bRangesForced = po->bForce;
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
         if (!FindItem(argv[1 + 2 * i], &aItems[i], acWhy, sizeof acWhy)) {
             Complain("%s", acWhy);
@@ -394,8 +511,18 @@ int Set(int argc, char **argv, struct Options const *po)
     int fdLock = -1;
     if (iStatus == TS_OK)
         iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    int bNew = 0;
+    char acDamage[512];
     if (iStatus == TS_OK)
-        iStatus = LoadWritable(argv[0], po->iBits, &in, &report, &layout);
+        iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                              sizeof acDamage);
+    if (iStatus == TS_OK && bNew == 2)
+        iStatus = RefuseDamaged(argv[0], acDamage);
+    if (iStatus == TS_OK && bNew == 1)
+        fprintf(stderr,
+                "morvrc_tool: note: %s does not exist: it is created from the values the editor "
+                "starts from\n",
+                argv[0]);
 
     /* Everything is checked in the store; the file is written only when
      * every change is good. */
@@ -416,6 +543,6 @@ int Set(int argc, char **argv, struct Options const *po)
         }
     }
     free(aItems);
-    return FinishSave(iStatus, argv[0], 0, &report, &in, &layout, fdLock);
+    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
 }
 

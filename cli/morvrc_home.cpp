@@ -4,6 +4,8 @@
 #include "cli/morvrc_home.h"
 
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
@@ -21,14 +23,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define HOME_PATH 4096
-
 const char acHelpList[] =
     "Usage: morvrc_tool list [--home DIR] [--xchat 1|2] [--bits 32|64] [--changed]\n"
-    "                        [--json]\n"
+    "                        [--json] [-z] [FILE]\n"
     "Prints the editor's list of settings for a home: one line per row of its\n"
     "setup.dat, the row number and then the line exactly as the editor shows it\n"
-    "(command, variable name, default, current value):\n"
+    "(command, variable name, default, current value), with the values of the\n"
+    "home's morvrc, or of FILE when it is given (- for standard input):\n"
     "\n"
     "    7         /MAXCLONE |            MaxCloneCount |                   10 | 10\n"
     "   35      /AWAYPOSTFIX |              AwayPostfix |                _AWAY | _AWAY\n"
@@ -38,7 +39,8 @@ const char acHelpList[] =
     "holds none (all of its values when it is missing), and the three time values\n"
     "through their 32-bit view.  An absent text shows as (null); a default text\n"
     "\"$\" means none, and \"$^$\" in setup.dat is a blank.  Texts are shown as\n"
-    "stored; --json shows every byte.\n"
+    "stored, but for control bytes, escaped as dump escapes them (\\n, \\t, \\r,\n"
+    "\\033), so that each row is one line and nothing reaches the terminal raw.\n"
     "\n"
     "--home DIR     the home (default: $HOME)\n"
     "--xchat 1|2    its XChat version: the files are in DIR/.xchat2/morvane/, or\n"
@@ -47,14 +49,15 @@ const char acHelpList[] =
     "               whole at; this build's, %d, when both or neither)\n"
     "--changed      only the rows whose current value differs from the default\n"
     "               (no default text counts as no text)\n"
+    "-z             end each row with a zero byte instead of a line feed\n"
     "--json         one JSON array instead, an object per row:\n"
     "                 {\"row\": 7, \"type\": \"numeric\", \"command\": \"/MAXCLONE\",\n"
     "                  \"name\": \"MaxCloneCount\", \"setting\": \"iMaxCloneCount\",\n"
     "                  \"default\": 10, \"value\": 10, \"help\": 2007}\n"
     "               type is boolean, numeric or text; setting is the name that\n"
     "               get and set take (null for a row that edits none); a text\n"
-    "               row's default and value are strings (each character one byte,\n"
-    "               as for dump --json) or null for no text.\n"
+    "               row's default and value are texts as dump --json writes\n"
+    "               them, or null for no text.\n"
     "\n"
     "A morvrc that cannot be read, is too old or is damaged is noted on standard\n"
     "error, as the editor warns about it, and the list shows what the editor would.\n"
@@ -62,9 +65,17 @@ const char acHelpList[] =
     "other than 0, 1 or 2 (after the rows before it).\n";
 
 const char acHelpDescribe[] =
-    "Usage: morvrc_tool describe [--home DIR] [--xchat 1|2] [--bits 32|64] ROW|NAME\n"
-    "Prints the help text of one row of the editor's list, as the editor shows it\n"
-    "when the row is selected: the text of the configured language (morvrc's\n"
+    "Usage: morvrc_tool describe [--home DIR] [--xchat 1|2] [--bits 32|64] [--json]\n"
+    "                            ROW|NAME\n"
+    "Prints a line on one row of the editor's list, with its names, its type and\n"
+    "the values it takes, and then its help text:\n"
+    "\n"
+    "  row 7, MaxCloneCount (iMaxCloneCount): numeric, 0 to 4096\n"
+    "  Number of clones from one host above which the script reports an attack.\n"
+    "\n"
+    "A boolean row takes 0 or 1, a numeric row 0 to 4096, a text row a text.  The\n"
+    "help text is the editor's when the row is selected: the text of the\n"
+    "configured language (morvrc's\n"
     "psMessageLanguage) laid over the Italian one, number by number, and the\n"
     "editor's warning text for a number that neither file has.\n"
     "\n"
@@ -76,6 +87,9 @@ const char acHelpDescribe[] =
     "--xchat 1|2    its XChat version (default: 2)\n"
     "--bits 32|64   the width of morvrc's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither)\n"
+    "--json         one JSON object instead: {\"row\": 7, \"name\": \"MaxCloneCount\",\n"
+    "               \"setting\": \"iMaxCloneCount\", \"type\": \"numeric\", \"range\":\n"
+    "               [0, 4096], \"help\": \"...\"} (range null for a text row)\n"
     "\n"
     "A message file that cannot be loaded is noted on standard error.  Exit status\n"
     "2 for a ROW or NAME that no row has, 3 when setup.dat cannot be read or the\n"
@@ -90,15 +104,17 @@ const char acHelpReset[] =
     "gives the file that Reset to Default and then Save to Disk give.\n"
     "\n"
     "NAME is a row number, a variable name of setup.dat or a stored setting's\n"
-    "name, as for describe.  A number takes the row's default (a time value is\n"
-    "written as the 32-bit default); a text takes the default text, with \"$^$\"\n"
-    "as a blank, or none when the default begins with \"$\".  Settings not named\n"
-    "keep their values.\n"
+    "name, as for describe, or a pair's own name for both of its rows.  A number\n"
+    "takes the row's default (a time value is written as the 32-bit default); a\n"
+    "text takes the default text, with \"$^$\" as a blank, or none when the\n"
+    "default begins with \"$\".  Settings not named keep their values.\n"
     "\n"
     "FILE must parse exactly (see check); when it does not exist it is created,\n"
-    "from the values the editor starts from without a morvrc.  A reset that\n"
-    "would leave a text pair with one text is refused (exit status 5): name both\n"
-    "of its rows.\n"
+    "from the values the editor starts from without a morvrc.  With --all, a\n"
+    "FILE that is damaged, empty or too old is written afresh in the same way,\n"
+    "at the width it was read at, with a note; without --all it is refused\n"
+    "(exit status 4).  A reset that would leave a text pair with one text is\n"
+    "refused (exit status 5): name both of its rows.\n"
     "\n"
     "--home DIR     the home whose setup.dat gives the defaults (default: $HOME)\n"
     "--xchat 1|2    its XChat version (default: 2)\n"
@@ -111,75 +127,6 @@ const char acHelpReset[] =
 
 /* ---- The home ------------------------------------------------------------ */
 
-/* The home that *po names: --home, or $HOME.  Returns it, or null after a
- * complaint. */
-static char const *HomeDirectory(struct Options const *po)
-{
-    char const *psHome = po->psHome != NULL ? po->psHome : getenv("HOME");
-    if (psHome == NULL || psHome[0] == '\0')
-        Complain("no home: give --home DIR or set HOME");
-    return psHome != NULL && psHome[0] != '\0' ? psHome : NULL;
-}
-
-/* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
- * directory of the home that *po names.  Returns 1, or 0 after a complaint
- * (no home, or a path too long). */
-static int HomePath(struct Options const *po, char const *psFile, char *psOut)
-{
-    char const *psHome = HomeDirectory(po);
-    if (psHome == NULL)
-        return 0;
-    char const *psDir = XChatDirectory(po->iXChat == 1 ? 1 : 2);
-    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, psDir, psFile);
-    if (n < 0 || n >= HOME_PATH) {
-        Complain("the path of %s under %.80s... is too long", psFile, psHome);
-        return 0;
-    }
-    return 1;
-}
-
-/* The rows that catalogue loading has handed over. */
-static int iRowsLoaded = 0;
-
-/* Counts one row handed over; the tool prints rows from dvArray itself. */
-static void CountRow(char const *psRowText)
-{
-    (void)psRowText;
-    iRowsLoaded++;
-}
-
-/* Reads the catalogue psPath into dvArray.  *piRows gets the number of
- * rows read whole, also when a row with a bad type code stopped it.
- * Returns TS_OK, or after a complaint TS_IO (not readable) or TS_DAMAGED
- * (a bad type code). */
-static int ReadCatalogue(char const *psPath, int *piRows)
-{
-    *piRows = 0;
-    /* A FIFO or a device could block or never end: a regular file only,
-     * opened as morvrc is. */
-    struct stat st;
-    int fd = OpenForReading(psPath, 1, &st);
-    FILE *f = fd >= 0 ? fdopen(fd, "r") : NULL;
-    int iErr = errno;
-    if (f == NULL) {
-        if (fd >= 0)
-            close(fd);
-        Complain("cannot read %s: %s", psPath,
-                 iErr == EINVAL ? "not a regular file" : strerror(iErr));
-        return TS_IO;
-    }
-    char acRow[ROW_BUFFER_SIZE];
-    iRowsLoaded = 0;
-    int iRead = LoadCatalogue(f, acRow, CountRow);
-    fclose(f);
-    *piRows = iRowsLoaded;
-    if (iRead < 0) {
-        Complain("%s: row %d has a type code other than 0, 1 or 2", psPath, iRowsLoaded + 1);
-        return TS_DAMAGED;
-    }
-    return TS_OK;
-}
-
 /* Reads morvrc psPath into the store as the editor's start-up does (a
  * regular file only, at iTimeBytes or the width found, then the built-in
  * text defaults) and notes on standard error what the editor would warn
@@ -189,7 +136,9 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
     ResetSettings();
     struct MorvSnapshot snap;
     memset(&snap, 0, sizeof snap);
-    int iErr = SnapshotFile(psPath, 1, &snap) ? 0 : errno;
+    /* "-", standard input, is whatever the user pipes in. */
+    int bStdin = strcmp(psPath, "-") == 0;
+    int iErr = SnapshotFile(bStdin ? "/dev/stdin" : psPath, !bStdin, &snap) ? 0 : errno;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     DecodeFile(&snap, iTimeBytes, &report, &layout);
@@ -221,45 +170,6 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 
 /* ---- Rows and settings ------------------------------------------------- */
 
-/* The address through which the catalogue edits item it: the setting, or
- * for a time setting its 32-bit working copy. */
-static void *ItemAddress(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    switch (pf->eKind) {
-    case MFK_TIME:
-        for (int k = 0; k < TIME_COPIES; k++)
-            if ((void *)aTimeCopies[k].ptSetting == pf->pSetting)
-                return aTimeCopies[k].piCopy;
-        return pf->pSetting;
-    case MFK_INT32_ARRAY:
-        return &((int *)pf->pSetting)[it.iElement];
-    case MFK_TEXT_PAIR:
-        return &((char **)pf->pSetting)[it.iElement];
-    default:
-        return pf->pSetting;
-    }
-}
-
-/* Finds the stored item that catalogue row iRow is bound to (SetVariables
- * must have run).  Returns 1 with *pit set, or 0 for a row bound to none. */
-static int RowItem(int iRow, struct MorvItem *pit)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    void *pBound = pr->piValue != NULL ? (void *)pr->piValue : (void *)pr->ppsValue;
-    if (pBound == NULL)
-        return 0;
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    for (int k = 0; k < iItems; k++) {
-        if (ItemAddress(aItems[k]) == pBound) {
-            *pit = aItems[k];
-            return 1;
-        }
-    }
-    return 0;
-}
-
 /* Whether row iRow has a value of its type to show and edit: an integer
  * binding for a Boolean or numeric row, a text binding for a text row. */
 static int RowIsBound(int iRow)
@@ -287,6 +197,19 @@ static int RowIsChanged(int iRow)
     return strcmp(pr->psValue, psDefault) != 0;
 }
 
+/* The row among rows 1 to iRows that edits item it, or 0 for none
+ * (SetVariables must have run). */
+static int RowOfItem(struct MorvItem it, int iRows)
+{
+    for (int r = 1; r <= iRows; r++) {
+        struct MorvItem itRow;
+        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
+            itRow.iElement == it.iElement)
+            return r;
+    }
+    return 0;
+}
+
 /* Finds the row that psArg names among rows 1 to iRows: a row number, a
  * variable name of setup.dat, or the name of a stored setting that a row
  * edits (SetVariables must have run).  Returns the row, or 0 after a
@@ -311,14 +234,10 @@ static int FindRow(char const *psArg, int iRows)
                  psArg);
         return 0;
     }
-    for (int r = 1; r <= iRows; r++) {
-        struct MorvItem itRow;
-        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
-            itRow.iElement == it.iElement)
-            return r;
-    }
-    Complain("no row of setup.dat edits %.80s", psArg);
-    return 0;
+    int iRow = RowOfItem(it, iRows);
+    if (iRow == 0)
+        Complain("no row of setup.dat edits %.80s", psArg);
+    return iRow;
 }
 
 /* ---- list ----------------------------------------------------------------- */
@@ -363,48 +282,86 @@ static int PrintJsonRow(int iRow, char const *psSeparator)
     return iStatus;
 }
 
-/* Reads the home that *po names as the editor's start-up does: its morvrc
- * into the store, then its setup.dat into the catalogue, bound to the
- * settings.  *piRows gets the rows read.  Returns ReadCatalogue's status,
- * or TS_USAGE after a complaint about the home's paths. */
-static int ReadHome(struct Options const *po, int *piRows)
+/* Reads the home that *po names as the editor's start-up does: its morvrc,
+ * or psRc when it is not null, into the store, then its setup.dat into the
+ * catalogue, bound to the settings.  *piRows gets the rows read.  Returns
+ * ReadCatalogue's status, or TS_USAGE after a complaint about the home's
+ * paths. */
+static int ReadHome(struct Options const *po, char const *psRc, int *piRows)
 {
     char acRc[HOME_PATH], acDat[HOME_PATH];
     *piRows = 0;
-    if (!HomePath(po, "morvrc", acRc) || !HomePath(po, "setup.dat", acDat))
+    if ((psRc == NULL && !HomePath(po, "morvrc", acRc, 1)) || !HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
-    ReadLikeTheEditor(acRc, po->iBits);
+    ReadLikeTheEditor(psRc != NULL ? psRc : acRc, po->iBits);
     SetVariables();
-    return ReadCatalogue(acDat, piRows);
+    return ReadCatalogue(acDat, piRows, 1);
+}
+
+/* Prints ps with every control byte escaped as dump escapes it (\n, \t,
+ * \r by name, the others as three octal digits), so that a row stays one
+ * line and nothing reaches the terminal raw; other bytes as they are.
+ * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
+static int PrintEscaped(char const *ps)
+{
+    static const char acNamed[] = "\nn\tt\rr";
+    size_t n = strlen(ps);
+    char *psOut = (char *)malloc(4 * n + 1);
+    if (psOut == NULL) {
+        Complain("out of memory");
+        return TS_IO;
+    }
+    char *pc = psOut;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)ps[i];
+        char const *pcNamed = c != 0 ? strchr(acNamed, c) : NULL;
+        if (c >= 0x20 && c != 0x7f) {
+            *pc++ = (char)c;
+        } else if (pcNamed != NULL && (pcNamed - acNamed) % 2 == 0) {
+            *pc++ = '\\';
+            *pc++ = pcNamed[1];
+        } else {
+            *pc++ = '\\';
+            *pc++ = (char)('0' + (c >> 6));
+            *pc++ = (char)('0' + ((c >> 3) & 7));
+            *pc++ = (char)('0' + (c & 7));
+        }
+    }
+    *pc = '\0';
+    fputs(psOut, stdout);
+    free(psOut);
+    return TS_OK;
 }
 
 int List(int argc, char **argv, struct Options const *po)
 {
-    (void)argv;
-    if (!ArgumentCount("list", argc, 0, 0))
+    if (!ArgumentCount("list", argc, 0, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, &iRows);
+    int iStatus = ReadHome(po, argc == 1 ? argv[0] : NULL, &iRows);
     /* After a bad type code, the rows before it are listed. */
     if (iStatus != TS_OK && iStatus != TS_DAMAGED)
         return iStatus;
 
-    char acRow[ROW_BUFFER_SIZE];
+    char acRow[ROW_BUFFER_SIZE + 8];
     char const *psSeparator = "\n";
     if (po->bJson)
         printf("[");
     for (int r = 1; r <= iRows; r++) {
         if (po->bChanged && !(RowIsBound(r) && RowIsChanged(r)))
             continue;
+        int iPrinted = TS_OK;
         if (po->bJson) {
-            int iPrinted = PrintJsonRow(r, psSeparator);
-            if (iPrinted != TS_OK)
-                return iPrinted;
+            iPrinted = PrintJsonRow(r, psSeparator);
             psSeparator = ",\n";
         } else {
-            FormatRowText(acRow, r); /* cannot fail: every row read has a good type */
-            printf("%3d %s\n", r, acRow);
+            int n = snprintf(acRow, sizeof acRow, "%3d ", r);
+            FormatRowText(acRow + n, r); /* cannot fail: every row read has a good type */
+            iPrinted = PrintEscaped(acRow);
+            putchar(po->bZero ? '\0' : '\n');
         }
+        if (iPrinted != TS_OK)
+            return iPrinted;
     }
     if (po->bJson)
         printf("%s]\n", psSeparator[0] == ',' ? "\n" : "");
@@ -458,12 +415,56 @@ static int LoadHelpTexts(int iXChat)
     return TS_OK;
 }
 
+/* Prints what describe tells of row iRow: a line with the row, its names,
+ * type and range, then the help text; with bJson one object.  Returns
+ * TS_OK, or TS_IO when memory runs out (after a complaint). */
+static int PrintDescription(int iRow, int bJson)
+{
+    /* By type code: the name list and --json use, and the values taken. */
+    static const struct {
+        char const *psType, *psRange, *psJsonRange;
+    } aTypes[] = {
+        {"boolean", "0 or 1", "[0, 1]"},
+        {"numeric", "0 to 4096", "[0, 4096]"},
+        {"text", "a text", "null"},
+    };
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    char acSetting[64] = "";
+    struct MorvItem it;
+    if (RowIsBound(iRow) && RowItem(iRow, &it))
+        ItemName(it, acSetting, sizeof acSetting);
+    char const *psHelp = GetMessage(pr->iHelpMessage);
+    if (!bJson) {
+        printf("row %d, %s%s%s%s: %s, %s\n%s\n", iRow, pr->psVariableName,
+               acSetting[0] != '\0' ? " (" : "", acSetting, acSetting[0] != '\0' ? ")" : "",
+               aTypes[pr->iType].psType, aTypes[pr->iType].psRange, psHelp);
+        return TS_OK;
+    }
+    char *psName = JsonText(pr->psVariableName);
+    char *psText = JsonText(psHelp);
+    int iStatus = TS_OK;
+    if (psName == NULL || psText == NULL) {
+        Complain("out of memory");
+        iStatus = TS_IO;
+    } else {
+        /* Setting names are ASCII words with brackets: nothing to escape. */
+        printf("{\"row\": %d, \"name\": %s, \"setting\": %s%s%s, \"type\": \"%s\", "
+               "\"range\": %s, \"help\": %s}\n",
+               iRow, psName, acSetting[0] != '\0' ? "\"" : "",
+               acSetting[0] != '\0' ? acSetting : "null", acSetting[0] != '\0' ? "\"" : "",
+               aTypes[pr->iType].psType, aTypes[pr->iType].psJsonRange, psText);
+    }
+    free(psName);
+    free(psText);
+    return iStatus;
+}
+
 int Describe(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("describe", argc, 1, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, &iRows);
+    int iStatus = ReadHome(po, NULL, &iRows);
     if (iStatus != TS_OK)
         return iStatus;
     int iRow = FindRow(argv[0], iRows);
@@ -471,7 +472,7 @@ int Describe(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     /* The message catalogue finds its files from the home, as the editor
      * does once it has entered it. */
-    char const *psHome = HomeDirectory(po);
+    char const *psHome = HomeDirectory(po, 1);
     if (chdir(psHome) != 0) {
         Complain("cannot enter %s: %s", psHome, strerror(errno));
         return TS_IO;
@@ -479,8 +480,7 @@ int Describe(int argc, char **argv, struct Options const *po)
     iStatus = LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
     if (iStatus != TS_OK)
         return iStatus;
-    printf("%s\n", GetMessage(dvArray[iRow].iHelpMessage));
-    return TS_OK;
+    return PrintDescription(iRow, po->bJson);
 }
 
 /* ---- reset ---------------------------------------------------------------- */
@@ -514,10 +514,10 @@ int Reset(int argc, char **argv, struct Options const *po)
     if (po->bAll ? !ArgumentCount("reset --all", argc, 1, 1) : !ArgumentCount("reset", argc, 2, argc))
         return TS_USAGE;
     char acDat[HOME_PATH];
-    if (!HomePath(po, "setup.dat", acDat))
+    if (!HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadCatalogue(acDat, &iRows);
+    int iStatus = ReadCatalogue(acDat, &iRows, 1);
     if (iStatus != TS_OK)
         return iStatus;
 
@@ -529,6 +529,18 @@ int Reset(int argc, char **argv, struct Options const *po)
     for (int r = 1; r <= iRows; r++)
         abReset[r] = po->bAll && RowIsBound(r);
     for (int i = 1; i < argc && !po->bAll; i++) {
+        /* A pair's own name means the rows of both of its texts. */
+        int iPair = FindPair(argv[i]);
+        for (int e = 0; e < 2 && iPair >= 0; e++) {
+            int iRow = RowOfItem({iPair, e}, iRows);
+            if (iRow == 0) {
+                Complain("no row of setup.dat edits %s[%d]", argv[i], e);
+                return TS_USAGE;
+            }
+            abReset[iRow] = 1;
+        }
+        if (iPair >= 0)
+            continue;
         int iRow = FindRow(argv[i], iRows);
         if (iRow == 0)
             return TS_USAGE;
@@ -547,7 +559,16 @@ int Reset(int argc, char **argv, struct Options const *po)
     iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
     if (iStatus != TS_OK)
         return iStatus;
-    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    char acDamage[512];
+    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                          sizeof acDamage);
+    if (iStatus == TS_OK && bNew == 2) {
+        /* Every setting a row edits is written anew only with --all. */
+        if (po->bAll)
+            NoteRepair(argv[0], acDamage, 0);
+        else
+            iStatus = RefuseDamaged(argv[0], acDamage);
+    }
     if (iStatus == TS_OK) {
         SetVariables();
         for (int r = 1; r <= iRows && iStatus == TS_OK; r++) {

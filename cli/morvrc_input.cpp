@@ -233,7 +233,7 @@ int LoadWritable(char const *psPath, int iTimeBytes, struct Input *pin, struct M
 }
 
 int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
-                struct MorvLayout *pLayout, int *pbNew)
+                struct MorvLayout *pLayout, int *pbNew, char *psDamage, size_t uDamage)
 {
     memset(pLayout, 0, sizeof *pLayout);
     memset(pin, 0, sizeof *pin);
@@ -244,17 +244,27 @@ int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct Mo
         pin->uSize = pin->snap.uBytes;
         char acWhy[512];
         int iStatus = LoadStore(pin, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
-        if (iStatus != TS_OK)
-            Complain("%s", acWhy);
-        return iStatus;
-    }
-    if (errno != ENOENT) {
+        if (iStatus == TS_DAMAGED && psDamage != NULL) {
+            /* Written afresh, at the width found where there is one; the
+             * snapshot stays, so that only these bytes are replaced. */
+            snprintf(psDamage, uDamage, "%s", acWhy);
+            if (pr->info.eResult != MORV_READ_TOO_OLD)
+                iTimeBytes = pr->iTimeBytes;
+            FreeLayout(pLayout);
+            *pbNew = 2;
+        } else {
+            if (iStatus != TS_OK)
+                Complain("%s", acWhy);
+            return iStatus;
+        }
+    } else if (errno != ENOENT) {
         Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
         return TS_IO;
+    } else {
+        /* The snapshot stays absent: the file must still be missing when
+         * the new one is renamed into place. */
+        *pbNew = 1;
     }
-    /* The snapshot stays absent: the file must still be missing when the
-     * new one is renamed into place. */
-    *pbNew = 1;
     ResetSettings();
     InstallTextDefaults(MORV_UNREADABLE);
     memset(pr, 0, sizeof *pr);
@@ -313,9 +323,42 @@ int FinishSave(int iStatus, char const *psPath, int bNew, struct MorvLoadReport 
     return iStatus;
 }
 
+int RefuseDamaged(char const *psPath, char const *psDamage)
+{
+    Complain("%s; %s is unchanged (morvrc_tool reset --all %s, or a load that sets every "
+             "setting, writes it afresh)",
+             psDamage, psPath, psPath);
+    return TS_DAMAGED;
+}
+
+void NoteRepair(char const *psPath, char const *psDamage, int bAll)
+{
+    fprintf(stderr, "morvrc_tool: note: %s; %s is written afresh from %s\n", psDamage, psPath,
+            bAll ? "the settings given"
+                 : "the catalogue defaults and the values the editor starts from");
+}
+
+/* Whether the store laid out as *pLayout is byte for byte the whole file
+ * that *pSnap holds. */
+static int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap)
+{
+    unsigned char *pData;
+    size_t uSize;
+    if (pSnap == NULL || !pSnap->bPresent || pSnap->llSize != (long long)pSnap->uBytes ||
+        !EncodeSetupImage(pLayout, &pData, &uSize))
+        return 0;
+    int bSame = uSize == pSnap->uBytes && memcmp(pData, pSnap->pBytes, uSize) == 0;
+    free(pData);
+    return bSame;
+}
+
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected)
 {
+    /* A save that changes no byte leaves the file, its inode and its time
+     * alone. */
+    if (ImageMatches(pLayout, pExpected))
+        return TS_OK;
     struct MorvReplaceReport report;
     if (ReplaceSetupFile(psPath, pLayout, pExpected, NULL, &report)) {
         if (report.bInPlace)

@@ -65,9 +65,24 @@ int LoadWritable(char const *psPath, int iTimeBytes, struct Input *pin, struct M
  * store then holds what the editor starts from without a morvrc (the
  * initial values and the built-in text defaults), *pin an absent snapshot,
  * and *pLayout a version-38 file of iTimeBytes or this build's width; *pbNew
- * tells which.  Returns as LoadWhole does. */
+ * is 1.  With psDamage, a FILE that is damaged, empty or too old is no error
+ * either: the store holds the same start values, *pLayout the width the
+ * file was read at (a file too old to have one: iTimeBytes or this
+ * build's), *pin the file's snapshot, *pbNew is 2 and psDamage (uDamage
+ * bytes) says what is wrong with it.  *pbNew is 0 for a file read whole.
+ * Returns as LoadWhole does. */
 int LoadOrStart(char const *psPath, int iTimeBytes, struct Input *pin, struct MorvLoadReport *pr,
-                struct MorvLayout *pLayout, int *pbNew);
+                struct MorvLayout *pLayout, int *pbNew, char *psDamage, size_t uDamage);
+
+/* Complains that psPath, damaged as psDamage says (LoadOrStart), is not
+ * written by a change of some settings only, and names the two ways to
+ * write it afresh.  Returns TS_DAMAGED. */
+int RefuseDamaged(char const *psPath, char const *psDamage);
+
+/* Notes on standard error that psPath, damaged as psDamage says, is written
+ * afresh: from every setting given (bAll 1, a whole load) or from the
+ * defaults (bAll 0, reset --all). */
+void NoteRepair(char const *psPath, char const *psDamage, int bAll);
 
 /* Tells on standard error what writing a version-38 file does to an input
  * of an older version, or, when bKeepsTail is 0, of a newer one. */
@@ -90,11 +105,12 @@ int FinishSave(int iStatus, char const *psPath, int bNew, struct MorvLoadReport 
 
 /* Writes the store to psPath laid out as *pLayout, the way the editor
  * saves; with pExpected, only over a file that still holds those bytes (or
- * is still missing, as it was).  A file rewritten in place, not replaced,
- * is told on standard error with the reason.  Returns TS_OK, or after a
- * complaint TS_IO (naming the file or directory that refused), TS_REFUSED
- * for a value that does not fit, TS_CHANGED for a file changed since it
- * was read. */
+ * is still missing, as it was).  A store whose image is exactly the bytes
+ * of pExpected is not written at all.  A file rewritten in place, not
+ * replaced, is told on standard error with the reason.  Returns TS_OK, or
+ * after a complaint TS_IO (naming the file or directory that refused),
+ * TS_REFUSED for a value that does not fit, TS_CHANGED for a file changed
+ * since it was read. */
 int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
               struct MorvSnapshot const *pExpected);
 

@@ -31,8 +31,8 @@ static int IsBlank(char c) { return c == ' ' || c == '\t'; }
  * feed), and records in aiPairLine the line number iLine for a pair it
  * touches.  Returns 1 for a line applied or skipped; 0 with the reason in
  * psWhy. */
-static int ApplyLine(char *psLine, int iLine, int iTimeBytes, int *aiPairLine, char *psWhy,
-                     size_t uWhy)
+static int ApplyLine(char *psLine, int iLine, int iTimeBytes, int *aiPairLine,
+                     unsigned char *abTouched, char *psWhy, size_t uWhy)
 {
     size_t uEnd = strlen(psLine);
     while (uEnd > 0 && (IsBlank(psLine[uEnd - 1]) || psLine[uEnd - 1] == '\r'))
@@ -65,11 +65,14 @@ static int ApplyLine(char *psLine, int iLine, int iTimeBytes, int *aiPairLine, c
         return 0;
     if (aMorvFields[it.iField].eKind == MFK_TEXT_PAIR)
         aiPairLine[it.iField] = iLine;
+    int k = ItemIndex(it);
+    if (abTouched != NULL && k >= 0)
+        abTouched[k] = 1;
     return 1;
 }
 
 int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLine, char *psWhy,
-                      size_t uWhy)
+                      size_t uWhy, unsigned char *abTouched)
 {
     /* The last line that touched each text pair, by field; 0 for none. */
     int aiPairLine[MORV_FIELD_COUNT] = {0};
@@ -92,7 +95,7 @@ int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLi
         }
         memcpy(psLine, pText + uAt, uLen);
         psLine[uLen] = '\0';
-        int bApplied = ApplyLine(psLine, iLine, iTimeBytes, aiPairLine, psWhy, uWhy);
+        int bApplied = ApplyLine(psLine, iLine, iTimeBytes, aiPairLine, abTouched, psWhy, uWhy);
         free(psLine);
         if (!bApplied)
             return 0;

@@ -25,8 +25,10 @@ char *FormatSettingLine(struct MorvItem it);
  * number (from 1) in *piLine and the reason in psWhy (uWhy bytes): no "=",
  * an unknown name, a bad value, a zero byte in the line, a pair left with
  * one text (the last line that touched it), or no memory.  The store then
- * holds the changes of the lines before it; the caller writes nothing. */
+ * holds the changes of the lines before it; the caller writes nothing.
+ * With abTouched (MORV_MAX_ITEMS entries), the entry of every item that a
+ * line set (by ItemIndex) becomes 1. */
 int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLine, char *psWhy,
-                      size_t uWhy);
+                      size_t uWhy, unsigned char *abTouched);
 
 #endif

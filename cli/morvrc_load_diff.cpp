@@ -4,7 +4,9 @@
 #include "cli/morvrc_load_diff.h"
 
 #include "cli/morvrc_input.h"
+#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
+#include "cli/morvrc_rows.h"
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
@@ -20,31 +22,44 @@
 #define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
 
 const char acHelpLoad[] =
-    "Usage: morvrc_tool load [--bits 32|64] [--wait SECONDS] FILE [INPUT]\n"
+    "Usage: morvrc_tool load [HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS]\n"
+    "                        FILE [INPUT]\n"
     "Applies \"name = value\" lines, as dump prints them, to the settings of FILE\n"
     "and writes it back the way set does.  INPUT is a file, or standard input\n"
-    "when it is not given or is \"-\".  A FILE that does not exist is created,\n"
-    "starting from the values the editor starts from without a morvrc.  So\n"
+    "when it is not given or is \"-\"; a byte-order mark at its start is skipped.\n"
+    "A FILE that does not exist is created, starting from the values the editor\n"
+    "starts from without a morvrc.  A FILE that is damaged, empty or too old is\n"
+    "written afresh when INPUT sets every setting (a whole dump), with a note;\n"
+    "an INPUT that sets fewer is refused for it (exit status 4).  So\n"
     "\n"
     "  morvrc_tool dump A | morvrc_tool load B\n"
     "\n"
     "gives B every setting of A; for a version-38 A and a B of version 38 or\n"
-    "none, written at A's width, B is then A byte for byte.  With --bits, the\n"
-    "settings move between widths:\n"
+    "none, B is then A byte for byte at B's width (a new B: this build's, or\n"
+    "--bits).  With --bits, the settings move between widths:\n"
     "\n"
     "  morvrc_tool dump --bits 32 old | morvrc_tool load --bits 64 new\n"
     "\n"
-    "NAME and VALUE are as set takes them.  Blanks around the \"=\" and blanks and\n"
-    "a carriage return at the end of a line are not part of the value (quote a\n"
-    "text to keep them).  Blank lines and lines that begin with \"#\" are skipped.\n"
-    "Settings that INPUT does not name keep their values; of two lines for the\n"
-    "same setting, the later one counts.\n"
+    "NAME and VALUE are as set takes them, ranges included.  Blanks around the\n"
+    "\"=\" and blanks and a carriage return at the end of a line are not part of\n"
+    "the value (quote a text to keep them).  Blank lines and lines that begin\n"
+    "with \"#\" are skipped.  Settings that INPUT does not name keep their values;\n"
+    "of two lines for the same setting, the later one counts.\n"
     "\n"
     "Every line is checked before anything is written.  A bad line (no \"=\", an\n"
     "unknown name, a value of the wrong kind or range, a text pair left with one\n"
     "text) is reported with its line number, exit status 2, and FILE is left as\n"
-    "it was.  FILE itself must parse exactly (see check).\n"
+    "it was.  FILE itself must parse exactly (see check), but for the repair\n"
+    "above.  A load that changes no byte leaves FILE as it is.\n"
     "\n"
+    "--json         INPUT is a JSON document as dump --json writes it (after jq or\n"
+    "               any other tool): the members of its \"settings\" object are\n"
+    "               applied, each a number, a string, {\"bytes\": \"...\"} or null as\n"
+    "               dump --json writes them; other members are ignored.  A bad\n"
+    "               document is reported with its byte offset.\n"
+    "--force        take values outside the ranges of the editor's rows\n"
+    "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names and\n"
+    "               ranges (default: $HOME)\n"
     "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
     "               whole at; this build's, %d, when both or neither or when FILE\n"
     "               is created)\n"
@@ -79,14 +94,11 @@ const char acHelpDiff[] =
     "               with values as dump --json gives them.\n"
     "\n"
     "Exit status 0 when no setting differs and 1 when some do, as for diff and\n"
-    "cmp; 2 or more on an error.\n";
+    "cmp; 2 when its output cannot be written, and 2 or more on any other error.\n";
 
 /* ---- load ----------------------------------------------------------------- */
 
-/* Reads all of psInput ("-": standard input) into a malloc'd block
- * (*ppText, *puText).  Returns TS_OK; after a complaint TS_IO (not
- * readable, no memory) or TS_USAGE (longer than LOAD_MAX_INPUT). */
-static int ReadInputText(char const *psInput, char **ppText, size_t *puText)
+int ReadInputText(char const *psInput, char **ppText, size_t *puText)
 {
     int bStdin = strcmp(psInput, "-") == 0;
     char const *psShown = bStdin ? "standard input" : psInput;
@@ -140,34 +152,81 @@ static int ReadInputText(char const *psInput, char **ppText, size_t *puText)
     return TS_OK;
 }
 
+/* Applies load's input, pText (uText bytes), to the store: dump's lines,
+ * or with bJson dump --json's document; psShown names the input and psFile
+ * the file in a complaint.  Marks each item set in abTouched.  Returns
+ * TS_OK, or TS_USAGE after a complaint. */
+static int ApplyText(char const *pText, size_t uText, int iTimeBytes, int bJson,
+                     char const *psShown, char const *psFile, unsigned char *abTouched)
+{
+    char acWhy[512];
+    if (bJson) {
+        if (ApplyJsonSettings(pText, uText, iTimeBytes, acWhy, sizeof acWhy, abTouched))
+            return TS_OK;
+        Complain("%s: %s; %s is unchanged", psShown, acWhy, psFile);
+        return TS_USAGE;
+    }
+    int iLine;
+    if (ApplySettingLines(pText, uText, iTimeBytes, &iLine, acWhy, sizeof acWhy, abTouched))
+        return TS_OK;
+    Complain("%s, line %d: %s; %s is unchanged", psShown, iLine, acWhy, psFile);
+    return TS_USAGE;
+}
+
+/* Whether abTouched marks every item of the store. */
+static int EveryItemSet(unsigned char const *abTouched)
+{
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++)
+        if (!abTouched[k])
+            return 0;
+    return 1;
+}
+
 int Load(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("load", argc, 1, 2))
         return TS_USAGE;
     char const *psInput = argc == 2 ? argv[1] : "-";
+    char const *psShown = strcmp(psInput, "-") == 0 ? "standard input" : psInput;
+    UseHomeRows(po);
+    bRangesForced = po->bForce;
     struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
-    int fdLock;
-    int iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
-    if (iStatus != TS_OK)
-        return iStatus;
-    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew);
+    /* The input, which may come slowly down a pipe, is taken before the
+     * lock, which is held from the reading of FILE only. */
     char *pText = NULL;
     size_t uText = 0;
-    if (iStatus == TS_OK)
-        iStatus = ReadInputText(psInput, &pText, &uText);
+    int iStatus = ReadInputText(psInput, &pText, &uText);
+    if (iStatus != TS_OK)
+        return iStatus;
+    int fdLock;
+    iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    if (iStatus != TS_OK) {
+        free(pText);
+        return iStatus;
+    }
+    char acDamage[512];
+    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+                          sizeof acDamage);
+    unsigned char abTouched[MORV_MAX_ITEMS];
+    memset(abTouched, 0, sizeof abTouched);
     if (iStatus == TS_OK) {
-        int iLine;
-        char acWhy[512];
-        if (!ApplySettingLines(pText, uText, report.iTimeBytes, &iLine, acWhy, sizeof acWhy)) {
-            Complain("%s, line %d: %s; %s is unchanged",
-                     strcmp(psInput, "-") == 0 ? "standard input" : psInput, iLine, acWhy, argv[0]);
-            iStatus = TS_USAGE;
-        }
+        /* Editors on some systems start a file with a byte-order mark. */
+        size_t uSkip = uText >= 3 && memcmp(pText, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
+        iStatus = ApplyText(pText + uSkip, uText - uSkip, report.iTimeBytes, po->bJson, psShown,
+                            argv[0], abTouched);
     }
     free(pText);
+    if (iStatus == TS_OK && bNew == 2) {
+        if (!EveryItemSet(abTouched))
+            iStatus = RefuseDamaged(argv[0], acDamage);
+        else
+            NoteRepair(argv[0], acDamage, 1);
+    }
     return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
 }
 

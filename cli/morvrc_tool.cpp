@@ -4,6 +4,7 @@
  * layout.  This file holds the entry point, the options and the table of
  * verbs. */
 #include "cli/morvrc_cli.h"
+#include "cli/morvrc_edit.h"
 #include "cli/morvrc_file_verbs.h"
 #include "cli/morvrc_home.h"
 #include "cli/morvrc_load_diff.h"
@@ -23,31 +24,48 @@ static const char acUsage[] =
     "Inspect, check, convert, edit and compare morvrc, the MoRvAnE configuration\n"
     "file, and show the editor's list of settings, without a window.\n"
     "\n"
-    "  dump     [--bits 32|64] [--json] FILE         every stored setting, one per line\n"
-    "  check    [--bits 32|64] FILE                  which width does FILE parse at?\n"
-    "  convert  [--from 32|64] --to 32|64 IN OUT     rewrite IN for the other width\n"
-    "  get      [--bits 32|64] [--json] FILE NAME    print one setting\n"
-    "  set      [--bits 32|64] FILE NAME VALUE...    change settings, NAME VALUE pairs\n"
-    "  load     [--bits 32|64] FILE [INPUT]          apply dump's \"name = value\" lines\n"
-    "  diff     [--bits 32|64] [--json] A B          the settings whose values differ\n"
-    "  list     [HOME] [--changed] [--json]          the editor's list of settings\n"
-    "  describe [HOME] ROW|NAME                      a row's help text\n"
-    "  reset    [HOME] [--bits 32|64] FILE NAME...   put back catalogue defaults\n"
-    "  reset    [HOME] [--bits 32|64] --all FILE     ... of every setting\n"
-    "  help     [VERB]                               this text, or VERB's (also VERB --help)\n"
+    "  dump     [--bits 32|64] [--json] FILE\n"
+    "  check    [--bits 32|64] [--json] FILE\n"
+    "  convert  [--from 32|64] --to 32|64 IN OUT\n"
+    "  get      [HOME] [--bits 32|64] [--json|--raw] [-z] FILE NAME\n"
+    "  set      [HOME] [--bits 32|64] [--force] FILE NAME VALUE...\n"
+    "  load     [HOME] [--bits 32|64] [--json] [--force] FILE [INPUT]\n"
+    "  edit     [HOME] [--bits 32|64] [--force] [FILE]\n"
+    "  diff     [--bits 32|64] [--json] A B\n"
+    "  list     [HOME] [--bits 32|64] [--changed] [--json] [-z] [FILE]\n"
+    "  describe [HOME] [--bits 32|64] [--json] ROW|NAME\n"
+    "  reset    [HOME] [--bits 32|64] FILE NAME...\n"
+    "  reset    [HOME] [--bits 32|64] --all FILE\n"
+    "  help     [VERB]\n"
+    "  --version\n"
+    "\n"
+    "dump prints every stored setting, one \"name = value\" line each; check tells\n"
+    "which width FILE parses at; convert rewrites IN for the other width; get and\n"
+    "set read and change settings; load applies dump's lines (or dump --json's\n"
+    "document); edit opens the dump in $VISUAL or $EDITOR and saves it back; diff\n"
+    "prints the settings whose values differ; list and describe show the editor's\n"
+    "list of settings and a row's type, range and help text; reset puts back the\n"
+    "catalogue's defaults.  morvrc_tool help VERB (or VERB --help) tells more.\n"
     "\n"
     "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
     "and XChat version whose editor is meant.  Its files are setup.dat, morvrc and\n"
     "the message files in DIR/.xchat2/morvane/ (--xchat 1: DIR/.xchat/morvane/);\n"
-    "list and describe take --bits for its morvrc too.\n"
+    "list and describe take --bits for its morvrc too.  Where the home has a\n"
+    "setup.dat, NAME may also be a row's name (MaxCloneCount), and a value must\n"
+    "lie in the row's range: 0 or 1 for a switch, 0 to 4096 for a counter\n"
+    "(--force takes any).  A pair's own name (psFlagChanJoinBeep) means both of\n"
+    "its texts for get and reset.  A wrong name is answered with the nearest one.\n"
     "\n"
     "The three time fields of morvrc are as wide as the time values of the program\n"
     "that wrote it: 4 bytes from the i386 programs, 8 bytes from the x86-64 ones,\n"
     "and nothing in the file says which.  Every verb finds a file's width as the\n"
     "editor does: the width at which it reads whole, or this build's width, %d bits,\n"
     "when it reads whole at both or at neither.  --bits names the width instead;\n"
-    "for a file that load or reset creates, it is the width to write (default:\n"
-    "this build's).  Options come before the other arguments; -- ends them.\n"
+    "for a file that set, load, edit or reset creates, it is the width to write\n"
+    "(default: this build's).  Options may come before or after the other\n"
+    "arguments; -- ends them, and a negative number is a value, not an option.\n"
+    "A FILE or INPUT that is read may be -, standard input.  A writing verb that\n"
+    "would change no byte leaves the file as it is.\n"
     "\n"
     "The verbs that write (set, load, reset, convert) hold the lock FILE.lock beside\n"
     "FILE from their reading of FILE to the new file's rename, so that no other\n"
@@ -62,11 +80,14 @@ static const char acUsage[] =
     "  1  check: FILE does not parse exactly as asked; get: FILE's version does not\n"
     "     hold NAME; diff: the files differ\n"
     "  2  wrong command line: unknown verb, option or name, a missing or extra\n"
-    "     argument, a value of the wrong kind or out of range; a bad line for load\n"
-    "  3  a file cannot be read or written (missing, unreadable, disk full)\n"
+    "     argument, a value of the wrong kind or out of range; a bad line for load;\n"
+    "     edit given up; diff: any trouble, its output not written included\n"
+    "  3  a file cannot be read or written (missing, unreadable, disk full, standard\n"
+    "     output)\n"
     "  4  the input is damaged (the message gives the byte and the field), older\n"
     "     than version %d, or has bytes after its last field; a setup.dat row\n"
-    "     with a type code other than 0, 1 or 2\n"
+    "     with a type code other than 0, 1 or 2.  reset --all, or a load that\n"
+    "     sets every setting, writes such a file afresh\n"
     "  5  a value cannot be stored as asked: a text pair left with one text, a\n"
     "     time value that does not fit 32 bits (in a 32-bit file or this build)\n"
     "  6  FILE was changed by another program between its reading and its\n"
@@ -145,25 +166,43 @@ static const struct {
     {'a', "--all", OK_FLAG, &Options::bAll, NULL},
     {'j', "--json", OK_FLAG, &Options::bJson, NULL},
     {'w', "--wait", OK_SECONDS, &Options::iWaitMs, NULL},
+    {'r', "--raw", OK_FLAG, &Options::bRaw, NULL},
+    {'z', "-z", OK_FLAG, &Options::bZero, NULL},
+    {'F', "--force", OK_FLAG, &Options::bForce, NULL},
 };
 #define OPTION_COUNT (int)(sizeof aOptionTable / sizeof aOptionTable[0])
 
-/* Takes the options at the front of the verb's arguments.  psAllowed holds
- * the letters (aOptionTable) of the verb's options; --help is always
- * allowed.  A value follows its option as the next argument or after "=".
- * Options end at the first argument that does not start with "-" (or is
- * just "-"), and after "--".
- * Returns the number of arguments taken, or -1 after a complaint. */
+/* Whether psArg is an option: it starts with "-", and is neither "-" alone
+ * (standard input) nor a negative number (a value for set or load). */
+static int IsOption(char const *psArg)
+{
+    return psArg[0] == '-' && psArg[1] != '\0' && !(psArg[1] >= '0' && psArg[1] <= '9');
+}
+
+/* Takes the options from anywhere among the verb's arguments, as git and
+ * GNU tools do, and moves the other arguments, in their order, to the front
+ * of argv.  psAllowed holds the letters (aOptionTable) of the verb's
+ * options; --help is always allowed.  A value follows its option as the
+ * next argument or after "=".  After "--" every argument is an operand.
+ * Returns the number of operands, or -1 after a complaint. */
 static int TakeOptions(int argc, char **argv, char const *psVerb, char const *psAllowed,
                        struct Options *po)
 {
     memset(po, 0, sizeof *po);
     po->iWaitMs = -1;
-    int i = 0;
-    while (i < argc && argv[i][0] == '-' && argv[i][1] != '\0') {
+    int i = 0, iOperands = 0;
+    while (i < argc) {
         char const *psArg = argv[i++];
-        if (strcmp(psArg, "--") == 0)
+        if (strcmp(psArg, "--") == 0) {
+            while (i < argc)
+                argv[iOperands++] = argv[i++];
             break;
+        }
+        if (!IsOption(psArg)) {
+            /* i has passed it, so the front never overtakes the reading. */
+            argv[iOperands++] = (char *)psArg;
+            continue;
+        }
         if (strcmp(psArg, "--help") == 0 || strcmp(psArg, "-h") == 0) {
             po->bHelp = 1;
             continue;
@@ -176,8 +215,9 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
                 strchr(psAllowed, aOptionTable[k].cLetter) != NULL)
                 iFound = k;
         if (iFound < 0) {
-            Complain("%s does not take the option %.40s (see morvrc_tool %s --help)", psVerb, psArg,
-                     psVerb);
+            Complain("%s does not take the option %.40s (see morvrc_tool %s --help; -- ends the "
+                     "options)",
+                     psVerb, psArg, psVerb);
             return -1;
         }
         char const *psName = aOptionTable[iFound].psName;
@@ -219,7 +259,7 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
             return -1;
         po->*aOptionTable[iFound].piValue = iValue;
     }
-    return i;
+    return iOperands;
 }
 
 /* ---- Entry point -------------------------------------------------------- */
@@ -231,15 +271,16 @@ static const struct {
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
     {"dump", "bj", acHelpDump, Dump},
-    {"check", "b", acHelpCheck, Check},
+    {"check", "bj", acHelpCheck, Check},
     {"convert", "ftw", acHelpConvert, Convert},
-    {"get", "bj", acHelpGet, Get},
-    {"set", "bw", acHelpSet, Set},
-    {"load", "bw", acHelpLoad, Load},
+    {"get", "bjrzHx", acHelpGet, Get},
+    {"set", "bHxFw", acHelpSet, Set},
+    {"load", "bjHxFw", acHelpLoad, Load},
     {"diff", "bj", acHelpDiff, Diff},
-    {"list", "Hxbcj", acHelpList, List},
-    {"describe", "Hxb", acHelpDescribe, Describe},
+    {"list", "Hxbcjz", acHelpList, List},
+    {"describe", "Hxbj", acHelpDescribe, Describe},
     {"reset", "Hxbaw", acHelpReset, Reset},
+    {"edit", "bHxFw", acHelpEdit, Edit},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
@@ -265,11 +306,15 @@ static void PrintHelp(int v)
 static int Run(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|diff|list|describe|reset "
-                        "... (morvrc_tool --help)\n");
+        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|edit|diff|list|"
+                        "describe|reset ... (morvrc_tool --help)\n");
         return TS_USAGE;
     }
     char const *psVerb = argv[1];
+    if (strcmp(psVerb, "--version") == 0) {
+        printf("morvrc_tool %s (%d-bit time values)\n", MORV_VERSION, iNativeBytes * 8);
+        return TS_OK;
+    }
     if (strcmp(psVerb, "--help") == 0 || strcmp(psVerb, "-h") == 0 || strcmp(psVerb, "help") == 0) {
         int v = -1;
         if (strcmp(psVerb, "help") == 0 && argc > 2 && (v = FindVerb(argv[2])) < 0) {
@@ -285,25 +330,27 @@ static int Run(int argc, char **argv)
         return TS_USAGE;
     }
     struct Options opts;
-    int iTaken = TakeOptions(argc - 2, argv + 2, psVerb, aVerbs[v].psOptions, &opts);
-    if (iTaken < 0)
+    int iOperands = TakeOptions(argc - 2, argv + 2, psVerb, aVerbs[v].psOptions, &opts);
+    if (iOperands < 0)
         return TS_USAGE;
     if (opts.bHelp) {
         PrintHelp(v);
         return TS_OK;
     }
-    return aVerbs[v].pfRun(argc - 2 - iTaken, argv + 2 + iTaken, &opts);
+    return aVerbs[v].pfRun(iOperands, argv + 2, &opts);
 }
 
 int main(int argc, char **argv)
 {
     int iStatus = Run(argc, argv);
     ResetSettings();
-    /* Output that never arrived is a failure, not a success. */
+    /* Output that never arrived is a failure, not a success, nor an answer:
+     * diff, like diff and cmp, says trouble with 2, since its 1 means
+     * "the files differ". */
     if (fflush(stdout) != 0 || ferror(stdout)) {
         Complain("cannot write standard output: %s", strerror(errno));
-        if (iStatus == TS_OK)
-            iStatus = TS_IO;
+        if (iStatus == TS_OK || iStatus == TS_NO)
+            iStatus = argc > 1 && strcmp(argv[1], "diff") == 0 ? TS_USAGE : TS_IO;
     }
     return iStatus;
 }

@@ -3,9 +3,12 @@
  * that every byte can be seen and typed back. */
 #include "cli/morvrc_value.h"
 
+#include "cli/morvrc_json.h"
+
 #include "settings/morv.h"
 #include "settings/morvrc_format.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -23,6 +26,20 @@ static const struct {
 };
 #define QUOTED_ESCAPES 9
 #define NAMED_ESCAPES (int)(sizeof aNamedEscapes / sizeof aNamedEscapes[0])
+
+unsigned char aucItemRange[MORV_MAX_ITEMS];
+char const *apsItemRow[MORV_MAX_ITEMS];
+int bRangesForced = 0;
+
+/* The lowest and highest value of each ItemRange, IR_ANY excepted. */
+static const struct {
+    long long llMin, llMax;
+    char const *psKind;
+} aRanges[] = {
+    {INT32_MIN, INT32_MAX, NULL},
+    {0, 1, "a switch"},
+    {0, RANGE_COUNTER_MAX, "a counter"},
+};
 
 int ItemCount(int iField)
 {
@@ -49,6 +66,63 @@ static int FindEvent(char const *psEvent, size_t uLen)
         if (strlen(apsFlagParseMode[k]) == uLen && strncmp(apsFlagParseMode[k], psEvent, uLen) == 0)
             return k;
     return -1;
+}
+
+/* The edit distance between psA and psB, letters compared without case;
+ * names longer than 63 characters count as far from everything. */
+static int Distance(char const *psA, char const *psB)
+{
+    size_t uA = strlen(psA), uB = strlen(psB);
+    if (uA > 63 || uB > 63)
+        return 1000;
+    int aiRow[64], aiNext[64];
+    for (size_t j = 0; j <= uB; j++)
+        aiRow[j] = (int)j;
+    for (size_t i = 1; i <= uA; i++) {
+        aiNext[0] = (int)i;
+        for (size_t j = 1; j <= uB; j++) {
+            int iCost = tolower((unsigned char)psA[i - 1]) != tolower((unsigned char)psB[j - 1]);
+            int iBest = aiRow[j - 1] + iCost;
+            if (aiRow[j] + 1 < iBest)
+                iBest = aiRow[j] + 1;
+            if (aiNext[j - 1] + 1 < iBest)
+                iBest = aiNext[j - 1] + 1;
+            aiNext[j] = iBest;
+        }
+        memcpy(aiRow, aiNext, (uB + 1) * sizeof aiRow[0]);
+    }
+    return aiRow[uB];
+}
+
+/* Writes into psOut (uOut bytes) the name nearest to psName among the
+ * iItems items aItems, their row names and the pairs' names, when one is
+ * near enough to be a slip; an empty text otherwise. */
+static void NearestName(char const *psName, struct MorvItem const *aItems, int iItems, char *psOut,
+                        size_t uOut)
+{
+    int iBest = (int)strlen(psName) / 3;
+    if (iBest < 2)
+        iBest = 2;
+    iBest++;
+    psOut[0] = '\0';
+    for (int k = 0; k < iItems; k++) {
+        char acName[64];
+        ItemName(aItems[k], acName, sizeof acName);
+        char const *apsCandidates[3] = {acName, apsItemRow[k],
+                                        aItems[k].iElement == 0 &&
+                                                aMorvFields[aItems[k].iField].eKind == MFK_TEXT_PAIR
+                                            ? aMorvFields[aItems[k].iField].psName
+                                            : NULL};
+        for (int c = 0; c < 3; c++) {
+            if (apsCandidates[c] == NULL)
+                continue;
+            int d = Distance(psName, apsCandidates[c]);
+            if (d < iBest) {
+                iBest = d;
+                snprintf(psOut, uOut, "%s", apsCandidates[c]);
+            }
+        }
+    }
 }
 
 int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError)
@@ -125,10 +199,51 @@ int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t u
             }
         }
     }
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++) {
+        if (apsItemRow[k] != NULL && strcmp(apsItemRow[k], psName) == 0) {
+            *pItem = aItems[k];
+            return 1;
+        }
+    }
+    char acNear[80];
+    NearestName(psName, aItems, iItems, acNear, sizeof acNear);
     snprintf(psError, uError,
-             "no stored setting is named \"%.80s\" (names are case-sensitive; dump lists them)",
-             psName);
+             "no stored setting is named \"%.80s\" (%s%s%snames are case-sensitive; dump lists "
+             "them)",
+             psName, acNear[0] != '\0' ? "did you mean " : "", acNear,
+             acNear[0] != '\0' ? "? " : "");
     return 0;
+}
+
+int FindPair(char const *psName)
+{
+    for (int i = 0; i < MORV_FIELD_COUNT; i++)
+        if (aMorvFields[i].eKind == MFK_TEXT_PAIR && strcmp(aMorvFields[i].psName, psName) == 0)
+            return i;
+    return -1;
+}
+
+int ItemIndex(struct MorvItem it)
+{
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++)
+        if (aItems[k].iField == it.iField && aItems[k].iElement == it.iElement)
+            return k;
+    return -1;
+}
+
+void DescribeRange(struct MorvItem it, char *psOut, size_t uOut)
+{
+    int k = ItemIndex(it);
+    int iRange = k < 0 ? (int)IR_ANY : (int)aucItemRange[k];
+    if (iRange == IR_ANY)
+        snprintf(psOut, uOut, "%s", "");
+    else
+        snprintf(psOut, uOut, "%lld %s %lld", aRanges[iRange].llMin,
+                 iRange == IR_SWITCH ? "or" : "to", aRanges[iRange].llMax);
 }
 
 /* The address of the item's text setting (single texts and pair texts). */
@@ -177,51 +292,6 @@ int AllItems(struct MorvItem *aItems, int iMax)
     return n;
 }
 
-char *JsonText(char const *ps)
-{
-    /* The escapes JSON has by name: the byte and the letter after the
-     * backslash. */
-    static const struct {
-        char cByte;
-        char cLetter;
-    } aJsonEscapes[] = {
-        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
-    };
-    static const char acHex[] = "0123456789abcdef";
-    if (ps == NULL)
-        return strdup("null");
-    size_t n = strlen(ps);
-    if (n > (SIZE_MAX - 3) / 6)
-        return NULL;
-    char *psOut = (char *)malloc(6 * n + 3);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    *pc++ = '"';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        size_t uNamed = 0;
-        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
-               (unsigned char)aJsonEscapes[uNamed].cByte != c)
-            uNamed++;
-        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
-            *pc++ = '\\';
-            *pc++ = aJsonEscapes[uNamed].cLetter;
-        } else if (c >= 0x20 && c < 0x7f) {
-            *pc++ = (char)c;
-        } else {
-            /* Code point c: read as Latin-1, the string gives the byte back. */
-            memcpy(pc, "\\u00", 4);
-            pc[4] = acHex[c >> 4];
-            pc[5] = acHex[c & 15];
-            pc += 6;
-        }
-    }
-    *pc++ = '"';
-    *pc = '\0';
-    return psOut;
-}
-
 char *FormatItemJson(struct MorvItem it)
 {
     struct MorvField const *pf = &aMorvFields[it.iField];
@@ -248,6 +318,26 @@ int ParseDecimal(char const *psText, long long llMin, long long llMax, long long
     return 1;
 }
 
+/* Whether ll lies in the editor's range for item it (named psName, typed
+ * as psValue), or the ranges are forced.  Returns 1, or 0 with the reason
+ * in psError. */
+static int InRange(struct MorvItem it, long long ll, char const *psName, char const *psValue,
+                   char *psError, size_t uError)
+{
+    int k = ItemIndex(it);
+    int iRange = k < 0 ? (int)IR_ANY : (int)aucItemRange[k];
+    if (bRangesForced || iRange == IR_ANY ||
+        (ll >= aRanges[iRange].llMin && ll <= aRanges[iRange].llMax))
+        return 1;
+    char acRange[32];
+    DescribeRange(it, acRange, sizeof acRange);
+    snprintf(psError, uError,
+             "%s takes %s (%s in the editor's list, row %s), not %.40s; --force stores it anyway",
+             psName, acRange, aRanges[iRange].psKind, apsItemRow[k] != NULL ? apsItemRow[k] : "?",
+             psValue);
+    return 0;
+}
+
 int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
                  size_t uError)
 {
@@ -264,6 +354,8 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
                      INT32_MIN, INT32_MAX, psValue);
             return 0;
         }
+        if (!InRange(it, ll, acName, psValue, psError, uError))
+            return 0;
         if (pf->eKind == MFK_INT32)
             *(int *)pf->pSetting = (int)ll;
         else
@@ -284,6 +376,8 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
                      psValue);
             return 0;
         }
+        if (!InRange(it, ll, acName, psValue, psError, uError))
+            return 0;
         *(time_t *)pf->pSetting = (time_t)ll;
         return 1;
     }

@@ -25,8 +25,10 @@ void ItemName(struct MorvItem it, char *psOut, size_t uOut);
 /* Finds the item psName names: a single setting by its name, a text of a
  * pair as "NAME[0]" or "NAME[1]", an element of iFlagParserMode as
  * "iFlagParserMode[k]" (k from 0 to 18), "iFlagParserMode[EVENT]" or the bare
- * event name ("NOTICE").  Names are case-sensitive.
- * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes). */
+ * event name ("NOTICE"), or the name of the setup.dat row that edits it
+ * (apsItemRow).  Names are case-sensitive.
+ * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes),
+ * which suggests the nearest name when one is near. */
 int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
 
 /* The item's value in the settings store as text: a decimal integer, a
@@ -38,8 +40,9 @@ char *FormatItemValue(struct MorvItem it);
  * decimal; a time value must fit iTimeBytes (4 or 8) and this build's
  * time_t.  A text is "absent", a quoted text in the form QuoteText gives, or
  * otherwise taken literally; an empty single text is stored as absent, as
- * the file cannot tell the two apart.  Pairs are not checked here (see
- * PairIsStorable).
+ * the file cannot tell the two apart.  An integer or time item with a
+ * range (aucItemRange) takes only values within it, unless bRangesForced.
+ * Pairs are not checked here (see PairIsStorable).
  * Returns 1, or 0 with the reason in psError and the setting unchanged. */
 int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
                  size_t uError);
@@ -71,15 +74,35 @@ int AllItems(struct MorvItem *aItems, int iMax);
 /* Most items the store has; AllItems fills no more. */
 #define MORV_MAX_ITEMS 128
 
-/* Writes a text as a JSON string: \" \\ \b \f \n \r \t by name, every
- * other byte below 0x20, 0x7f and every byte from 0x80 to 0xff as \u00XX,
- * so that each character of the string stands for one byte of the text
- * (read back as Latin-1).  A null text gives null, unquoted.
- * Returns a malloc'd text, or null when memory runs out. */
-char *JsonText(char const *ps);
+/* The index of item it in the order AllItems gives, or -1. */
+int ItemIndex(struct MorvItem it);
+
+/* The values that the editor's list lets an integer item take. */
+enum ItemRange {
+    IR_ANY,       /* no row types it: any 32-bit value */
+    IR_SWITCH,    /* a Boolean row: 0 or 1 */
+    IR_COUNTER    /* a numeric row: 0 to RANGE_COUNTER_MAX */
+};
+#define RANGE_COUNTER_MAX 4096
+
+/* By item index (ItemIndex): the range of each item and the name of the
+ * setup.dat row that edits it (null for none), as a home's catalogue gives
+ * them; IR_ANY and null until one is read.  SetItemValue keeps to the
+ * range unless bRangesForced; FindItem takes the row names. */
+extern unsigned char aucItemRange[MORV_MAX_ITEMS];
+extern char const *apsItemRow[MORV_MAX_ITEMS];
+extern int bRangesForced;
+
+/* Writes into psOut (uOut bytes) the range of item it for people: "0 or 1",
+ * "0 to 4096", or an empty text for IR_ANY. */
+void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
+
+/* The field index of the text pair named psName (its name without an
+ * index, as "psFlagChanJoinBeep"), or -1 when psName names none. */
+int FindPair(char const *psName);
 
 /* The item's value in the settings store as JSON: a number for integers
- * and time values, a string (JsonText) or null for texts.
+ * and time values, a string or object (JsonText) or null for texts.
  * Returns a malloc'd text, or null when memory runs out. */
 char *FormatItemJson(struct MorvItem it);
 

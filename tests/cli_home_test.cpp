@@ -139,6 +139,8 @@ class HomeVerbs : public ::testing::Test {
     {
         ResetSettings();
         ClearCatalogue();
+        /* The home is always named; HOME itself has no setup.dat. */
+        setenv("HOME", work.path().c_str(), 1);
         psLogFile = log.c_str();
         pfRunLog = WriteLog;
         std::string xchat = home / ".xchat2";
@@ -266,6 +268,120 @@ TEST_F(HomeVerbs, ListPicksTheHomeAndXChatVersion)
     EXPECT_EQ("", r.out);
 }
 
+TEST_F(HomeVerbs, ListEscapesControlBytesAndReadsAnyFile)
+{
+    /* Another file than the home's, by name or on standard input; a text
+     * with a line feed and an escape sequence keeps its row on one line. */
+    RcValues v = Changed();
+    v.psAwayPostfix = "a\nb\x1b[31m";
+    ByteVector image = Rc(kNative, v);
+    std::string other = work / "other";
+    WriteFileBytes(other, image);
+    std::vector<std::string> argv = gRunner;
+    argv.insert(argv.end(), {gTool, "list", "--home", home.path(), "-", "-z"});
+    std::string input(image.begin(), image.end());
+    for (ProgramResult r : {Tool({"list", "--home", home.path(), other, "-z"}),
+                            RunProgram(argv, input, work.path())}) {
+        EXPECT_EQ(0, r.iStatus) << r.err;
+        EXPECT_EQ(std::string::npos, r.out.find('\n'));
+        EXPECT_EQ(std::string::npos, r.out.find('\x1b'));
+        std::vector<std::string> records;
+        std::istringstream in(r.out);
+        for (std::string record; std::getline(in, record, '\0');)
+            records.push_back(record);
+        ASSERT_EQ(77u, records.size());
+        EXPECT_EQ(TextLine(35, "/AWAYPOSTFIX", "AwayPostfix", "_AWAY", "a\\nb\\033[31m"),
+                  records[34]);
+    }
+
+    /* A bad type code in row 3: rows 1 and 2 are listed, and it is told. */
+    std::string dat = ReadFileText(dir + "/setup.dat");
+    size_t uRow3 = dat.find('\n', dat.find('\n') + 1) + 1;
+    dat[uRow3] = '7';
+    WriteFileText(dir + "/setup.dat", dat);
+    ProgramResult r = Tool({"list", "--home", home.path(), other});
+    EXPECT_EQ(4, r.iStatus);
+    EXPECT_EQ(2u, Lines(r.out).size()) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find("row 3 has a type code")) << r.err;
+}
+
+/* ---- names and ranges ----------------------------------------------------- */
+
+TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
+{
+    ByteVector image = Rc(kNative, Changed());
+    WriteFileBytes(rc, image);
+    std::string H = home.path();
+    EXPECT_EQ("77\n", Tool({"get", rc, "MaxCloneCount", "--home", H}).out);
+    struct Case {
+        std::vector<std::string> args;
+        char const *psSays;
+    } aCases[] = {
+        {{"set", rc, "Color", "7"},
+         "iFlagColor takes 0 or 1 (a switch in the editor's list, row Color)"},
+        {{"set", rc, "MaxCloneCount", "4097"}, "iMaxCloneCount takes 0 to 4096"},
+        {{"set", rc, "iMaxCloneCount", "-5"}, "iMaxCloneCount takes 0 to 4096"},
+        {{"set", rc, "tCTCPFloodTimer", "-1"}, "tCTCPFloodTimer takes 0 to 4096"},
+        {{"load", rc, "-"}, "standard input, line 2: iFlagParserMode[NOTICE] takes 0 or 1"},
+    };
+    for (Case const &c : aCases) {
+        std::vector<std::string> argv = gRunner;
+        argv.push_back(gTool);
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        argv.insert(argv.end(), {"--home", H});
+        ProgramResult r = RunProgram(argv, "iMaxCloneCount = 4096\nNOTICE = 2\n", work.path());
+        EXPECT_EQ(2, r.iStatus) << c.psSays;
+        EXPECT_NE(std::string::npos, r.err.find(c.psSays)) << r.err;
+        EXPECT_EQ(image, ReadFileBytes(rc));
+    }
+    /* The bounds themselves, and anything with --force. */
+    ProgramResult r = Tool({"set", rc, "MaxCloneCount", "4096", "Color", "0", "--home", H});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    r = Tool({"set", "--force", rc, "Color", "7", "--home", H});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("7\n", Tool({"get", rc, "iFlagColor"}).out);
+
+    /* A pair's own name resets both of its rows. */
+    r = Tool({"reset", rc, "psFlagChanJoinBeep", "--home", H});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("absent\nabsent\n", Tool({"get", rc, "psFlagChanJoinBeep"}).out);
+}
+
+/* ---- repair --------------------------------------------------------------- */
+
+TEST_F(HomeVerbs, ResetAllOrAWholeLoadRepairADamagedFile)
+{
+    std::string H = home.path();
+    ByteVector good = Rc(kNative, Changed());
+    WriteFileBytes(work / "good", good);
+    std::string dump = Tool({"dump", work / "good"}).out;
+    ByteVector cut(good.begin(), good.begin() + 200);
+    for (ByteVector const &bad : {cut, ByteVector{}}) {
+        /* A partial change is refused, with the two ways out. */
+        WriteFileBytes(rc, bad);
+        ProgramResult r = Tool({"set", rc, "iMaxCloneCount", "1"});
+        EXPECT_EQ(4, r.iStatus);
+        EXPECT_NE(std::string::npos, r.err.find("(morvrc_tool reset --all " + rc +
+                                                ", or a load that sets every setting, writes it "
+                                                "afresh)"))
+            << r.err;
+        std::vector<std::string> argv = gRunner;
+        argv.insert(argv.end(), {gTool, "load", rc});
+        EXPECT_EQ(4, RunProgram(argv, "iMaxCloneCount = 1\n", work.path()).iStatus);
+        EXPECT_EQ(bad, ReadFileBytes(rc));
+
+        r = Tool({"reset", "--all", rc, "--home", H});
+        EXPECT_EQ(0, r.iStatus) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("is written afresh")) << r.err;
+        EXPECT_EQ(Rc(kNative, Defaults()), ReadFileBytes(rc));
+
+        WriteFileBytes(rc, bad);
+        r = RunProgram(argv, dump, work.path());
+        EXPECT_EQ(0, r.iStatus) << r.err;
+        EXPECT_EQ(good, ReadFileBytes(rc));
+    }
+}
+
 /* ---- describe ------------------------------------------------------------- */
 
 TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
@@ -310,7 +426,11 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
         ProgramResult r = Tool({"describe", "--home", home.path(), std::to_string(iRow)});
         EXPECT_EQ(0, r.iStatus) << iRow << r.err;
         EXPECT_EQ("", r.err) << iRow;
-        EXPECT_EQ(texts[(size_t)iRow - 1], r.out) << iRow;
+        /* A line on the row, then the text. */
+        size_t uEnd = r.out.find('\n');
+        ASSERT_NE(std::string::npos, uEnd) << iRow;
+        EXPECT_EQ(0u, r.out.find("row " + std::to_string(iRow) + ", ")) << r.out;
+        EXPECT_EQ(texts[(size_t)iRow - 1], r.out.substr(uEnd + 1)) << iRow;
     }
     EXPECT_EQ("Number of clones from one host above which the script reports an attack.\n", texts[6]);
     EXPECT_EQ("Suona quando qualcuno apre una query con te.\n", texts[7]);
@@ -324,8 +444,10 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
     for (Case const &c : aCases) {
         ProgramResult r = Tool({"describe", "--home", home.path(), c.psName});
         EXPECT_EQ(0, r.iStatus) << c.psName << r.err;
-        EXPECT_EQ(texts[(size_t)c.iRow - 1], r.out) << c.psName;
+        EXPECT_EQ(0u, r.out.find("row " + std::to_string(c.iRow) + ", ")) << r.out;
     }
+    EXPECT_EQ("row 7, MaxCloneCount (iMaxCloneCount): numeric, 0 to 4096\n" + texts[6],
+              Tool({"describe", "--home", home.path(), "MaxCloneCount"}).out);
     for (char const *ps : {"0", "78", "maxclonecount", "iFlagParserMode"}) {
         ProgramResult r = Tool({"describe", "--home", home.path(), ps});
         EXPECT_EQ(2, r.iStatus) << ps;

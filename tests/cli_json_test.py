@@ -1,7 +1,8 @@
 """morvrc_tool's --json documents read with Python's json module.
 
 Each document must parse, say what the plain output of the same verb says,
-and give back every byte of a text when its string is encoded as Latin-1.
+and give back every byte of a text: a string is the text's UTF-8, an object
+{"bytes": s} a text that is not UTF-8, one byte per character of s.
 MORV_TOOL names the tool, MORV_RUNNER how this build starts its programs and
 MORV_TIME_BYTES the width of its time values.
 """
@@ -24,6 +25,26 @@ TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 # s text, a the 19 parser flags.
 KINDS = "i" * 13 + "tititi" + "ppp" + "ss" + "i" * 6 + "ssissis" + "i" * 9 + "a" + "i" * 9
 EVERY_BYTE = bytes(range(1, 256))
+
+# The setting that each row of the editor's list edits, rows 1 to 77.
+EVENTS = ("PRIVMSG JOIN LUJOIN CHNICK CLIST SRVMSG PART KICK MODE NAMES WHO QUIT OSERVER "
+          "ENDWHO ERRORLNK ENDMOTD NOTIFY INVITE NOTICE").split()
+BINDINGS = (
+    "iFlagDebugMode iFlagLogFile iFlagCloneDetect iFlagPrintClone iFlagPrintList iFlagColor "
+    "iMaxCloneCount iFlagQueryBeep iFlagNickBeep iFlagDomainMonitoring iFlagNickJoinMonitoring "
+    "iMaxQueryMSGFlood iFlagCTCPAnswer tCTCPFloodTimer iFlagBeep tSoundCommandTimer "
+    "iMaxMessageSent tMinSecondSent iFlagTextFloodOutgoing psFlagChanJoinBeep[0] "
+    "psFlagChanJoinBeep[1] psFlagChanModBeep[0] psFlagChanModBeep[1] psFlagChanWordBeep[0] "
+    "psFlagChanWordBeep[1] psPrefixOutput psPostfixOutput iFlagIgnoreMessage iFlagMorvMessage "
+    "iFlagLocalUserModeChg iFlagDebugModeFnc iFlagEnableDatabase iFlagEnableEvent "
+    "psMessageLanguage psAwayPostfix iFlagAwaySystem psPipeCommand psAudioDevice "
+    "iMaxMessageChar psIdentifyCommand iFlagErrorMessage iFlagDisableDBUpdating "
+    "iFlagMonitoringMessage iFlagAwayMessage iFlagCurrentTab iFlagTextFloodError "
+    "iFlagBadWordSystem iFlagBadWordMessage").split() + [
+    "iFlagParserMode[%s]" % e for e in EVENTS] + (
+    "iFlagEventsManagerDebug iFlagTextFloodIncoming iFlagAdvancedLog iPrivateKillerAlert "
+    "iFlagFilterSystem iPrivateKillerMessage iFlagKeepQueueCommandCorrupted "
+    "iPKIgnoreCTCPVersion iPKAllowOnTimeout iFlagDisableSHBM").split()
 
 
 def text(b):
@@ -63,6 +84,14 @@ def catalogue():
     return "".join(rows)
 
 
+def raw(got):
+    """The bytes of a text as JSON gives it, or None for null."""
+    if isinstance(got, dict):
+        assert list(got) == ["bytes"], got
+        return got["bytes"].encode("latin-1")
+    return None if got is None else got.encode("utf-8")
+
+
 def unquote(value):
     """The bytes of a text as dump quotes it, or None for absent."""
     if value == "absent":
@@ -77,6 +106,8 @@ class JsonTest(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="morv-json-")
         self.addCleanup(shutil.rmtree, self.dir)
         self.rc = os.path.join(self.dir, "morvrc")
+        # A home without setup.dat: no row names or ranges but those a test gives.
+        os.environ["HOME"] = self.dir
 
     def tool(self, *args, status=0):
         """The plain output of the tool run with args, bytes read as Latin-1."""
@@ -85,11 +116,10 @@ class JsonTest(unittest.TestCase):
         return r.stdout.decode("latin-1")
 
     def doc(self, *args, status=0):
-        """The JSON document the tool prints: plain ASCII, every other byte
-        of a text escaped, so that it is valid UTF-8 for any reader."""
+        """The JSON document the tool prints, valid UTF-8 for any reader."""
         r = subprocess.run(RUNNER + [TOOL] + list(args), capture_output=True)
         self.assertEqual(status, r.returncode, r.stderr.decode("latin-1"))
-        return json.loads(r.stdout.decode("ascii"))
+        return json.loads(r.stdout.decode("utf-8"))
 
     def write(self, path, data):
         with open(path, "wb") as f:
@@ -100,8 +130,8 @@ class JsonTest(unittest.TestCase):
                       pairs={21: (b"#chan", b""), 23: (b"w\xe8", b"x y")})
         self.write(self.rc, data)
         doc = self.doc("dump", "--json", self.rc)
-        self.assertEqual({"version": 38, "time_bits": TIME_BYTES * 8, "size": len(data),
-                          "bytes_after_last_field": 0}, {k: v for k, v in doc.items() if k != "settings"})
+        self.assertEqual({"version": 38, "bytes_after_last_field": 0},
+                         {k: v for k, v in doc.items() if k != "settings"})
         plain = [line.split(" = ", 1) for line in self.tool("dump", self.rc).splitlines()[1:]]
         settings = doc["settings"]
         self.assertEqual([name for name, _ in plain], list(settings))
@@ -110,17 +140,16 @@ class JsonTest(unittest.TestCase):
             if isinstance(got, int):
                 self.assertEqual(int(value), got, name)
             else:
-                self.assertEqual(unquote(value), None if got is None else got.encode("latin-1"), name)
-        self.assertEqual(EVERY_BYTE, settings["psAwayPostfix"].encode("latin-1"))
-        self.assertEqual(b"w\xe8", settings["psFlagChanWordBeep[0]"].encode("latin-1"))
+                self.assertEqual(unquote(value), raw(got), name)
+        self.assertEqual({"bytes": EVERY_BYTE.decode("latin-1")}, settings["psAwayPostfix"])
+        self.assertEqual({"bytes": "w\xe8"}, settings["psFlagChanWordBeep[0]"])
         self.assertEqual(("", None), (settings["psFlagChanJoinBeep[1]"], settings["psAudioDevice"]))
         self.assertEqual((-15, 1), (settings["tCTCPFloodTimer"], settings["iFlagParserMode[JOIN]"]))
 
     def test_get_gives_one_value(self):
         self.write(self.rc, morvrc({33: EVERY_BYTE}))
         self.assertEqual(8, self.doc("get", "--json", self.rc, "iMaxCloneCount"))
-        self.assertEqual(EVERY_BYTE,
-                         self.doc("get", "--json", self.rc, "psAwayPostfix").encode("latin-1"))
+        self.assertEqual(EVERY_BYTE, raw(self.doc("get", "--json", self.rc, "psAwayPostfix")))
         self.assertIsNone(self.doc("get", "--json", self.rc, "psPipeCommand"))
 
     def test_list_rows_and_changed_rows(self):
@@ -132,12 +161,13 @@ class JsonTest(unittest.TestCase):
                    morvrc({24: b"[ ", 32: b"italiano", 33: b"_AWAY\xff"}, ints={8: 0}))
         rows = self.doc("list", "--json", "--home", home)
         self.assertEqual(list(range(1, 78)), [r["row"] for r in rows])
+        self.assertEqual(BINDINGS, [r["setting"] for r in rows])
         self.assertEqual({"row": 7, "type": "numeric", "command": "/N7", "name": "Number7",
                           "setting": "iMaxCloneCount", "default": 2, "value": 0, "help": 3007}, rows[6])
         self.assertEqual(("tCTCPFloodTimer", -15), (rows[13]["setting"], rows[13]["value"]))
         self.assertEqual(("text", None, None), (rows[19]["type"], rows[19]["default"], rows[19]["value"]))
         self.assertEqual(("[ ", "[ "), (rows[25]["default"], rows[25]["value"]))
-        self.assertEqual(b"_AWAY\xff", rows[34]["value"].encode("latin-1"))
+        self.assertEqual(b"_AWAY\xff", raw(rows[34]["value"]))
         self.assertEqual("iFlagParserMode[NOTICE]", rows[66]["setting"])
 
         # The plain list shows the same rows, and --changed keeps those
@@ -155,10 +185,86 @@ class JsonTest(unittest.TestCase):
         self.write(other, morvrc({33: b"\x80\xfe"}, ints={8: 12}))
         doc = self.doc("diff", "--json", self.rc, other, status=1)
         self.assertEqual({"differences": [{"name": "iMaxCloneCount", "a": 8, "b": 12},
-                                          {"name": "psAwayPostfix", "a": "_AWAY", "b": "\x80\xfe"}],
+                                          {"name": "psAwayPostfix", "a": "_AWAY", "b": {"bytes": "\x80\xfe"}}],
                           "bytes_after_last_field_differ": False}, doc)
         self.assertEqual({"differences": [], "bytes_after_last_field_differ": False},
                          self.doc("diff", "--json", other, other))
+
+    def test_a_round_trip_through_jq(self):
+        """UTF-8 as itself, other bytes as {"bytes": ...}, and everything
+        back byte for byte through jq and load --json."""
+        self.write(self.rc, morvrc({32: "café".encode(), 33: b"w\xe8 \x01\x1b[1m\n",
+                                    35: b"/ECHO "}, pairs={21: (b"#chan", b"")}))
+        other = os.path.join(self.dir, "other")
+        shutil.copy(self.rc, other)
+        dump = subprocess.run(RUNNER + [TOOL, "dump", "--json", self.rc], capture_output=True,
+                              check=True).stdout
+        jq = subprocess.run(["jq", "-r", ".settings.psMessageLanguage"], input=dump,
+                            capture_output=True, check=True)
+        self.assertEqual("café\n".encode(), jq.stdout)
+        edited = subprocess.run(["jq", ".settings.iMaxCloneCount = 99"], input=dump,
+                                capture_output=True, check=True).stdout
+        load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], input=edited,
+                              capture_output=True)
+        self.assertEqual(0, load.returncode, load.stderr)
+        with open(other, "rb") as f:
+            self.assertEqual(morvrc({32: "café".encode(), 33: b"w\xe8 \x01\x1b[1m\n",
+                                     35: b"/ECHO "}, pairs={21: (b"#chan", b"")}, ints={8: 99}),
+                             f.read())
+        # A bad document changes nothing and says where.
+        for bad, says in ((b'{"settings": {"iMaxCloneCount": "x"}}', b"byte 32"),
+                          (b'{"settings": {"psAwayPostfix": {"bytes": "\\u0100"}}}', b"above"),
+                          (b'{"version": 38}', b"no \"settings\"")):
+            load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], input=bad,
+                                  capture_output=True)
+            self.assertEqual(2, load.returncode, bad)
+            self.assertIn(says, load.stderr)
+
+    def test_damage_check_and_describe(self):
+        data = morvrc({33: b"_AWAY"})
+        self.write(self.rc, data[:200])
+        # What was read before the damage, as the plain dump shows it.
+        doc = self.doc("dump", "--json", self.rc, status=4)
+        self.assertEqual(list(doc["settings"]), [line.split(" = ")[0] for line in
+                                                 self.tool("dump", self.rc, status=4).splitlines()[1:]])
+        self.assertIn("does not parse", doc["error"])
+        self.write(self.rc, data)
+        check = self.doc("check", "--json", self.rc)
+        self.assertEqual(("%d-bit" % (TIME_BYTES * 8), TIME_BYTES * 8),
+                         (check["verdict"], check["width"]))
+        self.assertEqual((True, False) if TIME_BYTES == 4 else (False, True),
+                         (check["32"]["parses"], check["64"]["parses"]))
+        home = os.path.join(self.dir, "home")
+        os.makedirs(os.path.join(home, ".xchat2", "morvane"))
+        self.write(os.path.join(home, ".xchat2", "morvane", "setup.dat"),
+                   catalogue().encode("ascii"))
+        row = self.doc("describe", "--json", "--home", home, "Number7")
+        self.assertEqual({"row": 7, "name": "Number7", "setting": "iMaxCloneCount",
+                          "type": "numeric", "range": [0, 4096]},
+                         {k: v for k, v in row.items() if k != "help"})
+
+    def test_every_example_of_the_readme(self):
+        """The README's example block, line by line in its order, on a copy
+        of the demo home; a comment that is a single word is the output."""
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        block = readme.split("\n## morvrc_tool\n")[1].split("```sh\n")[1].split("```")[0]
+        lines = [line for line in block.splitlines() if not line.startswith(("t=", "rc="))]
+        self.assertGreater(len(lines), 15, block)
+        home = os.path.join(self.dir, "home")
+        shutil.copytree(os.path.join(source, "demo", "home"), home, symlinks=True)
+        env = dict(os.environ, HOME=home, EDITOR="true", VISUAL="",
+                   t=" ".join(shlex.quote(w) for w in RUNNER + [TOOL]),
+                   rc=os.path.join(home, ".xchat2", "morvane", "morvrc"))
+        for line in lines:
+            r = subprocess.run(["bash", "-o", "pipefail", "-c", 'eval "t=($t)"; ' +
+                                line.replace("$t ", '"${t[@]}" ')],
+                               cwd=self.dir, env=env, capture_output=True)
+            self.assertEqual(0, r.returncode, "%s\n%s" % (line, r.stderr.decode("latin-1")))
+            comment = line.partition("  # ")[2].strip()
+            if comment and " " not in comment:
+                self.assertEqual(comment, r.stdout.decode().strip(), line)
 
 
 if __name__ == "__main__":

@@ -87,7 +87,7 @@ void RunAt(char const *pText, size_t uSize, int iTimeBytes)
     ResetSettings();
     int iLine = -1;
     char acWhy[512] = "";
-    if (!ApplySettingLines(pText, uSize, iTimeBytes, &iLine, acWhy, sizeof acWhy)) {
+    if (!ApplySettingLines(pText, uSize, iTimeBytes, &iLine, acWhy, sizeof acWhy, NULL)) {
         int iLines = CountLines(pText, uSize);
         CHECK(iLine >= 1 && iLine <= iLines, "refused at line %d of %d: %s", iLine, iLines, acWhy);
         CHECK(acWhy[0] != '\0', "refused at line %d without a reason", iLine);
@@ -108,7 +108,7 @@ void RunAt(char const *pText, size_t uSize, int iTimeBytes)
     std::string first = Dump();
     std::vector<unsigned char> firstImage = Image(iTimeBytes);
     ResetSettings();
-    CHECK(ApplySettingLines(first.data(), first.size(), iTimeBytes, &iLine, acWhy, sizeof acWhy),
+    CHECK(ApplySettingLines(first.data(), first.size(), iTimeBytes, &iLine, acWhy, sizeof acWhy, NULL),
           "the dump of what was taken is refused at line %d: %s\n%s", iLine, acWhy, first.c_str());
     std::string second = Dump();
     CHECK(first == second, "the dump read back differs:\n%s\n---\n%s", first.c_str(), second.c_str());

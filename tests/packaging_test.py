@@ -198,22 +198,34 @@ class DocumentationTest(unittest.TestCase):
                   'source "$1"; shift\n'
                   'COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}\n'
                   '_morvrc_tool; printf "%s\\n" "${COMPREPLY[@]}"\n')
+        # The completion runs the installed tool for setting names.
+        path = os.path.join(self.root, "usr/bin") + os.pathsep + os.environ.get("PATH", "")
         r = run("bash", "-c", script, "complete",
                 os.path.join(self.root, "usr/share/bash-completion/completions/morvrc_tool"),
-                "morvrc_tool", *words)
+                "morvrc_tool", *words, env=dict(os.environ, PATH=path), cwd=self.root)
         self.assertEqual(0, r.returncode, r.stderr)
         return set(r.stdout.split())
 
     def test_completion_offers_verbs_and_their_options(self):
         offered = self.complete("")
         self.assertEqual({"dump", "check", "convert", "get", "set", "list", "describe", "reset",
-                          "load", "diff", "help", "--help"}, offered)
+                          "load", "edit", "diff", "help", "--help", "--version"}, offered)
         self.assertTrue(set(self.verbs) <= offered, self.verbs)
         self.assertEqual({"describe", "diff", "dump"}, self.complete("d"))
         for verb, options in self.verb_options.items():
             self.assertTrue(options <= self.complete(verb, "--"), (verb, options))
         self.assertEqual({"32", "64"}, self.complete("convert", "--from", ""))
         self.assertEqual({"1", "2"}, self.complete("list", "--xchat", ""))
+        # Setting names, from the file named before them, where the tool runs here.
+        tool = os.path.join(self.root, "usr/bin/morvrc_tool")
+        if run(tool, "--version").returncode == 0:
+            self.assertEqual(0, run(tool, "set", os.path.join(self.root, "rc"), "iFlagColor", "0")
+                             .returncode)
+            self.assertEqual({"iMaxCloneCount", "iMaxQueryMSGFlood", "iMaxMessageSent",
+                              "iMaxMessageChar"}, self.complete("get", "rc", "--json", "iMax"))
+            self.assertEqual({"psFlagChanJoinBeep", "psFlagChanJoinBeep[0]",
+                              "psFlagChanJoinBeep[1]"},
+                             self.complete("reset", "rc", "iFlagColor", "psFlagChanJ"))
 
     def test_desktop_entry_is_valid_and_starts_the_editor(self):
         path = os.path.join(SOURCE, "packaging", "morvane-setup.desktop")

@@ -16,9 +16,13 @@
   cli_morvrc_lines_fuzz/  "name = value" lines for morvrc_tool load: whole
                           dumps, hand-edited lines (comments, blanks, CRLF,
                           every form of a name and of a quoted text), numbers
-                          at their limits, and one bad line of each kind.
+                          at their limits, and one bad line of each kind;
+  cli_morvrc_json_fuzz/   JSON documents for morvrc_tool load --json: dumps
+                          with UTF-8 and "bytes" texts, escapes and surrogate
+                          pairs, members to skip, and one bad document of
+                          each kind.
 
-Run it from anywhere; it replaces the four directories.  The files are
+Run it from anywhere; it replaces the five directories.  The files are
 small on purpose: the fuzzer grows its own corpus from them under build/.
 """
 import os
@@ -337,6 +341,30 @@ def lines_corpus():
     return {k: v.encode("latin-1") for k, v in files.items()}
 
 
+def json_corpus():
+    files = {}
+    files["dump"] = (
+        '{"version": 38, "bytes_after_last_field": 0, "settings": {"iFlagDebugMode": 1, '
+        '"iMaxCloneCount": 12, "tCTCPFloodTimer": -3, "psFlagChanJoinBeep[0]": "#chan", '
+        r'"psFlagChanJoinBeep[1]": "", "psMessageLanguage": "caf\u00e9", '
+        r'"psAwayPostfix": {"bytes": "w\u00e8\u0001"}, "psAudioDevice": null, '
+        '"iFlagParserMode[NOTICE]": 1, "NOTICE": 0}}').encode()
+    files["utf8-raw"] = '{"settings": {"psPipeCommand": "caf\u00e9 \U0001f600"}}'.encode()
+    files["escapes"] = (
+        rb'{"settings": {"psPrefixOutput": "\"\\\/\b\f\n\r\t\ud83d\ude00\u00ff"}}')
+    files["skipped"] = (b'{"error": "x", "list": [1, -2.5e3, true, false, null, {"a": [[]]}], '
+                        b'"settings": {}}')
+    files["bad-surrogate"] = b'{"settings": {"psPrefixOutput": "\ud83d"}}'
+    files["bad-zero"] = b'{"settings": {"psPrefixOutput": "a\u0000b"}}'
+    files["bad-bytes-above-ff"] = b'{"settings": {"psPrefixOutput": {"bytes": "\u0100"}}}'
+    files["bad-kind"] = b'{"settings": {"iMaxCloneCount": "12", "psAwayPostfix": 5}}'
+    files["bad-half-pair"] = b'{"settings": {"psFlagChanModBeep[0]": "#mod"}}'
+    files["bad-not-utf8"] = b'{"settings": {"psPrefixOutput": "\xe8"}}'
+    files["bad-trailing"] = b'{"settings": {}} x'
+    files["bad-deep"] = b'{"a": ' + b"[" * 80 + b"]" * 80 + b', "settings": {}}'
+    return files
+
+
 def write(target, files):
     d = os.path.join(OUT, target)
     shutil.rmtree(d, ignore_errors=True)
@@ -352,7 +380,8 @@ def main():
     for target, files in (("settings_morv_fuzz", morvrc_corpus()),
                           ("editor_catalogue_fuzz", catalogue_corpus()),
                           ("support_mm_fuzz", messages_corpus()),
-                          ("cli_morvrc_lines_fuzz", lines_corpus())):
+                          ("cli_morvrc_lines_fuzz", lines_corpus()),
+                          ("cli_morvrc_json_fuzz", json_corpus())):
         size, count = write(target, files)
         total += size
         print("%s: %d files, %d bytes" % (target, count, size))

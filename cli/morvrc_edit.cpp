@@ -1,0 +1,305 @@
+/* morvrc_tool's edit, as crontab -e and git config --edit work: the dump of
+ * a morvrc in a temporary file, the user's editor on it, the text checked
+ * as load checks it (again and again while the user wants to mend it), and
+ * the file saved only when nobody changed it meanwhile. */
+#include "cli/morvrc_edit.h"
+
+#include "cli/morvrc_input.h"
+#include "cli/morvrc_lines.h"
+#include "cli/morvrc_load_diff.h"
+#include "cli/morvrc_rows.h"
+#include "cli/morvrc_value.h"
+#include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "settings/morvrc_lock.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+const char acHelpEdit[] =
+    "Usage: morvrc_tool edit [--bits 32|64] [--force] FILE\n"
+    "       morvrc_tool edit [--home DIR] [--xchat 1|2] [--bits 32|64] [--force]\n"
+    "Opens the dump of FILE (without FILE: the home's morvrc) in an editor:\n"
+    "$VISUAL, else $EDITOR, else vi, run by the shell with the text's file name\n"
+    "after it.  When the editor ends, the text is checked as load checks it.\n"
+    "After a bad line the error is shown and the tool asks, on standard error,\n"
+    "\"Edit again (e) or quit without saving (q)? \", reading the answer from\n"
+    "standard input (its end counts as q): e opens the text again with the error\n"
+    "as a comment at its top, q leaves FILE untouched (exit status 2).  A text\n"
+    "left as it was writes nothing (\"no change\", exit status 0).\n"
+    "\n"
+    "FILE is written the way set writes it, and only if it still holds the bytes\n"
+    "that were read: when another program changed it meanwhile, nothing is\n"
+    "written (exit status 6) and the edited text stays in a file whose name is\n"
+    "printed, to be given to load.  A FILE that does not exist is created from\n"
+    "the values the editor starts from; a damaged one is refused (exit status 4).\n"
+    "\n"
+    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
+    "               whole at; this build's, %d, when both or neither)\n"
+    "--home DIR     the home whose setup.dat gives the row names and ranges, and\n"
+    "               whose morvrc is edited when FILE is not given (default: $HOME)\n"
+    "--xchat 1|2    its XChat version (default: 2)\n"
+    "--force        values outside the editor's ranges are taken\n";
+
+/* The store's dump, as dump prints it, for a file of version iVersion, in
+ * a malloc'd text (*ppText, *puText).  Returns 1, or 0 when memory runs out
+ * (nothing allocated). */
+static int DumpText(int iVersion, char **ppText, size_t *puText)
+{
+    size_t uCap = 4096, uLen = 0;
+    char *p = (char *)malloc(uCap);
+    if (p == NULL)
+        return 0;
+    uLen = (size_t)snprintf(p, uCap, "# morvrc version %d\n", iVersion);
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++) {
+        if (iVersion < aMorvFields[aItems[k].iField].iFromVersion)
+            break;
+        char *psLine = FormatSettingLine(aItems[k]);
+        size_t n = psLine != NULL ? strlen(psLine) : 0;
+        if (psLine != NULL && uLen + n + 2 > uCap) {
+            size_t uNew = (uLen + n + 2) * 2;
+            char *pNew = (char *)realloc(p, uNew);
+            if (pNew == NULL) {
+                free(psLine);
+                psLine = NULL;
+            } else {
+                p = pNew;
+                uCap = uNew;
+            }
+        }
+        if (psLine == NULL) {
+            free(p);
+            return 0;
+        }
+        memcpy(p + uLen, psLine, n);
+        p[uLen + n] = '\n';
+        uLen += n + 1;
+        free(psLine);
+    }
+    *ppText = p;
+    *puText = uLen;
+    return 1;
+}
+
+/* Writes uLen bytes at p, after the line psComment when it is not null,
+ * over the file psPath.  Returns 1, or 0 after a complaint. */
+static int WriteText(char const *psPath, char const *psComment, char const *p, size_t uLen)
+{
+    FILE *f = fopen(psPath, "w");
+    if (f == NULL) {
+        Complain("cannot write %s: %s", psPath, strerror(errno));
+        return 0;
+    }
+    if (psComment != NULL)
+        fprintf(f, "# %s\n", psComment);
+    fwrite(p, 1, uLen, f);
+    int bGood = !ferror(f);
+    if (fclose(f) != 0)
+        bGood = 0;
+    if (!bGood)
+        Complain("cannot write %s: %s", psPath, strerror(errno));
+    return bGood;
+}
+
+/* Runs the user's editor on psPath and waits for it.  Returns 1 when it
+ * ended with status 0, or 0 after a complaint. */
+static int RunEditor(char const *psPath)
+{
+    char const *psEditor = getenv("VISUAL");
+    if (psEditor == NULL || psEditor[0] == '\0')
+        psEditor = getenv("EDITOR");
+    if (psEditor == NULL || psEditor[0] == '\0')
+        psEditor = "vi";
+    /* Through the shell, so that an editor given with options works, with
+     * the file name passed as a word of its own. */
+    size_t uCommand = strlen(psEditor) + 8;
+    char *psCommand = (char *)malloc(uCommand);
+    if (psCommand == NULL) {
+        Complain("out of memory");
+        return 0;
+    }
+    snprintf(psCommand, uCommand, "%s \"$1\"", psEditor);
+    fflush(NULL);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", psCommand, "sh", psPath, (char *)NULL);
+        _exit(127);
+    }
+    free(psCommand);
+    int iStatus = 0;
+    if (pid < 0 || waitpid(pid, &iStatus, 0) < 0) {
+        Complain("cannot start the editor %s: %s", psEditor, strerror(errno));
+        return 0;
+    }
+    if (WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0)
+        return 1;
+    Complain("the editor %s ended with status %d", psEditor,
+             WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus));
+    return 0;
+}
+
+/* Asks whether to edit again.  Returns 1 for e, 0 for q or the end of
+ * standard input. */
+static int AskAgain(void)
+{
+    for (;;) {
+        fputs("Edit again (e) or quit without saving (q)? ", stderr);
+        fflush(stderr);
+        char acAnswer[64];
+        if (fgets(acAnswer, sizeof acAnswer, stdin) == NULL)
+            return 0;
+        if (acAnswer[0] == 'e' || acAnswer[0] == 'E')
+            return 1;
+        if (acAnswer[0] == 'q' || acAnswer[0] == 'Q')
+            return 0;
+    }
+}
+
+/* Puts the store back to what FILE held when it was read: *pin read whole
+ * at iTimeBytes, or the start values for a file that did not exist. */
+static void RestoreStore(struct Input const *pin, int bNew, int iTimeBytes,
+                         struct MorvLayout *pLayout)
+{
+    if (bNew) {
+        ResetSettings();
+        InstallTextDefaults(MORV_UNREADABLE);
+        return;
+    }
+    struct MorvLoadReport report;
+    char acWhy[16];
+    int iWidth = pLayout->iTimeBytes;
+    FreeLayout(pLayout);
+    /* It read whole before, so it does again. */
+    LoadStore(pin, iTimeBytes, &report, pLayout, acWhy, sizeof acWhy);
+    pLayout->iTimeBytes = iWidth;
+}
+
+/* Opens the text *ppText (*puText bytes, malloc'd) in the editor, in the
+ * file psTemp, until it applies to the store or the user quits; *ppText is
+ * then the last text shown.  Returns TS_OK with the store changed, TS_NO for
+ * a text left as it was, or TS_USAGE after the user quit or the editor
+ * failed. */
+static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
+                         struct Input const *pin, int bNew, int iTimeBytes,
+                         struct MorvLayout *pLayout)
+{
+    char acError[600];
+    char const *psComment = NULL;
+    for (;;) {
+        if (!WriteText(psTemp, psComment, *ppText, *puText) || !RunEditor(psTemp))
+            return TS_USAGE;
+        char *pEdited;
+        size_t uEdited;
+        if (ReadInputText(psTemp, &pEdited, &uEdited) != TS_OK)
+            return TS_USAGE;
+        if (psComment == NULL && uEdited == *puText && memcmp(pEdited, *ppText, uEdited) == 0) {
+            free(pEdited);
+            return TS_NO;
+        }
+        RestoreStore(pin, bNew, iTimeBytes, pLayout);
+        size_t uSkip = uEdited >= 3 && memcmp(pEdited, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
+        int iLine;
+        char acWhy[512];
+        int bGood = ApplySettingLines(pEdited + uSkip, uEdited - uSkip, iTimeBytes, &iLine, acWhy,
+                                      sizeof acWhy, NULL);
+        /* The text as the user left it, without the comment it was given. */
+        size_t uDrop = 0;
+        if (psComment != NULL && uEdited > 2 && memcmp(pEdited, "# ", 2) == 0) {
+            char const *pEnd = (char const *)memchr(pEdited, '\n', uEdited);
+            uDrop = pEnd != NULL ? (size_t)(pEnd - pEdited) + 1 : 0;
+        }
+        memmove(pEdited, pEdited + uDrop, uEdited - uDrop);
+        free(*ppText);
+        *ppText = pEdited;
+        *puText = uEdited - uDrop;
+        if (bGood)
+            return TS_OK;
+        Complain("%s, line %d: %s", psTemp, iLine, acWhy);
+        if (!AskAgain())
+            return TS_USAGE;
+        /* Numbered as the next text shows it, under its own comment. */
+        snprintf(acError, sizeof acError, "error: line %d: %s",
+                 iLine - (uDrop > 0 ? 1 : 0) + 1, acWhy);
+        psComment = acError;
+    }
+}
+
+int Edit(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("edit", argc, 0, 1))
+        return TS_USAGE;
+    char acRc[HOME_PATH];
+    if (argc == 0 && !HomePath(po, "morvrc", acRc, 1))
+        return TS_USAGE;
+    char const *psPath = argc == 1 ? argv[0] : acRc;
+    UseHomeRows(po);
+    bRangesForced = po->bForce;
+
+    struct Input in;
+    struct MorvLoadReport report;
+    struct MorvLayout layout;
+    int bNew;
+    char acDamage[512];
+    int iStatus = LoadOrStart(psPath, po->iBits, &in, &report, &layout, &bNew, acDamage,
+                              sizeof acDamage);
+    if (iStatus == TS_OK && bNew == 2)
+        iStatus = RefuseDamaged(psPath, acDamage);
+    char *pText = NULL;
+    size_t uText = 0;
+    if (iStatus == TS_OK && !DumpText(bNew ? iSetupVersion : report.iVersion, &pText, &uText)) {
+        Complain("out of memory");
+        iStatus = TS_IO;
+    }
+    char const *psDir = getenv("TMPDIR");
+    char acTemp[HOME_PATH];
+    snprintf(acTemp, sizeof acTemp, "%s/morvrc_tool-edit-XXXXXX",
+             psDir != NULL && psDir[0] != '\0' ? psDir : "/tmp");
+    int fd = -1;
+    if (iStatus == TS_OK && (fd = mkstemp(acTemp)) < 0) {
+        Complain("cannot create a file for the text in %s: %s", acTemp, strerror(errno));
+        iStatus = TS_IO;
+    }
+    if (fd >= 0)
+        close(fd);
+    int bKeepText = 0;
+    if (iStatus == TS_OK) {
+        iStatus = EditUntilGood(acTemp, &pText, &uText, &in, bNew, report.iTimeBytes, &layout);
+        if (iStatus == TS_NO) {
+            fprintf(stderr, "morvrc_tool: no change\n");
+            iStatus = TS_OK;
+        } else if (iStatus == TS_USAGE) {
+            fprintf(stderr, "morvrc_tool: %s is unchanged\n", psPath);
+        } else {
+            if (!bNew)
+                NoteVersionChange(psPath, &report, 1);
+            /* Not held while the user edits: the save checks under it that
+             * the file is still what was read. */
+            int fdLock;
+            iStatus = LockForSaving(psPath, po->iWaitMs, &fdLock);
+            if (iStatus == TS_OK)
+                iStatus = SaveStore(psPath, &layout, &in.snap);
+            UnlockFile(fdLock);
+            /* The user's work is not lost with the file. */
+            if (iStatus != TS_OK) {
+                bKeepText = WriteText(acTemp, NULL, pText, uText);
+                if (bKeepText)
+                    fprintf(stderr,
+                            "morvrc_tool: your edited text is kept in %s (morvrc_tool load %s %s "
+                            "applies it)\n",
+                            acTemp, psPath, acTemp);
+            }
+        }
+    }
+    if (fd >= 0 && !bKeepText)
+        unlink(acTemp);
+    free(pText);
+    FreeInput(&in);
+    FreeLayout(&layout);
+    return iStatus;
+}

@@ -1,0 +1,511 @@
+/* JSON for morvrc_tool: texts written so that UTF-8 reads as itself in jq
+ * and every other byte still comes back, and the reader of dump --json's
+ * document that load --json uses, bounded in depth and checked byte by
+ * byte, since users pipe it through jq and their own scripts. */
+#include "cli/morvrc_json.h"
+
+#include "cli/morvrc_value.h"
+#include "settings/morvrc_format.h"
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* Deepest nesting that the reader follows in members it skips. */
+#define JSON_MAX_DEPTH 64
+
+/* ---- Writing -------------------------------------------------------------- */
+
+/* The length of the UTF-8 sequence at p (n bytes left), or 0 when none
+ * starts there; *puCode gets its code point. */
+static size_t Utf8Sequence(unsigned char const *p, size_t n, uint32_t *puCode)
+{
+    /* By lead byte: length, the bits it gives, and the least code point
+     * that needs that length. */
+    static const struct {
+        unsigned char ucMask, ucLead;
+        size_t uLength;
+        uint32_t uLeast;
+    } aForms[] = {
+        {0x80, 0x00, 1, 0}, {0xe0, 0xc0, 2, 0x80}, {0xf0, 0xe0, 3, 0x800}, {0xf8, 0xf0, 4, 0x10000},
+    };
+    for (size_t f = 0; f < sizeof aForms / sizeof aForms[0]; f++) {
+        if ((p[0] & aForms[f].ucMask) != aForms[f].ucLead)
+            continue;
+        size_t uLen = aForms[f].uLength;
+        if (uLen > n)
+            return 0;
+        uint32_t u = p[0] & (uint32_t)(0x7f >> (uLen - 1 + (uLen > 1)));
+        for (size_t i = 1; i < uLen; i++) {
+            if ((p[i] & 0xc0) != 0x80)
+                return 0;
+            u = (u << 6) | (p[i] & 0x3f);
+        }
+        if (u < aForms[f].uLeast || u > 0x10ffff || (u >= 0xd800 && u <= 0xdfff))
+            return 0;
+        *puCode = u;
+        return uLen;
+    }
+    return 0;
+}
+
+int IsUtf8(char const *p, size_t n)
+{
+    size_t i = 0;
+    uint32_t u;
+    while (i < n) {
+        size_t uLen = Utf8Sequence((unsigned char const *)p + i, n - i, &u);
+        if (uLen == 0)
+            return 0;
+        i += uLen;
+    }
+    return 1;
+}
+
+char *JsonText(char const *ps)
+{
+    /* The escapes JSON has by name: the byte and the letter after the
+     * backslash. */
+    static const struct {
+        char cByte;
+        char cLetter;
+    } aJsonEscapes[] = {
+        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
+    };
+    static const char acHex[] = "0123456789abcdef";
+    static const char acBytesOpen[] = "{\"bytes\": ";
+    if (ps == NULL)
+        return strdup("null");
+    size_t n = strlen(ps);
+    int bUtf8 = IsUtf8(ps, n);
+    if (n > (SIZE_MAX - 16) / 6)
+        return NULL;
+    char *psOut = (char *)malloc(6 * n + 16);
+    if (psOut == NULL)
+        return NULL;
+    char *pc = psOut;
+    if (!bUtf8) {
+        memcpy(pc, acBytesOpen, sizeof acBytesOpen - 1);
+        pc += sizeof acBytesOpen - 1;
+    }
+    *pc++ = '"';
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)ps[i];
+        size_t uNamed = 0;
+        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
+               (unsigned char)aJsonEscapes[uNamed].cByte != c)
+            uNamed++;
+        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
+            *pc++ = '\\';
+            *pc++ = aJsonEscapes[uNamed].cLetter;
+        } else if ((c >= 0x20 && c < 0x7f) || (c >= 0x80 && bUtf8)) {
+            *pc++ = (char)c;
+        } else {
+            /* A control character, or byte c of a text that is not UTF-8. */
+            memcpy(pc, "\\u00", 4);
+            pc[4] = acHex[c >> 4];
+            pc[5] = acHex[c & 15];
+            pc += 6;
+        }
+    }
+    *pc++ = '"';
+    if (!bUtf8)
+        *pc++ = '}';
+    *pc = '\0';
+    return psOut;
+}
+
+/* ---- Reading -------------------------------------------------------------- */
+
+/* A document being read. */
+struct Json {
+    unsigned char const *p;
+    size_t n, uAt;
+    char *psWhy;
+    size_t uWhy;
+};
+
+/* Records why the document is bad, at the current byte.  Returns 0. */
+static int Fail(struct Json *pj, char const *psFormat, ...) __attribute__((format(printf, 2, 3)));
+static int Fail(struct Json *pj, char const *psFormat, ...)
+{
+    int n = snprintf(pj->psWhy, pj->uWhy, "byte %zu: ", pj->uAt);
+    if (n >= 0 && (size_t)n < pj->uWhy) {
+        va_list ap;
+        va_start(ap, psFormat);
+        vsnprintf(pj->psWhy + n, pj->uWhy - (size_t)n, psFormat, ap);
+        va_end(ap);
+    }
+    return 0;
+}
+
+/* Skips blanks; returns the next byte, or -1 at the end. */
+static int Peek(struct Json *pj)
+{
+    while (pj->uAt < pj->n && strchr(" \t\r\n", pj->p[pj->uAt]) != NULL && pj->p[pj->uAt] != 0)
+        pj->uAt++;
+    return pj->uAt < pj->n ? pj->p[pj->uAt] : -1;
+}
+
+/* Takes byte c after blanks.  Returns 1, or 0 after Fail. */
+static int Expect(struct Json *pj, char c)
+{
+    if (Peek(pj) != (unsigned char)c)
+        return Fail(pj, "expected '%c'", c);
+    pj->uAt++;
+    return 1;
+}
+
+/* The value of four hex digits at the current byte, or -1. */
+static long Hex4(struct Json *pj)
+{
+    long l = 0;
+    for (int i = 0; i < 4; i++) {
+        if (pj->uAt >= pj->n)
+            return -1;
+        unsigned char c = pj->p[pj->uAt++];
+        int d = c >= '0' && c <= '9' ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
+        if (d < 0)
+            return -1;
+        l = l * 16 + d;
+    }
+    return l;
+}
+
+/* Reads a string into a malloc'd array of code points (*ppu, *pu).
+ * Returns 1, or 0 after Fail with nothing allocated. */
+static int ReadString(struct Json *pj, uint32_t **ppu, size_t *pu)
+{
+    if (!Expect(pj, '"'))
+        return 0;
+    /* No string has more characters than the document has bytes. */
+    uint32_t *au = (uint32_t *)malloc((pj->n - pj->uAt + 1) * sizeof *au);
+    if (au == NULL)
+        return Fail(pj, "out of memory");
+    size_t u = 0;
+    for (;;) {
+        if (pj->uAt >= pj->n) {
+            free(au);
+            return Fail(pj, "the string has no closing quote");
+        }
+        unsigned char c = pj->p[pj->uAt];
+        if (c == '"') {
+            pj->uAt++;
+            break;
+        }
+        if (c < 0x20) {
+            free(au);
+            return Fail(pj, "a control byte inside a string must be escaped");
+        }
+        if (c != '\\') {
+            uint32_t uCode;
+            size_t uLen = Utf8Sequence(pj->p + pj->uAt, pj->n - pj->uAt, &uCode);
+            if (uLen == 0) {
+                free(au);
+                return Fail(pj, "the document is not UTF-8 here");
+            }
+            au[u++] = uCode;
+            pj->uAt += uLen;
+            continue;
+        }
+        pj->uAt++;
+        static const char acNamed[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
+        char cEscape = pj->uAt < pj->n ? (char)pj->p[pj->uAt++] : '\0';
+        char const *pcNamed = NULL;
+        for (size_t k = 0; cEscape != '\0' && k + 1 < sizeof acNamed; k += 2)
+            if (acNamed[k] == cEscape)
+                pcNamed = &acNamed[k + 1];
+        if (pcNamed != NULL) {
+            au[u++] = (unsigned char)*pcNamed;
+            continue;
+        }
+        long l = cEscape == 'u' ? Hex4(pj) : -1;
+        if (l >= 0xd800 && l <= 0xdbff) {
+            /* A surrogate pair: the low half must follow at once. */
+            long lLow = -1;
+            if (pj->uAt + 1 < pj->n && pj->p[pj->uAt] == '\\' && pj->p[pj->uAt + 1] == 'u') {
+                pj->uAt += 2;
+                lLow = Hex4(pj);
+            }
+            l = lLow >= 0xdc00 && lLow <= 0xdfff ? 0x10000 + ((l - 0xd800) << 10) + (lLow - 0xdc00)
+                                                 : -1;
+        } else if (l >= 0xdc00 && l <= 0xdfff) {
+            l = -1;
+        }
+        if (l < 0) {
+            free(au);
+            return Fail(pj, "a bad escape in a string");
+        }
+        au[u++] = (uint32_t)l;
+    }
+    *ppu = au;
+    *pu = u;
+    return 1;
+}
+
+/* Skips one value of any kind, at most JSON_MAX_DEPTH deep.  Returns 1, or
+ * 0 after Fail. */
+static int SkipValue(struct Json *pj, int iDepth)
+{
+    if (iDepth > JSON_MAX_DEPTH)
+        return Fail(pj, "nested deeper than %d", JSON_MAX_DEPTH);
+    int c = Peek(pj);
+    if (c == '"') {
+        uint32_t *au;
+        size_t u;
+        if (!ReadString(pj, &au, &u))
+            return 0;
+        free(au);
+        return 1;
+    }
+    if (c == '{' || c == '[') {
+        char cClose = c == '{' ? '}' : ']';
+        pj->uAt++;
+        if (Peek(pj) == cClose) {
+            pj->uAt++;
+            return 1;
+        }
+        for (;;) {
+            if (c == '{') {
+                uint32_t *au;
+                size_t u;
+                if (!ReadString(pj, &au, &u))
+                    return 0;
+                free(au);
+                if (!Expect(pj, ':'))
+                    return 0;
+            }
+            if (!SkipValue(pj, iDepth + 1))
+                return 0;
+            int cNext = Peek(pj);
+            pj->uAt++;
+            if (cNext == cClose)
+                return 1;
+            if (cNext != ',') {
+                pj->uAt--;
+                return Fail(pj, "expected ',' or '%c'", cClose);
+            }
+        }
+    }
+    /* Numbers and the words: a run of the bytes they are made of. */
+    size_t uStart = pj->uAt;
+    while (pj->uAt < pj->n && strchr("+-.0123456789eEtruefalsn", pj->p[pj->uAt]) != NULL &&
+           pj->p[pj->uAt] != 0)
+        pj->uAt++;
+    if (pj->uAt == uStart)
+        return Fail(pj, "expected a value");
+    return 1;
+}
+
+/* Writes the code points au (u of them) into a malloc'd text: as UTF-8, or
+ * with bBytes one byte each (every one U+0001 to U+00FF).  Returns it, or
+ * null after Fail. */
+static char *TextOf(struct Json *pj, uint32_t const *au, size_t u, int bBytes)
+{
+    char *ps = (char *)malloc(4 * u + 1);
+    if (ps == NULL) {
+        Fail(pj, "out of memory");
+        return NULL;
+    }
+    size_t n = 0;
+    for (size_t i = 0; i < u; i++) {
+        uint32_t c = au[i];
+        if (c == 0 || (bBytes && c > 0xff)) {
+            free(ps);
+            Fail(pj, c == 0 ? "a text cannot hold a zero byte"
+                            : "a character of a \"bytes\" string is above \\u00ff");
+            return NULL;
+        }
+        if (bBytes || c < 0x80) {
+            ps[n++] = (char)c;
+        } else if (c < 0x800) {
+            ps[n++] = (char)(0xc0 | (c >> 6));
+            ps[n++] = (char)(0x80 | (c & 0x3f));
+        } else if (c < 0x10000) {
+            ps[n++] = (char)(0xe0 | (c >> 12));
+            ps[n++] = (char)(0x80 | ((c >> 6) & 0x3f));
+            ps[n++] = (char)(0x80 | (c & 0x3f));
+        } else {
+            ps[n++] = (char)(0xf0 | (c >> 18));
+            ps[n++] = (char)(0x80 | ((c >> 12) & 0x3f));
+            ps[n++] = (char)(0x80 | ((c >> 6) & 0x3f));
+            ps[n++] = (char)(0x80 | (c & 0x3f));
+        }
+    }
+    ps[n] = '\0';
+    return ps;
+}
+
+/* Reads a text value: a string, or {"bytes": "..."}.  Returns a malloc'd
+ * text, or null after Fail. */
+static char *ReadText(struct Json *pj)
+{
+    int bBytes = Peek(pj) == '{';
+    if (bBytes) {
+        pj->uAt++;
+        uint32_t *auKey;
+        size_t uKey;
+        if (!ReadString(pj, &auKey, &uKey))
+            return NULL;
+        int bKey = uKey == 5;
+        for (size_t i = 0; bKey && i < 5; i++)
+            bKey = auKey[i] == (uint32_t)"bytes"[i];
+        free(auKey);
+        if (!bKey) {
+            Fail(pj, "a text object holds one member, \"bytes\"");
+            return NULL;
+        }
+        if (!Expect(pj, ':'))
+            return NULL;
+    }
+    uint32_t *au;
+    size_t u;
+    if (!ReadString(pj, &au, &u))
+        return NULL;
+    char *ps = TextOf(pj, au, u, bBytes);
+    free(au);
+    if (ps != NULL && bBytes && !Expect(pj, '}')) {
+        free(ps);
+        return NULL;
+    }
+    return ps;
+}
+
+/* Reads one member of "settings" and sets its item.  Returns 1, or 0 after
+ * Fail. */
+static int ApplyMember(struct Json *pj, int iTimeBytes, unsigned char *abTouched,
+                       unsigned char *abPairs)
+{
+    uint32_t *au;
+    size_t u;
+    size_t uNameAt = pj->uAt;
+    if (!ReadString(pj, &au, &u))
+        return 0;
+    char acName[96];
+    size_t n = 0;
+    for (size_t i = 0; i < u && n + 1 < sizeof acName; i++)
+        acName[n++] = au[i] > 0x20 && au[i] < 0x7f ? (char)au[i] : '?';
+    acName[n] = '\0';
+    free(au);
+    if (!Expect(pj, ':'))
+        return 0;
+    struct MorvItem it;
+    char acWhy[400];
+    if (!FindItem(acName, &it, acWhy, sizeof acWhy)) {
+        pj->uAt = uNameAt;
+        return Fail(pj, "%s", acWhy);
+    }
+    enum MorvFieldKind eKind = aMorvFields[it.iField].eKind;
+    int bText = eKind == MFK_TEXT || eKind == MFK_TEXT_PAIR;
+    int c = Peek(pj);
+    size_t uValueAt = pj->uAt;
+    char *psValue = NULL;
+    if (bText && c == 'n' && pj->n - pj->uAt >= 4 && memcmp(pj->p + pj->uAt, "null", 4) == 0) {
+        pj->uAt += 4;
+        psValue = strdup("absent");
+    } else if (bText && (c == '"' || c == '{')) {
+        char *psText = ReadText(pj);
+        if (psText == NULL)
+            return 0;
+        psValue = QuoteText(psText);
+        free(psText);
+    } else if (!bText && (c == '-' || (c >= '0' && c <= '9'))) {
+        char acNumber[32];
+        size_t k = 0;
+        while (pj->uAt < pj->n && k + 1 < sizeof acNumber &&
+               (pj->p[pj->uAt] == '-' || (pj->p[pj->uAt] >= '0' && pj->p[pj->uAt] <= '9')))
+            acNumber[k++] = (char)pj->p[pj->uAt++];
+        acNumber[k] = '\0';
+        psValue = strdup(acNumber);
+    } else {
+        return Fail(pj, "%s takes %s", acName, bText ? "a string, {\"bytes\": ...} or null"
+                                                     : "a whole number");
+    }
+    if (psValue == NULL)
+        return Fail(pj, "out of memory");
+    int bSet = SetItemValue(it, psValue, iTimeBytes, acWhy, sizeof acWhy);
+    free(psValue);
+    if (!bSet) {
+        pj->uAt = uValueAt;
+        return Fail(pj, "%s", acWhy);
+    }
+    int k = ItemIndex(it);
+    if (abTouched != NULL && k >= 0)
+        abTouched[k] = 1;
+    if (eKind == MFK_TEXT_PAIR)
+        abPairs[it.iField] = 1;
+    return 1;
+}
+
+int ApplyJsonSettings(char const *pText, size_t uSize, int iTimeBytes, char *psWhy, size_t uWhy,
+                      unsigned char *abTouched)
+{
+    struct Json j = {(unsigned char const *)pText, uSize, 0, psWhy, uWhy};
+    unsigned char abPairs[MORV_FIELD_COUNT];
+    memset(abPairs, 0, sizeof abPairs);
+    int bSettings = 0;
+    if (!Expect(&j, '{'))
+        return 0;
+    if (Peek(&j) == '}')
+        j.uAt++;
+    else
+        for (;;) {
+            uint32_t *au;
+            size_t u;
+            if (!ReadString(&j, &au, &u))
+                return 0;
+            int bThis = u == 8;
+            for (size_t i = 0; bThis && i < 8; i++)
+                bThis = au[i] == (uint32_t)"settings"[i];
+            free(au);
+            if (!Expect(&j, ':'))
+                return 0;
+            if (!bThis) {
+                if (!SkipValue(&j, 1))
+                    return 0;
+            } else {
+                if (bSettings)
+                    return Fail(&j, "a second \"settings\" member");
+                bSettings = 1;
+                if (!Expect(&j, '{'))
+                    return 0;
+                if (Peek(&j) == '}')
+                    j.uAt++;
+                else
+                    for (;;) {
+                        if (!ApplyMember(&j, iTimeBytes, abTouched, abPairs))
+                            return 0;
+                        int c = Peek(&j);
+                        j.uAt++;
+                        if (c == '}')
+                            break;
+                        if (c != ',') {
+                            j.uAt--;
+                            return Fail(&j, "expected ',' or '}'");
+                        }
+                    }
+            }
+            int c = Peek(&j);
+            j.uAt++;
+            if (c == '}')
+                break;
+            if (c != ',') {
+                j.uAt--;
+                return Fail(&j, "expected ',' or '}'");
+            }
+        }
+    if (Peek(&j) != -1)
+        return Fail(&j, "more after the document");
+    if (!bSettings)
+        return Fail(&j, "the document has no \"settings\" object, as dump --json writes it");
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        if (abPairs[i] && !PairIsStorable(i, psWhy, uWhy))
+            return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,142 @@
+/* The home's catalogue for every verb of morvrc_tool: its paths, setup.dat
+ * read as the editor reads it, and each row tied to the stored item it
+ * edits, whence the row names and ranges that the verbs take. */
+#include "cli/morvrc_rows.h"
+
+#include "settings/catalogue.h"
+#include "settings/morvrc.h"
+#include "support/xchat.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+char const *HomeDirectory(struct Options const *po, int bComplain)
+{
+    char const *psHome = po->psHome != NULL ? po->psHome : getenv("HOME");
+    if (psHome != NULL && psHome[0] != '\0')
+        return psHome;
+    if (bComplain)
+        Complain("no home: give --home DIR or set HOME");
+    return NULL;
+}
+
+int HomePath(struct Options const *po, char const *psFile, char *psOut, int bComplain)
+{
+    char const *psHome = HomeDirectory(po, bComplain);
+    if (psHome == NULL)
+        return 0;
+    char const *psDir = XChatDirectory(po->iXChat == 1 ? 1 : 2);
+    int n = snprintf(psOut, HOME_PATH, "%s/%s%s", psHome, psDir, psFile);
+    if (n >= 0 && n < HOME_PATH)
+        return 1;
+    if (bComplain)
+        Complain("the path of %s under %.80s... is too long", psFile, psHome);
+    return 0;
+}
+
+/* The rows that catalogue loading has handed over. */
+static int iRowsLoaded = 0;
+
+/* Counts one row handed over; the tool prints rows from dvArray itself. */
+static void CountRow(char const *psRowText)
+{
+    (void)psRowText;
+    iRowsLoaded++;
+}
+
+int ReadCatalogue(char const *psPath, int *piRows, int bComplain)
+{
+    *piRows = 0;
+    /* A FIFO or a device could block or never end: a regular file only,
+     * opened as morvrc is. */
+    struct stat st;
+    int fd = OpenForReading(psPath, 1, &st);
+    FILE *f = fd >= 0 ? fdopen(fd, "r") : NULL;
+    int iErr = errno;
+    if (f == NULL) {
+        if (fd >= 0)
+            close(fd);
+        if (bComplain)
+            Complain("cannot read %s: %s", psPath,
+                     iErr == EINVAL ? "not a regular file" : strerror(iErr));
+        return TS_IO;
+    }
+    char acRow[ROW_BUFFER_SIZE];
+    iRowsLoaded = 0;
+    int iRead = LoadCatalogue(f, acRow, CountRow);
+    fclose(f);
+    *piRows = iRowsLoaded;
+    if (iRead < 0) {
+        if (bComplain)
+            Complain("%s: row %d has a type code other than 0, 1 or 2", psPath, iRowsLoaded + 1);
+        return TS_DAMAGED;
+    }
+    return TS_OK;
+}
+
+void *ItemAddress(struct MorvItem it)
+{
+    struct MorvField const *pf = &aMorvFields[it.iField];
+    switch (pf->eKind) {
+    case MFK_TIME:
+        for (int k = 0; k < TIME_COPIES; k++)
+            if ((void *)aTimeCopies[k].ptSetting == pf->pSetting)
+                return aTimeCopies[k].piCopy;
+        return pf->pSetting;
+    case MFK_INT32_ARRAY:
+        return &((int *)pf->pSetting)[it.iElement];
+    case MFK_TEXT_PAIR:
+        return &((char **)pf->pSetting)[it.iElement];
+    default:
+        return pf->pSetting;
+    }
+}
+
+int RowItem(int iRow, struct MorvItem *pit)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    void *pBound = pr->piValue != NULL ? (void *)pr->piValue : (void *)pr->ppsValue;
+    if (pBound == NULL)
+        return 0;
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems; k++) {
+        if (ItemAddress(aItems[k]) == pBound) {
+            *pit = aItems[k];
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int UseHomeRows(struct Options const *po)
+{
+    char acDat[HOME_PATH];
+    int iRows = 0;
+    if (!HomePath(po, "setup.dat", acDat, 0))
+        return 0;
+    /* Rows up to a bad type code are still the editor's rows. */
+    int iStatus = ReadCatalogue(acDat, &iRows, 0);
+    if (iStatus != TS_OK && iStatus != TS_DAMAGED)
+        return 0;
+    SetVariables();
+    for (int r = 1; r <= iRows; r++) {
+        struct VariableDescriptor const *pr = &dvArray[r];
+        struct MorvItem it;
+        if (!RowItem(r, &it))
+            continue;
+        int k = ItemIndex(it);
+        if (k < 0)
+            continue;
+        apsItemRow[k] = pr->psVariableName;
+        if (pr->iType == VARIABLE_BOOLEAN && pr->piValue != NULL)
+            aucItemRange[k] = IR_SWITCH;
+        else if (pr->iType == VARIABLE_NUMERIC && pr->piValue != NULL)
+            aucItemRange[k] = IR_COUNTER;
+    }
+    return iRows;
+}

@@ -1,0 +1,42 @@
+/* The home's catalogue as every verb of morvrc_tool uses it: the home's
+ * paths, setup.dat read into dvArray, each row's stored item, and the row
+ * names and ranges that get, set, load and edit then take. */
+#ifndef MORV_CLI_MORVRC_ROWS_H
+#define MORV_CLI_MORVRC_ROWS_H
+
+#include "cli/morvrc_cli.h"
+#include "cli/morvrc_value.h"
+
+/* Bytes of a path under a home. */
+#define HOME_PATH 4096
+
+/* The home that *po names: --home, or $HOME.  Returns it, or null (after a
+ * complaint when bComplain is 1). */
+char const *HomeDirectory(struct Options const *po, int bComplain);
+
+/* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
+ * directory of the home that *po names.  Returns 1, or 0 (after a complaint
+ * when bComplain is 1) for no home or a path too long. */
+int HomePath(struct Options const *po, char const *psFile, char *psOut, int bComplain);
+
+/* Reads the catalogue psPath into dvArray.  *piRows gets the number of
+ * rows read whole, also when a row with a bad type code stopped it.
+ * Returns TS_OK, or (after a complaint when bComplain is 1) TS_IO (not
+ * readable) or TS_DAMAGED (a bad type code). */
+int ReadCatalogue(char const *psPath, int *piRows, int bComplain);
+
+/* The address through which the catalogue edits item it: the setting, or
+ * for a time setting its 32-bit working copy. */
+void *ItemAddress(struct MorvItem it);
+
+/* Finds the stored item that catalogue row iRow is bound to (SetVariables
+ * must have run).  Returns 1 with *pit set, or 0 for a row bound to none. */
+int RowItem(int iRow, struct MorvItem *pit);
+
+/* Reads the home's setup.dat, when *po names a home that has one, binds
+ * its rows and fills apsItemRow and aucItemRange from them, so that names
+ * and values are taken as the editor's list shows them; says nothing when
+ * there is none.  Returns the rows read (0 for none). */
+int UseHomeRows(struct Options const *po);
+
+#endif
