@@ -328,8 +328,8 @@ class Editor:
         return r.stdout
 
     def windows(self):
-        """Visible FLTK windows: {id: title}."""
-        ids = self.xdo("search", "--onlyvisible", "--class", "FLTK", check=False).split()
+        """Visible windows of the editor (its class, boxes included): {id: title}."""
+        ids = self.xdo("search", "--onlyvisible", "--class", "morvane-setup", check=False).split()
         return {i: self.xdo("getwindowname", i, check=False).strip() for i in ids}
 
     def wait_for(self, predicate, what, timeout=10):
