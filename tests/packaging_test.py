@@ -176,10 +176,13 @@ class PackageTest(unittest.TestCase):
         foreign = os.path.join(prefix, "share/doc/other/notes")
         os.makedirs(os.path.dirname(os.path.join(dest, foreign)))
         open(os.path.join(dest, foreign), "w").close()
-        # The tree's own record of installs, if a developer made one, is
-        # kept out of this test's uninstall.
+        # The tree's record of installs holds none of cpack's staging (the
+        # package was made first); one a developer made is kept out of this
+        # test's uninstall.
         record = os.path.join(BUILD, "install_record.txt")
         if os.path.exists(record):
+            with open(record) as f:
+                self.assertFalse("/_CPack_Packages/" in f.read(), "cpack's staging recorded as an install")
             os.rename(record, record + ".saved")
             self.addCleanup(os.replace, record + ".saved", record)
         for _ in range(2):  # a second install over the first
@@ -194,8 +197,8 @@ class PackageTest(unittest.TestCase):
             self.assertTrue(f.read() == g.read(), "bin/morvane_setup is this tree's editor")
 
         # Uninstall removes the installed files and the directories that the
-        # install created, and nothing else: not cpack's staged files (the
-        # package was made first), not the foreign file or its directories.
+        # install created, and nothing else: not the foreign file or its
+        # directories.
         r = run(os.environ["MORV_CMAKE"], "--build", BUILD, "--target", "uninstall")
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
         removed = re.findall(r"(?m)^-- Removed: (.*)$", r.stdout)
