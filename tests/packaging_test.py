@@ -215,7 +215,8 @@ class PackageTest(unittest.TestCase):
 
 @unittest.skipUnless(ARCH == "amd64", "the same pages and scripts; checked once, in the amd64 tree")
 class DocumentationTest(unittest.TestCase):
-    """Manual pages, menu entry and completion, against the tool's own help."""
+    """Manual pages, menu entry and completion, against the tool's own help;
+    the copyright file and the AppStream metadata."""
 
     @classmethod
     def setUpClass(cls):
