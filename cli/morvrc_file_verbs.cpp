@@ -100,7 +100,7 @@ const char acHelpConvert[] =
     "psIdentifyCommand.  Bytes after the last field of a newer IN are not kept.\n"
     "\n"
     "A time value that does not fit 32 bits stops a conversion to 32 bits (exit\n"
-    "status 5) and OUT is not touched; this 32-bit build cannot read such a value\n"
+    "status 5) and OUT is not touched; the 32-bit build cannot read such a value\n"
     "at all.\n";
 
 const char acHelpGet[] =

@@ -572,6 +572,7 @@ int main(int argc, char **argv)
     signal(SIGXFSZ, SIG_IGN);
     /* The catalogue's and SetVariables' steps go to the same run log. */
     pfRunLog = WriteLog;
+    set_window_identity();
     WriteLog("main()");
     WriteLog("main() :Set HOME");
     char const *psHome = getenv("HOME");

@@ -1,8 +1,9 @@
 /* Builds the editor's window: the variable list with its three value groups,
  * the help area and the four buttons.  Each callback only hands over to the
- * action of the same role. */
+ * action of the same role.  Every window carries the program's class and icon. */
 #include "editor/setup.h"
 
+#include "editor/icon.h"
 #include "editor/main.h"
 
 #include <FL/Fl.H>
@@ -14,6 +15,7 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Output.H>
+#include <FL/Fl_RGB_Image.H>
 
 Fl_Double_Window *window_Setup = NULL;
 Fl_Browser *listbox_Variables = NULL;
@@ -47,6 +49,17 @@ static void cb_button_ResetToDefault(Fl_Button *, void *) { ResetToDefault(); }
 static void cb_button_SaveToDisk(Fl_Button *, void *) { SaveToDisk(); }
 static void cb_button_Exit(Fl_Button *, void *) { Exit(); }
 static void cb_button_LoadFromDisk(Fl_Button *, void *) { LoadFromDisk(); }
+
+void set_window_identity(void)
+{
+    /* Taskbars match a window to its menu entry by this class (the entry's
+     * StartupWMClass) and show its icon; the boxes share both, so that one
+     * shown before the main window is not an anonymous "FLTK" either.  FLTK
+     * copies the image, so a local one will do. */
+    Fl_Window::default_xclass(WINDOW_CLASS);
+    Fl_RGB_Image icon(acIconRGBA, ICON_SIZE, ICON_SIZE, 4);
+    Fl_Window::default_icon(&icon);
+}
 
 /* A framed, titled group of the Variables and Help kind. */
 static Fl_Group *make_frame(int x, int y, int w, int h, char const *psLabel)

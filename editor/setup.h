@@ -27,6 +27,13 @@ extern Fl_Button *button_SaveToDisk;
 extern Fl_Button *button_Exit;
 extern Fl_Button *button_LoadFromDisk;
 
+/* The X class of every window (WM_CLASS), the name of the menu entry. */
+#define WINDOW_CLASS "morvane-setup"
+
+/* Gives every window created from now on, boxes included, WINDOW_CLASS and
+ * the menu entry's icon.  Returns nothing; cannot fail. */
+void set_window_identity(void);
+
 /* Creates the window and its fifteen children, not shown, with the list and
  * the three value groups inactive.  Returns window_Setup. */
 Fl_Double_Window *make_window(void);

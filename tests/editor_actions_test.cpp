@@ -169,7 +169,7 @@ class Editor : public ::testing::Test {
         ClearCatalogue();
         ResetSettings();
         FlushMessage();
-        chdir("/");
+        EXPECT_EQ(0, chdir("/"));
     }
     void Select(int n)
     {

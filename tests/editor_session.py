@@ -226,6 +226,7 @@ class Editor:
         self.xvfb = None
         self.out_path = os.path.join(self.home, "stdout")
         self.window = None
+        self.program_dir = None
 
     # -- files ------------------------------------------------------------
 
@@ -308,6 +309,9 @@ class Editor:
         prefix is a command to run it under (e.g. strace)."""
         if self.xvfb is None:
             self.start_x()
+        program = program or EDITOR
+        if preexec_fn is not None:
+            program = self.reachable_copy(program)
         env = dict(self.env)
         for key, value in (env_changes or {}).items():
             if value is None:
@@ -315,10 +319,21 @@ class Editor:
             else:
                 env[key] = value
         out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen(list(prefix) + RUNNER + [program or EDITOR], env=env, stdout=out,
+        self.proc = subprocess.Popen(list(prefix) + RUNNER + [program], env=env, stdout=out,
                                      stderr=subprocess.STDOUT, preexec_fn=preexec_fn,
                                      cwd=cwd or "/")
         out.close()
+
+    def reachable_copy(self, program):
+        """A copy of program that any user can run: the ordinary user may not
+        reach the build tree (a checkout under root's home, mode 0700)."""
+        if self.program_dir is None:
+            self.program_dir = tempfile.mkdtemp(prefix="morv-program-")
+            os.chmod(self.program_dir, 0o755)
+        copy = os.path.join(self.program_dir, os.path.basename(program))
+        shutil.copyfile(program, copy)
+        os.chmod(copy, 0o755)
+        return copy
 
     def xdo(self, *args, check=True):
         r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
@@ -328,8 +343,8 @@ class Editor:
         return r.stdout
 
     def windows(self):
-        """Visible FLTK windows: {id: title}."""
-        ids = self.xdo("search", "--onlyvisible", "--class", "FLTK", check=False).split()
+        """Visible windows of the editor (its class, boxes included): {id: title}."""
+        ids = self.xdo("search", "--onlyvisible", "--class", "morvane-setup", check=False).split()
         return {i: self.xdo("getwindowname", i, check=False).strip() for i in ids}
 
     def wait_for(self, predicate, what, timeout=10):
@@ -458,3 +473,5 @@ class Editor:
             self.xvfb.wait()
         subprocess.run(["chmod", "-R", "u+rwx", self.home])
         shutil.rmtree(self.home, ignore_errors=True)
+        if self.program_dir is not None:
+            shutil.rmtree(self.program_dir, ignore_errors=True)

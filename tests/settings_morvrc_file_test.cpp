@@ -195,8 +195,8 @@ TEST_F(SafeSave, AReadOnlyFileIsRefusedAndADirectoryWithoutNewFilesIsWrittenInPl
     WriteFileBytes(inner, old);
     chmod(inner.c_str(), 0444);
     if (geteuid() == 0) {
-        chown(sub.c_str(), 65534, 65534);
-        chown(inner.c_str(), 65534, 65534);
+        ASSERT_EQ(0, chown(sub.c_str(), 65534, 65534));
+        ASSERT_EQ(0, chown(inner.c_str(), 65534, 65534));
         chmod(dir.path().c_str(), 0755);
     }
     std::string out;

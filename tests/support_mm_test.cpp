@@ -34,7 +34,7 @@ class MessageFiles : public ::testing::Test {
     void TearDown() override
     {
         FlushMessage();
-        chdir("/");
+        EXPECT_EQ(0, chdir("/"));
     }
     void Write(char const *psLanguage, std::string const &text)
     {

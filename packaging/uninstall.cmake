@@ -1,0 +1,37 @@
+# `cmake --build TREE --target uninstall` (cmake -D MORV_INSTALL_RECORD=FILE
+# -P uninstall.cmake): removes the files that the tree's installs recorded,
+# then the directories they created, deepest first, where nothing else has
+# been put in them meanwhile.  Fails when a recorded file cannot be removed.
+if(NOT EXISTS "${MORV_INSTALL_RECORD}")
+  message(STATUS "Nothing to uninstall: no install recorded in ${MORV_INSTALL_RECORD}")
+  return()
+endif()
+file(STRINGS "${MORV_INSTALL_RECORD}" entries)
+set(dirs "")
+foreach(entry IN LISTS entries)
+  if(entry MATCHES "^file (.+)$")
+    set(path "${CMAKE_MATCH_1}")
+    if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+      file(REMOVE "${path}")
+      if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+        message(FATAL_ERROR "Cannot remove ${path}")
+      endif()
+      message(STATUS "Removed: ${path}")
+    endif()
+  elseif(entry MATCHES "^dir (.+)$")
+    list(APPEND dirs "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+# A path sorts after its parent, so the descending order empties the deepest
+# directories first.
+list(SORT dirs ORDER DESCENDING)
+foreach(dir IN LISTS dirs)
+  if(IS_DIRECTORY "${dir}" AND NOT IS_SYMLINK "${dir}")
+    file(GLOB left LIST_DIRECTORIES true "${dir}/*" "${dir}/.*")
+    if(left STREQUAL "")
+      file(REMOVE_RECURSE "${dir}")
+      message(STATUS "Removed: ${dir}/")
+    endif()
+  endif()
+endforeach()
+file(REMOVE "${MORV_INSTALL_RECORD}")
