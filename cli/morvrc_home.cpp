@@ -20,7 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define HOME_PATH 4096
 
 const char acHelpList[] =
     "Usage: morvrc_tool list [--home DIR] [--xchat 1|2] [--bits 32|64] [--changed]\n"
@@ -118,10 +117,7 @@ static char const *HomeDirectory(struct Options const *po)
     return psHome != NULL && psHome[0] != '\0' ? psHome : NULL;
 }
 
-/* Writes into psOut (HOME_PATH bytes) the path of psFile in the script
- * directory of the home that *po names.  Returns 1, or 0 after a complaint
- * (no home, or a path too long). */
-static int HomePath(struct Options const *po, char const *psFile, char *psOut)
+int HomePath(struct Options const *po, char const *psFile, char *psOut)
 {
     char const *psHome = HomeDirectory(po);
     if (psHome == NULL)

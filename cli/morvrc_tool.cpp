@@ -1,12 +1,13 @@
-/* morvrc_tool: inspects, checks, converts, edits and compares morvrc, the
- * binary configuration file of MoRvAnE, from the command line.  It reads and
- * writes through the editor's own settings code; nothing here knows the
- * layout.  This file holds the entry point, the options and the table of
+/* morvrc_tool: inspects, checks, converts, edits, compares and follows
+ * morvrc, the binary configuration file of MoRvAnE, from the command line.
+ * It reads and writes through the editor's own settings code; nothing here
+ * knows the layout.  This file holds the entry point, the options and the table of
  * verbs. */
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_file_verbs.h"
 #include "cli/morvrc_home.h"
 #include "cli/morvrc_load_diff.h"
+#include "cli/morvrc_watch.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 
@@ -33,6 +34,7 @@ static const char acUsage[] =
     "  describe [HOME] ROW|NAME                      a row's help text\n"
     "  reset    [HOME] [--bits 32|64] FILE NAME...   put back catalogue defaults\n"
     "  reset    [HOME] [--bits 32|64] --all FILE     ... of every setting\n"
+    "  watch    [HOME] [--json] [FILE]               print every change of FILE as it happens\n"
     "  help     [VERB]                               this text, or VERB's (also VERB --help)\n"
     "\n"
     "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
@@ -207,6 +209,7 @@ static const struct {
     {"list", "Hxbcj", acHelpList, List},
     {"describe", "Hxb", acHelpDescribe, Describe},
     {"reset", "Hxba", acHelpReset, Reset},
+    {"watch", "Hxj", acHelpWatch, Watch},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
@@ -232,8 +235,9 @@ static void PrintHelp(int v)
 static int Run(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|diff|list|describe|reset "
-                        "... (morvrc_tool --help)\n");
+        fprintf(stderr, "Usage: morvrc_tool "
+                        "dump|check|convert|get|set|load|diff|list|describe|reset|watch ... "
+                        "(morvrc_tool --help)\n");
         return TS_USAGE;
     }
     char const *psVerb = argv[1];
