@@ -160,7 +160,7 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
     if (e == FOLLOW_REMOVED) {
         DescribeState(&snNew, NULL, iErr, &state);
         PrintChange(bJson, psPath, &pw->vKnown, &pw->vKnown, &state);
-    } else if (!TakeFileValues(&snNew, &pw->vNew, &report)) {
+    } else if (!TakeFileValues(&snNew, 0, &pw->vNew, &report)) {
         FreeSnapshot(&snNew);
         Complain("out of memory");
         return -1;
@@ -189,7 +189,7 @@ static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
     struct MorvLoadReport report;
     struct State state;
     int iErr = SnapshotFile(psPath, 1, &pw->snKnown) ? 0 : errno;
-    if (!TakeFileValues(&pw->snKnown, &pw->vKnown, &report)) {
+    if (!TakeFileValues(&pw->snKnown, 0, &pw->vKnown, &report)) {
         Complain("out of memory");
         return 0;
     }

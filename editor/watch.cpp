@@ -145,7 +145,7 @@ int DescribeDiskChanges(char *psOut, size_t uOut)
         return 0;
     struct MorvValues *pDisk = (struct MorvValues *)calloc(2, sizeof *pDisk);
     int n = 0;
-    if (pDisk != NULL && TakeFileValues(&snap, &pDisk[0], NULL) && TakeStoreValues(&pDisk[1])) {
+    if (pDisk != NULL && TakeFileValues(&snap, 1, &pDisk[0], NULL) && TakeStoreValues(&pDisk[1])) {
         size_t uUsed = 0;
         for (int k = 0; k < pDisk[0].iItems && n < DISK_CHANGES_SHOWN; k++) {
             char acLine[DISK_CHANGE_LINE];

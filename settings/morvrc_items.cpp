@@ -306,7 +306,7 @@ static int StashStore(struct StoreStash *ps)
     return bOk;
 }
 
-int TakeFileValues(struct MorvSnapshot const *pSnap, struct MorvValues *pv,
+int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
                    struct MorvLoadReport *pReport)
 {
     memset(pv, 0, sizeof *pv);
@@ -322,7 +322,8 @@ int TakeFileValues(struct MorvSnapshot const *pSnap, struct MorvValues *pv,
     struct MorvLayout layout = {0, 0, NULL, 0};
     DecodeFile(pSnap, 0, &r, &layout);
     FreeLayout(&layout);
-    InstallTextDefaults(r.eOutcome);
+    if (bDefaults)
+        InstallTextDefaults(r.eOutcome);
     int bOk = TakeStoreValues(pv);
     RestoreStore(ps);
     free(ps);

@@ -103,13 +103,14 @@ void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, 
  * however long the texts, and a line feed; nothing when they are the same. */
 void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k);
 
-/* Takes into *pv the values that reading *pSnap as the editor reads its
- * file would give (DecodeFile at the width found, then the built-in text
- * defaults), without disturbing the settings store: its values, texts
- * included, are exactly as they were afterwards.  *pReport, when not
- * null, gets what the reading found.  Returns 1; 0 when memory runs out,
- * with *pv emptied and the store as it was. */
-int TakeFileValues(struct MorvSnapshot const *pSnap, struct MorvValues *pv,
+/* Takes into *pv the values that reading *pSnap would give (DecodeFile at
+ * the width found), with bDefaults the built-in text defaults installed
+ * after it as the editor's reading installs them, without disturbing the
+ * settings store: its values, texts included, are exactly as they were
+ * afterwards.  *pReport, when not null, gets what the reading found.
+ * Returns 1; 0 when memory runs out, with *pv emptied and the store as it
+ * was. */
+int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
                    struct MorvLoadReport *pReport);
 
 #endif
