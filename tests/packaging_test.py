@@ -207,7 +207,7 @@ class DocumentationTest(unittest.TestCase):
     def test_completion_offers_verbs_and_their_options(self):
         offered = self.complete("")
         self.assertEqual({"dump", "check", "convert", "get", "set", "list", "describe", "reset",
-                          "load", "diff", "help", "--help"}, offered)
+                          "load", "diff", "watch", "help", "--help"}, offered)
         self.assertTrue(set(self.verbs) <= offered, self.verbs)
         self.assertEqual({"describe", "diff", "dump"}, self.complete("d"))
         for verb, options in self.verb_options.items():
