@@ -25,8 +25,8 @@
 #define DISK_CHANGES_SHOWN 10
 #define DISK_CHANGE_LINE 160
 
-static struct MorvWatch wWatch = {-1, -1, ""};
-static struct MorvFollow fFollow = {0};
+static struct MorvWatch wtMorvaneRC = {-1, -1, ""};
+static struct MorvFollow foMorvaneRC = {0};
 /* The bytes last reacted to without reading them in, so that the same
  * change is reported once. */
 static struct MorvSnapshot snReacted = {0, NULL, 0, 0};
@@ -45,10 +45,13 @@ static void ArmQuietPeriod(void)
     Fl::add_timeout(FOLLOW_QUIET_MS / 1000.0, QuietPeriodOver);
 }
 
+/* The toolkit's call when the watch has events: each one about the file
+ * starts the quiet period again, so that a file written in pieces is looked
+ * at once, when its writer is done. */
 static void WatchReadable(int fd, void *)
 {
     int bGone = 0;
-    if (TakeWatchEvents(&wWatch, &bGone))
+    if (TakeWatchEvents(&wtMorvaneRC, &bGone))
         ArmQuietPeriod();
     /* Without its directory there is nothing more to follow; what the
      * editor holds is kept, and a save says what it finds. */
@@ -72,6 +75,8 @@ static void RememberReacted(struct MorvSnapshot *pNew)
     bReacted = 1;
 }
 
+/* The file has been quiet: reacts to what changed, once per change, and
+ * never to the editor's own saves, whose bytes snMorvaneRC holds. */
 static void QuietPeriodOver(void *)
 {
     /* A box is open: its answer may save or load, so the look waits. */
@@ -81,7 +86,7 @@ static void QuietPeriodOver(void *)
     }
     struct MorvSnapshot snNew;
     enum FollowFinding e =
-        LookAtFile(&fFollow, psMorvaneRC, &snMorvaneRC, bReacted ? &snReacted : NULL, &snNew);
+        LookAtFile(&foMorvaneRC, psMorvaneRC, &snMorvaneRC, bReacted ? &snReacted : NULL, &snNew);
     switch (e) {
     case FOLLOW_SAME:
         return;
@@ -128,11 +133,11 @@ void MarkChangedOnDisk(int bMark)
 
 int StartWatching(void)
 {
-    if (!StartDirectoryWatch(psMorvaneRC, &wWatch))
+    if (!StartDirectoryWatch(psMorvaneRC, &wtMorvaneRC))
         return 0;
     snprintf(acTitle, sizeof acTitle, "%s", window_Setup->label());
     snprintf(acMarkedTitle, sizeof acMarkedTitle, "%s [changed on disk]", acTitle);
-    Fl::add_fd(wWatch.fd, FL_READ, WatchReadable);
+    Fl::add_fd(wtMorvaneRC.fd, FL_READ, WatchReadable);
     return 1;
 }
 
