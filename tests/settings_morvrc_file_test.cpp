@@ -325,7 +325,8 @@ TEST_F(ConfigFile, ALookAfterAQuietPeriodWaitsForTheFileToBeWhole)
     EXPECT_EQ(FOLLOW_SAME, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
 
     /* Half written: looked at again, and reported only after two seconds. */
-    ByteVector half(Sample(kTime).begin(), Sample(kTime).begin() + 50);
+    ByteVector sample = Sample(kTime);
+    ByteVector half(sample.begin(), sample.begin() + 50);
     WriteFileBytes(rc, half);
     EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
     EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
