@@ -5,6 +5,7 @@
 #include "cli/morvrc_json.h"
 
 #include "cli/morvrc_value.h"
+#include "settings/morvrc_items.h"
 #include "settings/morvrc_format.h"
 
 #include <stdarg.h>
@@ -17,105 +18,6 @@
 #define JSON_MAX_DEPTH 64
 
 /* ---- Writing -------------------------------------------------------------- */
-
-/* The length of the UTF-8 sequence at p (n bytes left), or 0 when none
- * starts there; *puCode gets its code point. */
-static size_t Utf8Sequence(unsigned char const *p, size_t n, uint32_t *puCode)
-{
-    /* By lead byte: length, the bits it gives, and the least code point
-     * that needs that length. */
-    static const struct {
-        unsigned char ucMask, ucLead;
-        size_t uLength;
-        uint32_t uLeast;
-    } aForms[] = {
-        {0x80, 0x00, 1, 0}, {0xe0, 0xc0, 2, 0x80}, {0xf0, 0xe0, 3, 0x800}, {0xf8, 0xf0, 4, 0x10000},
-    };
-    for (size_t f = 0; f < sizeof aForms / sizeof aForms[0]; f++) {
-        if ((p[0] & aForms[f].ucMask) != aForms[f].ucLead)
-            continue;
-        size_t uLen = aForms[f].uLength;
-        if (uLen > n)
-            return 0;
-        uint32_t u = p[0] & (uint32_t)(0x7f >> (uLen - 1 + (uLen > 1)));
-        for (size_t i = 1; i < uLen; i++) {
-            if ((p[i] & 0xc0) != 0x80)
-                return 0;
-            u = (u << 6) | (p[i] & 0x3f);
-        }
-        if (u < aForms[f].uLeast || u > 0x10ffff || (u >= 0xd800 && u <= 0xdfff))
-            return 0;
-        *puCode = u;
-        return uLen;
-    }
-    return 0;
-}
-
-int IsUtf8(char const *p, size_t n)
-{
-    size_t i = 0;
-    uint32_t u;
-    while (i < n) {
-        size_t uLen = Utf8Sequence((unsigned char const *)p + i, n - i, &u);
-        if (uLen == 0)
-            return 0;
-        i += uLen;
-    }
-    return 1;
-}
-
-char *JsonText(char const *ps)
-{
-    /* The escapes JSON has by name: the byte and the letter after the
-     * backslash. */
-    static const struct {
-        char cByte;
-        char cLetter;
-    } aJsonEscapes[] = {
-        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
-    };
-    static const char acHex[] = "0123456789abcdef";
-    static const char acBytesOpen[] = "{\"bytes\": ";
-    if (ps == NULL)
-        return strdup("null");
-    size_t n = strlen(ps);
-    int bUtf8 = IsUtf8(ps, n);
-    if (n > (SIZE_MAX - 16) / 6)
-        return NULL;
-    char *psOut = (char *)malloc(6 * n + 16);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    if (!bUtf8) {
-        memcpy(pc, acBytesOpen, sizeof acBytesOpen - 1);
-        pc += sizeof acBytesOpen - 1;
-    }
-    *pc++ = '"';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        size_t uNamed = 0;
-        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
-               (unsigned char)aJsonEscapes[uNamed].cByte != c)
-            uNamed++;
-        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
-            *pc++ = '\\';
-            *pc++ = aJsonEscapes[uNamed].cLetter;
-        } else if ((c >= 0x20 && c < 0x7f) || (c >= 0x80 && bUtf8)) {
-            *pc++ = (char)c;
-        } else {
-            /* A control character, or byte c of a text that is not UTF-8. */
-            memcpy(pc, "\\u00", 4);
-            pc[4] = acHex[c >> 4];
-            pc[5] = acHex[c & 15];
-            pc += 6;
-        }
-    }
-    *pc++ = '"';
-    if (!bUtf8)
-        *pc++ = '}';
-    *pc = '\0';
-    return psOut;
-}
 
 /* ---- Reading -------------------------------------------------------------- */
 

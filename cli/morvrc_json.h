@@ -1,22 +1,9 @@
-/* JSON for morvrc_tool: texts written as JSON strings (UTF-8 as its
- * characters, other bytes in a form that reads back byte for byte), and
- * dump --json's document read back into the settings store for load. */
+/* JSON for morvrc_tool: dump --json's document read back into the settings
+ * store for load (texts are written as JSON by settings/morvrc_items). */
 #ifndef MORV_CLI_MORVRC_JSON_H
 #define MORV_CLI_MORVRC_JSON_H
 
 #include <stddef.h>
-
-/* Whether the n bytes at p are valid UTF-8 (shortest forms, no surrogates,
- * nothing beyond U+10FFFF). */
-int IsUtf8(char const *p, size_t n);
-
-/* Writes a text as JSON.  A text that is valid UTF-8 becomes a string of
- * its characters, with \" \\ \b \f \n \r \t by name and the other control
- * characters (below 0x20, and 0x7f) as \u00XX.  Any other text becomes
- * {"bytes": "..."}, a string in which each character, U+0000 to U+00FF, is
- * one byte of the text.  A null text gives null.
- * Returns a malloc'd text, or null when memory runs out. */
-char *JsonText(char const *ps);
 
 /* Applies to the settings store the members of the "settings" object of
  * the JSON document pText (uSize bytes), as dump --json writes it: each

@@ -235,42 +235,34 @@ int Load(int argc, char **argv, struct Options const *po)
 /* The settings of one file, item by item, as dump and dump --json show
  * them, and the bytes after the last field that a newer version keeps. */
 struct Values {
-    char *apsPlain[MORV_MAX_ITEMS];
-    char *apsJson[MORV_MAX_ITEMS];
+    struct MorvValues v;
     unsigned char *pTail;
     size_t uTail;
 };
 
 /* Frees what *pv holds and empties it; it may be freed twice. */
-static void FreeValues(struct Values *pv)
+static void FreeFileValues(struct Values *pv)
 {
-    for (int k = 0; k < MORV_MAX_ITEMS; k++) {
-        free(pv->apsPlain[k]);
-        free(pv->apsJson[k]);
-    }
+    FreeValues(&pv->v);
     free(pv->pTail);
-    memset(pv, 0, sizeof *pv);
+    pv->pTail = NULL;
+    pv->uTail = 0;
 }
 
 /* Reads psPath whole (at iTimeBytes, or the width found when 0) and keeps
- * the values of the iItems items aItems in *pv (emptied first).  Returns
- * TS_OK, or the status to end with after a complaint; *pv is released by
- * the caller either way (FreeValues). */
-static int TakeValues(char const *psPath, int iTimeBytes, struct MorvItem const *aItems, int iItems,
-                      struct Values *pv)
+ * the values of its items in *pv (emptied first).  Returns TS_OK, or the
+ * status to end with after a complaint; *pv is released by the caller
+ * either way (FreeFileValues). */
+static int TakeValues(char const *psPath, int iTimeBytes, struct Values *pv)
 {
     memset(pv, 0, sizeof *pv);
     struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int iStatus = LoadWhole(psPath, iTimeBytes, &in, &report, &layout);
-    for (int k = 0; k < iItems && iStatus == TS_OK; k++) {
-        pv->apsPlain[k] = FormatItemValue(aItems[k]);
-        pv->apsJson[k] = FormatItemJson(aItems[k]);
-        if (pv->apsPlain[k] == NULL || pv->apsJson[k] == NULL) {
-            Complain("out of memory");
-            iStatus = TS_IO;
-        }
+    if (iStatus == TS_OK && !TakeStoreValues(&pv->v)) {
+        Complain("out of memory");
+        iStatus = TS_IO;
     }
     pv->pTail = layout.pTail;
     pv->uTail = layout.uTail;
@@ -284,16 +276,14 @@ int Diff(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("diff", argc, 2, 2))
         return TS_USAGE;
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
     struct Values a, b;
-    int iStatus = TakeValues(argv[0], po->iBits, aItems, iItems, &a);
+    int iStatus = TakeValues(argv[0], po->iBits, &a);
     memset(&b, 0, sizeof b);
     if (iStatus == TS_OK)
-        iStatus = TakeValues(argv[1], po->iBits, aItems, iItems, &b);
+        iStatus = TakeValues(argv[1], po->iBits, &b);
     if (iStatus != TS_OK) {
-        FreeValues(&a);
-        FreeValues(&b);
+        FreeFileValues(&a);
+        FreeFileValues(&b);
         return iStatus;
     }
 
@@ -301,18 +291,18 @@ int Diff(int argc, char **argv, struct Options const *po)
     char const *psSeparator = "\n";
     if (po->bJson)
         printf("{\n  \"differences\": [");
-    for (int k = 0; k < iItems; k++) {
-        if (strcmp(a.apsPlain[k], b.apsPlain[k]) == 0)
+    for (int k = 0; k < a.v.iItems; k++) {
+        if (!ItemDiffers(&a.v, &b.v, k))
             continue;
         bDiffer = 1;
         char acName[64];
-        ItemName(aItems[k], acName, sizeof acName);
+        ItemName(a.v.aItems[k], acName, sizeof acName);
         if (po->bJson) {
             printf("%s    {\"name\": \"%s\", \"a\": %s, \"b\": %s}", psSeparator, acName,
-                   a.apsJson[k], b.apsJson[k]);
+                   a.v.apsJson[k], b.v.apsJson[k]);
             psSeparator = ",\n";
         } else {
-            printf("%s: %s -> %s\n", acName, a.apsPlain[k], b.apsPlain[k]);
+            PrintDifference(stdout, &a.v, &b.v, k);
         }
     }
     int bTailsDiffer = a.uTail != b.uTail || (a.uTail > 0 && memcmp(a.pTail, b.pTail, a.uTail) != 0);
@@ -321,7 +311,7 @@ int Diff(int argc, char **argv, struct Options const *po)
                psSeparator[0] == ',' ? "\n  " : "", bTailsDiffer ? "true" : "false");
     else if (bTailsDiffer)
         printf("# the bytes after the last field differ: %zu bytes -> %zu bytes\n", a.uTail, b.uTail);
-    FreeValues(&a);
-    FreeValues(&b);
+    FreeFileValues(&a);
+    FreeFileValues(&b);
     return bDiffer || bTailsDiffer ? TS_NO : TS_OK;
 }

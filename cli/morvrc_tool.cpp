@@ -1,13 +1,14 @@
-/* morvrc_tool: inspects, checks, converts, edits and compares morvrc, the
- * binary configuration file of MoRvAnE, from the command line.  It reads and
- * writes through the editor's own settings code; nothing here knows the
- * layout.  This file holds the entry point, the options and the table of
+/* morvrc_tool: inspects, checks, converts, edits, compares and follows
+ * morvrc, the binary configuration file of MoRvAnE, from the command line.
+ * It reads and writes through the editor's own settings code; nothing here
+ * knows the layout.  This file holds the entry point, the options and the table of
  * verbs. */
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_edit.h"
 #include "cli/morvrc_file_verbs.h"
 #include "cli/morvrc_home.h"
 #include "cli/morvrc_load_diff.h"
+#include "cli/morvrc_watch.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 
@@ -36,6 +37,7 @@ static const char acUsage[] =
     "  describe [HOME] [--bits 32|64] [--json] ROW|NAME\n"
     "  reset    [HOME] [--bits 32|64] FILE NAME...\n"
     "  reset    [HOME] [--bits 32|64] --all FILE\n"
+    "  watch    [HOME] [--json] [FILE]\n"
     "  help     [VERB]\n"
     "  --version\n"
     "\n"
@@ -45,7 +47,8 @@ static const char acUsage[] =
     "document); edit opens the dump in $VISUAL or $EDITOR and saves it back; diff\n"
     "prints the settings whose values differ; list and describe show the editor's\n"
     "list of settings and a row's type, range and help text; reset puts back the\n"
-    "catalogue's defaults.  morvrc_tool help VERB (or VERB --help) tells more.\n"
+    "catalogue's defaults; watch prints every change of FILE as it happens.\n"
+    "morvrc_tool help VERB (or VERB --help) tells more.\n"
     "\n"
     "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
     "and XChat version whose editor is meant.  Its files are setup.dat, morvrc and\n"
@@ -281,6 +284,7 @@ static const struct {
     {"describe", "Hxbj", acHelpDescribe, Describe},
     {"reset", "Hxbaw", acHelpReset, Reset},
     {"edit", "bHxFw", acHelpEdit, Edit},
+    {"watch", "Hxj", acHelpWatch, Watch},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
@@ -307,7 +311,7 @@ static int Run(int argc, char **argv)
 {
     if (argc < 2) {
         fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|edit|diff|list|"
-                        "describe|reset ... (morvrc_tool --help)\n");
+                        "describe|reset|watch ... (morvrc_tool --help)\n");
         return TS_USAGE;
     }
     char const *psVerb = argv[1];

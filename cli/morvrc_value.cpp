@@ -3,10 +3,9 @@
  * that every byte can be seen and typed back. */
 #include "cli/morvrc_value.h"
 
-#include "cli/morvrc_json.h"
-
 #include "settings/morv.h"
 #include "settings/morvrc_format.h"
+#include "settings/morvrc_items.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -14,18 +13,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-/* Escapes by name: the byte and the letter after the backslash.  Quoting
- * writes the first QUOTED_ESCAPES of them; reading also takes \' and \?. */
-static const struct {
-    char cByte;
-    char cLetter;
-} aNamedEscapes[] = {
-    {'"', '"'}, {'\\', '\\'}, {'\a', 'a'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'},
-    {'\r', 'r'}, {'\t', 't'},  {'\v', 'v'}, {'\'', '\''}, {'?', '?'},
-};
-#define QUOTED_ESCAPES 9
-#define NAMED_ESCAPES (int)(sizeof aNamedEscapes / sizeof aNamedEscapes[0])
 
 unsigned char aucItemRange[MORV_MAX_ITEMS];
 char const *apsItemRow[MORV_MAX_ITEMS];
@@ -40,23 +27,6 @@ static const struct {
     {0, 1, "a switch"},
     {0, RANGE_COUNTER_MAX, "a counter"},
 };
-
-int ItemCount(int iField)
-{
-    switch (aMorvFields[iField].eKind) {
-    case MFK_TEXT_PAIR:
-        return 2;
-    case MFK_INT32_ARRAY:
-        return PARSER_MODES;
-    default:
-        return 1;
-    }
-}
-
-void ItemName(struct MorvItem it, char *psOut, size_t uOut)
-{
-    SettingName(it.iField, it.iElement, psOut, uOut);
-}
 
 /* Index of the event named psEvent (psEvent[0 .. uLen-1]) in
  * apsFlagParseMode.  Returns it, or -1 when there is none. */
@@ -246,61 +216,6 @@ void DescribeRange(struct MorvItem it, char *psOut, size_t uOut)
                  iRange == IR_SWITCH ? "or" : "to", aRanges[iRange].llMax);
 }
 
-/* The address of the item's text setting (single texts and pair texts). */
-static char **TextSlot(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    if (pf->eKind == MFK_TEXT_PAIR)
-        return &((char **)pf->pSetting)[it.iElement];
-    return (char **)pf->pSetting;
-}
-
-char *FormatItemValue(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    char ac[32];
-    switch (pf->eKind) {
-    case MFK_INT32:
-        snprintf(ac, sizeof ac, "%d", *(int *)pf->pSetting);
-        return strdup(ac);
-    case MFK_TIME:
-        snprintf(ac, sizeof ac, "%lld", (long long)*(time_t *)pf->pSetting);
-        return strdup(ac);
-    case MFK_INT32_ARRAY:
-        snprintf(ac, sizeof ac, "%d", ((int *)pf->pSetting)[it.iElement]);
-        return strdup(ac);
-    case MFK_TEXT:
-    case MFK_TEXT_PAIR:
-        return QuoteText(*TextSlot(it));
-    }
-    return NULL;
-}
-
-int AllItems(struct MorvItem *aItems, int iMax)
-{
-    int n = 0;
-    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-        int iElements = ItemCount(i);
-        for (int e = 0; e < iElements; e++) {
-            if (n >= iMax)
-                return -1;
-            aItems[n].iField = i;
-            aItems[n].iElement = iElements == 1 ? -1 : e;
-            n++;
-        }
-    }
-    return n;
-}
-
-char *FormatItemJson(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    if (pf->eKind == MFK_TEXT || pf->eKind == MFK_TEXT_PAIR)
-        return JsonText(*TextSlot(it));
-    /* Integers and time values read the same in both forms. */
-    return FormatItemValue(it);
-}
-
 int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue)
 {
     char const *ps = psText;
@@ -402,7 +317,7 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
             free(psNew);
             psNew = NULL;
         }
-        char **pps = TextSlot(it);
+        char **pps = ItemText(it);
         free(*pps);
         *pps = psNew;
         return 1;
@@ -428,41 +343,6 @@ int PairIsStorable(int iField, char *psError, size_t uError)
         snprintf(psError, uError,
                  "%s[0] is empty: the file cannot hold a pair whose first text is empty", pf->psName);
     return 0;
-}
-
-char *QuoteText(char const *ps)
-{
-    if (ps == NULL)
-        return strdup("absent");
-    size_t n = strlen(ps);
-    if (n > (SIZE_MAX - 3) / 4)
-        return NULL;
-    char *psOut = (char *)malloc(4 * n + 3);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    *pc++ = '"';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        int iNamed = 0;
-        while (iNamed < QUOTED_ESCAPES && (unsigned char)aNamedEscapes[iNamed].cByte != c)
-            iNamed++;
-        if (iNamed < QUOTED_ESCAPES) {
-            *pc++ = '\\';
-            *pc++ = aNamedEscapes[iNamed].cLetter;
-        } else if (c >= 0x20 && c < 0x7f) {
-            *pc++ = (char)c;
-        } else {
-            /* Three digits always, so a digit that follows is not taken in. */
-            *pc++ = '\\';
-            *pc++ = (char)('0' + (c >> 6));
-            *pc++ = (char)('0' + ((c >> 3) & 7));
-            *pc++ = (char)('0' + (c & 7));
-        }
-    }
-    *pc++ = '"';
-    *pc = '\0';
-    return psOut;
 }
 
 /* Value of hex digit c, or -1. */
@@ -507,10 +387,10 @@ int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uErr
         size_t uAt = (size_t)(pc - 1 - psQuoted);
         c = *pc++;
         int iNamed = 0;
-        while (iNamed < NAMED_ESCAPES && aNamedEscapes[iNamed].cLetter != c)
+        while (iNamed < TEXT_ESCAPES && aTextEscapes[iNamed].cLetter != c)
             iNamed++;
-        if (iNamed < NAMED_ESCAPES) {
-            lByte = (unsigned char)aNamedEscapes[iNamed].cByte;
+        if (iNamed < TEXT_ESCAPES) {
+            lByte = (unsigned char)aTextEscapes[iNamed].cByte;
         } else if (c >= '0' && c <= '7') {
             lByte = c - '0';
             for (int i = 0; i < 2 && *pc >= '0' && *pc <= '7'; i++)

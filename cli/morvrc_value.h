@@ -1,26 +1,13 @@
-/* Names and values of the stored settings as morvrc_tool shows and takes
- * them: one item per line of a dump (a single setting, one text of a pair,
- * one element of iFlagParserMode), texts quoted with C escapes. */
+/* Names and values of the stored settings as morvrc_tool takes them from
+ * its users: an item found by name, a value parsed, checked against the
+ * editor's ranges and stored, a quoted text read back (the items and their
+ * printed form: settings/morvrc_items). */
 #ifndef MORV_CLI_MORVRC_VALUE_H
 #define MORV_CLI_MORVRC_VALUE_H
 
+#include "settings/morvrc_items.h"
+
 #include <stddef.h>
-
-/* One stored value: a whole single field, one text of a pair or one element
- * of iFlagParserMode. */
-struct MorvItem {
-    int iField;     /* index into aMorvFields */
-    int iElement;   /* -1 for a single field; 0 or 1 in a pair; 0 to 18 in iFlagParserMode */
-};
-
-/* Number of items field iField (an index into aMorvFields) stores: 2 for a
- * text pair, 19 for iFlagParserMode, 1 otherwise.  Item k of a field is
- * element k, or element -1 when there is only one. */
-int ItemCount(int iField);
-
-/* Writes the item's name, as dump shows it, into psOut (uOut bytes, cut to
- * fit): "iMaxCloneCount", "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
-void ItemName(struct MorvItem it, char *psOut, size_t uOut);
 
 /* Finds the item psName names: a single setting by its name, a text of a
  * pair as "NAME[0]" or "NAME[1]", an element of iFlagParserMode as
@@ -30,11 +17,6 @@ void ItemName(struct MorvItem it, char *psOut, size_t uOut);
  * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes),
  * which suggests the nearest name when one is near. */
 int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
-
-/* The item's value in the settings store as text: a decimal integer, a
- * decimal time value, a quoted text (QuoteText) or "absent".
- * Returns a malloc'd text, or null when memory runs out. */
-char *FormatItemValue(struct MorvItem it);
 
 /* Stores psValue into the item's setting.  Integers and time values are
  * decimal; a time value must fit iTimeBytes (4 or 8) and this build's
@@ -52,27 +34,12 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
  * Returns 1, or 0 with the reason in psError. */
 int PairIsStorable(int iField, char *psError, size_t uError);
 
-/* Quotes a text with C escapes so that every byte is visible: printable
- * ASCII as itself, \" \\ \a \b \f \n \r \t \v by name, every other byte as a
- * three-digit octal escape.  A null text gives "absent", unquoted.
- * Returns a malloc'd text, or null when memory runs out. */
-char *QuoteText(char const *ps);
-
 /* Reads a text quoted as QuoteText writes it, or as a C string literal
  * would be (\x escapes, octal escapes of one to three digits, \' and \?).
  * Returns 1 with a malloc'd text in *ppsText, or 0 with the reason in
  * psError: no closing quote, anything after it, an unknown escape, an escape
  * beyond 255, a zero byte (a stored text ends at one), or no memory. */
 int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError);
-
-/* Fills aItems (room for iMax) with every item of the store in file order:
- * the fields of aMorvFields, a pair's texts and iFlagParserMode's elements
- * one by one, as dump lists them.  Returns the number of items, or -1 when
- * they do not fit (nothing past iMax is written). */
-int AllItems(struct MorvItem *aItems, int iMax);
-
-/* Most items the store has; AllItems fills no more. */
-#define MORV_MAX_ITEMS 128
 
 /* The index of item it in the order AllItems gives, or -1. */
 int ItemIndex(struct MorvItem it);
@@ -100,11 +67,6 @@ void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
 /* The field index of the text pair named psName (its name without an
  * index, as "psFlagChanJoinBeep"), or -1 when psName names none. */
 int FindPair(char const *psName);
-
-/* The item's value in the settings store as JSON: a number for integers
- * and time values, a string or object (JsonText) or null for texts.
- * Returns a malloc'd text, or null when memory runs out. */
-char *FormatItemJson(struct MorvItem it);
 
 /* Reads a decimal integer: an optional sign, then digits only.
  * Returns 1 with *pllValue set, or 0 when psText is not one or lies outside

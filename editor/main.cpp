@@ -4,6 +4,7 @@
 #include "editor/main.h"
 
 #include "editor/setup.h"
+#include "editor/watch.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
@@ -216,8 +217,8 @@ static void Attention(char const *psFormat, ...)
     fl_alert("%s", acText);
 }
 
-/* Tells the user what reading morvrc found: at start-up (bReload 0) only
- * what is wrong with it, after "Load from Disk" its success too.  The
+/* Tells the user what is wrong with morvrc as it was just read, at
+ * start-up (bReload 0) or when it is read again.  The
  * width and the kept bytes of a newer file go to standard output. */
 static void TellLoad(struct MorvLoadReport const *pr, int bReload)
 {
@@ -270,8 +271,6 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
         printf("The %s configuration file is of version %d: the %d bytes after the settings this "
                "editor knows are kept as they are.\n",
                psMorvaneRC, lyMorvaneRC.iVersion, (int)lyMorvaneRC.uTail);
-    if (bReload && pr->eOutcome == MORV_WHOLE)
-        fl_message("File %s successfully loaded.", psMorvaneRC);
 }
 
 /* The three text pairs: the file holds both texts of a pair or neither. */
@@ -318,10 +317,17 @@ static int MayOverwrite(void)
         return fl_choice("The configuration file %s exists but could not be read; do you want to "
                          "overwrite it ?",
                          "Cancel", "Overwrite", NULL, psMorvaneRC) == 1;
-    if (!SnapshotMatches(psMorvaneRC, &snMorvaneRC))
+    if (!SnapshotMatches(psMorvaneRC, &snMorvaneRC)) {
+        char acChanges[2048];
+        DescribeDiskChanges(acChanges, sizeof acChanges);
+        /* On the console too, where the settings named can be copied. */
+        printf("The configuration file %s has been changed by another program since it was "
+               "loaded; do you want to overwrite it ?%s\n",
+               psMorvaneRC, acChanges);
         return fl_choice("The configuration file %s has been changed by another program since it was "
-                         "loaded; do you want to overwrite it ?",
-                         "Cancel", "Overwrite", NULL, psMorvaneRC) == 1;
+                         "loaded; do you want to overwrite it ?%s",
+                         "Cancel", "Overwrite", NULL, psMorvaneRC, acChanges) == 1;
+    }
     return 1;
 }
 
@@ -370,10 +376,10 @@ static int AskYesNo(char const *psQuestion)
     return fl_choice("%s", "No", "Yes", NULL, psQuestion) == 1;
 }
 
-void listbox_VariablesSelected(void)
+/* Shows the selected row's value in its value group and its help. */
+static void ShowSelectedRow(void)
 {
     int n = listbox_Variables->value();
-    WriteLog("listbox_VariablesSelected()");
     if (n < 1 || n > CATALOGUE_ROWS)
         return;
     struct VariableDescriptor const *pr = &dvArray[n];
@@ -399,6 +405,12 @@ void listbox_VariablesSelected(void)
         BadTypeCode();
     }
     textoutput_help->value(GetMessage(pr->iHelpMessage));
+}
+
+void listbox_VariablesSelected(void)
+{
+    WriteLog("listbox_VariablesSelected()");
+    ShowSelectedRow();
 }
 
 /* ON and OFF: stores v into the selected row's integer. */
@@ -488,18 +500,39 @@ void ResetToDefault(void)
     bFlagModified = 1;
 }
 
-void LoadFromDisk(void)
+/* Reads morvrc again into the store and the list, and says what was wrong
+ * with it.  Returns the outcome. */
+static enum MorvOutcome ReadAgain(void)
 {
     char acRow[ROW_BUFFER_SIZE];
-    WriteLog("LoadFromDisk()");
-    if (!AskYesNo("ATTENTION: are you sure ?"))
-        return;
     struct MorvLoadReport report;
     ReadSetupReport(&report);
     SetVariables();
     RedrawAllRows(acRow);
-    ShowValueGroup(NULL);
+    MarkChangedOnDisk(0);
     TellLoad(&report, 1);
+    return report.eOutcome;
+}
+
+void ReadAgainUnasked(void)
+{
+    /* The field holds the old text until the row is shown again. */
+    textinput_TextValue->clear_changed();
+    bFlagModified = ReadAgain() != MORV_WHOLE;
+    if (SelectedRow() != 0)
+        ShowSelectedRow();
+    else
+        ShowValueGroup(NULL);
+}
+
+void LoadFromDisk(void)
+{
+    WriteLog("LoadFromDisk()");
+    if (!AskYesNo("ATTENTION: are you sure ?"))
+        return;
+    ShowValueGroup(NULL);
+    if (ReadAgain() == MORV_WHOLE)
+        fl_message("File %s successfully loaded.", psMorvaneRC);
     bFlagModified = 1;
 }
 
@@ -509,6 +542,7 @@ void SaveToDisk(void)
     WriteBackTimeCopies();
     if (!PairsAreWhole() || !AskYesNo("Are you sure ?") || !SaveMorvaneRC())
         return;
+    MarkChangedOnDisk(0);
     fl_message("File %s successfully saved.", psMorvaneRC);
     bFlagModified = 0;
 }
@@ -639,6 +673,8 @@ int main(int argc, char **argv)
     fclose(fSetupDat);
     WriteLog("main() :Enable ListBox");
     listbox_Variables->activate();
+    /* From here on a change made on disk is shown, or named at the save. */
+    StartWatching();
     puts("Run the Graphic User Interface.");
     return Fl::run();
 }

@@ -15,6 +15,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -712,6 +714,85 @@ TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)
     ProgramResult p = RunProgram(argv, std::string(sample.begin(), sample.end()), dir.path());
     EXPECT_EQ(0, p.iStatus) << p.err;
     EXPECT_EQ("77\n", p.out);
+}
+
+/* ---- watch ------------------------------------------------------------- */
+
+/* Reads fd into *pOut until it holds iLines lines, for at most 20 seconds.
+ * Returns whether it got them. */
+bool ReadLines(int fd, std::string *pOut, size_t iLines)
+{
+    for (int iWaited = 0; Lines(*pOut).size() < iLines || pOut->back() != '\n'; iWaited += 100) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (iWaited >= 20000 || poll(&pfd, 1, 100) < 0)
+            return false;
+        char ab[4096];
+        ssize_t n = pfd.revents ? read(fd, ab, sizeof ab) : 0;
+        if (n < 0 || (pfd.revents && n == 0))
+            return false;
+        pOut->append(ab, (size_t)n);
+    }
+    return true;
+}
+
+TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
+{
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    int afd[2];
+    ASSERT_EQ(0, pipe(afd));
+    std::vector<std::string> args = gRunner;
+    args.insert(args.end(), {gTool, "watch", rc});
+    pid_t pid = fork();
+    ASSERT_LE(0, pid);
+    if (pid == 0) {
+        dup2(afd[1], 1);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(afd[1]);
+    std::string out;
+    /* Each rewrite waits for the block of the one before: they are told
+     * apart by the quiet period between them. */
+    bool bRead = ReadLines(afd[0], &out, 1);
+    if (bRead)
+        bRead = Tool({"set", rc, "iMaxCloneCount", "12"}).iStatus == 0 && ReadLines(afd[0], &out, 3);
+    if (bRead)
+        bRead = Tool({"set", rc, "psAwayPostfix", "absent", "NOTICE", "1"}).iStatus == 0 &&
+                ReadLines(afd[0], &out, 6);
+    if (bRead) {
+        /* Written in place, as the script writes it. */
+        WriteFileBytes(rc, MakeSample(kNative).bytes);
+        bRead = ReadLines(afd[0], &out, 10);
+    }
+    kill(pid, SIGTERM);
+    int iStatus = -1;
+    waitpid(pid, &iStatus, 0);
+    close(afd[0]);
+    ASSERT_TRUE(bRead) << out;
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << iStatus;
+
+    std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(10u, lines.size()) << out;
+    EXPECT_EQ("# " + rc + ": version 38, " + Bits(kNative) + "-bit time fields, " +
+                  std::to_string(MakeSample(kNative).bytes.size()) + " bytes",
+              lines[0]);
+    std::vector<std::string> changes = {"iMaxCloneCount: 77 -> 12",
+                                        "psAwayPostfix: \"tab\\there \\\"q\\\" back\\\\slash "
+                                        "\\303\\251\" -> absent",
+                                        "iFlagParserMode[NOTICE]: 0 -> 1",
+                                        "iMaxCloneCount: 12 -> 77"};
+    for (size_t i : {1u, 3u, 6u})
+        EXPECT_EQ(0u, lines[i].find("-- ")) << out;
+    EXPECT_EQ(changes[0], lines[2]);
+    EXPECT_EQ(changes[1], lines[4]);
+    EXPECT_EQ(changes[2], lines[5]);
+    EXPECT_EQ(changes[3], lines[7]);
+    EXPECT_EQ(0u, lines[8].find("psAwayPostfix: absent -> \"tab")) << out;
+    EXPECT_EQ("iFlagParserMode[NOTICE]: 1 -> 0", lines[9]);
 }
 
 TEST_F(MorvrcTool, RefusedChangesLeaveTheFileAlone)

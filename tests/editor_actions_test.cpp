@@ -483,7 +483,11 @@ TEST_F(Editor, SaveWritesBackTheTimeCopiesAndReportsFailures)
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ("Unable to open file .xchat2/morvane/morvrc for writing (No such file or directory). [Close]",
               gBoxes.back());
-    EXPECT_EQ("\nUnable to open file .xchat2/morvane/morvrc for writing (No such file or directory).", out);
+    /* The question is on the console too; without a file it names nothing. */
+    EXPECT_EQ("The configuration file .xchat2/morvane/morvrc has been changed by another program "
+              "since it was loaded; do you want to overwrite it ?\n"
+              "\nUnable to open file .xchat2/morvane/morvrc for writing (No such file or directory).",
+              out);
     EXPECT_EQ(1, bFlagModified);
     EXPECT_NE(std::string::npos, Log().find(" : SaveToDisk()\n"));
 }

@@ -13,9 +13,10 @@ import stat
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
-from editor_session import (EDITOR, ORDINARY_UID, RUNNER, TOOL, Editor, FIELDS, RUN_LOG,
+from editor_session import (EDITOR, ORDINARY_UID, RUNNER, TITLE, TOOL, Editor, FIELDS, RUN_LOG,
                             TIME_BYTES, as_ordinary_user, image, values)
 
 # The setting each catalogue row edits.
@@ -435,6 +436,47 @@ class EditorTest(unittest.TestCase):
         self.assertEqual(0, e.wait_exit())
         self.assertImage(image(values(iFlagDebugMode=1, iFlagLogFile=1, iFlagCloneDetect=0)),
                          e.read_rc())
+
+    @unittest.skipUnless(TIME_BYTES == 8, "followed once, on the 64-bit program")
+    def test_file_rewritten_while_open_is_followed_without_losing_unsaved_work(self):
+        e = self.started()
+        said = lambda: e.stdout().count("The %s configuration file was changed by another program: "
+                                        "its settings are shown again.\n" % RC)
+        e.select_row(7)
+        e.write_rc(image(values(iMaxCloneCount=77)))
+        e.wait_for(lambda: said() == 1, "the console line of a file shown again")
+        # The selection stays on row 7 and its counter shows 77: one step up is 78.
+        e.counter_up()
+
+        e.write_rc(image(values(iMaxCloneCount=77, psAwayPostfix="-gone")))
+        e.wait_for(lambda: "The %s configuration file was changed by another program: your unsaved "
+                           "changes are kept.\n" % RC in e.stdout(), "the console line of kept changes")
+        self.assertIn(TITLE + " [changed on disk]", e.windows().values())
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?" Yes
+        e.answer("Return")           # changed on disk: "Overwrite"
+        e.answer("Return")           # "File ... successfully saved."
+        self.assertIn("do you want to overwrite it ?\niMaxCloneCount: 77 -> 78\n"
+                      "psAwayPostfix: \"-gone\" -> \"_AWAY\"\n", e.stdout())
+        self.assertImage(image(values(iMaxCloneCount=78)), e.read_rc())
+        self.assertIn(TITLE, e.windows().values())
+
+        # Written in two halves 100 ms apart: read once, whole, without an alert.
+        rewritten = image(values(iMaxCloneCount=5))
+        with open(e.rc, "wb") as f:
+            f.write(rewritten[:40])
+            f.flush()
+            time.sleep(0.1)
+            f.write(rewritten[40:])
+        e.wait_for(lambda: said() == 2, "the console line of the rewritten file")
+        time.sleep(0.5)
+        self.assertNotIn("", e.windows().values())
+        self.assertNotIn("ATTENTION", e.stdout())
+        # Three reactions; the editor's own save was none.
+        self.assertEqual(3, log_messages(Editor.run_log()).count("FileChanged()"))
+        e.key("q")                   # nothing unsaved: no question
+        self.assertEqual(0, e.wait_exit())
+        self.assertImage(rewritten, e.read_rc())
 
     def test_exit_question_cancel_keeps_editing(self):
         e = self.started()

@@ -270,7 +270,7 @@ class DocumentationTest(unittest.TestCase):
     def test_completion_offers_verbs_and_their_options(self):
         offered = self.complete("")
         self.assertEqual({"dump", "check", "convert", "get", "set", "list", "describe", "reset",
-                          "load", "edit", "diff", "help", "--help", "--version"}, offered)
+                          "load", "edit", "diff", "watch", "help", "--help", "--version"}, offered)
         self.assertTrue(set(self.verbs) <= offered, self.verbs)
         self.assertEqual({"describe", "diff", "dump"}, self.complete("d"))
         for verb, options in self.verb_options.items():

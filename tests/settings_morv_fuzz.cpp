@@ -417,7 +417,7 @@ void CheckAsAFile(unsigned char const *p, size_t n)
     if (n > MORV_MAX_FILE)
         return;
     ResetSettings();
-    MorvSnapshot snap = {1, const_cast<unsigned char *>(p), n, (long long)n};
+    MorvSnapshot snap = {1, const_cast<unsigned char *>(p), n, (long long)n, 0, 0};
     MorvLoadReport r;
     MorvLayout layout = {0, 0, NULL, 0};
     MorvOutcome e = DecodeFile(&snap, 0, &r, &layout);

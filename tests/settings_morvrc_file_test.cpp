@@ -1,8 +1,11 @@
 /* Saving morvrc: a failed save leaves the old file exactly as it was, a
  * good one replaces it whole, synced before the rename, and a file changed
- * by another program since it was read is not overwritten. */
+ * by another program since it was read is not overwritten.  Following it:
+ * a file read beside the store, the look after a quiet period, the watch. */
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_follow.h"
+#include "settings/morvrc_items.h"
 #include "tests/settings_images.h"
 #include "tests/test_support.h"
 
@@ -311,6 +314,107 @@ TEST_F(SafeSave, ADirectoryInTheFilesPlaceIsAFailedSave)
     ASSERT_EQ(0, stat(rc.c_str(), &st));
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_TRUE(NoTemporaryFiles());
+}
+
+/* ---- Following the file ---------------------------------------------- */
+
+TEST_F(ConfigFile, AFileReadBesideTheStoreLeavesTheStoreAsItWas)
+{
+    Read(Sample(kTime));
+    char *psAway = psAwayPostfix;
+    MorvValues before, file, after;
+    ASSERT_EQ(1, TakeStoreValues(&before));
+    MorvSnapshot snap;
+    WriteFileBytes(rc, InitialV38());
+    ASSERT_EQ(1, SnapshotFile(rc.c_str(), 1, &snap));
+    MorvLoadReport report;
+    ASSERT_EQ(1, TakeFileValues(&snap, 1, &file, &report));
+    ASSERT_EQ(1, TakeStoreValues(&after));
+    EXPECT_EQ(MORV_WHOLE, report.eOutcome);
+
+    /* The store keeps its values and its very texts, which the editor's
+     * catalogue rows point at. */
+    EXPECT_EQ(psAway, psAwayPostfix);
+    EXPECT_STREQ("|away", psAwayPostfix);
+    ASSERT_EQ(before.iItems, after.iItems);
+    for (int k = 0; k < before.iItems; k++)
+        EXPECT_STREQ(before.apsPlain[k], after.apsPlain[k]) << k;
+
+    /* The file's values, the text defaults installed, named as diff does;
+     * the language and pipe command that it stores empty keep the store's,
+     * as a reading into the store would. */
+    std::vector<std::string> differences;
+    for (int k = 0; k < file.iItems; k++) {
+        char ac[160];
+        FormatDifference(&file, &after, k, ac, sizeof ac);
+        if (ac[0] != '\0')
+            differences.push_back(ac);
+    }
+    EXPECT_EQ((std::vector<std::string>{"iMaxCloneCount: 10 -> 33", "tCTCPFloodTimer: 1 -> 7",
+                                        "psFlagChanJoinBeep[0]: absent -> \"#a\"",
+                                        "psFlagChanJoinBeep[1]: absent -> \"b.wav\"",
+                                        "psPrefixOutput: absent -> \"pre\"",
+                                        "psAwayPostfix: \"_AWAY\" -> \"|away\"",
+                                        "psAudioDevice: absent -> \"OSS\"",
+                                        "psIdentifyCommand: absent -> \"/ID\""}),
+              differences);
+    FreeValues(&before);
+    FreeValues(&file);
+    FreeValues(&after);
+    FreeSnapshot(&snap);
+}
+
+TEST_F(ConfigFile, ALookAfterAQuietPeriodWaitsForTheFileToBeWhole)
+{
+    WriteFileBytes(rc, Sample(kTime));
+    MorvSnapshot known, fresh;
+    ASSERT_EQ(1, SnapshotFile(rc.c_str(), 1, &known));
+    MorvFollow follow = {0};
+    EXPECT_EQ(FOLLOW_SAME, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+
+    /* Half written: looked at again, and reported only after two seconds. */
+    ByteVector sample = Sample(kTime);
+    ByteVector half(sample.begin(), sample.begin() + 50);
+    WriteFileBytes(rc, half);
+    EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    follow.llNotWholeSince -= FOLLOW_NOT_WHOLE_MS;
+    ASSERT_EQ(FOLLOW_NOT_WHOLE, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    EXPECT_EQ(half, ByteVector(fresh.pBytes, fresh.pBytes + fresh.uBytes));
+    FreeSnapshot(&fresh);
+
+    /* Whole: a change, once; what was reacted to is not a change again. */
+    WriteFileBytes(rc, InitialV38());
+    ASSERT_EQ(FOLLOW_CHANGED, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    MorvSnapshot reacted = fresh;
+    EXPECT_EQ(FOLLOW_SAME, LookAtFile(&follow, rc.c_str(), &known, &reacted, &fresh));
+    EXPECT_EQ(0, follow.llNotWholeSince);
+    unlink(rc.c_str());
+    EXPECT_EQ(FOLLOW_REMOVED, LookAtFile(&follow, rc.c_str(), &known, &reacted, &fresh));
+    FreeSnapshot(&reacted);
+    FreeSnapshot(&known);
+}
+
+TEST_F(ConfigFile, TheDirectoryWatchTellsTheFileFromItsNeighbours)
+{
+    std::string sub = dir / "sub";
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    MorvWatch watch;
+    ASSERT_EQ(1, StartDirectoryWatch((sub + "/morvrc").c_str(), &watch));
+    int bGone = 1;
+    WriteFileBytes(sub + "/morvrc.lock", {});
+    EXPECT_EQ(0, TakeWatchEvents(&watch, &bGone));
+    EXPECT_EQ(0, bGone);
+    WriteFileBytes(sub + "/morvrc.new", InitialV38());
+    ASSERT_EQ(0, rename((sub + "/morvrc.new").c_str(), (sub + "/morvrc").c_str()));
+    EXPECT_EQ(1, TakeWatchEvents(&watch, &bGone));
+    EXPECT_EQ(0, TakeWatchEvents(&watch, &bGone));
+    unlink((sub + "/morvrc").c_str());
+    unlink((sub + "/morvrc.lock").c_str());
+    ASSERT_EQ(0, rmdir(sub.c_str()));
+    EXPECT_EQ(1, TakeWatchEvents(&watch, &bGone));
+    EXPECT_EQ(1, bGone);
+    EXPECT_EQ(-1, watch.fd);
 }
 
 }  // namespace

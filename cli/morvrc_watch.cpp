@@ -1,0 +1,284 @@
+/* morvrc_tool watch: a kernel watch on the directory of a morvrc, waited on
+ * with poll() together with the interrupting signals, and after every quiet
+ * period the settings that changed, named as diff names them. */
+#include "cli/morvrc_watch.h"
+
+#include "cli/morvrc_cli.h"
+#include "cli/morvrc_rows.h"
+#include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "settings/morvrc_follow.h"
+#include "settings/morvrc_items.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/signalfd.h>
+#include <time.h>
+#include <unistd.h>
+
+const char acHelpWatch[] =
+    "Usage: morvrc_tool watch [--home DIR] [--xchat 1|2] [--json] [FILE]\n"
+    "Follows FILE (default: the morvrc of the home, as list finds it) as other\n"
+    "programs rewrite it, and prints what changes, until it is interrupted.\n"
+    "First a line with the state of FILE as it is now:\n"
+    "\n"
+    "  # .xchat2/morvane/morvrc: version 38, 64-bit time fields, 312 bytes\n"
+    "\n"
+    "then for every change a line with the local time, and one line for each\n"
+    "setting whose value changed, as diff prints them:\n"
+    "\n"
+    "  -- 14:02:11\n"
+    "  iMaxCloneCount: 10 -> 12\n"
+    "\n"
+    "A change is looked at once FILE has been quiet for 300 ms.  A FILE that does\n"
+    "not read whole (its writer may not have finished) is looked at again after\n"
+    "every quiet period; only when it stays so for 2 seconds is what is wrong\n"
+    "with it printed as a \"# FILE: ...\" line, and the same for a FILE removed.\n"
+    "Each width is found on its own, as for diff (this build's, %d bits, when\n"
+    "both or neither).  Nothing is read while nothing happens: the kernel tells\n"
+    "when the directory changes.\n"
+    "\n"
+    "--home DIR     the home whose morvrc is meant (default: $HOME)\n"
+    "--xchat 1|2    its XChat version (default: 2)\n"
+    "--json         one JSON object on one line for the state and for each\n"
+    "               change: {\"time\": \"14:02:11\", \"changes\": [{\"name\":\n"
+    "               \"iMaxCloneCount\", \"old\": 10, \"new\": 12}], \"outcome\":\n"
+    "               \"whole\", \"detail\": \"version 38, ...\"}; outcome is whole,\n"
+    "               missing, too_old or damaged, and values are as for dump --json\n"
+    "\n"
+    "SIGINT and SIGTERM end it with exit status 0; status 3 when the directory\n"
+    "of FILE cannot be watched or goes away.\n";
+
+/* Milliseconds of the monotonic clock. */
+static long long NowMs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+/* What a file is: the outcome's word and a description. */
+struct State {
+    char const *psOutcome;   /* "whole", "missing", "too_old", "damaged" */
+    char acDetail[256];
+};
+
+/* Describes the snapshot *pSnap, whose values reading gave with *pr
+ * (null when it is absent). */
+static void DescribeState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
+                          int iErrno, struct State *ps)
+{
+    if (!pSnap->bPresent || pr == NULL) {
+        ps->psOutcome = "missing";
+        snprintf(ps->acDetail, sizeof ps->acDetail, "missing or unreadable (%s)", strerror(iErrno));
+    } else if (SnapshotIsWhole(pSnap)) {
+        ps->psOutcome = "whole";
+        snprintf(ps->acDetail, sizeof ps->acDetail, "version %d, %d-bit time fields, %lld bytes",
+                 pr->info.iVersion, pr->iTimeBytes * 8, pSnap->llSize);
+    } else if (pr->eOutcome == MORV_TOO_OLD) {
+        ps->psOutcome = "too_old";
+        snprintf(ps->acDetail, sizeof ps->acDetail, "empty or older than version %d",
+                 iMinimunSetupVersion);
+    } else {
+        ps->psOutcome = "damaged";
+        if (pr->eOutcome == MORV_DAMAGED)
+            snprintf(ps->acDetail, sizeof ps->acDetail,
+                     "damaged at byte %lld (%s) at %d-bit time fields", pr->llDamageAt,
+                     pr->acDamaged, pr->iTimeBytes * 8);
+        else if (pSnap->llSize > MORV_MAX_FILE)
+            snprintf(ps->acDetail, sizeof ps->acDetail, "longer than %d bytes", MORV_MAX_FILE);
+        else
+            snprintf(ps->acDetail, sizeof ps->acDetail, "%lld bytes after its last setting",
+                     pr->info.llSize - pr->info.llConsumed);
+    }
+}
+
+/* Prints one state or change: plain, the time line (none for the first
+ * state), the changed settings and, unless the file is whole, its state;
+ * with bJson one object on one line.  pOld is null for the first state. */
+static void PrintChange(int bJson, char const *psPath, struct MorvValues const *pOld,
+                        struct MorvValues const *pNew, struct State const *ps)
+{
+    char acTime[16] = "";
+    time_t t = time(NULL);
+    struct tm tmNow;
+    if (localtime_r(&t, &tmNow) != NULL)
+        strftime(acTime, sizeof acTime, "%H:%M:%S", &tmNow);
+    if (bJson) {
+        printf("{\"time\": \"%s\", \"changes\": [", acTime);
+        char const *psSeparator = "";
+        for (int k = 0; pOld != NULL && k < pNew->iItems; k++) {
+            if (!ItemDiffers(pOld, pNew, k))
+                continue;
+            char acName[64];
+            ItemName(pNew->aItems[k], acName, sizeof acName);
+            printf("%s{\"name\": \"%s\", \"old\": %s, \"new\": %s}", psSeparator, acName,
+                   pOld->apsJson[k], pNew->apsJson[k]);
+            psSeparator = ", ";
+        }
+        char *psDetail = JsonText(ps->acDetail);
+        printf("], \"outcome\": \"%s\", \"detail\": %s}\n", ps->psOutcome,
+               psDetail != NULL ? psDetail : "null");
+        free(psDetail);
+    } else {
+        if (pOld != NULL)
+            printf("-- %s\n", acTime);
+        for (int k = 0; pOld != NULL && k < pNew->iItems; k++)
+            PrintDifference(stdout, pOld, pNew, k);
+        if (pOld == NULL || strcmp(ps->psOutcome, "whole") != 0)
+            printf("# %s: %s\n", psPath, ps->acDetail);
+    }
+    fflush(stdout);
+}
+
+/* What the watch knows of the file: the bytes last looked at, and the
+ * values of the last whole state (at first, of the file as it was, or
+ * what the editor starts from without one). */
+struct Watched {
+    struct MorvSnapshot snKnown;
+    struct MorvValues vKnown;
+    struct MorvValues vNew;
+};
+
+/* Looks at the file after a quiet period and prints what changed.
+ * Returns 1 when a later look is due (the file is not whole yet), 0 when
+ * not, -1 when memory ran out (after a complaint). */
+static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struct Watched *pw)
+{
+    struct MorvSnapshot snNew;
+    enum FollowFinding e = LookAtFile(pf, psPath, &pw->snKnown, NULL, &snNew);
+    int iErr = errno;
+    if (e == FOLLOW_SAME)
+        return 0;
+    if (e == FOLLOW_RETRY)
+        return 1;
+    struct MorvLoadReport report;
+    struct State state;
+    if (e == FOLLOW_REMOVED) {
+        DescribeState(&snNew, NULL, iErr, &state);
+        PrintChange(bJson, psPath, &pw->vKnown, &pw->vKnown, &state);
+    } else if (!TakeFileValues(&snNew, 0, &pw->vNew, &report)) {
+        FreeSnapshot(&snNew);
+        Complain("out of memory");
+        return -1;
+    } else {
+        DescribeState(&snNew, &report, 0, &state);
+        /* The settings of a file that is not whole are not compared: they
+         * are what was before the damage, and the rest is unknown. */
+        int bWhole = e == FOLLOW_CHANGED;
+        PrintChange(bJson, psPath, &pw->vKnown, bWhole ? &pw->vNew : &pw->vKnown, &state);
+        if (bWhole) {
+            FreeValues(&pw->vKnown);
+            pw->vKnown = pw->vNew;
+            memset(&pw->vNew, 0, sizeof pw->vNew);
+        }
+        FreeValues(&pw->vNew);
+    }
+    FreeSnapshot(&pw->snKnown);
+    pw->snKnown = snNew;
+    return 0;
+}
+
+/* Takes the state of the file as it is now into *pw and prints it.
+ * Returns 1, or 0 after a complaint when memory runs out. */
+static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
+{
+    struct MorvLoadReport report;
+    struct State state;
+    int iErr = SnapshotFile(psPath, 1, &pw->snKnown) ? 0 : errno;
+    if (!TakeFileValues(&pw->snKnown, 0, &pw->vKnown, &report)) {
+        Complain("out of memory");
+        return 0;
+    }
+    DescribeState(&pw->snKnown, pw->snKnown.bPresent ? &report : NULL, iErr, &state);
+    PrintChange(bJson, psPath, NULL, &pw->vKnown, &state);
+    return 1;
+}
+
+/* Waits for events and signals and reacts to them.  Returns the exit
+ * status. */
+static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvWatch *pWatch,
+                      struct Watched *pw)
+{
+    struct MorvFollow follow = {0};
+    long long llDue = -1;   /* when the next look is due; -1: none */
+    for (;;) {
+        struct pollfd apfd[2] = {{pWatch->fd, POLLIN, 0}, {fdSignals, POLLIN, 0}};
+        int iWait = -1;
+        if (llDue >= 0) {
+            long long llLeft = llDue - NowMs();
+            iWait = llLeft > 0 ? (int)llLeft : 0;
+        }
+        int n = poll(apfd, 2, iWait);
+        if (n < 0 && errno != EINTR) {
+            Complain("cannot wait for changes of %s: %s", psPath, strerror(errno));
+            return TS_IO;
+        }
+        if (n > 0 && (apfd[1].revents & POLLIN))
+            return TS_OK;
+        if (n > 0 && apfd[0].revents != 0) {
+            int bGone = 0;
+            if (TakeWatchEvents(pWatch, &bGone))
+                llDue = NowMs() + FOLLOW_QUIET_MS;
+            if (bGone) {
+                Complain("the directory of %s went away: nothing more to watch", psPath);
+                return TS_IO;
+            }
+        }
+        if (llDue >= 0 && NowMs() >= llDue) {
+            int iLater = LookAgain(&follow, psPath, bJson, pw);
+            if (iLater < 0)
+                return TS_IO;
+            llDue = iLater ? NowMs() + FOLLOW_QUIET_MS : -1;
+        }
+    }
+}
+
+int Watch(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("watch", argc, 0, 1))
+        return TS_USAGE;
+    char acPath[HOME_PATH];
+    if (argc == 1)
+        snprintf(acPath, sizeof acPath, "%s", argv[0]);
+    else if (!HomePath(po, "morvrc", acPath, 1))
+        return TS_USAGE;
+
+    /* The signals come through a descriptor, so that one poll() waits for
+     * them and for the file, and none is lost between the two. */
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    int fdSignals = -1;
+    if (sigprocmask(SIG_BLOCK, &set, NULL) != 0 ||
+        (fdSignals = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
+        Complain("cannot take the signals that end the watch: %s", strerror(errno));
+        return TS_IO;
+    }
+    struct MorvWatch watch;
+    if (!StartDirectoryWatch(acPath, &watch)) {
+        Complain("cannot watch the directory of %s: %s", acPath, strerror(errno));
+        close(fdSignals);
+        return TS_IO;
+    }
+    struct Watched *pw = (struct Watched *)calloc(1, sizeof *pw);
+    int iStatus = TS_IO;
+    if (pw == NULL)
+        Complain("out of memory");
+    else if (FirstLook(acPath, po->bJson, pw))
+        iStatus = FollowLoop(acPath, po->bJson, fdSignals, &watch, pw);
+    if (pw != NULL) {
+        FreeSnapshot(&pw->snKnown);
+        FreeValues(&pw->vKnown);
+        FreeValues(&pw->vNew);
+        free(pw);
+    }
+    EndDirectoryWatch(&watch);
+    close(fdSignals);
+    return iStatus;
+}

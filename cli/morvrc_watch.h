@@ -1,0 +1,16 @@
+/* morvrc_tool watch: follows a morvrc as other programs rewrite it and
+ * prints every change, until it is interrupted. */
+#ifndef MORV_CLI_MORVRC_WATCH_H
+#define MORV_CLI_MORVRC_WATCH_H
+
+#include "cli/morvrc_cli.h"
+
+/* Runs the verb on the arguments left after the options.  Returns 0 when
+ * interrupted by SIGINT or SIGTERM; otherwise the exit status, after a
+ * complaint on standard error (3 when the directory goes away). */
+int Watch(int argc, char **argv, struct Options const *po);
+
+/* Its help text: a printf format, %d being this build's width in bits. */
+extern const char acHelpWatch[];
+
+#endif

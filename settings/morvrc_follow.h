@@ -1,0 +1,69 @@
+/* Following a morvrc as other programs rewrite it: a kernel watch on its
+ * directory (every save replaces the file, so the file itself cannot be
+ * watched), and what a look after a quiet period finds.  No FLTK and no
+ * timers: the editor and morvrc_tool each wait in their own loop. */
+#ifndef MORV_SETTINGS_MORVRC_FOLLOW_H
+#define MORV_SETTINGS_MORVRC_FOLLOW_H
+
+#include "settings/morvrc_file.h"
+
+/* A change is looked at once the file has been quiet this long; a file
+ * that is not whole is looked at again after every quiet period, and only
+ * reported once it has stayed so this long. */
+#define FOLLOW_QUIET_MS 300
+#define FOLLOW_NOT_WHOLE_MS 2000
+
+/* A watch on the directory of one file. */
+struct MorvWatch {
+    int fd;                  /* the inotify descriptor, -1 when none */
+    int iWatch;              /* the watch on the directory */
+    char acName[256];        /* the file's name in it */
+};
+
+/* Starts watching the directory of psPath for its file being written,
+ * replaced, created or removed.  Returns 1; 0 with errno set and pw->fd -1
+ * when the kernel offers no watch or the directory cannot be watched. */
+int StartDirectoryWatch(char const *psPath, struct MorvWatch *pw);
+
+/* Ends the watch; it may be ended twice. */
+void EndDirectoryWatch(struct MorvWatch *pw);
+
+/* Takes every event waiting on the watch without blocking.  Returns 1 when
+ * one of them may concern the file (an overflow of the queue counts), 0
+ * when none does; *pbGone becomes 1 when the directory itself was removed
+ * or moved away, which ends the watch. */
+int TakeWatchEvents(struct MorvWatch *pw, int *pbGone);
+
+/* What a look at the file after a quiet period found. */
+enum FollowFinding {
+    FOLLOW_SAME,        /* the bytes last known, or no file as before */
+    FOLLOW_RETRY,       /* not whole yet: look again after the next quiet period */
+    FOLLOW_CHANGED,     /* new bytes, whole at the width they read at */
+    FOLLOW_NOT_WHOLE,   /* new bytes that stayed not whole for FOLLOW_NOT_WHOLE_MS */
+    FOLLOW_REMOVED      /* gone, or no longer readable */
+};
+
+/* How long a file has been seen not whole. */
+struct MorvFollow {
+    long long llNotWholeSince;   /* milliseconds of the monotonic clock; 0 when whole */
+};
+
+/* Looks at psPath against pKnown, the bytes this program last read or
+ * wrote, and pReacted, the bytes it last reacted to (null when none).  On
+ * FOLLOW_CHANGED and FOLLOW_NOT_WHOLE *pNew gets the new bytes (freed by
+ * the caller); on the others it is left empty.  A file that cannot be
+ * read for want of memory counts as not whole yet.  Returns the finding. */
+enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,
+                              struct MorvSnapshot const *pKnown, struct MorvSnapshot const *pReacted,
+                              struct MorvSnapshot *pNew);
+
+/* Returns 1 when two snapshots hold the same bytes and size, or are both
+ * of no file; 0 otherwise. */
+int SnapshotsEqual(struct MorvSnapshot const *pa, struct MorvSnapshot const *pb);
+
+/* Returns 1 when the snapshot reads whole at the width it is found to
+ * have (FindTimeBytes, ImageIsWhole) and is no longer than MORV_MAX_FILE;
+ * 0 otherwise, an absent one included. */
+int SnapshotIsWhole(struct MorvSnapshot const *pSnap);
+
+#endif

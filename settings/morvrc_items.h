@@ -1,0 +1,128 @@
+/* The stored settings item by item, as people read them: names ("iMaxCloneCount",
+ * "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]"), values as text or
+ * JSON, and the values of the whole store, or of a file, taken as text. */
+#ifndef MORV_SETTINGS_MORVRC_ITEMS_H
+#define MORV_SETTINGS_MORVRC_ITEMS_H
+
+#include "settings/morvrc_file.h"
+#include "settings/morvrc_format.h"
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+/* One stored value: a whole single field, one text of a pair or one element
+ * of iFlagParserMode. */
+struct MorvItem {
+    int iField;     /* index into aMorvFields */
+    int iElement;   /* -1 for a single field; 0 or 1 in a pair; 0 to 18 in iFlagParserMode */
+};
+
+/* Most items the store has; AllItems fills no more. */
+#define MORV_MAX_ITEMS 128
+
+/* Escapes by name: the byte and the letter after the backslash.  QuoteText
+ * writes the first TEXT_ESCAPES_WRITTEN of them; a reader also takes the
+ * rest (\' and \?). */
+struct TextEscape {
+    char cByte;
+    char cLetter;
+};
+#define TEXT_ESCAPES 11
+#define TEXT_ESCAPES_WRITTEN 9
+extern const struct TextEscape aTextEscapes[TEXT_ESCAPES];
+
+/* Number of items field iField (an index into aMorvFields) stores: 2 for a
+ * text pair, 19 for iFlagParserMode, 1 otherwise.  Item k of a field is
+ * element k, or element -1 when there is only one. */
+int ItemCount(int iField);
+
+/* Writes the item's name into psOut (uOut bytes, cut to fit):
+ * "iMaxCloneCount", "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
+void ItemName(struct MorvItem it, char *psOut, size_t uOut);
+
+/* Fills aItems (room for iMax) with every item of the store in file order:
+ * the fields of aMorvFields, a pair's texts and iFlagParserMode's elements
+ * one by one.  Returns the number of items, or -1 when they do not fit
+ * (nothing past iMax is written). */
+int AllItems(struct MorvItem *aItems, int iMax);
+
+/* The address of a text item's setting (a single text or one text of a
+ * pair); the item must be one. */
+char **ItemText(struct MorvItem it);
+
+/* Quotes a text with C escapes so that every byte is visible: printable
+ * ASCII as itself, \" \\ \a \b \f \n \r \t \v by name, every other byte as a
+ * three-digit octal escape.  A null text gives "absent", unquoted.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *QuoteText(char const *ps);
+
+/* Returns the length of the UTF-8 sequence at p (n bytes left), or 0 when
+ * none starts there (not the shortest form, a surrogate, beyond U+10FFFF);
+ * *puCode gets its code point. */
+size_t Utf8Sequence(unsigned char const *p, size_t n, uint32_t *puCode);
+
+/* Whether the n bytes at p are valid UTF-8 (shortest forms, no surrogates,
+ * nothing beyond U+10FFFF). */
+int IsUtf8(char const *p, size_t n);
+
+/* Writes a text as JSON.  A text that is valid UTF-8 becomes a string of
+ * its characters, with \" \\ \b \f \n \r \t by name and the other control
+ * characters (below 0x20, and 0x7f) as \u00XX.  Any other text becomes
+ * {"bytes": "..."}, a string in which each character, U+0000 to U+00FF, is
+ * one byte of the text.  A null text gives null.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *JsonText(char const *ps);
+
+
+/* The item's value in the settings store as text: a decimal integer, a
+ * decimal time value, a quoted text (QuoteText) or "absent".
+ * Returns a malloc'd text, or null when memory runs out. */
+char *FormatItemValue(struct MorvItem it);
+
+/* The item's value in the settings store as JSON: a number for integers
+ * and time values, a string (JsonText) or null for texts.
+ * Returns a malloc'd text, or null when memory runs out. */
+char *FormatItemJson(struct MorvItem it);
+
+/* Every item of the store with its value as text and as JSON, so that two
+ * states can be compared after the store has moved on. */
+struct MorvValues {
+    int iItems;
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    char *apsPlain[MORV_MAX_ITEMS];   /* FormatItemValue */
+    char *apsJson[MORV_MAX_ITEMS];    /* FormatItemJson */
+};
+
+/* Takes the value of every item of the settings store into *pv (emptied
+ * first).  Returns 1; 0 when memory runs out, with *pv emptied. */
+int TakeStoreValues(struct MorvValues *pv);
+
+/* Frees what *pv holds and empties it; it may be freed twice. */
+void FreeValues(struct MorvValues *pv);
+
+/* Returns 1 when item k has different values in the two states, 0 when
+ * the same (or when either state lacks it). */
+int ItemDiffers(struct MorvValues const *pa, struct MorvValues const *pb, int k);
+
+/* Writes into psOut (uOut bytes, cut to fit) item k of two states as
+ * "name: a -> b", the form in which diff shows a difference; psOut gets an
+ * empty text when the values are the same. */
+void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, int k, char *psOut,
+                      size_t uOut);
+
+/* Prints item k of two states on f as FormatDifference writes it, whole
+ * however long the texts, and a line feed; nothing when they are the same. */
+void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k);
+
+/* Takes into *pv the values that reading *pSnap would give (DecodeFile at
+ * the width found), with bDefaults the built-in text defaults installed
+ * after it as the editor's reading installs them, without disturbing the
+ * settings store: its values, texts included, are exactly as they were
+ * afterwards.  *pReport, when not null, gets what the reading found.
+ * Returns 1; 0 when memory runs out, with *pv emptied and the store as it
+ * was. */
+int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
+                   struct MorvLoadReport *pReport);
+
+#endif
