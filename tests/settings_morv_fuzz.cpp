@@ -221,7 +221,8 @@ Model Expect(unsigned char const *p, size_t n, int iTimeBytes, Store const &befo
         }
         case MFK_INT32_ARRAY:
             if (uLeft < 4 * (size_t)kParserModes) {
-                stop(MORV_READ_TRUNCATED, f.iNumber, off);
+                /* Named by the element in which the data ends. */
+                stop(MORV_READ_TRUNCATED, f.iNumber, off + uLeft / 4 * 4);
                 break;
             }
             for (int k = 0; k < kParserModes; k++)
@@ -409,23 +410,33 @@ void CheckOneWidth(unsigned char const *p, size_t n, int iTimeBytes, bool bFille
 }
 
 /* The bytes as the editor takes a file: read at the width at which they
- * read whole (this build's when both or neither do), whole exactly when the
+ * read whole (this build's when both do, the one that reads further when
+ * neither does), whole exactly when the
  * walk at that width ends well, and a newer file's bytes after the known
  * fields kept and written back after them under its own version word. */
 void CheckAsAFile(unsigned char const *p, size_t n)
 {
     if (n > MORV_MAX_FILE)
         return;
+    const int iNative = (int)sizeof(time_t), iOther = 12 - iNative;
+    MorvReadInfo native, other;
+    ScanSetup(p, n, iNative, &native);
+    ScanSetup(p, n, iOther, &other);
+    /* Whole at neither: the width at which this program's reading goes
+     * further, this build's on a tie; reading as the store would, a time
+     * value that this build cannot hold ends it. */
+    MorvReadInfo reach;
+    ResetSettings();
+    DecodeSetup(p, n, iOther, &reach);
     ResetSettings();
     MorvSnapshot snap = {1, const_cast<unsigned char *>(p), n, (long long)n, 0, 0};
     MorvLoadReport r;
     MorvLayout layout = {0, 0, NULL, 0};
     MorvOutcome e = DecodeFile(&snap, 0, &r, &layout);
-    const int iNative = (int)sizeof(time_t), iOther = 12 - iNative;
-    MorvReadInfo native, other;
-    ScanSetup(p, n, iNative, &native);
-    ScanSetup(p, n, iOther, &other);
-    int iWant = ImageIsWhole(&native) || !ImageIsWhole(&other) ? iNative : iOther;
+    int iWant = ImageIsWhole(&native)                  ? iNative
+                : ImageIsWhole(&other)                 ? iOther
+                : reach.llConsumed > native.llConsumed ? iOther
+                                                       : iNative;
     CHECK(r.iTimeBytes == iWant && layout.iTimeBytes == iWant, "read at %d bytes, not %d", r.iTimeBytes,
           iWant);
     CHECK((e == MORV_WHOLE) == (r.info.eResult == MORV_READ_OK), "outcome %d after %s", (int)e,
