@@ -1,0 +1,237 @@
+/* morvrc_tool among other programs: a file changed while the tool works,
+ * saves one at a time under the lock, a saved file kept as its user set it
+ * up (owner, mode, attributes, links, mounts), pipes read bounded, and
+ * watch following the file as it is rewritten.
+ * Usage: cli_files_test [gtest options] TOOL [RUNNER...] */
+#include "editor/main.h"
+#include "settings/catalogue.h"
+#include "settings/morv.h"
+#include "settings/morvrc.h"
+#include "support/runlog.h"
+#include "support/xchat.h"
+#include "tests/cli_tool_fixture.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
+{
+    char const *psLib = getenv("MORV_CHANGE_ON_FSYNC_LIB");
+    if (psLib == nullptr)
+        GTEST_SKIP() << "MORV_CHANGE_ON_FSYNC_LIB names no library";
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    ToolResult r = Tool({"set", rc, "iMaxCloneCount", "1"},
+                        {std::string("LD_PRELOAD=") + psLib, "MORV_CHANGE_ON_FSYNC=" + rc,
+                         "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(6, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.err, "was changed by another program")) << r.err;
+    EXPECT_EQ(Bytes().raw(MakeSample(kNative).bytes).raw("!").bytes(), ReadFileBytes(rc));
+    /* Its temporary file is gone too. */
+    DIR *d = opendir(dir.path().c_str());
+    ASSERT_NE(nullptr, d);
+    int iTemporary = 0;
+    while (struct dirent *e = readdir(d))
+        iTemporary += strncmp(e->d_name, "morvrc.tmp-", 11) == 0;
+    closedir(d);
+    EXPECT_EQ(0, iTemporary);
+}
+
+/* ---- one writer at a time; the file stays the user's -------------------- */
+
+TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
+{
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    WriteFileText(rc + ".tmp-Ab12Cd", "left by a save that was killed");
+    /* Sixteen writers at once, each of a setting of its own: none is lost. */
+    std::vector<std::string> argv = {"bash", "-c",
+                                     "rc=$1; shift; for k in $(seq 0 15); do "
+                                     "\"$@\" set --wait 60 \"$rc\" \"iFlagParserMode[$k]\" $((k + 100)) "
+                                     "2>>\"$rc.err\" & done; fail=0; "
+                                     "for p in $(jobs -p); do wait $p || fail=1; done; exit $fail",
+                                     "bash", rc};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.push_back(gTool);
+    ProgramResult r = RunProgram(argv, "", dir.path());
+    EXPECT_EQ(0, r.iStatus) << ReadFileText(rc + ".err");
+    ResetSettings();
+    ByteVector saved = ReadFileBytes(rc);
+    ASSERT_EQ(MORV_READ_OK, DecodeSetup(saved.data(), saved.size(), kNative, nullptr));
+    for (int k = 0; k < 16; k++)
+        EXPECT_EQ(k + 100, iFlagParserMode[k]) << k;
+    EXPECT_FALSE(FileExists(rc + ".tmp-Ab12Cd"));
+
+    /* Another program's save that lasts: nothing is written. */
+    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_LE(0, fdLock);
+    ASSERT_EQ(0, flock(fdLock, LOCK_EX));
+    r = Tool({"set", "--wait", "0.3", rc, "iMaxCloneCount", "5"});
+    close(fdLock);
+    EXPECT_EQ(6, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "another program is saving " + rc)) << r.err;
+    EXPECT_EQ(saved, ReadFileBytes(rc));
+}
+
+TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    ASSERT_EQ(0, chown(rc.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(rc.c_str(), 0640));
+    ASSERT_EQ(0, setxattr(rc.c_str(), "user.morv", "kept", 4, 0));
+    ToolResult r = Tool({"set", rc, "iMaxCloneCount", "5"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("", r.err);
+    struct stat st;
+    ASSERT_EQ(0, stat(rc.c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid);
+    EXPECT_EQ(65534u, st.st_gid);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    char acValue[16] = "";
+    EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
+    EXPECT_STREQ("kept", acValue);
+
+    /* One file under two names: written in place, so both see the change. */
+    std::string other = dir / "other";
+    ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
+    r = Tool({"set", rc, "iMaxCloneCount", "6"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("The " + rc + " configuration file was rewritten in place: it has 2 links.\n", r.err);
+    EXPECT_EQ(ReadFileBytes(rc), ReadFileBytes(other));
+    EXPECT_EQ("6\n", Tool({"get", other, "iMaxCloneCount"}).out);
+    unlink(other.c_str());
+
+    /* A file mounted on its own, as in a container, in a mount namespace
+     * of this test's. */
+    std::vector<std::string> argv = {"unshare", "-m", "sh", "-c",
+                                     "mount --bind \"$1\" \"$1\" || exit 99; shift; exec \"$@\"", "sh",
+                                     rc};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.insert(argv.end(), {gTool, "set", rc, "iMaxCloneCount", "7"});
+    ProgramResult m = RunProgram(argv, "", dir.path());
+    if (m.iStatus == 99 || Contains(m.err, "unshare"))
+        GTEST_SKIP() << "no mount namespace here: " << m.err;
+    EXPECT_EQ(0, m.iStatus) << m.err;
+    EXPECT_TRUE(Contains(m.err, "rewritten in place: it is a mount point.")) << m.err;
+    EXPECT_EQ("7\n", Tool({"get", rc, "iMaxCloneCount"}).out);
+}
+
+TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)
+{
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    ToolResult r = Tool({"set", fifo, "iMaxCloneCount", "1"});
+    EXPECT_EQ(3, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "not a regular file")) << r.err;
+    r = Tool({"dump", "/dev/zero"});
+    EXPECT_EQ(4, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "longer than 1 MiB")) << r.err;
+    ByteVector sample = MakeSample(kNative).bytes;
+    std::vector<std::string> argv = gRunner;
+    argv.insert(argv.end(), {gTool, "get", "-", "iMaxCloneCount"});
+    ProgramResult p = RunProgram(argv, std::string(sample.begin(), sample.end()), dir.path());
+    EXPECT_EQ(0, p.iStatus) << p.err;
+    EXPECT_EQ("77\n", p.out);
+}
+
+/* ---- watch ------------------------------------------------------------- */
+
+/* Reads fd into *pOut until it holds iLines lines, for at most 20 seconds.
+ * Returns whether it got them. */
+bool ReadLines(int fd, std::string *pOut, size_t iLines)
+{
+    for (int iWaited = 0; Lines(*pOut).size() < iLines || pOut->back() != '\n'; iWaited += 100) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (iWaited >= 20000 || poll(&pfd, 1, 100) < 0)
+            return false;
+        char ab[4096];
+        ssize_t n = pfd.revents ? read(fd, ab, sizeof ab) : 0;
+        if (n < 0 || (pfd.revents && n == 0))
+            return false;
+        pOut->append(ab, (size_t)n);
+    }
+    return true;
+}
+
+TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
+{
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    int afd[2];
+    ASSERT_EQ(0, pipe(afd));
+    std::vector<std::string> args = gRunner;
+    args.insert(args.end(), {gTool, "watch", rc});
+    pid_t pid = fork();
+    ASSERT_LE(0, pid);
+    if (pid == 0) {
+        dup2(afd[1], 1);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(afd[1]);
+    std::string out;
+    /* Each rewrite waits for the block of the one before: they are told
+     * apart by the quiet period between them. */
+    bool bRead = ReadLines(afd[0], &out, 1);
+    if (bRead)
+        bRead = Tool({"set", rc, "iMaxCloneCount", "12"}).iStatus == 0 && ReadLines(afd[0], &out, 3);
+    if (bRead)
+        bRead = Tool({"set", rc, "psAwayPostfix", "absent", "NOTICE", "1"}).iStatus == 0 &&
+                ReadLines(afd[0], &out, 6);
+    if (bRead) {
+        /* Written in place, as the script writes it. */
+        WriteFileBytes(rc, MakeSample(kNative).bytes);
+        bRead = ReadLines(afd[0], &out, 10);
+    }
+    kill(pid, SIGTERM);
+    int iStatus = -1;
+    waitpid(pid, &iStatus, 0);
+    close(afd[0]);
+    ASSERT_TRUE(bRead) << out;
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << iStatus;
+
+    std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(10u, lines.size()) << out;
+    EXPECT_EQ("# " + rc + ": version 38, " + Bits(kNative) + "-bit time fields, " +
+                  std::to_string(MakeSample(kNative).bytes.size()) + " bytes",
+              lines[0]);
+    std::vector<std::string> changes = {"iMaxCloneCount: 77 -> 12",
+                                        "psAwayPostfix: \"tab\\there \\\"q\\\" back\\\\slash "
+                                        "\\303\\251\" -> absent",
+                                        "iFlagParserMode[NOTICE]: 0 -> 1",
+                                        "iMaxCloneCount: 12 -> 77"};
+    for (size_t i : {1u, 3u, 6u})
+        EXPECT_EQ(0u, lines[i].find("-- ")) << out;
+    EXPECT_EQ(changes[0], lines[2]);
+    EXPECT_EQ(changes[1], lines[4]);
+    EXPECT_EQ(changes[2], lines[5]);
+    EXPECT_EQ(changes[3], lines[7]);
+    EXPECT_EQ(0u, lines[8].find("psAwayPostfix: absent -> \"tab")) << out;
+    EXPECT_EQ("iFlagParserMode[NOTICE]: 1 -> 0", lines[9]);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) { return ToolTestMain(argc, argv, &gTool, &gRunner); }
