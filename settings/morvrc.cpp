@@ -153,21 +153,6 @@ int WriteSetupUnlessChanged(void) { return SaveMorvaneRC(1); }
 
 /* ---- Housekeeping ------------------------------------------------------ */
 
-/* Bytes of one non-text field in memory. */
-static size_t FieldBytes(struct MorvField const *pf)
-{
-    switch (pf->eKind) {
-    case MFK_INT32:
-        return sizeof(int);
-    case MFK_TIME:
-        return sizeof(time_t);
-    case MFK_INT32_ARRAY:
-        return sizeof iFlagParserMode;
-    default:
-        return 0;
-    }
-}
-
 /* The non-text settings as they stand at program load, taken before main
  * runs: the store's definitions are constant-initialised, so they are in
  * place before any dynamic initialiser. */

@@ -81,6 +81,20 @@ const struct MorvField aMorvFields[MORV_FIELD_COUNT] = {
 #undef PAIR
 #undef TEXT
 
+size_t FieldBytes(struct MorvField const *pf)
+{
+    switch (pf->eKind) {
+    case MFK_INT32:
+        return sizeof(int);
+    case MFK_TIME:
+        return sizeof(time_t);
+    case MFK_INT32_ARRAY:
+        return sizeof iFlagParserMode;
+    default:
+        return 0;
+    }
+}
+
 /* ---- Little-endian cursor over an image -------------------------------- */
 
 struct Cursor {

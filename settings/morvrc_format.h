@@ -38,6 +38,10 @@ struct MorvField {
 #define MORV_FIELD_COUNT 56
 extern const struct MorvField aMorvFields[MORV_FIELD_COUNT];
 
+/* Returns the bytes that the setting of a non-text field takes in memory
+ * (an int, a time_t, the 19 ints of iFlagParserMode); 0 for a text. */
+size_t FieldBytes(struct MorvField const *pf);
+
 /* ---- Reading ----------------------------------------------------------- */
 
 enum MorvReadResult {

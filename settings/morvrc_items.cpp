@@ -281,21 +281,6 @@ void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues con
 
 /* ---- A file's values beside the store's ---------------------------------- */
 
-/* Bytes of one non-text field in memory. */
-static size_t FieldBytes(struct MorvField const *pf)
-{
-    switch (pf->eKind) {
-    case MFK_INT32:
-        return sizeof(int);
-    case MFK_TIME:
-        return sizeof(time_t);
-    case MFK_INT32_ARRAY:
-        return sizeof iFlagParserMode;
-    default:
-        return 0;
-    }
-}
-
 /* The store set aside while a file is read into it: the non-text values
  * as bytes, and the texts themselves, whose pointers others (the editor's
  * catalogue rows) may hold. */
