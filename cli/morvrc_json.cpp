@@ -150,6 +150,32 @@ static int ReadString(struct Json *pj, uint32_t **ppu, size_t *pu)
     return 1;
 }
 
+/* Steps over what follows a member or an element: a ',' (returns 1) or
+ * cClose (returns 2).  Anything else is 0, after Fail. */
+static int NextOrClose(struct Json *pj, char cClose)
+{
+    int c = Peek(pj);
+    pj->uAt++;
+    if (c == cClose)
+        return 2;
+    if (c == ',')
+        return 1;
+    pj->uAt--;
+    return Fail(pj, "expected ',' or '%c'", cClose);
+}
+
+/* Whether the u code points au spell psWord. */
+static int KeyIs(uint32_t const *au, size_t u, char const *psWord)
+{
+    size_t n = strlen(psWord);
+    if (u != n)
+        return 0;
+    for (size_t i = 0; i < n; i++)
+        if (au[i] != (uint32_t)(unsigned char)psWord[i])
+            return 0;
+    return 1;
+}
+
 /* Skips one value of any kind, at most JSON_MAX_DEPTH deep.  Returns 1, or
  * 0 after Fail. */
 static int SkipValue(struct Json *pj, int iDepth)
@@ -184,14 +210,9 @@ static int SkipValue(struct Json *pj, int iDepth)
             }
             if (!SkipValue(pj, iDepth + 1))
                 return 0;
-            int cNext = Peek(pj);
-            pj->uAt++;
-            if (cNext == cClose)
-                return 1;
-            if (cNext != ',') {
-                pj->uAt--;
-                return Fail(pj, "expected ',' or '%c'", cClose);
-            }
+            int iNext = NextOrClose(pj, cClose);
+            if (iNext != 1)
+                return iNext == 2;
         }
     }
     /* Numbers and the words: a run of the bytes they are made of. */
@@ -254,9 +275,7 @@ static char *ReadText(struct Json *pj)
         size_t uKey;
         if (!ReadString(pj, &auKey, &uKey))
             return NULL;
-        int bKey = uKey == 5;
-        for (size_t i = 0; bKey && i < 5; i++)
-            bKey = auKey[i] == (uint32_t)"bytes"[i];
+        int bKey = KeyIs(auKey, uKey, "bytes");
         free(auKey);
         if (!bKey) {
             Fail(pj, "a text object holds one member, \"bytes\"");
@@ -361,9 +380,7 @@ int ApplyJsonSettings(char const *pText, size_t uSize, int iTimeBytes, char *psW
             size_t u;
             if (!ReadString(&j, &au, &u))
                 return 0;
-            int bThis = u == 8;
-            for (size_t i = 0; bThis && i < 8; i++)
-                bThis = au[i] == (uint32_t)"settings"[i];
+            int bThis = KeyIs(au, u, "settings");
             free(au);
             if (!Expect(&j, ':'))
                 return 0;
@@ -376,30 +393,24 @@ int ApplyJsonSettings(char const *pText, size_t uSize, int iTimeBytes, char *psW
                 bSettings = 1;
                 if (!Expect(&j, '{'))
                     return 0;
-                if (Peek(&j) == '}')
+                int iNext = 1;
+                if (Peek(&j) == '}') {
                     j.uAt++;
-                else
-                    for (;;) {
-                        if (!ApplyMember(&j, iTimeBytes, abTouched, abPairs))
-                            return 0;
-                        int c = Peek(&j);
-                        j.uAt++;
-                        if (c == '}')
-                            break;
-                        if (c != ',') {
-                            j.uAt--;
-                            return Fail(&j, "expected ',' or '}'");
-                        }
-                    }
+                    iNext = 2;
+                }
+                while (iNext == 1) {
+                    if (!ApplyMember(&j, iTimeBytes, abTouched, abPairs))
+                        return 0;
+                    iNext = NextOrClose(&j, '}');
+                }
+                if (iNext == 0)
+                    return 0;
             }
-            int c = Peek(&j);
-            j.uAt++;
-            if (c == '}')
+            int iNext = NextOrClose(&j, '}');
+            if (iNext == 0)
+                return 0;
+            if (iNext == 2)
                 break;
-            if (c != ',') {
-                j.uAt--;
-                return Fail(&j, "expected ',' or '}'");
-            }
         }
     if (Peek(&j) != -1)
         return Fail(&j, "more after the document");

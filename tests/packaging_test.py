@@ -427,9 +427,9 @@ class InstalledTest(unittest.TestCase):
         # The icon is the menu entry's SVG, rasterised as tools/make-icon.py
         # does: _NET_WM_ICON holds width, height, then ARGB pixels.
         numbers = [int(n) for n in re.findall(r"\d+", self.xprop(e, "-notype", "32c", "_NET_WM_ICON"))]
-        spec = importlib.util.spec_from_file_location("make_icon", os.path.join(SOURCE, "tools/make-icon.py"))
-        make_icon = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(make_icon)
+        found = importlib.util.spec_from_file_location("make_icon", os.path.join(SOURCE, "tools/make-icon.py"))
+        make_icon = importlib.util.module_from_spec(found)
+        found.loader.exec_module(make_icon)
         rgba = make_icon.rasterise()
         want = [rgba[i + 3] << 24 | rgba[i] << 16 | rgba[i + 1] << 8 | rgba[i + 2]
                 for i in range(0, len(rgba), 4)]
