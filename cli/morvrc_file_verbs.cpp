@@ -375,8 +375,7 @@ int Convert(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
     if (!up.snFound.bPresent && up.snFound.iErrno != ENOENT) {
-        Complain("cannot write %s: %s", argv[1],
-                 up.snFound.iErrno == EINVAL ? "not a regular file" : strerror(up.snFound.iErrno));
+        Complain("cannot write %s: %s", argv[1], ReadErrorText(up.snFound.iErrno));
         iStatus = TS_IO;
     }
     struct MorvLoadReport report;

@@ -16,7 +16,7 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
 {
     if (SnapshotFile(psPath, bRegularOnly, pSnap))
         return TS_OK;
-    Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
+    Complain("cannot read %s: %s", psPath, ReadErrorText(errno));
     return TS_IO;
 }
 
@@ -97,8 +97,7 @@ int LoadOrStart(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeB
             iTimeBytes = pr->iTimeBytes;
         *pbNew = 2;
     } else if (pSnap->iErrno != ENOENT) {
-        Complain("cannot read %s: %s", psPath,
-                 pSnap->iErrno == EINVAL ? "not a regular file" : strerror(pSnap->iErrno));
+        Complain("cannot read %s: %s", psPath, ReadErrorText(pSnap->iErrno));
         return TS_IO;
     } else {
         /* The snapshot stays absent: the file must still be missing when

@@ -188,21 +188,6 @@ static void ShowValueGroup(Fl_Group *pActive)
     }
 }
 
-/* Tells the user that a save did not happen and why, naming the path that
- * refused: the file, or its directory. */
-static void AlertSaveFailed(int iErr)
-{
-    fl_alert("Unable to open file %s for writing (%s).",
-             rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
-             strerror(iErr));
-}
-
-/* The reason a file that is there could not be read, in words. */
-static char const *ReadError(int iErr)
-{
-    return iErr == EINVAL ? "not a regular file" : strerror(iErr);
-}
-
 /* Shows an attention alert and prints its text, without the final line
  * feed, as one line on standard output, for a user at a terminal. */
 static void Attention(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
@@ -233,7 +218,7 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
      * asks before it replaces it. */
     if (pr->eOutcome == MORV_UNREADABLE && pr->iErrno != ENOENT)
         Attention("ATTENTION: Unable to read %s configuration file (%s). %s\n", psMorvaneRC,
-                  ReadError(pr->iErrno), bReload ? acKept : acDefaulted);
+                  ReadErrorText(pr->iErrno), bReload ? acKept : acDefaulted);
     else if (pr->eOutcome == MORV_UNREADABLE && bReload)
         Attention("ATTENTION: Unable to open %s configuration file. %s\n", psMorvaneRC, acKept);
     else if (pr->eOutcome == MORV_UNREADABLE)
@@ -332,7 +317,9 @@ static int SaveMorvaneRC(void)
             return 1;
         /* Changed after the look above: ask about the change just made. */
         if (errno != ESTALE) {
-            AlertSaveFailed(errno);
+            fl_alert("Unable to open file %s for writing (%s).",
+                     rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
+                     strerror(errno));
             return 0;
         }
     }

@@ -121,17 +121,15 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
 }
 
 /* The script's own saves, which have never taken the lock. */
-int WriteSetup(void)
+static int SaveUnlocked(int bCheck)
 {
-    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}, 0};
-    return CommitSetup(&up, 0);
+    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}};
+    return CommitSetup(&up, bCheck);
 }
 
-int WriteSetupUnlessChanged(void)
-{
-    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}, 0};
-    return CommitSetup(&up, 1);
-}
+int WriteSetup(void) { return SaveUnlocked(0); }
+
+int WriteSetupUnlessChanged(void) { return SaveUnlocked(1); }
 
 /* ---- Housekeeping ------------------------------------------------------ */
 

@@ -68,18 +68,11 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
  * time fields, unconditionally. */
 int WriteSetupFile(char const *psPath, int iTimeBytes);
 
-/* Saves the settings store to psMorvaneRC as lyMorvaneRC lays it out and
- * remembers the bytes written in snMorvaneRC and how in rpMorvaneRC.  A
- * file rewritten in place is told on standard output, "The %s configuration
- * file was rewritten in place: %s." with the reason.  On failure prints
- * "\nUnable to open file %s for writing (%s)." with the path that refused
- * (the file, or its directory) and the reason.  Returns 1
- * on success, 0 on failure (errno kept). */
+/* The script's save of psMorvaneRC, without the lock: CommitSetup, which
+ * prints what it tells, unconditionally (WriteSetup) or only over the bytes
+ * of snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
+ * changed).  Return 1 on success, 0 on failure (errno kept, ESTALE). */
 int WriteSetup(void);
-
-/* WriteSetup, unless psMorvaneRC no longer holds the bytes of snMorvaneRC
- * when the new file is about to replace it: then nothing is written or
- * printed and it returns 0 with errno ESTALE. */
 int WriteSetupUnlessChanged(void);
 
 /* ---- Housekeeping ------------------------------------------------------ */

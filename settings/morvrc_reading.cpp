@@ -5,6 +5,7 @@
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -52,15 +53,6 @@ void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pL
     pLayout->iTimeBytes = pr->iTimeBytes;
 }
 
-/* The field numbered iNumber, or null. */
-static struct MorvField const *FieldNumbered(int iNumber)
-{
-    for (int i = 0; i < MORV_FIELD_COUNT; i++)
-        if (aMorvFields[i].iNumber == iNumber)
-            return &aMorvFields[i];
-    return NULL;
-}
-
 int DescribeRead(struct MorvSnapshot const *pSnap, struct MorvReadInfo const *pi, int iTimeBytes,
                  char *psOut, size_t uOut)
 {
@@ -81,10 +73,12 @@ int DescribeRead(struct MorvSnapshot const *pSnap, struct MorvReadInfo const *pi
         return 1;
     }
 
-    struct MorvField const *pf = FieldNumbered(pi->iField);
+    /* The table holds the fields from number 2 on, in order. */
+    int iIndex = pi->iField - 2;
+    struct MorvField const *pf = iIndex >= 0 && iIndex < MORV_FIELD_COUNT ? &aMorvFields[iIndex] : NULL;
     char acName[64] = "?";
     if (pf != NULL)
-        SettingName((int)(pf - aMorvFields), pf->eKind == MFK_INT32_ARRAY ? pi->iElement : -1, acName,
+        SettingName(iIndex, pf->eKind == MFK_INT32_ARRAY ? pi->iElement : -1, acName,
                     sizeof acName);
     int n = snprintf(psOut, uOut, "field %d (%s) at byte %lld: ", pi->iField, acName, pi->llOffset);
     if (n < 0 || (size_t)n >= uOut)
@@ -130,6 +124,11 @@ int DescribeRead(struct MorvSnapshot const *pSnap, struct MorvReadInfo const *pi
         break;
     }
     return 1;
+}
+
+char const *ReadErrorText(int iErr)
+{
+    return iErr == EINVAL ? "not a regular file" : strerror(iErr);
 }
 
 int DescribeReading(struct MorvLoadReport const *pr, long long llSize, char const *psPath,

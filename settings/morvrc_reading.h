@@ -19,22 +19,21 @@ enum MorvFinding {
     MORV_FOUND_DAMAGED      /* stopped part way at the width read */
 };
 
-/* Empties the store and reads *pSnap (a present snapshot) into it at
- * iTimeBytes, or at the width found for it when iTimeBytes is 0, so that
- * the store holds exactly what the file holds; *pr tells what was found and
- * *pLayout (empty or zeroed before) how to write the file back.  For a file
- * too old or damaged, psDetail (uDetail bytes) says where and why
- * (DescribeRead), at the other width's walk when a time value too large for
- * this build stands where the file is really damaged.  Returns the finding. */
+/* Empties the store and reads *pSnap (present) into it at iTimeBytes, or at
+ * the width found when it is 0, so that the store holds exactly what the
+ * file holds; *pr tells what was found, *pLayout (empty or zeroed before)
+ * how to write the file back.  For a file too old or damaged, psDetail
+ * (uDetail bytes) says where and why (DescribeRead; of the other width's
+ * walk where a time value too large for this build hides the damage).
+ * Returns the finding. */
 enum MorvFinding ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
                                struct MorvLoadReport *pr, struct MorvLayout *pLayout,
                                char *psDetail, size_t uDetail);
 
 /* Empties the store and gives it what the editor starts from without a
- * morvrc: the initial values and the built-in text defaults.  *pr is a
- * reading that found no file, at iTimeBytes or this build's width when it
- * is 0; *pLayout (empty or zeroed before) a version-iSetupVersion file of
- * that width. */
+ * morvrc; *pr is a reading that found no file and *pLayout (empty or zeroed
+ * before) a version-iSetupVersion file, at iTimeBytes or this build's width
+ * when it is 0. */
 void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout);
 
 /* Says, into psOut (uOut bytes), why walking *pSnap at iTimeBytes stopped
@@ -45,18 +44,21 @@ void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pL
 int DescribeRead(struct MorvSnapshot const *pSnap, struct MorvReadInfo const *pi, int iTimeBytes,
                  char *psOut, size_t uOut);
 
+/* Returns why a file that is there could not be read with errno iErr, in
+ * words: "not a regular file" for SnapshotFile's EINVAL. */
+char const *ReadErrorText(int iErr);
+
 /* Writes into psOut (uOut bytes) what the reading *pr of a file of llSize
- * bytes found.  About psPath, a sentence for a file that was read with
- * something wrong: "PATH was not read: it is empty or older than version
- * 14", "PATH is damaged at byte 92 (psFlagChanJoinBeep[1]): the settings
- * from there on were not read", the same of a time value that this 32-bit
- * program cannot hold, or "PATH has 3 bytes after its last setting, from
- * byte 309: they were not read and will not be saved"; returns 0, with
- * psOut empty, for a whole file or one that could not be read.  With a null
- * psPath, the state of the file in brief, always: "missing or unreadable
- * (REASON)" (pr->iErrno), "version 38, 64-bit time fields, 312 bytes",
- * "empty or older than version 14", "damaged at byte 92 (NAME) at 64-bit
- * time fields" or "3 bytes after its last setting"; returns 1. */
+ * bytes found.  Given psPath, a sentence for a file read with something
+ * wrong: "PATH was not read: it is empty or older than version 14", "PATH
+ * is damaged at byte 92 (psFlagChanJoinBeep[1]): the settings from there on
+ * were not read", the like of a time value this 32-bit program cannot hold,
+ * "PATH has 3 bytes after its last setting, from byte 309: they were not
+ * read and will not be saved"; it returns 0, psOut empty, for a whole file
+ * or one not read.  With a null psPath, the file's state in brief, always:
+ * "missing or unreadable (REASON)" (pr->iErrno), "version 38, 64-bit time
+ * fields, 312 bytes", "empty or older than version 14", "damaged at byte 92
+ * (NAME) at 64-bit time fields", "3 bytes after its last setting". */
 int DescribeReading(struct MorvLoadReport const *pr, long long llSize, char const *psPath,
                     char *psOut, size_t uOut);
 

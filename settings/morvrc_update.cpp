@@ -64,8 +64,7 @@ static int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot co
 
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
 {
-    pu->bUnchanged = ImageMatches(pLayout, &pu->snFound);
-    int bDone = pu->bUnchanged ||
+    int bDone = ImageMatches(pLayout, &pu->snFound) ||
                 ReplaceSetupFile(pu->psPath, pLayout, &pu->snFound, NULL, &pu->report);
     int iErr = errno;
     AbandonUpdate(pu);
