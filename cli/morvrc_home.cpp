@@ -133,27 +133,16 @@ const char acHelpReset[] =
  * about.  Returns nothing: every outcome leaves values to show. */
 static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 {
-    ResetSettings();
-    struct MorvSnapshot snap;
-    memset(&snap, 0, sizeof snap);
-    /* "-", standard input, is whatever the user pipes in. */
-    int bStdin = strcmp(psPath, "-") == 0;
-    int iErr = SnapshotFile(bStdin ? "/dev/stdin" : psPath, !bStdin, &snap) ? 0 : errno;
     struct MorvLoadReport report;
-    struct MorvLayout layout = {0, 0, NULL, 0};
-    DecodeFile(&snap, iTimeBytes, &report, &layout);
-    FreeLayout(&layout);
-    InstallTextDefaults(report.eOutcome);
     char acSentence[512];
-    if (report.eOutcome == MORV_UNREADABLE)
+    if (ReadSetupPath(psPath, iTimeBytes, &report) == MORV_UNREADABLE)
         fprintf(stderr,
                 "morvrc_tool: note: cannot read %s (%s): the values are those the editor starts "
                 "from\n",
-                psPath, strerror(iErr));
+                psPath, strerror(report.iErrno));
     else if (report.eOutcome != MORV_WHOLE &&
-             DescribeReading(&report, snap.llSize, psPath, acSentence, sizeof acSentence))
+             DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence))
         fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
-    FreeSnapshot(&snap);
 }
 
 /* ---- Rows and settings ------------------------------------------------- */

@@ -77,6 +77,21 @@ enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
     return r.eOutcome;
 }
 
+enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport)
+{
+    ResetSettings();
+    struct MorvSnapshot snap;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    /* "-", standard input, is whatever the user pipes in. */
+    int iErr = SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap) ? 0 : errno;
+    DecodeFile(&snap, iTimeBytes, pReport, &layout);
+    pReport->iErrno = iErr;
+    FreeSnapshot(&snap);
+    FreeLayout(&layout);
+    InstallTextDefaults(pReport->eOutcome);
+    return pReport->eOutcome;
+}
+
 void ReadSetup(struct session *pSession)
 {
     (void)pSession;

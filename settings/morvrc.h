@@ -39,6 +39,12 @@ extern struct MorvReplaceReport rpMorvaneRC;
  * not null. */
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
 
+/* Reads psPath ("-": standard input) into the emptied store as
+ * ReadSetupReport reads psMorvaneRC, at iTimeBytes or the width found when
+ * it is 0, and remembers nothing of it.  Returns the outcome, described in
+ * *pReport. */
+enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport);
+
 /* The built-in text defaults that ReadSetupReport installs after a reading
  * that ended as eOutcome: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
  * where those texts are absent and the file could not be read at all
