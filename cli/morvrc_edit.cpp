@@ -11,7 +11,7 @@
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
-#include "settings/morvrc_lock.h"
+#include "settings/morvrc_reading.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -161,22 +161,19 @@ static int AskAgain(void)
     }
 }
 
-/* Puts the store back to what FILE held when it was read: *pin read whole
+/* Puts the store back to what FILE held when it was read: *pSnap read whole
  * at iTimeBytes, or the start values for a file that did not exist. */
-static void RestoreStore(struct Input const *pin, int bNew, int iTimeBytes,
+static void RestoreStore(struct MorvSnapshot const *pSnap, int bNew, int iTimeBytes,
                          struct MorvLayout *pLayout)
 {
-    if (bNew) {
-        ResetSettings();
-        InstallTextDefaults(MORV_UNREADABLE);
-        return;
-    }
     struct MorvLoadReport report;
-    char acWhy[16];
     int iWidth = pLayout->iTimeBytes;
-    FreeLayout(pLayout);
+    char acWhy[16];
     /* It read whole before, so it does again. */
-    LoadStore(pin, iTimeBytes, &report, pLayout, acWhy, sizeof acWhy);
+    if (bNew)
+        StartStore(iWidth, &report, pLayout);
+    else
+        ReadIntoStore(pSnap, iTimeBytes, &report, pLayout, acWhy, sizeof acWhy);
     pLayout->iTimeBytes = iWidth;
 }
 
@@ -186,7 +183,7 @@ static void RestoreStore(struct Input const *pin, int bNew, int iTimeBytes,
  * a text left as it was, or TS_USAGE after the user quit or the editor
  * failed. */
 static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
-                         struct Input const *pin, int bNew, int iTimeBytes,
+                         struct MorvSnapshot const *pSnap, int bNew, int iTimeBytes,
                          struct MorvLayout *pLayout)
 {
     char acError[600];
@@ -202,7 +199,7 @@ static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
             free(pEdited);
             return TS_NO;
         }
-        RestoreStore(pin, bNew, iTimeBytes, pLayout);
+        RestoreStore(pSnap, bNew, iTimeBytes, pLayout);
         size_t uSkip = uEdited >= 3 && memcmp(pEdited, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
         int iLine;
         char acWhy[512];
@@ -241,13 +238,19 @@ int Edit(int argc, char **argv, struct Options const *po)
     UseHomeRows(po);
     bRangesForced = po->bForce;
 
-    struct Input in;
     struct MorvLoadReport report;
-    struct MorvLayout layout;
+    struct MorvLayout layout = {0, 0, NULL, 0};
     int bNew;
     char acDamage[512];
-    int iStatus = LoadOrStart(psPath, po->iBits, &in, &report, &layout, &bNew, acDamage,
-                              sizeof acDamage);
+    /* The lock is not held while the user edits: the save takes it again,
+     * and writes only over the file as it was read here. */
+    struct MorvUpdate up;
+    int iStatus = BeginSaving(psPath, po->iWaitMs, &up);
+    if (iStatus != TS_OK)
+        return iStatus;
+    PauseUpdate(&up);
+    iStatus = LoadOrStart(psPath, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
+                          sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)
         iStatus = RefuseDamaged(psPath, acDamage);
     char *pText = NULL;
@@ -269,7 +272,7 @@ int Edit(int argc, char **argv, struct Options const *po)
         close(fd);
     int bKeepText = 0;
     if (iStatus == TS_OK) {
-        iStatus = EditUntilGood(acTemp, &pText, &uText, &in, bNew, report.iTimeBytes, &layout);
+        iStatus = EditUntilGood(acTemp, &pText, &uText, &up.snFound, bNew, report.iTimeBytes, &layout);
         if (iStatus == TS_NO) {
             fprintf(stderr, "morvrc_tool: no change\n");
             iStatus = TS_OK;
@@ -278,13 +281,9 @@ int Edit(int argc, char **argv, struct Options const *po)
         } else {
             if (!bNew)
                 NoteVersionChange(psPath, &report, 1);
-            /* Not held while the user edits: the save checks under it that
-             * the file is still what was read. */
-            int fdLock;
-            iStatus = LockForSaving(psPath, po->iWaitMs, &fdLock);
+            iStatus = ResumeSaving(&up, po->iWaitMs);
             if (iStatus == TS_OK)
-                iStatus = SaveStore(psPath, &layout, &in.snap);
-            UnlockFile(fdLock);
+                iStatus = SaveUpdate(&up, &layout);
             /* The user's work is not lost with the file. */
             if (iStatus != TS_OK) {
                 bKeepText = WriteText(acTemp, NULL, pText, uText);
@@ -299,7 +298,7 @@ int Edit(int argc, char **argv, struct Options const *po)
     if (fd >= 0 && !bKeepText)
         unlink(acTemp);
     free(pText);
-    FreeInput(&in);
+    AbandonUpdate(&up);
     FreeLayout(&layout);
     return iStatus;
 }

@@ -10,7 +10,7 @@
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
-#include "settings/morvrc_lock.h"
+#include "settings/morvrc_reading.h"
 
 #include <errno.h>
 #include <stdint.h>
@@ -237,14 +237,14 @@ int Dump(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("dump", argc, 1, 1))
         return TS_USAGE;
-    struct Input in;
-    int iStatus = LoadInput(argv[0], 0, &in);
+    struct MorvSnapshot snap;
+    int iStatus = LoadInput(argv[0], 0, &snap);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     char acWhy[512] = "";
-    iStatus = LoadStore(&in, po->iBits, &report, &layout, acWhy, sizeof acWhy);
+    iStatus = LoadStore(argv[0], &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
     FreeLayout(&layout);
     struct MorvReadInfo const &info = report.info;
 
@@ -273,7 +273,7 @@ int Dump(int argc, char **argv, struct Options const *po)
     }
     if (iStatus != TS_OK && acWhy[0] != '\0')
         Complain("%s", acWhy);
-    FreeInput(&in);
+    FreeSnapshot(&snap);
     return iStatus;
 }
 
@@ -281,8 +281,8 @@ int Check(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("check", argc, 1, 1))
         return TS_USAGE;
-    struct Input in;
-    int iStatus = LoadInput(argv[0], 0, &in);
+    struct MorvSnapshot snap;
+    int iStatus = LoadInput(argv[0], 0, &snap);
     if (iStatus != TS_OK)
         return iStatus;
 
@@ -293,10 +293,10 @@ int Check(int argc, char **argv, struct Options const *po)
     for (int w = 0; w < 2; w++) {
         struct MorvReadInfo info;
         char acDetail[256];
-        ScanSetup(in.pData, in.uSize, aiWidths[w], &info);
-        abParses[w] = ImageIsWhole(&info) && in.snap.llSize <= MORV_MAX_FILE;
-        int bMore = DescribeRead(&in, &info, aiWidths[w], acDetail, sizeof acDetail);
-        if (in.snap.llSize > MORV_MAX_FILE)
+        ScanSetup(snap.pBytes, snap.uBytes, aiWidths[w], &info);
+        abParses[w] = ImageIsWhole(&info) && snap.llSize <= MORV_MAX_FILE;
+        int bMore = DescribeRead(&snap, &info, aiWidths[w], acDetail, sizeof acDetail);
+        if (snap.llSize > MORV_MAX_FILE)
             snprintf(aacSays[w], sizeof aacSays[w],
                      "no, longer than %d bytes, the most a morvrc may hold", MORV_MAX_FILE);
         else if (!abParses[w])
@@ -314,7 +314,7 @@ int Check(int argc, char **argv, struct Options const *po)
                             : abParses[1]              ? "64-bit"
                                                        : "neither";
     /* What every other verb reads FILE at without --bits. */
-    int iWidth = FindTimeBytes(&in.snap) * 8;
+    int iWidth = FindTimeBytes(&snap) * 8;
     if (po->bJson) {
         char *apsSays[2] = {JsonText(aacSays[0]), JsonText(aacSays[1])};
         if (apsSays[0] == NULL || apsSays[1] == NULL) {
@@ -322,37 +322,37 @@ int Check(int argc, char **argv, struct Options const *po)
             iStatus = TS_IO;
         } else {
             printf("{\"version\": ");
-            if (in.uSize >= 4)
-                printf("%lld", ValueAt(&in, 0, 4));
+            if (snap.uBytes >= 4)
+                printf("%lld", LittleEndianAt(snap.pBytes, 4));
             else
                 printf("null");
             printf(", \"size\": %lld, \"32\": {\"parses\": %s, \"says\": %s}, \"64\": "
                    "{\"parses\": %s, \"says\": %s}, \"verdict\": \"%s\", \"width\": %d}\n",
-                   in.snap.llSize, abParses[0] ? "true" : "false", apsSays[0],
+                   snap.llSize, abParses[0] ? "true" : "false", apsSays[0],
                    abParses[1] ? "true" : "false", apsSays[1], psVerdict, iWidth);
         }
         free(apsSays[0]);
         free(apsSays[1]);
     } else {
-        if (in.uSize >= 4)
-            printf("version: %lld\n", ValueAt(&in, 0, 4));
+        if (snap.uBytes >= 4)
+            printf("version: %lld\n", LittleEndianAt(snap.pBytes, 4));
         else
             printf("version: none\n");
-        printf("size: %lld bytes\n", in.snap.llSize);
+        printf("size: %lld bytes\n", snap.llSize);
         for (int w = 0; w < 2; w++)
             printf("%d-bit: %s\n", aiWidths[w] * 8, aacSays[w]);
         printf("verdict: %s\nwidth: %d-bit\n", psVerdict, iWidth);
     }
     /* Bytes that the other verbs take with a note: the same note. */
     struct MorvReadInfo extra;
-    ScanSetup(in.pData, in.uSize, iWidth / 8, &extra);
+    ScanSetup(snap.pBytes, snap.uBytes, iWidth / 8, &extra);
     if (extra.eResult == MORV_READ_OK && extra.iVersion <= iSetupVersion &&
-        extra.llConsumed < extra.llSize && in.snap.llSize <= MORV_MAX_FILE)
+        extra.llConsumed < extra.llSize && snap.llSize <= MORV_MAX_FILE)
         fprintf(stderr,
                 "morvrc_tool: note: %s has %lld bytes after its last setting, from byte %lld: they "
                 "are not read and would not be saved\n",
                 argv[0], extra.llSize - extra.llConsumed, extra.llConsumed);
-    FreeInput(&in);
+    FreeSnapshot(&snap);
     if (iStatus != TS_OK)
         return iStatus;
     if (po->iBits != 0)
@@ -368,50 +368,40 @@ int Convert(int argc, char **argv, struct Options const *po)
     }
     if (!ArgumentCount("convert", argc, 2, 2))
         return TS_USAGE;
-    struct Input in;
-    struct MorvLoadReport report;
-    struct MorvLayout layout;
-    int iStatus = LoadWhole(argv[0], po->iFrom, &in, &report, &layout);
-    FreeInput(&in);
-    FreeLayout(&layout);
+    /* IN is read under OUT's lock, so that when it is OUT no save comes
+     * between the reading and the rename. */
+    struct MorvUpdate up;
+    int iStatus = BeginSaving(argv[1], po->iWaitMs, &up);
     if (iStatus != TS_OK)
         return iStatus;
-
-    if (po->iTo == 4) {
-        for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-            struct MorvField const *pf = &aMorvFields[i];
-            long long ll = pf->eKind == MFK_TIME ? (long long)*(time_t *)pf->pSetting : 0;
-            if (ll < INT32_MIN || ll > INT32_MAX) {
-                Complain("%s holds %lld, which does not fit a 32-bit time field; %s is not "
-                         "written",
-                         pf->psName, ll, argv[1]);
-                return TS_REFUSED;
-            }
+    if (!up.snFound.bPresent && up.snFound.iErrno != ENOENT) {
+        Complain("cannot write %s: %s", argv[1], ReadErrorText(up.snFound.iErrno));
+        iStatus = TS_IO;
+    }
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    if (iStatus == TS_OK)
+        iStatus = LoadWhole(argv[0], po->iFrom, &report, &layout);
+    FreeLayout(&layout);
+    for (int i = 0; i < MORV_FIELD_COUNT && iStatus == TS_OK && po->iTo == 4; i++) {
+        struct MorvField const *pf = &aMorvFields[i];
+        long long ll = pf->eKind == MFK_TIME ? (long long)*(time_t *)pf->pSetting : 0;
+        if (ll < INT32_MIN || ll > INT32_MAX) {
+            Complain("%s holds %lld, which does not fit a 32-bit time field; %s is not written",
+                     pf->psName, ll, argv[1]);
+            iStatus = TS_REFUSED;
         }
     }
+    if (iStatus != TS_OK) {
+        AbandonUpdate(&up);
+        return iStatus;
+    }
     /* The fields of a newer version cannot be converted without knowing
-     * them: the output is a version-38 file. */
+     * them: the output is a version-38 file.  Written only over what OUT
+     * held, so that an OUT that already holds these bytes is left alone. */
     NoteVersionChange(argv[0], &report, 0);
     struct MorvLayout to = {po->iTo, 0, NULL, 0};
-    int fdLock;
-    iStatus = LockForSaving(argv[1], po->iWaitMs, &fdLock);
-    if (iStatus != TS_OK)
-        return iStatus;
-    /* Written only over what OUT held, so that an OUT that already holds
-     * these bytes is left alone. */
-    struct MorvSnapshot out;
-    memset(&out, 0, sizeof out);
-    int bOut = SnapshotFile(argv[1], 1, &out);
-    if (!bOut && out.iErrno != ENOENT) {
-        Complain("cannot write %s: %s", argv[1],
-                 out.iErrno == EINVAL ? "not a regular file" : strerror(out.iErrno));
-        iStatus = TS_IO;
-    } else {
-        iStatus = SaveStore(argv[1], &to, bOut ? &out : NULL);
-    }
-    FreeSnapshot(&out);
-    UnlockFile(fdLock);
-    return iStatus;
+    return SaveUpdate(&up, &to);
 }
 
 /* Prints item it as get shows it: quoted as dump shows it, as JSON, or
@@ -461,11 +451,9 @@ int Get(int argc, char **argv, struct Options const *po)
         Complain("%s", acWhy);
         return TS_USAGE;
     }
-    struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
-    int iStatus = LoadWhole(argv[0], po->iBits, &in, &report, &layout);
-    FreeInput(&in);
+    int iStatus = LoadWhole(argv[0], po->iBits, &report, &layout);
     FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
@@ -503,19 +491,23 @@ int Set(int argc, char **argv, struct Options const *po)
             iStatus = TS_USAGE;
         }
     }
-    struct Input in;
-    memset(&in, 0, sizeof in);
+    if (iStatus != TS_OK) {
+        free(aItems);
+        return iStatus;
+    }
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     /* Held from the reading to the rename: no other save comes between. */
-    int fdLock = -1;
-    if (iStatus == TS_OK)
-        iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    struct MorvUpdate up;
+    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
+    if (iStatus != TS_OK) {
+        free(aItems);
+        return iStatus;
+    }
     int bNew = 0;
     char acDamage[512];
-    if (iStatus == TS_OK)
-        iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
-                              sizeof acDamage);
+    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
+                          sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)
         iStatus = RefuseDamaged(argv[0], acDamage);
     if (iStatus == TS_OK && bNew == 1)
@@ -543,6 +535,6 @@ int Set(int argc, char **argv, struct Options const *po)
         }
     }
     free(aItems);
-    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
+    return FinishSave(iStatus, &up, bNew, &report, &layout);
 }
 

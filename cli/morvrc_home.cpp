@@ -10,7 +10,7 @@
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
-#include "settings/morvrc_lock.h"
+#include "settings/morvrc_reading.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 
@@ -133,39 +133,16 @@ const char acHelpReset[] =
  * about.  Returns nothing: every outcome leaves values to show. */
 static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 {
-    ResetSettings();
-    struct MorvSnapshot snap;
-    memset(&snap, 0, sizeof snap);
-    /* "-", standard input, is whatever the user pipes in. */
-    int bStdin = strcmp(psPath, "-") == 0;
-    int iErr = SnapshotFile(bStdin ? "/dev/stdin" : psPath, !bStdin, &snap) ? 0 : errno;
     struct MorvLoadReport report;
-    struct MorvLayout layout = {0, 0, NULL, 0};
-    DecodeFile(&snap, iTimeBytes, &report, &layout);
-    FreeLayout(&layout);
-    FreeSnapshot(&snap);
-    InstallTextDefaults(report.eOutcome);
-    switch (report.eOutcome) {
-    case MORV_UNREADABLE:
+    char acSentence[512];
+    if (ReadSetupPath(psPath, iTimeBytes, &report) == MORV_UNREADABLE)
         fprintf(stderr,
                 "morvrc_tool: note: cannot read %s (%s): the values are those the editor starts "
                 "from\n",
-                psPath, strerror(iErr));
-        break;
-    case MORV_TOO_OLD:
-        fprintf(stderr,
-                "morvrc_tool: note: %s was not read: it is empty or older than version %d\n",
-                psPath, iMinimunSetupVersion);
-        break;
-    case MORV_DAMAGED:
-        fprintf(stderr,
-                "morvrc_tool: note: %s is damaged at byte %lld (%s): the settings from there on "
-                "were not read\n",
-                psPath, report.llDamageAt, report.acDamaged);
-        break;
-    case MORV_WHOLE:
-        break;
-    }
+                psPath, strerror(report.iErrno));
+    else if (report.eOutcome != MORV_WHOLE &&
+             DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence))
+        fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
 }
 
 /* ---- Rows and settings ------------------------------------------------- */
@@ -551,16 +528,15 @@ int Reset(int argc, char **argv, struct Options const *po)
         abReset[iRow] = 1;
     }
 
-    struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
-    int fdLock;
-    iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    struct MorvUpdate up;
+    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
     if (iStatus != TS_OK)
         return iStatus;
     char acDamage[512];
-    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2) {
         /* Every setting a row edits is written anew only with --all. */
@@ -585,5 +561,5 @@ int Reset(int argc, char **argv, struct Options const *po)
             iStatus = TS_REFUSED;
         }
     }
-    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
+    return FinishSave(iStatus, &up, bNew, &report, &layout);
 }

@@ -10,7 +10,6 @@
 #include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
-#include "settings/morvrc_lock.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -192,7 +191,6 @@ int Load(int argc, char **argv, struct Options const *po)
     char const *psShown = strcmp(psInput, "-") == 0 ? "standard input" : psInput;
     UseHomeRows(po);
     bRangesForced = po->bForce;
-    struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
@@ -203,14 +201,14 @@ int Load(int argc, char **argv, struct Options const *po)
     int iStatus = ReadInputText(psInput, &pText, &uText);
     if (iStatus != TS_OK)
         return iStatus;
-    int fdLock;
-    iStatus = LockForSaving(argv[0], po->iWaitMs, &fdLock);
+    struct MorvUpdate up;
+    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
     if (iStatus != TS_OK) {
         free(pText);
         return iStatus;
     }
     char acDamage[512];
-    iStatus = LoadOrStart(argv[0], po->iBits, &in, &report, &layout, &bNew, acDamage,
+    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     unsigned char abTouched[MORV_MAX_ITEMS];
     memset(abTouched, 0, sizeof abTouched);
@@ -227,7 +225,7 @@ int Load(int argc, char **argv, struct Options const *po)
         else
             NoteRepair(argv[0], acDamage, 1);
     }
-    return FinishSave(iStatus, argv[0], bNew, &report, &in, &layout, fdLock);
+    return FinishSave(iStatus, &up, bNew, &report, &layout);
 }
 
 /* ---- diff ----------------------------------------------------------------- */
@@ -256,10 +254,9 @@ static void FreeFileValues(struct Values *pv)
 static int TakeValues(char const *psPath, int iTimeBytes, struct Values *pv)
 {
     memset(pv, 0, sizeof *pv);
-    struct Input in;
     struct MorvLoadReport report;
     struct MorvLayout layout;
-    int iStatus = LoadWhole(psPath, iTimeBytes, &in, &report, &layout);
+    int iStatus = LoadWhole(psPath, iTimeBytes, &report, &layout);
     if (iStatus == TS_OK && !TakeStoreValues(&pv->v)) {
         Complain("out of memory");
         iStatus = TS_IO;
@@ -267,7 +264,6 @@ static int TakeValues(char const *psPath, int iTimeBytes, struct Values *pv)
     pv->pTail = layout.pTail;
     pv->uTail = layout.uTail;
     layout.pTail = NULL;
-    FreeInput(&in);
     FreeLayout(&layout);
     return iStatus;
 }

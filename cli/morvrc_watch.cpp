@@ -9,6 +9,7 @@
 #include "settings/morvrc.h"
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_items.h"
+#include "settings/morvrc_reading.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -72,29 +73,17 @@ struct State {
 static void DescribeState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
                           int iErrno, struct State *ps)
 {
-    if (!pSnap->bPresent || pr == NULL) {
-        ps->psOutcome = "missing";
-        snprintf(ps->acDetail, sizeof ps->acDetail, "missing or unreadable (%s)", strerror(iErrno));
-    } else if (SnapshotIsWhole(pSnap)) {
-        ps->psOutcome = "whole";
-        snprintf(ps->acDetail, sizeof ps->acDetail, "version %d, %d-bit time fields, %lld bytes",
-                 pr->info.iVersion, pr->iTimeBytes * 8, pSnap->llSize);
-    } else if (pr->eOutcome == MORV_TOO_OLD) {
-        ps->psOutcome = "too_old";
-        snprintf(ps->acDetail, sizeof ps->acDetail, "empty or older than version %d",
-                 iMinimunSetupVersion);
-    } else {
-        ps->psOutcome = "damaged";
-        if (pr->eOutcome == MORV_DAMAGED)
-            snprintf(ps->acDetail, sizeof ps->acDetail,
-                     "damaged at byte %lld (%s) at %d-bit time fields", pr->llDamageAt,
-                     pr->acDamaged, pr->iTimeBytes * 8);
-        else if (pSnap->llSize > MORV_MAX_FILE)
-            snprintf(ps->acDetail, sizeof ps->acDetail, "longer than %d bytes", MORV_MAX_FILE);
-        else
-            snprintf(ps->acDetail, sizeof ps->acDetail, "%lld bytes after its last setting",
-                     pr->info.llSize - pr->info.llConsumed);
-    }
+    struct MorvLoadReport missing;
+    memset(&missing, 0, sizeof missing);
+    missing.eOutcome = MORV_UNREADABLE;
+    missing.iErrno = iErrno;
+    if (!pSnap->bPresent || pr == NULL)
+        pr = &missing;
+    ps->psOutcome = pr == &missing                ? "missing"
+                    : SnapshotIsWhole(pSnap)       ? "whole"
+                    : pr->eOutcome == MORV_TOO_OLD ? "too_old"
+                                                   : "damaged";
+    DescribeReading(pr, pSnap->llSize, NULL, ps->acDetail, sizeof ps->acDetail);
 }
 
 /* Prints one state or change: plain, the time line (none for the first

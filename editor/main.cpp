@@ -8,7 +8,8 @@
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
-#include "settings/morvrc_lock.h"
+#include "settings/morvrc_reading.h"
+#include "settings/morvrc_update.h"
 #include "support/function.h"
 #include "support/mm.h"
 #include "support/runlog.h"
@@ -187,21 +188,6 @@ static void ShowValueGroup(Fl_Group *pActive)
     }
 }
 
-/* Tells the user that a save did not happen and why, naming the path that
- * refused: the file, or its directory. */
-static void AlertSaveFailed(int iErr)
-{
-    fl_alert("Unable to open file %s for writing (%s).",
-             rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
-             strerror(iErr));
-}
-
-/* The reason a file that is there could not be read, in words. */
-static char const *ReadError(int iErr)
-{
-    return iErr == EINVAL ? "not a regular file" : strerror(iErr);
-}
-
 /* Shows an attention alert and prints its text, without the final line
  * feed, as one line on standard output, for a user at a terminal. */
 static void Attention(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
@@ -217,53 +203,28 @@ static void Attention(char const *psFormat, ...)
     fl_alert("%s", acText);
 }
 
+/* What becomes of the settings when morvrc cannot be read again, and at
+ * start-up. */
+static char const acKept[] = "The variables keep their current values.";
+static char const acDefaulted[] = "All variables will be set to default value.";
+
 /* Tells the user what is wrong with morvrc as it was just read, at
  * start-up (bReload 0) or when it is read again.  The
  * width and the kept bytes of a newer file go to standard output. */
 static void TellLoad(struct MorvLoadReport const *pr, int bReload)
 {
-    switch (pr->eOutcome) {
-    case MORV_UNREADABLE:
-        /* A file that is there but cannot be read is not a missing one: a
-         * save asks before it replaces it. */
-        if (pr->iErrno != ENOENT && bReload)
-            Attention("ATTENTION: Unable to read %s configuration file (%s). The variables keep their "
-                      "current values.\n",
-                      psMorvaneRC, ReadError(pr->iErrno));
-        else if (pr->iErrno != ENOENT)
-            Attention("ATTENTION: Unable to read %s configuration file (%s). All variables will be set "
-                      "to default value.\n",
-                      psMorvaneRC, ReadError(pr->iErrno));
-        else if (bReload)
-            Attention("ATTENTION: Unable to open %s configuration file. The variables keep their current "
-                      "values.\n",
-                      psMorvaneRC);
-        else
-            fl_alert("ATTENTION: Unable to open %s configuration file. All variables will be set to "
-                     "default value.\n",
-                     psMorvaneRC);
-        break;
-    case MORV_TOO_OLD:
-        Attention("ATTENTION: %s was not read: it is empty or older than version %d.\n", psMorvaneRC,
-                  iMinimunSetupVersion);
-        break;
-    case MORV_DAMAGED:
-        if (pr->bTimeRange)
-            Attention("ATTENTION: %s holds a time value that this 32-bit program cannot hold (%s = "
-                      "%lld): the settings from there on were not read.\n",
-                      psMorvaneRC, pr->acDamaged, pr->llTimeValue);
-        else
-            Attention("ATTENTION: %s is damaged at byte %ld (%s): the settings from there on were not "
-                      "read.\n",
-                      psMorvaneRC, (long)pr->llDamageAt, pr->acDamaged);
-        break;
-    case MORV_WHOLE:
-        if (pr->llExtra > 0)
-            Attention("ATTENTION: %s has %ld bytes after its last setting, from byte %ld: they were not "
-                      "read and will not be saved.\n",
-                      psMorvaneRC, (long)pr->llExtra, (long)pr->llExtraAt);
-        break;
-    }
+    char acSentence[512];
+    /* A file that is there but cannot be read is not a missing one: a save
+     * asks before it replaces it. */
+    if (pr->eOutcome == MORV_UNREADABLE && pr->iErrno != ENOENT)
+        Attention("ATTENTION: Unable to read %s configuration file (%s). %s\n", psMorvaneRC,
+                  ReadErrorText(pr->iErrno), bReload ? acKept : acDefaulted);
+    else if (pr->eOutcome == MORV_UNREADABLE && bReload)
+        Attention("ATTENTION: Unable to open %s configuration file. %s\n", psMorvaneRC, acKept);
+    else if (pr->eOutcome == MORV_UNREADABLE)
+        fl_alert("ATTENTION: Unable to open %s configuration file. %s\n", psMorvaneRC, acDefaulted);
+    else if (DescribeReading(pr, 0, psMorvaneRC, acSentence, sizeof acSentence))
+        Attention("ATTENTION: %s.\n", acSentence);
     if (pr->bOtherWidth)
         printf("The %s configuration file has %d-bit time fields: it is read and saved with them.\n",
                psMorvaneRC, pr->iTimeBytes * 8);
@@ -307,28 +268,23 @@ static int PairsAreWhole(void)
     return 1;
 }
 
-/* Asks whether to overwrite morvrc when it is not as this editor last saw
- * it: changed by another program, or there but unreadable.  Returns 1 when
- * there is nothing to ask or the user answers "Overwrite". */
-static int MayOverwrite(void)
+/* Asks whether to overwrite morvrc, which is eSeen, not as this editor
+ * last saw it.  Returns 1 when the user answers "Overwrite". */
+static int MayOverwrite(enum MorvSeen eSeen)
 {
-    if (!snMorvaneRC.bPresent && snMorvaneRC.iErrno != ENOENT && snMorvaneRC.iErrno != 0 &&
-        SnapshotMatches(psMorvaneRC, &snMorvaneRC))
+    if (eSeen == MORV_STILL_UNREADABLE)
         return fl_choice("The configuration file %s exists but could not be read; do you want to "
                          "overwrite it ?",
                          "Cancel", "Overwrite", NULL, psMorvaneRC) == 1;
-    if (!SnapshotMatches(psMorvaneRC, &snMorvaneRC)) {
-        char acChanges[2048];
-        DescribeDiskChanges(acChanges, sizeof acChanges);
-        /* On the console too, where the settings named can be copied. */
-        printf("The configuration file %s has been changed by another program since it was "
-               "loaded; do you want to overwrite it ?%s\n",
-               psMorvaneRC, acChanges);
-        return fl_choice("The configuration file %s has been changed by another program since it was "
-                         "loaded; do you want to overwrite it ?%s",
-                         "Cancel", "Overwrite", NULL, psMorvaneRC, acChanges) == 1;
-    }
-    return 1;
+    char acChanges[2048];
+    DescribeDiskChanges(acChanges, sizeof acChanges);
+    /* On the console too, where the settings named can be copied. */
+    printf("The configuration file %s has been changed by another program since it was "
+           "loaded; do you want to overwrite it ?%s\n",
+           psMorvaneRC, acChanges);
+    return fl_choice("The configuration file %s has been changed by another program since it was "
+                     "loaded; do you want to overwrite it ?%s",
+                     "Cancel", "Overwrite", NULL, psMorvaneRC, acChanges) == 1;
 }
 
 /* Saves morvrc, unless another program has changed it since it was read or
@@ -340,8 +296,8 @@ static int SaveMorvaneRC(void)
 {
     int bOverwrite = 0;
     for (;;) {
-        int fdLock;
-        if (!LockFile(psMorvaneRC, MORV_LOCK_WAIT_MS, &fdLock)) {
+        struct MorvUpdate up;
+        if (!BeginUpdate(&up, psMorvaneRC, MORV_LOCK_WAIT_MS)) {
             if (errno == EWOULDBLOCK)
                 Attention("ATTENTION: the configuration was not saved: another program is saving %s.\n",
                           psMorvaneRC);
@@ -349,23 +305,21 @@ static int SaveMorvaneRC(void)
                 fl_alert("Unable to lock %s for saving (%s).", psMorvaneRC, strerror(errno));
             return 0;
         }
-        if (!bOverwrite && (!SnapshotMatches(psMorvaneRC, &snMorvaneRC) ||
-                            (!snMorvaneRC.bPresent && snMorvaneRC.iErrno != ENOENT &&
-                             snMorvaneRC.iErrno != 0))) {
-            UnlockFile(fdLock);
-            if (!MayOverwrite())
+        enum MorvSeen eSeen = bOverwrite ? MORV_AS_SEEN : CompareForUpdate(&up, &snMorvaneRC);
+        if (eSeen != MORV_AS_SEEN) {
+            AbandonUpdate(&up);
+            if (!MayOverwrite(eSeen))
                 return 0;
             bOverwrite = 1;
             continue;
         }
-        int bSaved = bOverwrite ? WriteSetup() : WriteSetupUnlessChanged();
-        int iErr = errno;
-        UnlockFile(fdLock);
-        if (bSaved)
+        if (CommitSetup(&up, !bOverwrite))
             return 1;
         /* Changed after the look above: ask about the change just made. */
-        if (iErr != ESTALE) {
-            AlertSaveFailed(iErr);
+        if (errno != ESTALE) {
+            fl_alert("Unable to open file %s for writing (%s).",
+                     rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
+                     strerror(errno));
             return 0;
         }
     }

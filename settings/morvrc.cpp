@@ -5,6 +5,7 @@
 #include "settings/morvrc.h"
 
 #include "settings/morv.h"
+#include "settings/morvrc_update.h"
 #include "support/xchat.h"
 
 #include <errno.h>
@@ -76,6 +77,21 @@ enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
     return r.eOutcome;
 }
 
+enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport)
+{
+    ResetSettings();
+    struct MorvSnapshot snap;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    /* "-", standard input, is whatever the user pipes in. */
+    int iErr = SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap) ? 0 : errno;
+    DecodeFile(&snap, iTimeBytes, pReport, &layout);
+    pReport->iErrno = iErr;
+    FreeSnapshot(&snap);
+    FreeLayout(&layout);
+    InstallTextDefaults(pReport->eOutcome);
+    return pReport->eOutcome;
+}
+
 void ReadSetup(struct session *pSession)
 {
     (void)pSession;
@@ -119,37 +135,16 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
     return ReplaceSetupFile(psPath, &layout, NULL, NULL, NULL);
 }
 
-/* Saves psMorvaneRC as lyMorvaneRC lays it out, only over the bytes of
- * snMorvaneRC when bCheck is 1, and remembers what it wrote.  Returns 1, or
- * 0 with errno set after the console line (none for a refusal, ESTALE). */
-static int SaveMorvaneRC(int bCheck)
+/* The script's own saves, which have never taken the lock. */
+static int SaveUnlocked(int bCheck)
 {
-    struct MorvSnapshot written;
-    if (ReplaceSetupFile(psMorvaneRC, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written,
-                         &rpMorvaneRC)) {
-        FreeSnapshot(&snMorvaneRC);
-        snMorvaneRC = written;
-        if (rpMorvaneRC.bInPlace) {
-            printf("The %s configuration file was rewritten in place: %s.\n", psMorvaneRC,
-                   rpMorvaneRC.acInPlaceWhy);
-            fflush(stdout);
-        }
-        return 1;
-    }
-    int iErr = errno;
-    if (!(bCheck && iErr == ESTALE)) {
-        printf("\nUnable to open file %s for writing (%s).",
-               rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
-               strerror(iErr));
-        fflush(stdout);
-    }
-    errno = iErr;
-    return 0;
+    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}};
+    return CommitSetup(&up, bCheck);
 }
 
-int WriteSetup(void) { return SaveMorvaneRC(0); }
+int WriteSetup(void) { return SaveUnlocked(0); }
 
-int WriteSetupUnlessChanged(void) { return SaveMorvaneRC(1); }
+int WriteSetupUnlessChanged(void) { return SaveUnlocked(1); }
 
 /* ---- Housekeeping ------------------------------------------------------ */
 

@@ -39,6 +39,12 @@ extern struct MorvReplaceReport rpMorvaneRC;
  * not null. */
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
 
+/* Reads psPath ("-": standard input) into the emptied store as
+ * ReadSetupReport reads psMorvaneRC, at iTimeBytes or the width found when
+ * it is 0, and remembers nothing of it.  Returns the outcome, described in
+ * *pReport. */
+enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport);
+
 /* The built-in text defaults that ReadSetupReport installs after a reading
  * that ended as eOutcome: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
  * where those texts are absent and the file could not be read at all
@@ -68,18 +74,11 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
  * time fields, unconditionally. */
 int WriteSetupFile(char const *psPath, int iTimeBytes);
 
-/* Saves the settings store to psMorvaneRC as lyMorvaneRC lays it out and
- * remembers the bytes written in snMorvaneRC and how in rpMorvaneRC.  A
- * file rewritten in place is told on standard output, "The %s configuration
- * file was rewritten in place: %s." with the reason.  On failure prints
- * "\nUnable to open file %s for writing (%s)." with the path that refused
- * (the file, or its directory) and the reason.  Returns 1
- * on success, 0 on failure (errno kept). */
+/* The script's save of psMorvaneRC, without the lock: CommitSetup, which
+ * prints what it tells, unconditionally (WriteSetup) or only over the bytes
+ * of snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
+ * changed).  Return 1 on success, 0 on failure (errno kept, ESTALE). */
 int WriteSetup(void);
-
-/* WriteSetup, unless psMorvaneRC no longer holds the bytes of snMorvaneRC
- * when the new file is about to replace it: then nothing is written or
- * printed and it returns 0 with errno ESTALE. */
 int WriteSetupUnlessChanged(void);
 
 /* ---- Housekeeping ------------------------------------------------------ */

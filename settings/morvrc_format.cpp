@@ -103,19 +103,21 @@ struct Cursor {
     size_t uOff;
 };
 
+long long LittleEndianAt(unsigned char const *p, int iBytes)
+{
+    uint64_t u = 0;
+    for (int i = iBytes - 1; i >= 0; i--)
+        u = (u << 8) | p[i];
+    return iBytes == 4 ? (long long)(int32_t)(uint32_t)u : (long long)(int64_t)u;
+}
+
 /* Takes an iBytes-wide (4 or 8) signed little-endian value.
  * Returns 1, or 0 without moving when the data ends first. */
 static int TakeSigned(struct Cursor *pc, int iBytes, int64_t *pllValue)
 {
     if (pc->uSize - pc->uOff < (size_t)iBytes)
         return 0;
-    uint64_t u = 0;
-    for (int i = iBytes - 1; i >= 0; i--)
-        u = (u << 8) | pc->p[pc->uOff + (size_t)i];
-    if (iBytes == 4)
-        *pllValue = (int32_t)(uint32_t)u;
-    else
-        *pllValue = (int64_t)u;
+    *pllValue = LittleEndianAt(pc->p + pc->uOff, iBytes);
     pc->uOff += (size_t)iBytes;
     return 1;
 }
@@ -423,11 +425,8 @@ enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
         Damaged(&r, r.info.llOffset, acName);
         if (r.info.eResult == MORV_READ_TIME_RANGE) {
             /* Sound, but beyond this build's time values. */
-            struct Cursor c = {pSnap->pBytes, pSnap->uBytes, (size_t)r.info.llOffset};
-            int64_t ll = 0;
-            TakeSigned(&c, r.iTimeBytes, &ll);
             r.bTimeRange = 1;
-            r.llTimeValue = (long long)ll;
+            r.llTimeValue = LittleEndianAt(pSnap->pBytes + r.info.llOffset, r.iTimeBytes);
         }
     } else if (pSnap->llSize > MORV_MAX_FILE) {
         /* Every field this program knows lies before the limit; what lies

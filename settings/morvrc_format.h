@@ -44,6 +44,9 @@ size_t FieldBytes(struct MorvField const *pf);
 
 /* ---- Reading ----------------------------------------------------------- */
 
+/* Returns the signed little-endian value of the iBytes (4 or 8) bytes at p. */
+long long LittleEndianAt(unsigned char const *p, int iBytes);
+
 enum MorvReadResult {
     MORV_READ_OK,          /* every field that the version holds was read */
     MORV_READ_NOFILE,      /* the file could not be opened (errno tells why) */

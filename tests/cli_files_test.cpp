@@ -90,6 +90,25 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
     EXPECT_EQ(saved, ReadFileBytes(rc));
 }
 
+TEST_F(MorvrcTool, ConvertOfAFileOntoItselfLosesNoSetMadeMeanwhile)
+{
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    /* convert reads FILE under the lock it writes it under: a set that
+     * lands between the two would otherwise be written over. */
+    std::vector<std::string> argv = {"bash", "-c",
+                                     "rc=$1; bits=$2; shift 2; lost=0; for k in $(seq 1 100); do "
+                                     "\"$@\" convert --wait 60 --to $bits \"$rc\" \"$rc\" & "
+                                     "\"$@\" set --wait 60 \"$rc\" iMaxCloneCount $k || exit 9; "
+                                     "wait $! || exit 8; "
+                                     "[ \"$(\"$@\" get \"$rc\" iMaxCloneCount)\" = $k ] || lost=$((lost + 1)); "
+                                     "done; echo $lost; [ $lost = 0 ]",
+                                     "bash", rc, Bits(kNative)};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.push_back(gTool);
+    ProgramResult r = RunProgram(argv, "", dir.path());
+    EXPECT_EQ(0, r.iStatus) << "updates lost: " << r.out << r.err;
+}
+
 TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
 {
     if (geteuid() != 0)
