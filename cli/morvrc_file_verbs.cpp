@@ -7,9 +7,9 @@
 #include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
-#include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 #include "settings/morvrc_reading.h"
 
 #include <errno.h>

@@ -6,10 +6,10 @@
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_json.h"
 #include "cli/morvrc_rows.h"
-#include "cli/morvrc_value.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 #include "settings/morvrc_reading.h"
 #include "support/mm.h"
 #include "support/xchat.h"
@@ -19,7 +19,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,44 +146,23 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 
 /* ---- Rows and settings ------------------------------------------------- */
 
-/* Whether row iRow has a value of its type to show and edit: an integer
- * binding for a Boolean or numeric row, a text binding for a text row. */
-static int RowIsBound(int iRow)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    return pr->iType == VARIABLE_STRING ? pr->ppsValue != NULL : pr->piValue != NULL;
-}
-
-/* The default text of a text row as Reset to Default stores it: null when
- * it begins with "$" (no default text). */
-static char const *DefaultText(struct VariableDescriptor const *pr)
-{
-    return pr->psDefault == NULL || pr->psDefault[0] == '$' ? NULL : pr->psDefault;
-}
-
 /* Whether bound row iRow holds something other than its default. */
 static int RowIsChanged(int iRow)
 {
     struct VariableDescriptor const *pr = &dvArray[iRow];
     if (pr->iType != VARIABLE_STRING)
         return *pr->piValue != pr->iDefault;
-    char const *psDefault = DefaultText(pr);
+    char const *psDefault = RowDefaultText(pr);
     if (pr->psValue == NULL || psDefault == NULL)
         return pr->psValue != psDefault;
     return strcmp(pr->psValue, psDefault) != 0;
 }
 
-/* The row among rows 1 to iRows that edits item it, or 0 for none
- * (SetVariables must have run). */
+/* The row among rows 1 to iRows that edits item it, or 0 for none. */
 static int RowOfItem(struct MorvItem it, int iRows)
 {
-    for (int r = 1; r <= iRows; r++) {
-        struct MorvItem itRow;
-        if (RowIsBound(r) && RowItem(r, &itRow) && itRow.iField == it.iField &&
-            itRow.iElement == it.iElement)
-            return r;
-    }
-    return 0;
+    int iRow = ItemRow(it);
+    return iRow <= iRows && RowIsBound(iRow) ? iRow : 0;
 }
 
 /* Finds the row that psArg names among rows 1 to iRows: a row number, a
@@ -219,11 +197,13 @@ static int FindRow(char const *psArg, int iRows)
 
 /* ---- list ----------------------------------------------------------------- */
 
+/* The words of the type codes, in the lists and in --json. */
+static char const *const apsTypes[] = {"boolean", "numeric", "text"};
+
 /* Prints row iRow as one object of list --json, after psSeparator.
  * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
 static int PrintJsonRow(int iRow, char const *psSeparator)
 {
-    static char const *const apsTypes[] = {"boolean", "numeric", "text"};
     struct VariableDescriptor const *pr = &dvArray[iRow];
     int bText = pr->iType == VARIABLE_STRING;
     int bBound = RowIsBound(iRow);
@@ -240,7 +220,7 @@ static int PrintJsonRow(int iRow, char const *psSeparator)
     snprintf(acNumbers[1], sizeof acNumbers[1], "%d", bBound && !bText ? *pr->piValue : 0);
     char *psCommand = JsonText(pr->psCommand);
     char *psName = JsonText(pr->psVariableName);
-    char *psDefault = bText ? JsonText(DefaultText(pr)) : strdup(acNumbers[0]);
+    char *psDefault = bText ? JsonText(RowDefaultText(pr)) : strdup(acNumbers[0]);
     char *psValue = !bBound ? strdup("null") : bText ? JsonText(pr->psValue) : strdup(acNumbers[1]);
     int iStatus = TS_OK;
     if (psCommand == NULL || psName == NULL || psDefault == NULL || psValue == NULL) {
@@ -368,9 +348,8 @@ static int LoadHelpTexts(int iXChat)
     }
     close(fdNull);
     SetXChatLayout(iXChat);
-    char const *apsLanguages[2] = {"italiano", NULL};
-    if (psMessageLanguage != NULL && strcasecmp(psMessageLanguage, "italiano") != 0)
-        apsLanguages[1] = psMessageLanguage;
+    char const *apsLanguages[2] = {LanguageToLoad(0, psMessageLanguage),
+                                   LanguageToLoad(1, psMessageLanguage)};
     int abLoaded[2] = {1, 1};
     for (int k = 0; k < 2; k++)
         if (apsLanguages[k] != NULL)
@@ -397,15 +376,11 @@ static int LoadHelpTexts(int iXChat)
  * TS_OK, or TS_IO when memory runs out (after a complaint). */
 static int PrintDescription(int iRow, int bJson)
 {
-    /* By type code: the name list and --json use, and the values taken. */
-    static const struct {
-        char const *psType, *psRange, *psJsonRange;
-    } aTypes[] = {
-        {"boolean", "0 or 1", "[0, 1]"},
-        {"numeric", "0 to 4096", "[0, 4096]"},
-        {"text", "a text", "null"},
-    };
     struct VariableDescriptor const *pr = &dvArray[iRow];
+    char acRange[32];
+    FormatRange(RowRange(iRow), bJson, acRange, sizeof acRange);
+    if (acRange[0] == '\0')
+        snprintf(acRange, sizeof acRange, "%s", bJson ? "null" : "a text");
     char acSetting[64] = "";
     struct MorvItem it;
     if (RowIsBound(iRow) && RowItem(iRow, &it))
@@ -414,7 +389,7 @@ static int PrintDescription(int iRow, int bJson)
     if (!bJson) {
         printf("row %d, %s%s%s%s: %s, %s\n%s\n", iRow, pr->psVariableName,
                acSetting[0] != '\0' ? " (" : "", acSetting, acSetting[0] != '\0' ? ")" : "",
-               aTypes[pr->iType].psType, aTypes[pr->iType].psRange, psHelp);
+               apsTypes[pr->iType], acRange, psHelp);
         return TS_OK;
     }
     char *psName = JsonText(pr->psVariableName);
@@ -429,7 +404,7 @@ static int PrintDescription(int iRow, int bJson)
                "\"range\": %s, \"help\": %s}\n",
                iRow, psName, acSetting[0] != '\0' ? "\"" : "",
                acSetting[0] != '\0' ? acSetting : "null", acSetting[0] != '\0' ? "\"" : "",
-               aTypes[pr->iType].psType, aTypes[pr->iType].psJsonRange, psText);
+               apsTypes[pr->iType], acRange, psText);
     }
     free(psName);
     free(psText);
@@ -461,30 +436,6 @@ int Describe(int argc, char **argv, struct Options const *po)
 }
 
 /* ---- reset ---------------------------------------------------------------- */
-
-/* Puts back the default of bound row iRow, as Reset to Default does, and
- * for a time row folds its working copy back into the time setting, as a
- * save does.  Returns 1, or 0 when memory runs out (the setting then keeps
- * its value). */
-static int ResetRow(int iRow)
-{
-    struct VariableDescriptor *pr = &dvArray[iRow];
-    if (pr->iType != VARIABLE_STRING) {
-        *pr->piValue = pr->iDefault;
-        for (int k = 0; k < TIME_COPIES; k++)
-            if (pr->piValue == aTimeCopies[k].piCopy)
-                *aTimeCopies[k].ptSetting = (time_t)*aTimeCopies[k].piCopy;
-        return 1;
-    }
-    char const *psDefault = DefaultText(pr);
-    char *psNew = NULL;
-    if (psDefault != NULL && (psNew = strdup(psDefault)) == NULL)
-        return 0;
-    free(*pr->ppsValue);
-    *pr->ppsValue = psNew;
-    pr->psValue = psNew;
-    return 1;
-}
 
 int Reset(int argc, char **argv, struct Options const *po)
 {
@@ -548,7 +499,7 @@ int Reset(int argc, char **argv, struct Options const *po)
     if (iStatus == TS_OK) {
         SetVariables();
         for (int r = 1; r <= iRows && iStatus == TS_OK; r++) {
-            if (abReset[r] && !ResetRow(r)) {
+            if (abReset[r] && ResetRowToDefault(r) != 1) {
                 Complain("out of memory");
                 iStatus = TS_IO;
             }

@@ -4,7 +4,6 @@
  * byte, since users pipe it through jq and their own scripts. */
 #include "cli/morvrc_json.h"
 
-#include "cli/morvrc_value.h"
 #include "settings/morvrc_items.h"
 #include "settings/morvrc_format.h"
 

@@ -4,7 +4,7 @@
 #ifndef MORV_CLI_MORVRC_LINES_H
 #define MORV_CLI_MORVRC_LINES_H
 
-#include "cli/morvrc_value.h"
+#include "settings/morvrc_items.h"
 
 #include <stddef.h>
 

@@ -1,6 +1,6 @@
-/* The home's catalogue for every verb of morvrc_tool: its paths, setup.dat
- * read as the editor reads it, and each row tied to the stored item it
- * edits, whence the row names and ranges that the verbs take. */
+/* The home's catalogue for every verb of morvrc_tool: its paths, and
+ * setup.dat read as the editor reads it, whence the row names and ranges
+ * that the verbs take. */
 #include "cli/morvrc_rows.h"
 
 #include "settings/catalogue.h"
@@ -78,41 +78,6 @@ int ReadCatalogue(char const *psPath, int *piRows, int bComplain)
     return TS_OK;
 }
 
-void *ItemAddress(struct MorvItem it)
-{
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    switch (pf->eKind) {
-    case MFK_TIME:
-        for (int k = 0; k < TIME_COPIES; k++)
-            if ((void *)aTimeCopies[k].ptSetting == pf->pSetting)
-                return aTimeCopies[k].piCopy;
-        return pf->pSetting;
-    case MFK_INT32_ARRAY:
-        return &((int *)pf->pSetting)[it.iElement];
-    case MFK_TEXT_PAIR:
-        return &((char **)pf->pSetting)[it.iElement];
-    default:
-        return pf->pSetting;
-    }
-}
-
-int RowItem(int iRow, struct MorvItem *pit)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    void *pBound = pr->piValue != NULL ? (void *)pr->piValue : (void *)pr->ppsValue;
-    if (pBound == NULL)
-        return 0;
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    for (int k = 0; k < iItems; k++) {
-        if (ItemAddress(aItems[k]) == pBound) {
-            *pit = aItems[k];
-            return 1;
-        }
-    }
-    return 0;
-}
-
 int UseHomeRows(struct Options const *po)
 {
     char acDat[HOME_PATH];
@@ -124,19 +89,6 @@ int UseHomeRows(struct Options const *po)
     if (iStatus != TS_OK && iStatus != TS_DAMAGED)
         return 0;
     SetVariables();
-    for (int r = 1; r <= iRows; r++) {
-        struct VariableDescriptor const *pr = &dvArray[r];
-        struct MorvItem it;
-        if (!RowItem(r, &it))
-            continue;
-        int k = ItemIndex(it);
-        if (k < 0)
-            continue;
-        apsItemRow[k] = pr->psVariableName;
-        if (pr->iType == VARIABLE_BOOLEAN && pr->piValue != NULL)
-            aucItemRange[k] = IR_SWITCH;
-        else if (pr->iType == VARIABLE_NUMERIC && pr->piValue != NULL)
-            aucItemRange[k] = IR_COUNTER;
-    }
+    NameItemsByRows(iRows);
     return iRows;
 }

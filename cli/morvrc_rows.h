@@ -1,11 +1,11 @@
 /* The home's catalogue as every verb of morvrc_tool uses it: the home's
- * paths, setup.dat read into dvArray, each row's stored item, and the row
- * names and ranges that get, set, load and edit then take. */
+ * paths, and setup.dat read into dvArray, whence the row names and ranges
+ * that get, set, load and edit take. */
 #ifndef MORV_CLI_MORVRC_ROWS_H
 #define MORV_CLI_MORVRC_ROWS_H
 
 #include "cli/morvrc_cli.h"
-#include "cli/morvrc_value.h"
+#include "settings/morvrc_items.h"
 
 /* Bytes of a path under a home. */
 #define HOME_PATH 4096
@@ -25,18 +25,9 @@ int HomePath(struct Options const *po, char const *psFile, char *psOut, int bCom
  * readable) or TS_DAMAGED (a bad type code). */
 int ReadCatalogue(char const *psPath, int *piRows, int bComplain);
 
-/* The address through which the catalogue edits item it: the setting, or
- * for a time setting its 32-bit working copy. */
-void *ItemAddress(struct MorvItem it);
-
-/* Finds the stored item that catalogue row iRow is bound to (SetVariables
- * must have run).  Returns 1 with *pit set, or 0 for a row bound to none. */
-int RowItem(int iRow, struct MorvItem *pit);
-
 /* Reads the home's setup.dat, when *po names a home that has one, binds
- * its rows and fills apsItemRow and aucItemRange from them, so that names
- * and values are taken as the editor's list shows them; says nothing when
- * there is none.  Returns the rows read (0 for none). */
+ * its rows and names the items after them (NameItemsByRows); says nothing
+ * when there is none.  Returns the rows read (0 for none). */
 int UseHomeRows(struct Options const *po);
 
 #endif

@@ -10,6 +10,7 @@
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_items.h"
 #include "settings/morvrc_reading.h"
+#include "support/clock.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -53,14 +54,6 @@ const char acHelpWatch[] =
     "\n"
     "SIGINT and SIGTERM end it with exit status 0; status 3 when the directory\n"
     "of FILE cannot be watched or goes away.\n";
-
-/* Milliseconds of the monotonic clock. */
-static long long NowMs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 /* What a file is: the outcome's word and a description. */
 struct State {
@@ -199,7 +192,7 @@ static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvW
         struct pollfd apfd[2] = {{pWatch->fd, POLLIN, 0}, {fdSignals, POLLIN, 0}};
         int iWait = -1;
         if (llDue >= 0) {
-            long long llLeft = llDue - NowMs();
+            long long llLeft = llDue - MonotonicMs();
             iWait = llLeft > 0 ? (int)llLeft : 0;
         }
         int n = poll(apfd, 2, iWait);
@@ -212,17 +205,17 @@ static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvW
         if (n > 0 && apfd[0].revents != 0) {
             int bGone = 0;
             if (TakeWatchEvents(pWatch, &bGone))
-                llDue = NowMs() + FOLLOW_QUIET_MS;
+                llDue = MonotonicMs() + FOLLOW_QUIET_MS;
             if (bGone) {
                 Complain("the directory of %s went away: nothing more to watch", psPath);
                 return TS_IO;
             }
         }
-        if (llDue >= 0 && NowMs() >= llDue) {
+        if (llDue >= 0 && MonotonicMs() >= llDue) {
             int iLater = LookAgain(&follow, psPath, bJson, pw);
             if (iLater < 0)
                 return TS_IO;
-            llDue = iLater ? NowMs() + FOLLOW_QUIET_MS : -1;
+            llDue = iLater ? MonotonicMs() + FOLLOW_QUIET_MS : -1;
         }
     }
 }

@@ -8,6 +8,7 @@
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 #include "settings/morvrc_reading.h"
 #include "settings/morvrc_update.h"
 #include "support/function.h"
@@ -34,7 +35,6 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -234,36 +234,30 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
                psMorvaneRC, lyMorvaneRC.iVersion, (int)lyMorvaneRC.uTail);
 }
 
-/* The three text pairs: the file holds both texts of a pair or neither. */
-static const struct {
-    int iRow;            /* catalogue row of text [0]; text [1] is the next row */
-    char **apsPair;
-    char const *psName;  /* when the catalogue has no such row */
-} aTextPairs[] = {
-    {20, psFlagChanJoinBeep, "psFlagChanJoinBeep"},
-    {22, psFlagChanModBeep, "psFlagChanModBeep"},
-    {24, psFlagChanWordBeep, "psFlagChanWordBeep"},
-};
-
-/* Returns 1 when every text pair holds both texts or neither; otherwise
- * shows which pair holds one text and returns 0, as a save would lose it. */
+/* Returns 1 when every text pair keeps the rule of PairIsStorable;
+ * otherwise shows which pair breaks it, naming its texts by their rows (or
+ * as settings, where the catalogue has no such row), and returns 0, as a
+ * save would lose a text. */
 static int PairsAreWhole(void)
 {
-    for (auto const &pair : aTextPairs) {
-        if ((pair.apsPair[0] == NULL) == (pair.apsPair[1] == NULL))
+    for (int i = 0; i < MORV_FIELD_COUNT; i++) {
+        if (aMorvFields[i].eKind != MFK_TEXT_PAIR)
             continue;
         char acNames[2][48];
         for (int k = 0; k < 2; k++) {
-            char const *psRowName = dvArray[pair.iRow + k].psVariableName;
+            int iRow = ItemRow({i, k});
+            char const *psRowName = iRow > 0 ? dvArray[iRow].psVariableName : NULL;
             if (psRowName != NULL && *psRowName != '\0')
                 snprintf(acNames[k], sizeof acNames[k], "%s", psRowName);
             else
-                snprintf(acNames[k], sizeof acNames[k], "%s[%d]", pair.psName, k);
+                ItemName({i, k}, acNames[k], sizeof acNames[k]);
         }
-        Attention("ATTENTION: the configuration was not saved: %s and %s must both hold a text, or "
-                  "both be empty.\n",
-                  acNames[0], acNames[1]);
-        return 0;
+        char const *apsNames[2] = {acNames[0], acNames[1]};
+        char acWhy[160];
+        if (!PairRowsAreStorable(i, apsNames, acWhy, sizeof acWhy)) {
+            Attention("ATTENTION: the configuration was not saved: %s.\n", acWhy);
+            return 0;
+        }
     }
     return 1;
 }
@@ -429,25 +423,9 @@ void ResetToDefault(void)
     if (!AskYesNo("ATTENTION: are you sure ?"))
         return;
     for (int i = 1; i <= listbox_Variables->size() && i <= CATALOGUE_ROWS; i++) {
-        struct VariableDescriptor *pr = &dvArray[i];
-        switch (pr->iType) {
-        case VARIABLE_BOOLEAN:
-        case VARIABLE_NUMERIC:
-            if (pr->piValue != NULL)
-                *pr->piValue = pr->iDefault;
-            break;
-        case VARIABLE_STRING:
-            if (pr->ppsValue != NULL) {
-                /* A default that begins with "$" means: no default text. */
-                char *psNew = pr->psDefault[0] == '$' ? NULL : strdup(pr->psDefault);
-                free(*pr->ppsValue);
-                *pr->ppsValue = psNew;
-                pr->psValue = psNew;
-            }
-            break;
-        default:
+        /* Without memory for a default text the row keeps its text. */
+        if (ResetRowToDefault(i) < 0)
             BadTypeCode();
-        }
         RedrawRow(acRow, i);
     }
     ShowValueGroup(NULL);
@@ -580,7 +558,7 @@ int main(int argc, char **argv)
 
     WriteLog("main() :Load ITA File");
     puts("Load the Italian Messages File ...");
-    LoadLanguage("italiano");
+    LoadLanguage(LanguageToLoad(0, psMessageLanguage));
 
     WriteLog("main() :Load morvrc");
     printf("Load the %s configuration file, if this exist ...\n", psMorvaneRC);
@@ -593,9 +571,10 @@ int main(int argc, char **argv)
     SetVariables();
 
     WriteLog("main() :Load LANG File");
-    if (psMessageLanguage != NULL && strcasecmp(psMessageLanguage, "italiano") != 0) {
-        printf("Load the %s Messages File ...\n", psMessageLanguage);
-        LoadLanguage(psMessageLanguage);
+    char const *psLanguage = LanguageToLoad(1, psMessageLanguage);
+    if (psLanguage != NULL) {
+        printf("Load the %s Messages File ...\n", psLanguage);
+        LoadLanguage(psLanguage);
     }
 
     WriteLog("main() :Load DAT File");

@@ -5,6 +5,7 @@
 
 #include "editor/icon.h"
 #include "editor/main.h"
+#include "settings/morvrc_items.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Browser.H>
@@ -137,7 +138,7 @@ Fl_Double_Window *make_window(void)
     textinput_NumericValue->box(FL_PLASTIC_UP_BOX);
     textinput_NumericValue->color(FL_CYAN);
     textinput_NumericValue->minimum(0);
-    textinput_NumericValue->maximum(4096);
+    textinput_NumericValue->maximum(RANGE_COUNTER_MAX);
     textinput_NumericValue->step(1);
     textinput_NumericValue->textfont(FL_COURIER);
     textinput_NumericValue->callback((Fl_Callback *)cb_textinput_NumericValue);

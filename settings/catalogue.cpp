@@ -1,5 +1,6 @@
 /* The variable catalogue: reads setup.dat into dvArray, binds its rows to
- * the settings and formats each row's list line.  No FLTK and no exits: the
+ * the settings, finds the setting behind a row, puts a row's default back
+ * and formats each row's list line.  No FLTK and no exits: the
  * list, and the answer to a bad type code, belong to the caller. */
 #include "settings/catalogue.h"
 
@@ -10,6 +11,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 struct VariableDescriptor dvArray[CATALOGUE_ROWS + 1];
 int i_tCTCPFloodTimer = 0;
@@ -136,6 +138,110 @@ void SetVariables(void)
         }
         if (pb->psLogAfter != NULL)
             LogStep(pb->psLogAfter);
+    }
+}
+
+/* The binding of row iRow, or null for a row bound to nothing. */
+static struct RowBinding const *FindBinding(int iRow)
+{
+    for (struct RowBinding const &b : aRowBindings)
+        if (b.iRow == iRow)
+            return &b;
+    return NULL;
+}
+
+int RowIsBound(int iRow)
+{
+    struct RowBinding const *pb = FindBinding(iRow);
+    if (pb == NULL)
+        return 0;
+    return dvArray[iRow].iType == VARIABLE_STRING ? pb->ppsText != NULL : pb->piInteger != NULL;
+}
+
+char const *RowDefaultText(struct VariableDescriptor const *pr)
+{
+    return pr->psDefault == NULL || pr->psDefault[0] == '$' ? NULL : pr->psDefault;
+}
+
+int ResetRowToDefault(int iRow)
+{
+    struct VariableDescriptor *pr = &dvArray[iRow];
+    struct RowBinding const *pb = FindBinding(iRow);
+    switch (pr->iType) {
+    case VARIABLE_BOOLEAN:
+    case VARIABLE_NUMERIC:
+        if (pb == NULL || pb->piInteger == NULL)
+            return 1;
+        *pb->piInteger = pr->iDefault;
+        for (struct TimeCopy const &tc : aTimeCopies)
+            if (pb->piInteger == tc.piCopy)
+                *tc.ptSetting = (time_t)*tc.piCopy;
+        return 1;
+    case VARIABLE_STRING: {
+        if (pb == NULL || pb->ppsText == NULL)
+            return 1;
+        char const *psDefault = RowDefaultText(pr);
+        char *psNew = NULL;
+        if (psDefault != NULL && (psNew = strdup(psDefault)) == NULL)
+            return 0;
+        free(*pb->ppsText);
+        *pb->ppsText = psNew;
+        pr->psValue = psNew;
+        return 1;
+    }
+    default:
+        return -1;
+    }
+}
+
+int RowItem(int iRow, struct MorvItem *pit)
+{
+    struct RowBinding const *pb = FindBinding(iRow);
+    if (pb == NULL)
+        return 0;
+    if (pb->ppsText != NULL)
+        return ItemAt(pb->ppsText, pit);
+    for (struct TimeCopy const &tc : aTimeCopies)
+        if (pb->piInteger == tc.piCopy)
+            return ItemAt(tc.ptSetting, pit);
+    return ItemAt(pb->piInteger, pit);
+}
+
+int ItemRow(struct MorvItem it)
+{
+    for (struct RowBinding const &b : aRowBindings) {
+        struct MorvItem itRow;
+        if (RowItem(b.iRow, &itRow) && itRow.iField == it.iField && itRow.iElement == it.iElement)
+            return b.iRow;
+    }
+    return 0;
+}
+
+int RowRange(int iRow)
+{
+    switch (dvArray[iRow].iType) {
+    case VARIABLE_BOOLEAN:
+        return IR_SWITCH;
+    case VARIABLE_NUMERIC:
+        return IR_COUNTER;
+    default:
+        return IR_ANY;
+    }
+}
+
+void NameItemsByRows(int iRows)
+{
+    for (int r = 1; r <= iRows && r <= CATALOGUE_ROWS; r++) {
+        struct VariableDescriptor const *pr = &dvArray[r];
+        struct MorvItem it;
+        if (!RowItem(r, &it))
+            continue;
+        int k = ItemIndex(it);
+        if (k < 0)
+            continue;
+        apsItemRow[k] = pr->psVariableName;
+        if (FindBinding(r)->piInteger != NULL)
+            aucItemRange[k] = (unsigned char)RowRange(r);
     }
 }
 

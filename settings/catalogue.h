@@ -1,8 +1,11 @@
 /* The variable catalogue: the rows of setup.dat in dvArray, their bindings
- * to the settings, and the text of each row's list line.  No FLTK: the
+ * to the settings (the setting behind a row, its range, its default put
+ * back), and the text of each row's list line.  No FLTK: the
  * editor and morvrc_tool share it, and the editor keeps the list itself. */
 #ifndef MORV_SETTINGS_CATALOGUE_H
 #define MORV_SETTINGS_CATALOGUE_H
+
+#include "settings/morvrc_items.h"
 
 #include <stdio.h>
 #include <time.h>
@@ -65,6 +68,41 @@ void SetVariables(void);
  * were handed over, that row is read into dvArray but its type is left as
  * it was, and nothing after it is read. */
 int LoadCatalogue(FILE *f, char *psRowBuffer, void (*pAddRow)(char const *psRowText));
+
+/* Whether row iRow edits a setting of its own type: a text setting for a
+ * text row, an integer (or a time row's working copy) for the others. */
+int RowIsBound(int iRow);
+
+/* The default text of a text row as "Reset to Default" stores it: null
+ * when the catalogue's default is missing or begins with "$" (no default
+ * text). */
+char const *RowDefaultText(struct VariableDescriptor const *pr);
+
+/* Puts back the catalogue's default of row iRow, as "Reset to Default"
+ * does, and for a time row folds its working copy back into the time
+ * setting, as a save does; a row not bound to a setting of its type is
+ * left as it is.  Returns 1; 0 when memory runs out (the setting keeps its
+ * value); -1 when the row's type code is not 0, 1 or 2. */
+int ResetRowToDefault(int iRow);
+
+/* Finds the stored item that row iRow edits, as the binding table states
+ * it (for a time row, the time setting behind its working copy); neither
+ * setup.dat nor SetVariables is needed.  Returns 1 with *pit set, or 0 for
+ * a row that edits none. */
+int RowItem(int iRow, struct MorvItem *pit);
+
+/* Returns the row that edits item it, or 0 when no row does. */
+int ItemRow(struct MorvItem it);
+
+/* The values that row iRow lets an integer take: IR_SWITCH for a Boolean
+ * row, IR_COUNTER for a numeric one, IR_ANY for a text row. */
+int RowRange(int iRow);
+
+/* Names and ranges the items after rows 1 to iRows of the catalogue read:
+ * each bound row's variable name into apsItemRow, and IR_SWITCH or
+ * IR_COUNTER into aucItemRange for a Boolean or numeric row, so that names
+ * and values are taken as the editor's list shows them. */
+void NameItemsByRows(int iRows);
 
 /* Formats the list line of catalogue row iRow (1 to CATALOGUE_ROWS) into
  * psBuffer (ROW_BUFFER_SIZE bytes), cut to fit.  Returns 1; 0 when the row's

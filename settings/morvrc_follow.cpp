@@ -4,13 +4,13 @@
 #include "settings/morvrc_follow.h"
 
 #include "settings/morvrc_format.h"
+#include "support/clock.h"
 
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/inotify.h>
-#include <time.h>
 #include <unistd.h>
 
 /* What becomes of a file in the directory: written, replaced, created,
@@ -107,14 +107,6 @@ int SnapshotIsWhole(struct MorvSnapshot const *pSnap)
     return ImageIsWhole(&info);
 }
 
-/* Milliseconds of the monotonic clock, never 0. */
-static long long NowMs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000 + 1;
-}
-
 enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,
                               struct MorvSnapshot const *pKnown, struct MorvSnapshot const *pReacted,
                               struct MorvSnapshot *pNew)
@@ -124,7 +116,7 @@ enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,
     int bRead = SnapshotFile(psPath, 1, &snap);
     if (!bRead && errno == ENOMEM) {
         if (pf->llNotWholeSince == 0)
-            pf->llNotWholeSince = NowMs();
+            pf->llNotWholeSince = MonotonicMs();
         return FOLLOW_RETRY;
     }
     if (SnapshotsEqual(&snap, pKnown) || (pReacted != NULL && SnapshotsEqual(&snap, pReacted))) {
@@ -138,7 +130,7 @@ enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,
     }
     enum FollowFinding e = FOLLOW_CHANGED;
     if (!SnapshotIsWhole(&snap)) {
-        long long llNow = NowMs();
+        long long llNow = MonotonicMs();
         if (pf->llNotWholeSince == 0)
             pf->llNotWholeSince = llNow;
         if (llNow - pf->llNotWholeSince < FOLLOW_NOT_WHOLE_MS) {

@@ -5,6 +5,7 @@
 #include "settings/morvrc_format.h"
 
 #include "settings/morv.h"
+#include "settings/morvrc_items.h"
 
 #include <errno.h>
 #include <stdint.h>
@@ -554,11 +555,10 @@ int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, s
             PutText(&im, *(char **)pf->pSetting);
             break;
         case MFK_TEXT_PAIR: {
-            /* Only a pair with both texts is stored.  An empty text [0]
-             * would read back as an absent pair with no second length, so
-             * such a pair is stored as absent too. */
+            /* A pair that the file cannot hold as it stands is stored
+             * without texts, as the reader reads it back. */
             char **apsPair = (char **)pf->pSetting;
-            if (apsPair[0] != NULL && apsPair[1] != NULL && apsPair[0][0] != '\0') {
+            if (apsPair[0] != NULL && PairIsStorable(i, NULL, 0)) {
                 PutText(&im, apsPair[0]);
                 PutText(&im, apsPair[1]);
             } else {

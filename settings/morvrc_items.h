@@ -1,6 +1,8 @@
-/* The stored settings item by item, as people read them: names ("iMaxCloneCount",
- * "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]"), values as text or
- * JSON, and the values of the whole store, or of a file, taken as text. */
+/* The stored settings item by item, as people read and type them: names
+ * ("iMaxCloneCount", "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]",
+ * or the catalogue row that edits one), values as text or JSON and values
+ * read back from text within the editor's ranges, the rule a text pair
+ * keeps to, and the values of the whole store, or of a file, taken as text. */
 #ifndef MORV_SETTINGS_MORVRC_ITEMS_H
 #define MORV_SETTINGS_MORVRC_ITEMS_H
 
@@ -51,11 +53,69 @@ int AllItems(struct MorvItem *aItems, int iMax);
  * pair); the item must be one. */
 char **ItemText(struct MorvItem it);
 
+/* The index of item it in the order AllItems gives, or -1. */
+int ItemIndex(struct MorvItem it);
+
+/* Finds the item whose value is stored at pValue: a single setting, one
+ * text of a pair or one element of iFlagParserMode.  Returns 1 with *pit
+ * set, or 0 when no stored value lies there. */
+int ItemAt(void const *pValue, struct MorvItem *pit);
+
+/* Finds the item psName names: a single setting by its name, a text of a
+ * pair as "NAME[0]" or "NAME[1]", an element of iFlagParserMode as
+ * "iFlagParserMode[k]" (k from 0 to 18), "iFlagParserMode[EVENT]" or the bare
+ * event name ("NOTICE"), or the name of the setup.dat row that edits it
+ * (apsItemRow).  Names are case-sensitive.
+ * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes),
+ * which suggests the nearest name when one is near. */
+int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
+
+/* The field index of the text pair named psName (its name without an
+ * index, as "psFlagChanJoinBeep"), or -1 when psName names none. */
+int FindPair(char const *psName);
+
+/* The values that the editor's list lets an integer item take. */
+enum ItemRange {
+    IR_ANY,       /* no row types it: any 32-bit value */
+    IR_SWITCH,    /* a Boolean row: 0 or 1 */
+    IR_COUNTER    /* a numeric row: 0 to RANGE_COUNTER_MAX */
+};
+#define RANGE_COUNTER_MAX 4096
+
+/* By item index (ItemIndex): the range of each item and the name of the
+ * setup.dat row that edits it (null for none), as a home's catalogue gives
+ * them; IR_ANY and null until one is read.  SetItemValue keeps to the
+ * range unless bRangesForced; FindItem takes the row names. */
+extern unsigned char aucItemRange[MORV_MAX_ITEMS];
+extern char const *apsItemRow[MORV_MAX_ITEMS];
+extern int bRangesForced;
+
+/* Writes into psOut (uOut bytes) range iRange (an ItemRange) for people,
+ * "0 or 1" or "0 to 4096", or with bJson as a JSON array, "[0, 1]"; an
+ * empty text for IR_ANY. */
+void FormatRange(int iRange, int bJson, char *psOut, size_t uOut);
+
+/* Writes into psOut (uOut bytes) the range of item it as FormatRange does
+ * for people. */
+void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
+
 /* Quotes a text with C escapes so that every byte is visible: printable
  * ASCII as itself, \" \\ \a \b \f \n \r \t \v by name, every other byte as a
  * three-digit octal escape.  A null text gives "absent", unquoted.
  * Returns a malloc'd text, or null when memory runs out. */
 char *QuoteText(char const *ps);
+
+/* Reads a text quoted as QuoteText writes it, or as a C string literal
+ * would be (\x escapes, octal escapes of one to three digits, \' and \?).
+ * Returns 1 with a malloc'd text in *ppsText, or 0 with the reason in
+ * psError: no closing quote, anything after it, an unknown escape, an escape
+ * beyond 255, a zero byte (a stored text ends at one), or no memory. */
+int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError);
+
+/* Reads a decimal integer: an optional sign, then digits only.
+ * Returns 1 with *pllValue set, or 0 when psText is not one or lies outside
+ * llMin to llMax. */
+int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue);
 
 /* Returns the length of the UTF-8 sequence at p (n bytes left), or 0 when
  * none starts there (not the shortest form, a surrogate, beyond U+10FFFF);
@@ -84,6 +144,32 @@ char *FormatItemValue(struct MorvItem it);
  * and time values, a string (JsonText) or null for texts.
  * Returns a malloc'd text, or null when memory runs out. */
 char *FormatItemJson(struct MorvItem it);
+
+/* Stores psValue into the item's setting.  Integers and time values are
+ * decimal; a time value must fit iTimeBytes (4 or 8) and this build's
+ * time_t.  A text is "absent", a quoted text in the form QuoteText gives, or
+ * otherwise taken literally; an empty single text is stored as absent, as
+ * the file cannot tell the two apart.  An integer or time item with a
+ * range (aucItemRange) takes only values within it, unless bRangesForced.
+ * Pairs are not checked here (see PairIsStorable).
+ * Returns 1, or 0 with the reason in psError and the setting unchanged. */
+int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
+                 size_t uError);
+
+/* The rule of a text pair: the file holds both texts of a pair or neither,
+ * and reads an empty text [0] as a pair without texts, so a pair is stored
+ * as it stands only when both texts are absent, or both present with text
+ * [0] not empty.  The encoder stores any other pair as one without texts;
+ * the programs refuse to save it.
+ * Returns 1 when the pair of field iField keeps the rule; otherwise 0 with
+ * the reason in psError (uError bytes; nothing written when psError is
+ * null), naming its texts as settings. */
+int PairIsStorable(int iField, char *psError, size_t uError);
+
+/* As PairIsStorable, the reason naming the two texts by apsNames (as the
+ * rows of the editor's list that edit them): "A and B must both hold a
+ * text, or both be empty". */
+int PairRowsAreStorable(int iField, char const *const apsNames[2], char *psError, size_t uError);
 
 /* Every item of the store with its value as text and as JSON, so that two
  * states can be compared after the store has moved on. */

@@ -5,6 +5,7 @@
 
 #include "settings/morvrc_file.h"
 #include "settings/morvrc_replace.h"
+#include "support/clock.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,14 +15,6 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-
-/* Milliseconds of the monotonic clock. */
-static long long NowMillis(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 /* Opens (creating it where it is missing) the lock file of psTarget.
  * Returns the descriptor, or -1 with errno set. */
@@ -72,14 +65,14 @@ int LockFile(char const *psPath, int iWaitMillis, int *pfd)
         return iErr == EACCES || iErr == EPERM || iErr == EROFS || iErr == ENOENT || iErr == ENOSPC ||
                iErr == EDQUOT;
     }
-    long long llDeadline = NowMillis() + (iWaitMillis > 0 ? iWaitMillis : 0);
+    long long llDeadline = MonotonicMs() + (iWaitMillis > 0 ? iWaitMillis : 0);
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
             break;
         int iErr = errno;
         if (iErr == EINTR)
             continue;
-        if (iErr != EWOULDBLOCK || NowMillis() >= llDeadline) {
+        if (iErr != EWOULDBLOCK || MonotonicMs() >= llDeadline) {
             close(fd);
             free(psTarget);
             errno = iErr;

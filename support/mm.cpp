@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #define MESSAGE_NUMBERS 10000
 #define MESSAGE_LINE 4095   /* read buffer: a longer line comes in pieces */
@@ -271,6 +272,15 @@ int LoadMessageFile(char const *psLanguage)
     ssFlagAlredyLoaded = 1;
     puts(" completed.");
     return 1;
+}
+
+char const *LanguageToLoad(int k, char const *psConfigured)
+{
+    if (k == 0)
+        return BASE_LANGUAGE;
+    if (k == 1 && psConfigured != NULL && strcasecmp(psConfigured, BASE_LANGUAGE) != 0)
+        return psConfigured;
+    return NULL;
 }
 
 char const *GetMessage(int iNumber)

@@ -24,6 +24,15 @@ extern short ssFlagAlredyLoaded;
  * file with 10000 numbered lines (the texts stored so far stay). */
 int LoadMessageFile(char const *psLanguage);
 
+/* The language that the configured one is laid over. */
+#define BASE_LANGUAGE "italiano"
+
+/* The message files a program loads, in order, for the configured language
+ * psConfigured (psMessageLanguage): k = 0 gives BASE_LANGUAGE; k = 1 gives
+ * psConfigured when it names another language, compared ignoring ASCII
+ * case; every other k, and a null or base language at k = 1, give null. */
+char const *LanguageToLoad(int k, char const *psConfigured);
+
 /* Returns the text of message iNumber, never null.  A number out of range or
  * without a text gives a warning text held in one buffer of the catalogue,
  * valid until the next such call.  The caller must not change or free it. */

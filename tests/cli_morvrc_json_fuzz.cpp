@@ -9,9 +9,9 @@
  *     initial values and gives the same document and the same morvrc image.
  * The store is put back to its initial values after every input. */
 #include "cli/morvrc_json.h"
-#include "cli/morvrc_value.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 
 #include <stdint.h>
 #include <stdio.h>

@@ -13,8 +13,8 @@
  * outlives the input that made it and the leak checker sees every loss. */
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 #include "cli/morvrc_lines.h"
-#include "cli/morvrc_value.h"
 
 #include <stdint.h>
 #include <stdio.h>

@@ -1,9 +1,10 @@
-/* morvrc_tool's names and values: quoting that shows every byte and reads
- * back exactly, names that find the right setting (and only real ones),
- * values of the right kind and range, and the pair rule. */
-#include "cli/morvrc_value.h"
+/* Names and values of the stored settings as people type them: quoting
+ * that shows every byte and reads back exactly, names that find the right
+ * setting (and only real ones), values of the right kind and range, and the
+ * pair rule. */
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_items.h"
 
 #include <gtest/gtest.h>
 
