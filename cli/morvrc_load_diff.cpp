@@ -284,7 +284,8 @@ int Diff(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK) {
         FreeFileValues(&a);
         FreeFileValues(&b);
-        return iStatus;
+        /* As diff(1) and cmp: 1 means "they differ", so any trouble is 2. */
+        return TS_USAGE;
     }
 
     int bDiffer = 0;
