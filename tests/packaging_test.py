@@ -62,7 +62,7 @@ def elf_kind(path):
 def tool_verbs(help_text):
     """The verbs that `morvrc_tool --help` lists: the first indented block."""
     block = help_text.split("\n\n")[1]
-    return [line.split()[0] for line in block.splitlines() if line.startswith("  ")]
+    return [line.split()[0] for line in block.splitlines() if re.match(r"  \S", line)]
 
 
 def unpack(deb, root):
