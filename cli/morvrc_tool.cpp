@@ -460,7 +460,7 @@ static void PrintHelp(int v)
     PrintSynopsis(v, "Usage: morvrc_tool ", "       morvrc_tool ", 0);
     PrintText(aVerbs[v].psHelp);
     if (aVerbs[v].psOptions[0] != '\0')
-        printf("\nHOME, the widths, --wait and the other exit statuses: morvrc_tool --help.\n"
+        printf("\nHOME, widths, locks and the other exit statuses: morvrc_tool --help.\n"
                "Everything else: man morvrc_tool.\n");
 }
 
