@@ -20,31 +20,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-const char acHelpEdit[] =
-    "Usage: morvrc_tool edit [--bits 32|64] [--force] FILE\n"
-    "       morvrc_tool edit [--home DIR] [--xchat 1|2] [--bits 32|64] [--force]\n"
-    "Opens the dump of FILE (without FILE: the home's morvrc) in an editor:\n"
-    "$VISUAL, else $EDITOR, else vi, run by the shell with the text's file name\n"
-    "after it.  When the editor ends, the text is checked as load checks it.\n"
-    "After a bad line the error is shown and the tool asks, on standard error,\n"
-    "\"Edit again (e) or quit without saving (q)? \", reading the answer from\n"
-    "standard input (its end counts as q): e opens the text again with the error\n"
-    "as a comment at its top, q leaves FILE untouched (exit status 2).  A text\n"
-    "left as it was writes nothing (\"no change\", exit status 0).\n"
-    "\n"
-    "FILE is written the way set writes it, and only if it still holds the bytes\n"
-    "that were read: when another program changed it meanwhile, nothing is\n"
-    "written (exit status 6) and the edited text stays in a file whose name is\n"
-    "printed, to be given to load.  A FILE that does not exist is created from\n"
-    "the values the editor starts from; a damaged one is refused (exit status 4).\n"
-    "\n"
-    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
-    "               whole at; this build's, %d, when both or neither)\n"
-    "--home DIR     the home whose setup.dat gives the row names and ranges, and\n"
-    "               whose morvrc is edited when FILE is not given (default: $HOME)\n"
-    "--xchat 1|2    its XChat version (default: 2)\n"
-    "--force        values outside the editor's ranges are taken\n";
-
 /* The store's dump, as dump prints it, for a file of version iVersion, in
  * a malloc'd text (*ppText, *puText).  Returns 1, or 0 when memory runs out
  * (nothing allocated). */

@@ -9,7 +9,4 @@
  * status, after a complaint on standard error when it fails. */
 int Edit(int argc, char **argv, struct Options const *po);
 
-/* Its help text: a printf format, %d being this build's width in bits. */
-extern const char acHelpEdit[];
-
 #endif

@@ -1,5 +1,5 @@
-/* morvrc_tool's verbs on one file: dump, check, convert, get and set, with
- * their help texts. */
+/* morvrc_tool's verbs on one file: dump, check, convert, get
+ * and set. */
 #ifndef MORV_CLI_MORVRC_FILE_VERBS_H
 #define MORV_CLI_MORVRC_FILE_VERBS_H
 
@@ -12,12 +12,5 @@ int Check(int argc, char **argv, struct Options const *po);
 int Convert(int argc, char **argv, struct Options const *po);
 int Get(int argc, char **argv, struct Options const *po);
 int Set(int argc, char **argv, struct Options const *po);
-
-/* Their help texts: printf formats, %d being this build's width in bits. */
-extern const char acHelpDump[];
-extern const char acHelpCheck[];
-extern const char acHelpConvert[];
-extern const char acHelpGet[];
-extern const char acHelpSet[];
 
 #endif

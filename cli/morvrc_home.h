@@ -1,5 +1,5 @@
 /* morvrc_tool's verbs that read a home as the editor does: list, describe
- * and reset, with their help texts. */
+ * and reset. */
 #ifndef MORV_CLI_MORVRC_HOME_H
 #define MORV_CLI_MORVRC_HOME_H
 
@@ -10,10 +10,5 @@
 int List(int argc, char **argv, struct Options const *po);
 int Describe(int argc, char **argv, struct Options const *po);
 int Reset(int argc, char **argv, struct Options const *po);
-
-/* Their help texts: printf formats, %d being this build's width in bits. */
-extern const char acHelpList[];
-extern const char acHelpDescribe[];
-extern const char acHelpReset[];
 
 #endif

@@ -20,81 +20,6 @@
  * texts written as a four-character escape, with room to spare. */
 #define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
 
-const char acHelpLoad[] =
-    "Usage: morvrc_tool load [HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS]\n"
-    "                        FILE [INPUT]\n"
-    "Applies \"name = value\" lines, as dump prints them, to the settings of FILE\n"
-    "and writes it back the way set does.  INPUT is a file, or standard input\n"
-    "when it is not given or is \"-\"; a byte-order mark at its start is skipped.\n"
-    "A FILE that does not exist is created, starting from the values the editor\n"
-    "starts from without a morvrc.  A FILE that is damaged, empty or too old is\n"
-    "written afresh when INPUT sets every setting (a whole dump), with a note;\n"
-    "an INPUT that sets fewer is refused for it (exit status 4).  So\n"
-    "\n"
-    "  morvrc_tool dump A | morvrc_tool load B\n"
-    "\n"
-    "gives B every setting of A; for a version-38 A and a B of version 38 or\n"
-    "none, B is then A byte for byte at B's width (a new B: this build's, or\n"
-    "--bits).  With --bits, the settings move between widths:\n"
-    "\n"
-    "  morvrc_tool dump --bits 32 old | morvrc_tool load --bits 64 new\n"
-    "\n"
-    "NAME and VALUE are as set takes them, ranges included.  Blanks around the\n"
-    "\"=\" and blanks and a carriage return at the end of a line are not part of\n"
-    "the value (quote a text to keep them).  Blank lines and lines that begin\n"
-    "with \"#\" are skipped.  Settings that INPUT does not name keep their values;\n"
-    "of two lines for the same setting, the later one counts.\n"
-    "\n"
-    "Every line is checked before anything is written.  A bad line (no \"=\", an\n"
-    "unknown name, a value of the wrong kind or range, a text pair left with one\n"
-    "text) is reported with its line number, exit status 2, and FILE is left as\n"
-    "it was.  FILE itself must parse exactly (see check), but for the repair\n"
-    "above.  A load that changes no byte leaves FILE as it is.\n"
-    "\n"
-    "--json         INPUT is a JSON document as dump --json writes it (after jq or\n"
-    "               any other tool): the members of its \"settings\" object are\n"
-    "               applied, each a number, a string, {\"bytes\": \"...\"} or null as\n"
-    "               dump --json writes them; other members are ignored.  A bad\n"
-    "               document is reported with its byte offset.\n"
-    "--force        take values outside the ranges of the editor's rows\n"
-    "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names and\n"
-    "               ranges (default: $HOME)\n"
-    "--bits 32|64   the width of FILE's time fields (default: the width it reads\n"
-    "               whole at; this build's, %d, when both or neither or when FILE\n"
-    "               is created)\n"
-    "--wait SECONDS how long to wait for another program that is saving FILE\n"
-    "               (default 5; exit status 6 after that)\n";
-
-const char acHelpDiff[] =
-    "Usage: morvrc_tool diff [--bits 32|64] [--json] A B\n"
-    "Compares the settings of two morvrc files and prints one line for each\n"
-    "setting whose value differs, in file order, with the values as dump shows\n"
-    "them:\n"
-    "\n"
-    "  iMaxCloneCount: 10 -> 12\n"
-    "  psAwayPostfix: \"_AWAY\" -> \"|away\"\n"
-    "\n"
-    "Each file's width is found on its own, so a 32-bit and a 64-bit file that\n"
-    "hold the same values are equal.  For the fields that an older file does not\n"
-    "hold, the values that convert would write are compared.  When the bytes that\n"
-    "a newer version keeps after the last field this tool knows differ, a last\n"
-    "line says so:\n"
-    "\n"
-    "  # the bytes after the last field differ: 13 bytes -> 0 bytes\n"
-    "\n"
-    "Both files must parse exactly (see check).\n"
-    "\n"
-    "--bits 32|64   the width of both files' time fields (default: each file's\n"
-    "               is found; this build's, %d, when it reads whole at both or\n"
-    "               neither)\n"
-    "--json         one JSON document instead:\n"
-    "                 {\"differences\": [{\"name\": \"iMaxCloneCount\", \"a\": 10, \"b\": 12}],\n"
-    "                  \"bytes_after_last_field_differ\": false}\n"
-    "               with values as dump --json gives them.\n"
-    "\n"
-    "Exit status 0 when no setting differs and 1 when some do, as for diff and\n"
-    "cmp; 2 when its output cannot be written, and 2 or more on any other error.\n";
-
 /* ---- load ----------------------------------------------------------------- */
 
 int ReadInputText(char const *psInput, char **ppText, size_t *puText)
@@ -280,7 +205,8 @@ int Diff(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK) {
         FreeFileValues(&a);
         FreeFileValues(&b);
-        return iStatus;
+        /* As diff(1) and cmp: 1 means "they differ", so any trouble is 2. */
+        return TS_USAGE;
     }
 
     int bDiffer = 0;

@@ -1,5 +1,5 @@
 /* morvrc_tool's verbs that take settings from a second source: load and
- * diff, with their help texts. */
+ * diff. */
 #ifndef MORV_CLI_MORVRC_LOAD_DIFF_H
 #define MORV_CLI_MORVRC_LOAD_DIFF_H
 
@@ -16,9 +16,5 @@ int Diff(int argc, char **argv, struct Options const *po);
  * longest morvrc, into a malloc'd block (*ppText, *puText).  Returns TS_OK;
  * after a complaint TS_IO (not readable, no memory) or TS_USAGE (longer). */
 int ReadInputText(char const *psInput, char **ppText, size_t *puText);
-
-/* Their help texts: printf formats, %d being this build's width in bits. */
-extern const char acHelpLoad[];
-extern const char acHelpDiff[];
 
 #endif

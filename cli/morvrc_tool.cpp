@@ -20,83 +20,43 @@
 
 static const int iNativeBytes = (int)sizeof(time_t);
 
-static const char acUsage[] =
+/* The tool's help around the verbs' usage lines, which come from aVerbs.
+ * In every help text "{bits}" stands for this build's width in bits,
+ * "{version}" for the format version written and "{oldest}" for the oldest
+ * one read; the manual page, morvrc_tool(1), says the rest. */
+static const char acIntro[] =
     "Usage: morvrc_tool VERB [OPTIONS] ARGUMENTS...\n"
     "Inspect, check, convert, edit and compare morvrc, the MoRvAnE configuration\n"
-    "file, and show the editor's list of settings, without a window.\n"
-    "\n"
-    "  dump     [--bits 32|64] [--json] FILE\n"
-    "  check    [--bits 32|64] [--json] FILE\n"
-    "  convert  [--from 32|64] --to 32|64 IN OUT\n"
-    "  get      [HOME] [--bits 32|64] [--json|--raw] [-z] FILE NAME\n"
-    "  set      [HOME] [--bits 32|64] [--force] FILE NAME VALUE...\n"
-    "  load     [HOME] [--bits 32|64] [--json] [--force] FILE [INPUT]\n"
-    "  edit     [HOME] [--bits 32|64] [--force] [FILE]\n"
-    "  diff     [--bits 32|64] [--json] A B\n"
-    "  list     [HOME] [--bits 32|64] [--changed] [--json] [-z] [FILE]\n"
-    "  describe [HOME] [--bits 32|64] [--json] ROW|NAME\n"
-    "  reset    [HOME] [--bits 32|64] FILE NAME...\n"
-    "  reset    [HOME] [--bits 32|64] --all FILE\n"
-    "  watch    [HOME] [--json] [FILE]\n"
-    "  help     [VERB]\n"
-    "  --version\n"
-    "\n"
-    "dump prints every stored setting, one \"name = value\" line each; check tells\n"
-    "which width FILE parses at; convert rewrites IN for the other width; get and\n"
-    "set read and change settings; load applies dump's lines (or dump --json's\n"
-    "document); edit opens the dump in $VISUAL or $EDITOR and saves it back; diff\n"
-    "prints the settings whose values differ; list and describe show the editor's\n"
-    "list of settings and a row's type, range and help text; reset puts back the\n"
-    "catalogue's defaults; watch prints every change of FILE as it happens.\n"
-    "morvrc_tool help VERB (or VERB --help) tells more.\n"
-    "\n"
+    "file, and show the editor's list of settings, without a window.\n";
+
+static const char acOutro[] =
     "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
-    "and XChat version whose editor is meant.  Its files are setup.dat, morvrc and\n"
-    "the message files in DIR/.xchat2/morvane/ (--xchat 1: DIR/.xchat/morvane/);\n"
-    "list and describe take --bits for its morvrc too.  Where the home has a\n"
-    "setup.dat, NAME may also be a row's name (MaxCloneCount), and a value must\n"
-    "lie in the row's range: 0 or 1 for a switch, 0 to 4096 for a counter\n"
-    "(--force takes any).  A pair's own name (psFlagChanJoinBeep) means both of\n"
-    "its texts for get and reset.  A wrong name is answered with the nearest one.\n"
+    "whose setup.dat gives the row names (MaxCloneCount), the defaults and the\n"
+    "ranges: 0 or 1 for a switch, 0 to 4096 for a counter (--force takes any).\n"
     "\n"
-    "The three time fields of morvrc are as wide as the time values of the program\n"
-    "that wrote it: 4 bytes from the i386 programs, 8 bytes from the x86-64 ones,\n"
-    "and nothing in the file says which.  Every verb finds a file's width as the\n"
-    "editor does: the width at which it reads whole, or this build's width, %d bits,\n"
-    "when it reads whole at both or at neither.  --bits names the width instead;\n"
-    "for a file that set, load, edit or reset creates, it is the width to write\n"
-    "(default: this build's).  Options may come before or after the other\n"
-    "arguments; -- ends them, and a negative number is a value, not an option.\n"
-    "A FILE or INPUT that is read may be -, standard input.  A writing verb that\n"
-    "would change no byte leaves the file as it is.\n"
-    "\n"
-    "The verbs that write (set, load, reset, convert) hold the lock FILE.lock beside\n"
-    "FILE from their reading of FILE to the new file's rename, so that no other\n"
-    "save comes between; the editor takes the same lock.  They wait for another\n"
-    "program's save at most 5 seconds, or --wait SECONDS.  A saved file keeps its\n"
-    "owner, group, mode and extended attributes; where a new file cannot have\n"
-    "them (or FILE has several links, its directory takes no new file, or it is\n"
-    "a mount point), FILE is rewritten in place, with a line that says why.\n"
+    "Every verb finds a file's width as the editor does: the width at which it\n"
+    "reads whole; this build's width, {bits} bits, when it reads whole at both; the\n"
+    "width that reads further when it reads whole at neither.  --bits names it.\n"
+    "Options may come anywhere; -- ends them.  A FILE or INPUT that is read may\n"
+    "be -, standard input.  The verbs that write hold the lock FILE.lock and wait\n"
+    "for another program's save 5 seconds, or --wait SECONDS: 0 to 3600, with\n"
+    "fractions, in decimal or C hexadecimal (0x10 is 16).\n"
     "\n"
     "Exit status:\n"
     "  0  success; diff: the files hold the same settings\n"
-    "  1  check: FILE does not parse exactly as asked; get: FILE's version does not\n"
-    "     hold NAME; diff: the files differ\n"
-    "  2  wrong command line: unknown verb, option or name, a missing or extra\n"
-    "     argument, a value of the wrong kind or out of range; a bad line for load;\n"
-    "     edit given up; diff: any trouble, its output not written included\n"
-    "  3  a file cannot be read or written (missing, unreadable, disk full, standard\n"
-    "     output)\n"
-    "  4  the input is damaged (the message gives the byte and the field), older\n"
-    "     than version %d, or has bytes after its last field; a setup.dat row\n"
-    "     with a type code other than 0, 1 or 2.  reset --all, or a load that\n"
-    "     sets every setting, writes such a file afresh\n"
-    "  5  a value cannot be stored as asked: a text pair left with one text, a\n"
-    "     time value that does not fit 32 bits (in a 32-bit file or this build)\n"
-    "  6  FILE was changed by another program between its reading and its\n"
-    "     writing, or another program was saving it for longer than --wait;\n"
-    "     nothing was written\n";
-
+    "  1  check: not as asked; get: FILE's version lacks NAME; diff: they differ\n"
+    "  2  wrong command line, name, value or load line; edit given up; diff: any\n"
+    "     trouble\n"
+    "  3  a file cannot be read or written\n"
+    "  4  damaged input, older than version {oldest}, bytes after its last field; a\n"
+    "     bad setup.dat row\n"
+    "  5  a value cannot be stored as asked (a lone pair text, a time beyond 32 bits)\n"
+    "  6  FILE changed by another program meanwhile, or locked longer than --wait\n"
+    "\n"
+    "morvrc_tool help VERB (or VERB --help) tells more; man morvrc_tool tells all.\n"
+    "For example:\n"
+    "  morvrc_tool set morvrc iMaxCloneCount 12\n"
+    "  morvrc_tool dump old/morvrc | morvrc_tool load morvrc\n";
 
 /* ---- Options ------------------------------------------------------------ */
 
@@ -267,24 +227,163 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
 
 /* ---- Entry point -------------------------------------------------------- */
 
+static int Help(int argc, char **argv, struct Options const *po);
+
+/* The verbs: the only list of them.  The usage lines, help and the shell
+ * completion (--complete) come from here. */
 static const struct {
     char const *psName;
     char const *psOptions;   /* option letters, as TakeOptions takes them */
-    char const *psHelp;      /* printf format; %d is this build's width in bits */
+    char const *psSynopsis;  /* the arguments; '\n' between two usages */
+    char const *psHelp;      /* what it does, its options and exit statuses */
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
-    {"dump", "bj", acHelpDump, Dump},
-    {"check", "bj", acHelpCheck, Check},
-    {"convert", "ftw", acHelpConvert, Convert},
-    {"get", "bjrzHx", acHelpGet, Get},
-    {"set", "bHxFw", acHelpSet, Set},
-    {"load", "bjHxFw", acHelpLoad, Load},
-    {"diff", "bj", acHelpDiff, Diff},
-    {"list", "Hxbcjz", acHelpList, List},
-    {"describe", "Hxbj", acHelpDescribe, Describe},
-    {"reset", "Hxbaw", acHelpReset, Reset},
-    {"edit", "bHxFw", acHelpEdit, Edit},
-    {"watch", "Hxj", acHelpWatch, Watch},
+    {"dump", "bj", "[--bits 32|64] [--json] FILE",
+     "Prints the settings FILE stores, in file order, one \"name = value\" line\n"
+     "each after \"# morvrc version N\"; texts are quoted with C escapes, absent\n"
+     "is a text the file does not hold.  load and edit take these lines back.\n"
+     "\n"
+     "--bits 32|64   the width of FILE's time fields (default: the one it reads\n"
+     "               whole at; at both, {bits}; at neither, the one that reads further)\n"
+     "--json         one JSON document, which load --json takes back\n"
+     "\n"
+     "Exit status 4 when FILE is damaged: the settings before the damage are\n"
+     "printed and the damage is named by its byte and field.\n",
+     Dump},
+    {"check", "bj", "[--bits 32|64] [--json] FILE",
+     "Reports FILE's version and size, whether it parses exactly at 32 and at 64\n"
+     "bits, a verdict (32-bit, 64-bit, both or neither) and the width the other\n"
+     "verbs read it at: this build's, {bits} bits, for both; for neither, the width\n"
+     "that reads further.\n"
+     "\n"
+     "--bits 32|64   the width FILE is meant to have\n"
+     "--json         one JSON object\n"
+     "\n"
+     "Exit status 0 when FILE parses exactly at --bits or, without it, at exactly\n"
+     "one width; 1 otherwise.\n",
+     Check},
+    {"convert", "ftw", "[--from 32|64] --to 32|64 [--wait SECONDS] IN OUT",
+     "Writes OUT (which may be IN) as a version-{version} file with --to-bit time\n"
+     "fields and IN's values; fields that an older IN lacks get the initial values\n"
+     "the editor starts from.  IN must parse exactly at --from (default: found).\n"
+     "\n"
+     "--from 32|64, --to 32|64   the widths of IN and OUT\n"
+     "--wait SECONDS   how long to wait for another program's save of OUT\n"
+     "\n"
+     "Exit status 5 when a time value does not fit 32 bits: OUT is not touched.\n",
+     Convert},
+    {"get", "bjrzHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] FILE NAME",
+     "Prints one value as dump shows it.  NAME is a setting (iMaxCloneCount), a\n"
+     "text of a pair (psFlagChanJoinBeep[0]) or both by the pair's name, an event\n"
+     "(CHNICK, iFlagParserMode[CHNICK]) or a row's name (MaxCloneCount); a wrong\n"
+     "one is answered with the nearest.\n"
+     "\n"
+     "--bits 32|64   the width of FILE's time fields\n"
+     "--json         the value as a JSON document\n"
+     "--raw          a text's bytes alone, unquoted\n"
+     "-z             end with a zero byte instead of a line feed\n"
+     "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names\n"
+     "\n"
+     "Exit status 1 when FILE's version is older than the setting.\n",
+     Get},
+    {"set", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] FILE NAME VALUE\n"
+                     "    [NAME VALUE]...",
+     "Changes settings of FILE and writes it back at its width, as the editor\n"
+     "saves.  NAME is as for get; VALUE a decimal number, or for a text absent, a\n"
+     "\"quoted\" text with C escapes, or the text as typed; give both texts of a\n"
+     "pair together.  A missing FILE is created from the initial values the\n"
+     "editor starts from; an older FILE becomes version {version}.\n"
+     "\n"
+     "--bits 32|64   the width of FILE's time fields (of a new FILE: {bits})\n"
+     "--force        take values outside the ranges of the editor's rows\n"
+     "--home DIR, --xchat 1|2   the home whose setup.dat gives names and ranges\n"
+     "--wait SECONDS how long to wait for another program's save\n"
+     "\n"
+     "Exit status 2 for a bad name or value, 4 for a damaged FILE, 5 for a pair\n"
+     "left with one text, 6 when FILE changed meanwhile; nothing is written.\n",
+     Set},
+    {"load", "bjHxFw", "[HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS] FILE\n"
+                       "    [INPUT]",
+     "Applies the \"name = value\" lines of INPUT (default: standard input), as\n"
+     "dump prints them, to FILE and writes it as set does; settings it does not\n"
+     "name keep their values.  An INPUT that sets every setting also writes a\n"
+     "damaged FILE afresh.\n"
+     "\n"
+     "--json         INPUT is a document as dump --json writes it\n"
+     "--bits, --force, --home, --xchat, --wait   as for set\n"
+     "\n"
+     "Exit status 2 for a bad line, named by its number; otherwise as set.\n"
+     "For example:\n"
+     "  morvrc_tool dump --bits 32 morvrc32 | morvrc_tool load --bits 64 morvrc\n",
+     Load},
+    {"edit", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] [FILE]",
+     "Opens the dump of FILE (default: the home's morvrc) in $VISUAL, $EDITOR or\n"
+     "vi, checks the text as load does, asks again after a bad line, and writes\n"
+     "FILE as set does, only if no other program changed it meanwhile.\n"
+     "\n"
+     "--bits, --force, --home, --xchat, --wait   as for set\n"
+     "\n"
+     "Exit status 2 when given up, 6 when FILE changed meanwhile: the edited text\n"
+     "stays in a file whose name is printed, for load.\n",
+     Edit},
+    {"diff", "bj", "[--bits 32|64] [--json] A B",
+     "Prints \"name: a -> b\" for each setting whose values differ, in file order;\n"
+     "each file's width is found on its own.\n"
+     "\n"
+     "--bits 32|64   the width of both files' time fields\n"
+     "--json         one JSON document\n"
+     "\n"
+     "Exit status 0 when none differ, 1 when some do, 2 on any trouble, as for\n"
+     "diff(1).\n",
+     Diff},
+    {"list", "Hxbcjz", "[HOME] [--bits 32|64] [--changed] [--json] [-z] [FILE]",
+     "Prints the editor's list for the home: each row's number, command, variable\n"
+     "name, default and current value, from the home's morvrc or FILE.\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--bits 32|64   the width of morvrc's time fields\n"
+     "--changed      only the rows whose value differs from the default\n"
+     "--json         one JSON array, an object per row\n"
+     "-z             end each row with a zero byte\n"
+     "\n"
+     "Exit status 3 when setup.dat cannot be read, 4 at a bad type code.\n",
+     List},
+    {"describe", "Hxbj", "[HOME] [--bits 32|64] [--json] ROW|NAME",
+     "Prints a row's number, names, type and range, then its help text in the\n"
+     "configured language, as the editor's help area shows it.  ROW is a number\n"
+     "as list prints it; NAME a row's name or the setting it edits.\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--bits 32|64   the width of morvrc's time fields\n"
+     "--json         one JSON object\n"
+     "\n"
+     "Exit status 2 when no row has ROW or NAME, 3 when setup.dat cannot be read.\n",
+     Describe},
+    {"reset", "Hxbaw", "[HOME] [--bits 32|64] [--wait SECONDS] FILE NAME...\n"
+                       "[HOME] [--bits 32|64] [--wait SECONDS] --all FILE",
+     "Puts back the home's setup.dat defaults of the named rows or settings (a\n"
+     "pair's name: both rows), or of every row with --all, as Reset to Default\n"
+     "does, and writes FILE as set does.  --all also writes a damaged FILE afresh.\n"
+     "\n"
+     "--all          every row\n"
+     "--bits, --home, --xchat, --wait   as for set\n"
+     "\n"
+     "Exit status 4 for a damaged FILE without --all, 5 for a pair left with one\n"
+     "text.\n",
+     Reset},
+    {"watch", "Hxj", "[HOME] [--json] [FILE]",
+     "Follows FILE (default: the home's morvrc) and prints a line with its state,\n"
+     "then for every change the time and the settings that changed, as diff\n"
+     "prints them, until interrupted.\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--json         one JSON object per line\n"
+     "\n"
+     "Exit status 0 when interrupted, 3 when FILE's directory cannot be watched.\n",
+     Watch},
+    {"help", "", "[VERB]",
+     "Prints the usage of every verb, or the help of one.\n",
+     Help},
 };
 #define VERB_COUNT (int)(sizeof aVerbs / sizeof aVerbs[0])
 
@@ -297,21 +396,116 @@ static int FindVerb(char const *psName)
     return -1;
 }
 
+/* Prints psText with its "{...}" words replaced (see acIntro).  Returns
+ * nothing; a word it does not know is printed as it is. */
+static void PrintText(char const *psText)
+{
+    static const struct {
+        char const *psWord;
+        int iValue;
+    } aWords[] = {
+        {"{bits}", iNativeBytes * 8},
+        {"{version}", iSetupVersion},
+        {"{oldest}", iMinimunSetupVersion},
+    };
+    for (char const *p = psText; *p != '\0';) {
+        size_t uPlain = strcspn(p, "{");
+        fwrite(p, 1, uPlain, stdout);
+        p += uPlain;
+        if (*p == '\0')
+            break;
+        size_t w = 0;
+        while (w < sizeof aWords / sizeof aWords[0] &&
+               strncmp(p, aWords[w].psWord, strlen(aWords[w].psWord)) != 0)
+            w++;
+        if (w < sizeof aWords / sizeof aWords[0]) {
+            printf("%d", aWords[w].iValue);
+            p += strlen(aWords[w].psWord);
+        } else {
+            putchar(*p++);
+        }
+    }
+}
+
+/* Prints the usage lines of verb v, each after psLead and the verb's name
+ * in a column iWidth wide, and psNext before every further line. */
+static void PrintSynopsis(int v, char const *psLead, char const *psNext, int iWidth)
+{
+    char const *p = aVerbs[v].psSynopsis;
+    for (;;) {
+        size_t uLine = strcspn(p, "\n");
+        /* A line that begins with blanks goes on the usage above it. */
+        if (p[0] == ' ')
+            printf("%*s%.*s\n", (int)strlen(psLead) + iWidth, "", (int)uLine, p);
+        else
+            printf("%s%-*s %.*s\n", psLead, iWidth, aVerbs[v].psName, (int)uLine, p);
+        if (p[uLine] == '\0')
+            break;
+        p += uLine + 1;
+        psLead = psNext;
+    }
+}
+
 /* Prints the help of verb v, or the tool's with v = -1, on standard output. */
 static void PrintHelp(int v)
 {
+    if (v < 0) {
+        PrintText(acIntro);
+        putchar('\n');
+        for (int k = 0; k < VERB_COUNT; k++)
+            PrintSynopsis(k, "  ", "  ", 8);
+        printf("  --version\n\n");
+        PrintText(acOutro);
+        return;
+    }
+    PrintSynopsis(v, "Usage: morvrc_tool ", "       morvrc_tool ", 0);
+    PrintText(aVerbs[v].psHelp);
+    if (aVerbs[v].psOptions[0] != '\0')
+        printf("\nHOME, widths, locks and the other exit statuses: morvrc_tool --help.\n"
+               "Everything else: man morvrc_tool.\n");
+}
+
+/* help [VERB].  Returns the exit status. */
+static int Help(int argc, char **argv, struct Options const *po)
+{
+    (void)po;
+    if (!ArgumentCount("help", argc, 0, 1))
+        return TS_USAGE;
+    int v = argc == 0 ? -1 : FindVerb(argv[0]);
+    if (argc == 1 && v < 0) {
+        Complain("no verb is named \"%.40s\" (morvrc_tool --help lists them)", argv[0]);
+        return TS_USAGE;
+    }
+    PrintHelp(v);
+    return TS_OK;
+}
+
+/* For the shell's completion: without psVerb, the verbs; with it, the
+ * verb's options.  One a line.  Returns the exit status. */
+static int Complete(char const *psVerb)
+{
+    if (psVerb == NULL) {
+        for (int v = 0; v < VERB_COUNT; v++)
+            printf("%s\n", aVerbs[v].psName);
+        return TS_OK;
+    }
+    int v = FindVerb(psVerb);
     if (v < 0)
-        printf(acUsage, iNativeBytes * 8, iMinimunSetupVersion);
-    else
-        printf(aVerbs[v].psHelp, iNativeBytes * 8);
+        return TS_USAGE;
+    for (int k = 0; k < OPTION_COUNT; k++)
+        if (strchr(aVerbs[v].psOptions, aOptionTable[k].cLetter) != NULL)
+            printf("%s\n", aOptionTable[k].psName);
+    return TS_OK;
 }
 
 /* Runs the verb that argv names.  Returns the exit status. */
 static int Run(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "Usage: morvrc_tool dump|check|convert|get|set|load|edit|diff|list|"
-                        "describe|reset|watch ... (morvrc_tool --help)\n");
+        fputs("Usage: morvrc_tool ", stderr);
+        for (int v = 0; v < VERB_COUNT; v++)
+            fprintf(stderr, "%s%s", v > 0 ? "|" : "", aVerbs[v].psName);
+        fputs(" ... (morvrc_tool --help)\n", stderr);
         return TS_USAGE;
     }
     char const *psVerb = argv[1];
@@ -319,15 +513,13 @@ static int Run(int argc, char **argv)
         printf("morvrc_tool %s (%d-bit time values)\n", MORV_VERSION, iNativeBytes * 8);
         return TS_OK;
     }
-    if (strcmp(psVerb, "--help") == 0 || strcmp(psVerb, "-h") == 0 || strcmp(psVerb, "help") == 0) {
-        int v = -1;
-        if (strcmp(psVerb, "help") == 0 && argc > 2 && (v = FindVerb(argv[2])) < 0) {
-            Complain("no verb is named \"%.40s\" (morvrc_tool --help lists them)", argv[2]);
-            return TS_USAGE;
-        }
-        PrintHelp(v);
+    if (strcmp(psVerb, "--help") == 0 || strcmp(psVerb, "-h") == 0) {
+        PrintHelp(-1);
         return TS_OK;
     }
+    /* Not in the help: only the completion asks. */
+    if (strcmp(psVerb, "--complete") == 0)
+        return Complete(argc > 2 ? argv[2] : NULL);
     int v = FindVerb(psVerb);
     if (v < 0) {
         Complain("no verb is named \"%.40s\" (morvrc_tool --help lists them)", psVerb);

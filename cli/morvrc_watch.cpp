@@ -22,38 +22,6 @@
 #include <time.h>
 #include <unistd.h>
 
-const char acHelpWatch[] =
-    "Usage: morvrc_tool watch [--home DIR] [--xchat 1|2] [--json] [FILE]\n"
-    "Follows FILE (default: the morvrc of the home, as list finds it) as other\n"
-    "programs rewrite it, and prints what changes, until it is interrupted.\n"
-    "First a line with the state of FILE as it is now:\n"
-    "\n"
-    "  # .xchat2/morvane/morvrc: version 38, 64-bit time fields, 312 bytes\n"
-    "\n"
-    "then for every change a line with the local time, and one line for each\n"
-    "setting whose value changed, as diff prints them:\n"
-    "\n"
-    "  -- 14:02:11\n"
-    "  iMaxCloneCount: 10 -> 12\n"
-    "\n"
-    "A change is looked at once FILE has been quiet for 300 ms.  A FILE that does\n"
-    "not read whole (its writer may not have finished) is looked at again after\n"
-    "every quiet period; only when it stays so for 2 seconds is what is wrong\n"
-    "with it printed as a \"# FILE: ...\" line, and the same for a FILE removed.\n"
-    "Each width is found on its own, as for diff (this build's, %d bits, when\n"
-    "both or neither).  Nothing is read while nothing happens: the kernel tells\n"
-    "when the directory changes.\n"
-    "\n"
-    "--home DIR     the home whose morvrc is meant (default: $HOME)\n"
-    "--xchat 1|2    its XChat version (default: 2)\n"
-    "--json         one JSON object on one line for the state and for each\n"
-    "               change: {\"time\": \"14:02:11\", \"changes\": [{\"name\":\n"
-    "               \"iMaxCloneCount\", \"old\": 10, \"new\": 12}], \"outcome\":\n"
-    "               \"whole\", \"detail\": \"version 38, ...\"}; outcome is whole,\n"
-    "               missing, too_old or damaged, and values are as for dump --json\n"
-    "\n"
-    "SIGINT and SIGTERM end it with exit status 0; status 3 when the directory\n"
-    "of FILE cannot be watched or goes away.\n";
 
 /* What a file is: the outcome's word and a description. */
 struct State {

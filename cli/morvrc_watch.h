@@ -10,7 +10,4 @@
  * complaint on standard error (3 when the directory goes away). */
 int Watch(int argc, char **argv, struct Options const *po);
 
-/* Its help text: a printf format, %d being this build's width in bits. */
-extern const char acHelpWatch[];
-
 #endif

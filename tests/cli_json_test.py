@@ -243,29 +243,65 @@ class JsonTest(unittest.TestCase):
                           "type": "numeric", "range": [0, 4096]},
                          {k: v for k, v in row.items() if k != "help"})
 
-    def test_every_example_of_the_readme(self):
-        """The README's example block, line by line in its order, on a copy
-        of the demo home; a comment that is a single word is the output."""
+    def run_examples(self, lines, tool_word):
+        """Runs each line with bash on a copy of the demo home (HOME), in a
+        directory that holds morvrc, old/morvrc and morvrc32, tool_word
+        standing for the tool; a comment that is a single word is the output.
+        A watch runs until a SIGINT a second later; an editor changes nothing."""
         source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
-            readme = f.read()
-        block = readme.split("\n## morvrc_tool\n")[1].split("```sh\n")[1].split("```")[0]
-        lines = [line for line in block.splitlines() if not line.startswith(("t=", "rc="))]
-        self.assertGreater(len(lines), 15, block)
         home = os.path.join(self.dir, "home")
-        shutil.copytree(os.path.join(source, "demo", "home"), home, symlinks=True)
-        env = dict(os.environ, HOME=home, EDITOR="true", VISUAL="",
-                   t=" ".join(shlex.quote(w) for w in RUNNER + [TOOL]),
-                   rc=os.path.join(home, ".xchat2", "morvane", "morvrc"))
+        if not os.path.exists(home):
+            shutil.copytree(os.path.join(source, "demo", "home"), home, symlinks=True)
+        rc = os.path.join(home, ".xchat2", "morvane", "morvrc")
+        bin_dir = os.path.join(self.dir, "bin")
+        os.makedirs(os.path.join(self.dir, "old"), exist_ok=True)
+        os.makedirs(bin_dir, exist_ok=True)
+        with open(os.path.join(bin_dir, "nano"), "w") as f:
+            f.write("#!/bin/sh\nexit 0\n")
+        os.chmod(os.path.join(bin_dir, "nano"), 0o755)
+        env = dict(os.environ, HOME=home, EDITOR="true", VISUAL="", PATH=bin_dir + ":" + os.environ["PATH"],
+                   t=" ".join(shlex.quote(w) for w in RUNNER + [TOOL]), rc=rc)
         for line in lines:
-            r = subprocess.run(["bash", "-o", "pipefail", "-c", 'eval "t=($t)"; ' +
-                                line.replace("$t ", '"${t[@]}" ')],
+            command = line.replace(tool_word, '"${t[@]}" ')
+            if line.startswith(tool_word + "watch"):
+                command = "timeout --preserve-status -s INT 1 " + command
+            r = subprocess.run(["bash", "-o", "pipefail", "-c", 'eval "t=($t)"; ' + command],
                                cwd=self.dir, env=env, capture_output=True)
             self.assertEqual(0, r.returncode, "%s\n%s" % (line, r.stderr.decode("latin-1")))
             comment = line.partition("  # ")[2].strip()
             if comment and " " not in comment:
                 self.assertEqual(comment, r.stdout.decode().strip(), line)
 
+    def test_every_example_of_the_readme(self):
+        """The README's example block, line by line in its order."""
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        block = readme.split("\n## morvrc_tool\n")[1].split("```sh\n")[1].split("```")[0]
+        lines = [line for line in block.splitlines() if not line.startswith(("t=", "rc="))]
+        self.assertGreater(len(lines), 15, block)
+        self.run_examples(lines, "$t ")
+
+    def test_every_example_of_the_help_and_the_manual_page(self):
+        """The commands that --help, help VERB and the manual page's
+        EXAMPLES show, on files made first: the home's morvrc with its
+        defaults, a copy in morvrc and old/morvrc, a 32-bit one in morvrc32."""
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        shown = self.tool("--help")
+        for verb in self.tool("--complete").split():
+            shown += self.tool("help", verb)
+        lines = [line.strip() for line in shown.splitlines() if line.startswith("  morvrc_tool ")]
+        with open(os.path.join(source, "man", "morvrc_tool.1"), encoding="utf-8") as f:
+            page = f.read().split("\n.SH EXAMPLES\n")[1].split("\n.SH ")[0]
+        for block in page.split("\n.EX\n")[1:]:
+            text = block.split("\n.EE\n")[0]
+            for old, new in (("\\(aq", "'"), ("\\-", "-"), ("\\e\n", " "), ("|\n", "| ")):
+                text = text.replace(old, new)
+            lines += [" ".join(line.split()) for line in text.splitlines()]
+        self.assertGreater(len(lines), 12, lines)
+        self.run_examples(["$t reset --all $rc", "cp $rc morvrc", "cp $rc old/morvrc",
+                           "$t convert --to 32 $rc morvrc32"], "$t ")
+        self.run_examples([line.replace("morvrc_tool ", "$t ") for line in lines], "$t ")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -525,7 +525,7 @@ TEST_F(MorvrcTool, HelpForTheToolAndEveryVerb)
             EXPECT_TRUE(Contains(r.out, std::string("\n  ") + psVerb + " ")) << psVerb;
     }
     for (std::string verb : {"dump", "check", "convert", "get", "set", "load", "edit", "diff", "list",
-                             "describe", "reset"}) {
+                             "describe", "reset", "help"}) {
         ToolResult a = Tool({verb, "--help"});
         ToolResult b = Tool({"help", verb});
         EXPECT_EQ(0, a.iStatus);

@@ -62,7 +62,7 @@ def elf_kind(path):
 def tool_verbs(help_text):
     """The verbs that `morvrc_tool --help` lists: the first indented block."""
     block = help_text.split("\n\n")[1]
-    return [line.split()[0] for line in block.splitlines() if line.startswith("  ")]
+    return [line.split()[0] for line in block.splitlines() if re.match(r"  \S", line)]
 
 
 def unpack(deb, root):
@@ -253,8 +253,9 @@ class DocumentationTest(unittest.TestCase):
         for status in range(7):
             self.assertRegex(text.split("\nEXIT STATUS\n")[1], r"(?m)^       %d  " % status)
 
-    def complete(self, *words):
-        """What the installed completion offers for the last of words."""
+    def complete(self, *words, home=None):
+        """What the installed completion offers for the last of words, with
+        HOME set to home when it is given."""
         script = ('source /usr/share/bash-completion/bash_completion\n'
                   'source "$1"; shift\n'
                   'COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}\n'
@@ -263,7 +264,8 @@ class DocumentationTest(unittest.TestCase):
         path = os.path.join(self.root, "usr/bin") + os.pathsep + os.environ.get("PATH", "")
         r = run("bash", "-c", script, "complete",
                 os.path.join(self.root, "usr/share/bash-completion/completions/morvrc_tool"),
-                "morvrc_tool", *words, env=dict(os.environ, PATH=path), cwd=self.root)
+                "morvrc_tool", *words, env=dict(os.environ, PATH=path, HOME=home or os.environ.get("HOME", "/")),
+                cwd=self.root)
         self.assertEqual(0, r.returncode, r.stderr)
         return set(r.stdout.split())
 
@@ -287,6 +289,12 @@ class DocumentationTest(unittest.TestCase):
             self.assertEqual({"psFlagChanJoinBeep", "psFlagChanJoinBeep[0]",
                               "psFlagChanJoinBeep[1]"},
                              self.complete("reset", "rc", "iFlagColor", "psFlagChanJ"))
+            # FILE as typed, through ~/, $HOME/ and an escaped space; events by name.
+            os.makedirs(os.path.join(self.root, "my dir"), exist_ok=True)
+            shutil.copy(os.path.join(self.root, "rc"), os.path.join(self.root, "my dir", "rc"))
+            for typed in ("~/my\\ dir/rc", "$HOME/my\\ dir/rc"):
+                self.assertEqual({"NOTICE", "NOTIFY"}, self.complete("get", typed, "NOTI", home=self.root),
+                                 typed)
 
     def test_desktop_entry_is_valid_and_starts_the_editor(self):
         path = os.path.join(SOURCE, "packaging", APP_ID + ".desktop")

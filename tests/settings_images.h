@@ -4,7 +4,7 @@
 #ifndef MORV_TESTS_SETTINGS_IMAGES_H
 #define MORV_TESTS_SETTINGS_IMAGES_H
 
-#include "editor/main.h"
+#include "support/runlog.h"
 #include "settings/morvrc.h"
 #include "support/xchat.h"
 #include "tests/test_support.h"
@@ -84,7 +84,7 @@ class ConfigFile : public ::testing::Test {
         ResetSettings();
         rc = dir / "morvrc";
         psMorvaneRC = &rc[0];
-        psLogFile = nullptr;
+        pfRunLog = nullptr; /* the settings code keeps no run log here */
     }
     void TearDown() override { ResetSettings(); }
 

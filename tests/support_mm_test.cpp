@@ -1,6 +1,5 @@
 /* The message catalogue: file format, unescaping, wrapping, the overlay of
  * a second language, console lines and the fallback texts. */
-#include "editor/main.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 #include "tests/test_support.h"

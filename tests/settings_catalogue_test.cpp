@@ -1,7 +1,7 @@
 /* The variable catalogue: reading setup.dat, the list lines it produces,
- * the bindings to the settings and the row texts.  The list is an
- * Fl_Browser filled as the editor fills its own. */
-#include "editor/main.h"
+ * the bindings to the settings and the row texts.  The lines are collected
+ * in the order the editor appends them to its list; the run-log lines
+ * through the shared code's hook. */
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
@@ -11,35 +11,50 @@
 
 #include <gtest/gtest.h>
 
-#include <FL/Fl_Browser.H>
-
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
-/* The list that the rows being loaded go to. */
-Fl_Browser *gpBrowser = nullptr;
+/* The list lines handed over, and the run-log lines written, so far. */
+std::vector<std::string> gLines;
+std::vector<std::string> gLog;
 
-void AddLine(char const *psRowText) { gpBrowser->add(psRowText); }
+void AddLine(char const *psRowText) { gLines.push_back(psRowText); }
+
+int KeepLogLine(char const *psMessage)
+{
+    gLog.push_back(psMessage);
+    return 1;
+}
+
+/* The run-log lines that begin with psStart, one per line. */
+std::string LogLines(char const *psStart = "")
+{
+    std::string out;
+    for (std::string const &line : gLog)
+        if (line.compare(0, strlen(psStart), psStart) == 0)
+            out += line + "\n";
+    return out;
+}
 
 class Catalogue : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        logPath = dir / "run.log";
-        psLogFile = logPath.c_str();
-        pfRunLog = WriteLog;
+        gLines.clear();
+        gLog.clear();
+        pfRunLog = KeepLogLine;
         rcPath = dir / "morvrc";
         psMorvaneRC = &rcPath[0];
         ResetSettings();
-        browser = new Fl_Browser(0, 0, 400, 300);
-        gpBrowser = browser;
     }
     void TearDown() override
     {
-        delete browser;
-        gpBrowser = nullptr;
+        pfRunLog = nullptr;
         ClearCatalogue();
         ResetSettings();
     }
@@ -54,12 +69,11 @@ class Catalogue : public ::testing::Test {
         fclose(f);
         return n;
     }
-    std::string Line(int n) { return browser->text(n); }
+    /* List line n, from 1 as the editor's list counts them. */
+    std::string Line(size_t n) { return n >= 1 && n <= gLines.size() ? gLines[n - 1] : "(none)"; }
 
     ScratchDir dir;
-    std::string logPath;
     std::string rcPath;
-    Fl_Browser *browser = nullptr;
 };
 
 TEST_F(Catalogue, RowsBecomeLinesInTheirFormats)
@@ -74,7 +88,7 @@ TEST_F(Catalogue, RowsBecomeLinesInTheirFormats)
                 " | " + std::to_string(3000 + i) + "\n";
     }
     ASSERT_EQ(77, Load(file));
-    ASSERT_EQ(77, browser->size());
+    ASSERT_EQ(77u, gLines.size());
     /* Command right-aligned to column 16, name to 43, default to 66, the
      * current value from column 70: the columns of the list header. */
     EXPECT_EQ(std::string(12, ' ') + "/CMD1 |" + std::string(20, ' ') + "Name1 |" + std::string(20, ' ') + "1 | 0",
@@ -93,12 +107,11 @@ TEST_F(Catalogue, RowsBecomeLinesInTheirFormats)
     EXPECT_EQ(VARIABLE_STRING, dvArray[40].iType);
     EXPECT_STREQ(" ", dvArray[27].psDefault);
     /* The run log has the row texts between the loop's own lines. */
-    std::string log = ReadFileText(logPath);
-    EXPECT_NE(std::string::npos,
-              log.find(" : main() :While > fscanf\n"));
-    EXPECT_NE(std::string::npos, log.find(" : main() :switch->STRING\n"));
-    EXPECT_NE(std::string::npos, log.find(" : " + Line(40) + "\n"));
-    EXPECT_NE(std::string::npos, log.find(" : main() :Insert Data in ListBox\n"));
+    std::string log = "\n" + LogLines();
+    EXPECT_NE(std::string::npos, log.find("\nmain() :While > fscanf\n"));
+    EXPECT_NE(std::string::npos, log.find("\nmain() :switch->STRING\n"));
+    EXPECT_NE(std::string::npos, log.find("\n" + Line(40) + "\n"));
+    EXPECT_NE(std::string::npos, log.find("\nmain() :Insert Data in ListBox\n"));
 }
 
 TEST_F(Catalogue, WhiteSpaceAndLineEndsAreFreeAroundBars)
@@ -120,12 +133,12 @@ TEST_F(Catalogue, AtMost255RowsAndAnEmptyFileGivesNone)
     for (int i = 1; i <= 300; i++)
         file += "0 | /c" + std::to_string(i) + " | v | 0 | - | 1\n";
     EXPECT_EQ(255, Load(file));
-    EXPECT_EQ(255, browser->size());
+    EXPECT_EQ(255u, gLines.size());
     EXPECT_STREQ("/c255", dvArray[255].psCommand);
     TearDown();
     SetUp();
     EXPECT_EQ(0, Load(""));
-    EXPECT_EQ(0, browser->size());
+    EXPECT_EQ(0u, gLines.size());
     EXPECT_EQ(nullptr, dvArray[1].psCommand);
 }
 
@@ -157,28 +170,20 @@ TEST_F(Catalogue, UnknownTypeCodeIsReportedAfterTheRowsBefore)
 {
     /* The caller decides what a bad type code means (the editor ends with
      * status 2): the load only stops and says so, printing nothing. */
-    std::string out;
-    int iStatus = RunInChild(
-        [this] {
-            int n = Load("0 | /A | a | 0 | - | 1\n3 | /B | b | 0 | - | 1\n0 | /C | c | 0 | - | 1\n");
-            printf("%d %d %s %d", n, browser->size(), dvArray[2].psCommand, dvArray[3].psCommand == nullptr);
-        },
-        &out);
-    EXPECT_EQ(0, iStatus);
-    EXPECT_EQ("-1 1 /B 1", out);
-    std::string log = ReadFileText(logPath);
-    EXPECT_NE(std::string::npos, log.find("/A |"));
-    EXPECT_EQ(std::string::npos, log.find("/B |"));
+    testing::internal::CaptureStdout();
+    int n = Load("0 | /A | a | 0 | - | 1\n3 | /B | b | 0 | - | 1\n0 | /C | c | 0 | - | 1\n");
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(-1, n);
+    EXPECT_EQ(1u, gLines.size());
+    EXPECT_STREQ("/B", dvArray[2].psCommand);
+    EXPECT_EQ(nullptr, dvArray[3].psCommand);
     /* Row 2 was read and logged as read; its type was not taken. */
-    std::string messages;
-    for (size_t p = 0; (p = log.find(" : ", p)) != std::string::npos; p++)
-        messages += log.substr(p + 3, log.find('\n', p) - p - 3) + "\n";
     EXPECT_EQ("main() :While > fscanf\n"
               "main() :switch->BOOLEAN\n"
               "               /A |                        a |                    0 | 0\n"
               "main() :Insert Data in ListBox\n"
               "main() :While > fscanf\n",
-              messages);
+              LogLines());
 }
 
 TEST_F(Catalogue, BindingsFollowTheSettingsAndLogTheirMarks)
@@ -206,10 +211,6 @@ TEST_F(Catalogue, BindingsFollowTheSettingsAndLogTheirMarks)
         EXPECT_EQ(INT32_MIN, i_tMinSecondSent);     /* read as signed */
     }
 
-    std::string log = ReadFileText(logPath);
-    std::string marks;
-    for (size_t p = 0; (p = log.find(" : SetVariables()", p)) != std::string::npos; p++)
-        marks += log.substr(p + 3, log.find('\n', p) - p - 3) + "\n";
     EXPECT_EQ("SetVariables()\nSetVariables() : Referencing\n"
               "SetVariables() :v12\nSetVariables() :v13\nSetVariables() :v15\nSetVariables() :v16\n"
               "SetVariables() :v17\nSetVariables() :v18\nSetVariables() :v19\nSetVariables() :v20\n"
@@ -218,7 +219,7 @@ TEST_F(Catalogue, BindingsFollowTheSettingsAndLogTheirMarks)
               "SetVariables() :v29\nSetVariables() :v30\nSetVariables() :v31\nSetVariables() :v32\n"
               "SetVariables() :v33\nSetVariables() :v34\nSetVariables() :v35\nSetVariables() :v36\n"
               "SetVariables() :v37\nSetVariables() :v38\n",
-              marks);
+              LogLines("SetVariables()"));
 }
 
 TEST_F(Catalogue, RowTextIsCutToItsBuffer)
