@@ -146,6 +146,7 @@ static void QuietPeriodOver(void *)
         return;
     case FOLLOW_NOT_WHOLE:
         /* Never shown: the next change of the file is looked at as any. */
+        LogStep("FileChanged()");
         DescribeNotWhole(&snNew, acWhat, sizeof acWhat);
         printf("The %s configuration file on disk is damaged (%s): the settings shown are kept.\n",
                psMorvaneRC, acWhat);
