@@ -139,13 +139,6 @@ static int PrintChange(int bJson, char const *psPath, struct MorvValues const *p
     return fflush(stdout) == 0 && !ferror(stdout);
 }
 
-/* Complains that the output cannot be written.  Returns -1. */
-static int OutputLost(void)
-{
-    Complain("cannot write the output: %s", strerror(errno));
-    return -1;
-}
-
 /* What the watch knows of the file: the bytes last looked at, and the
  * values of the last whole state (at first, of the file as it was, or
  * what the editor starts from without one). */
@@ -158,8 +151,8 @@ struct Watched {
 
 /* Looks at the file after a quiet period and prints what changed.
  * Returns 1 when a later look is due (the file is not whole yet), 0 when
- * not, -1 when memory ran out or the output could not be written (after
- * a complaint). */
+ * not, -1 when memory ran out (after a complaint) or the output could not
+ * be written. */
 static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struct Watched *pw)
 {
     struct MorvSnapshot snNew;
@@ -198,11 +191,12 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
     }
     FreeSnapshot(&pw->snKnown);
     pw->snKnown = snNew;
-    return bPrinted ? 0 : OutputLost();
+    /* A lost output is told on the way out, as for every verb. */
+    return bPrinted ? 0 : -1;
 }
 
 /* Takes the state of the file as it is now into *pw and prints it.
- * Returns 1, or 0 after a complaint when memory runs out or the output
+ * Returns 1; 0 when memory runs out (after a complaint) or the output
  * cannot be written. */
 static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
 {
@@ -215,11 +209,7 @@ static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
     }
     DescribeState(&pw->snKnown, pw->snKnown.bPresent ? &report : NULL, iErr, &state);
     pw->bWhole = strcmp(state.psOutcome, "whole") == 0;
-    if (!PrintChange(bJson, psPath, NULL, &pw->vKnown, &state, 1)) {
-        OutputLost();
-        return 0;
-    }
-    return 1;
+    return PrintChange(bJson, psPath, NULL, &pw->vKnown, &state, 1);
 }
 
 /* Waits for events and signals and reacts to them.  Returns the exit
@@ -246,8 +236,7 @@ static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvW
         if (n > 0 && (apfd[1].revents & POLLIN))
             return TS_OK;
         if (n > 0 && (apfd[2].revents & (POLLERR | POLLHUP | POLLNVAL))) {
-            errno = EPIPE;
-            OutputLost();
+            Complain("cannot write standard output: %s", strerror(EPIPE));
             return TS_IO;
         }
         if (n > 0 && apfd[0].revents != 0 && TakeWatchEvents(pWatch))
