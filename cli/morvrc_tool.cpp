@@ -374,12 +374,16 @@ static const struct {
     {"watch", "Hxj", "[HOME] [--json] [FILE]",
      "Follows FILE (default: the home's morvrc) and prints a line with its state,\n"
      "then for every change the time and the settings that changed, as diff\n"
-     "prints them, until interrupted.\n"
+     "prints them, until interrupted.  A FILE that is not whole is told after 2\n"
+     "seconds and its values shown once it is whole again; a link is followed to\n"
+     "its file and to where it points next; a directory that goes away is\n"
+     "waited for.\n"
      "\n"
      "--home DIR, --xchat 1|2   the home\n"
      "--json         one JSON object per line\n"
      "\n"
-     "Exit status 0 when interrupted, 3 when FILE's directory cannot be watched.\n",
+     "Exit status 0 on SIGINT, SIGTERM or SIGHUP, 3 when FILE cannot be watched\n"
+     "or the output cannot be written.\n",
      Watch},
     {"help", "", "[VERB]",
      "Prints the usage of every verb, or the help of one.\n",

@@ -48,10 +48,11 @@ static void DescribeState(struct MorvSnapshot const *pSnap, struct MorvLoadRepor
 }
 
 /* Prints one state or change: plain, the time line (none for the first
- * state), the changed settings and, unless the file is whole, its state;
- * with bJson one object on one line.  pOld is null for the first state. */
-static void PrintChange(int bJson, char const *psPath, struct MorvValues const *pOld,
-                        struct MorvValues const *pNew, struct State const *ps)
+ * state), the changed settings and, with bState, the file's state; with
+ * bJson one object on one line.  pOld is null for the first state.
+ * Returns 1; 0 when the output could not be written. */
+static int PrintChange(int bJson, char const *psPath, struct MorvValues const *pOld,
+                       struct MorvValues const *pNew, struct State const *ps, int bState)
 {
     char acTime[16] = "";
     time_t t = time(NULL);
@@ -79,10 +80,10 @@ static void PrintChange(int bJson, char const *psPath, struct MorvValues const *
             printf("-- %s\n", acTime);
         for (int k = 0; pOld != NULL && k < pNew->iItems; k++)
             PrintDifference(stdout, pOld, pNew, k);
-        if (pOld == NULL || strcmp(ps->psOutcome, "whole") != 0)
+        if (bState)
             printf("# %s: %s\n", psPath, ps->acDetail);
     }
-    fflush(stdout);
+    return fflush(stdout) == 0 && !ferror(stdout);
 }
 
 /* What the watch knows of the file: the bytes last looked at, and the
@@ -92,11 +93,13 @@ struct Watched {
     struct MorvSnapshot snKnown;
     struct MorvValues vKnown;
     struct MorvValues vNew;
+    int bWhole;                 /* the state last printed was whole */
 };
 
 /* Looks at the file after a quiet period and prints what changed.
  * Returns 1 when a later look is due (the file is not whole yet), 0 when
- * not, -1 when memory ran out (after a complaint). */
+ * not, -1 when memory ran out (after a complaint) or the output could not
+ * be written. */
 static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struct Watched *pw)
 {
     struct MorvSnapshot snNew;
@@ -108,9 +111,11 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
         return 1;
     struct MorvLoadReport report;
     struct State state;
+    int bPrinted;
     if (e == FOLLOW_REMOVED) {
         DescribeState(&snNew, NULL, iErr, &state);
-        PrintChange(bJson, psPath, &pw->vKnown, &pw->vKnown, &state);
+        bPrinted = PrintChange(bJson, psPath, &pw->vKnown, &pw->vKnown, &state, 1);
+        pw->bWhole = 0;
     } else if (!TakeFileValues(&snNew, 0, &pw->vNew, &report)) {
         FreeSnapshot(&snNew);
         Complain("out of memory");
@@ -118,9 +123,12 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
     } else {
         DescribeState(&snNew, &report, 0, &state);
         /* The settings of a file that is not whole are not compared: they
-         * are what was before the damage, and the rest is unknown. */
+         * are what was before the damage, and the rest is unknown.  Once
+         * whole again, its state says so even when no value changed. */
         int bWhole = e == FOLLOW_CHANGED;
-        PrintChange(bJson, psPath, &pw->vKnown, bWhole ? &pw->vNew : &pw->vKnown, &state);
+        bPrinted = PrintChange(bJson, psPath, &pw->vKnown, bWhole ? &pw->vNew : &pw->vKnown, &state,
+                               !bWhole || !pw->bWhole);
+        pw->bWhole = bWhole;
         if (bWhole) {
             FreeValues(&pw->vKnown);
             pw->vKnown = pw->vNew;
@@ -130,11 +138,13 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
     }
     FreeSnapshot(&pw->snKnown);
     pw->snKnown = snNew;
-    return 0;
+    /* A lost output is told on the way out, as for every verb. */
+    return bPrinted ? 0 : -1;
 }
 
 /* Takes the state of the file as it is now into *pw and prints it.
- * Returns 1, or 0 after a complaint when memory runs out. */
+ * Returns 1; 0 when memory runs out (after a complaint) or the output
+ * cannot be written. */
 static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
 {
     struct MorvLoadReport report;
@@ -145,8 +155,8 @@ static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
         return 0;
     }
     DescribeState(&pw->snKnown, pw->snKnown.bPresent ? &report : NULL, iErr, &state);
-    PrintChange(bJson, psPath, NULL, &pw->vKnown, &state);
-    return 1;
+    pw->bWhole = strcmp(state.psOutcome, "whole") == 0;
+    return PrintChange(bJson, psPath, NULL, &pw->vKnown, &state, 1);
 }
 
 /* Waits for events and signals and reacts to them.  Returns the exit
@@ -157,28 +167,27 @@ static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvW
     struct MorvFollow follow = {0};
     long long llDue = -1;   /* when the next look is due; -1: none */
     for (;;) {
-        struct pollfd apfd[2] = {{pWatch->fd, POLLIN, 0}, {fdSignals, POLLIN, 0}};
+        /* Standard output too: a reader that goes away ends the watch at
+         * once rather than at the next change. */
+        struct pollfd apfd[3] = {{pWatch->fd, POLLIN, 0}, {fdSignals, POLLIN, 0}, {1, 0, 0}};
         int iWait = -1;
         if (llDue >= 0) {
             long long llLeft = llDue - MonotonicMs();
             iWait = llLeft > 0 ? (int)llLeft : 0;
         }
-        int n = poll(apfd, 2, iWait);
+        int n = poll(apfd, 3, iWait);
         if (n < 0 && errno != EINTR) {
             Complain("cannot wait for changes of %s: %s", psPath, strerror(errno));
             return TS_IO;
         }
         if (n > 0 && (apfd[1].revents & POLLIN))
             return TS_OK;
-        if (n > 0 && apfd[0].revents != 0) {
-            int bGone = 0;
-            if (TakeWatchEvents(pWatch, &bGone))
-                llDue = MonotonicMs() + FOLLOW_QUIET_MS;
-            if (bGone) {
-                Complain("the directory of %s went away: nothing more to watch", psPath);
-                return TS_IO;
-            }
+        if (n > 0 && (apfd[2].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            Complain("cannot write standard output: %s", strerror(EPIPE));
+            return TS_IO;
         }
+        if (n > 0 && apfd[0].revents != 0 && TakeWatchEvents(pWatch))
+            llDue = MonotonicMs() + FOLLOW_QUIET_MS;
         if (llDue >= 0 && MonotonicMs() >= llDue) {
             int iLater = LookAgain(&follow, psPath, bJson, pw);
             if (iLater < 0)
@@ -204,6 +213,9 @@ int Watch(int argc, char **argv, struct Options const *po)
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    /* A closed output is an error to report, not a signal to die of. */
+    signal(SIGPIPE, SIG_IGN);
     int fdSignals = -1;
     if (sigprocmask(SIG_BLOCK, &set, NULL) != 0 ||
         (fdSignals = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
@@ -212,7 +224,7 @@ int Watch(int argc, char **argv, struct Options const *po)
     }
     struct MorvWatch watch;
     if (!StartDirectoryWatch(acPath, &watch)) {
-        Complain("cannot watch the directory of %s: %s", acPath, strerror(errno));
+        Complain("cannot watch %s: %s", acPath, strerror(errno));
         close(fdSignals);
         return TS_IO;
     }

@@ -6,8 +6,9 @@
 #include "cli/morvrc_cli.h"
 
 /* Runs the verb on the arguments left after the options.  Returns 0 when
- * interrupted by SIGINT or SIGTERM; otherwise the exit status, after a
- * complaint on standard error (3 when the directory goes away). */
+ * interrupted by SIGINT, SIGTERM or SIGHUP; otherwise the exit status,
+ * after a complaint on standard error (3 when the output cannot be
+ * written). */
 int Watch(int argc, char **argv, struct Options const *po);
 
 #endif

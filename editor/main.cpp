@@ -607,6 +607,7 @@ int main(int argc, char **argv)
     WriteLog("main() :Enable ListBox");
     listbox_Variables->activate();
     /* From here on a change made on disk is shown, or named at the save. */
+    pfReadAgainUnasked = ReadAgainUnasked;
     StartWatching();
     puts("Run the Graphic User Interface.");
     return Fl::run();

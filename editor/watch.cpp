@@ -4,11 +4,13 @@
  * saved. */
 #include "editor/watch.h"
 
-#include "editor/main.h"
 #include "editor/setup.h"
+#include "settings/catalogue.h"
+#include "settings/morv.h"
 #include "settings/morvrc.h"
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_items.h"
+#include "support/runlog.h"
 #include "support/xchat.h"
 
 #include <FL/Fl.H>
@@ -16,6 +18,7 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,7 +28,9 @@
 #define DISK_CHANGES_SHOWN 10
 #define DISK_CHANGE_LINE 160
 
-static struct MorvWatch wtMorvaneRC = {-1, -1, ""};
+void (*pfReadAgainUnasked)(void) = NULL;
+
+static struct MorvWatch wtMorvaneRC;
 static struct MorvFollow foMorvaneRC = {0};
 /* The bytes last reacted to without reading them in, so that the same
  * change is reported once. */
@@ -47,23 +52,39 @@ static void ArmQuietPeriod(void)
 
 /* The toolkit's call when the watch has events: each one about the file
  * starts the quiet period again, so that a file written in pieces is looked
- * at once, when its writer is done. */
-static void WatchReadable(int fd, void *)
+ * at once, when its writer is done.  A directory that goes away is waited
+ * for from the nearest one above. */
+static void WatchReadable(int, void *)
 {
-    int bGone = 0;
-    if (TakeWatchEvents(&wtMorvaneRC, &bGone))
+    if (TakeWatchEvents(&wtMorvaneRC))
         ArmQuietPeriod();
-    /* Without its directory there is nothing more to follow; what the
-     * editor holds is kept, and a save says what it finds. */
-    if (bGone)
-        Fl::remove_fd(fd);
 }
 
-/* Whether the user has changed something that is not saved: a stored
- * change, or a text typed into the field and not yet taken. */
-static int HasUnsavedWork(void)
+/* Returns 1 when what the editor holds differs from psMorvaneRC as it was
+ * last read or written: a text typed into the field and not yet taken, a
+ * time row edited, or a setting changed (a load or a reset that changed
+ * nothing counts as nothing); 1 also when memory runs out, so that
+ * nothing is thrown away unasked. */
+static int DiffersFromDisk(void)
 {
-    return bFlagModified || (textinput_TextValue->changed() && group_TextVar->active());
+    if (textinput_TextValue->changed() && group_TextVar->active())
+        return 1;
+    for (struct TimeCopy const &tc : aTimeCopies)
+        if (*tc.piCopy != (int)(int32_t)(uint32_t)*tc.ptSetting)
+            return 1;
+    struct MorvValues *pv = (struct MorvValues *)calloc(2, sizeof *pv);
+    int bDiffers = 1;
+    if (pv != NULL && TakeFileValues(&snMorvaneRC, 1, &pv[0], NULL) && TakeStoreValues(&pv[1])) {
+        bDiffers = 0;
+        for (int k = 0; k < pv[0].iItems && !bDiffers; k++)
+            bDiffers = ItemDiffers(&pv[0], &pv[1], k);
+    }
+    if (pv != NULL) {
+        FreeValues(&pv[0]);
+        FreeValues(&pv[1]);
+    }
+    free(pv);
+    return bDiffers;
 }
 
 /* Remembers the bytes just reacted to in place of the earlier ones. */
@@ -73,6 +94,28 @@ static void RememberReacted(struct MorvSnapshot *pNew)
     snReacted = *pNew;
     memset(pNew, 0, sizeof *pNew);
     bReacted = 1;
+}
+
+/* Writes into psOut (uOut bytes) what is wrong with the bytes of a file
+ * that is not whole, as a load says it.  Returns nothing. */
+static void DescribeNotWhole(struct MorvSnapshot const *pSnap, char *psOut, size_t uOut)
+{
+    struct MorvLoadReport r;
+    struct MorvValues *pv = (struct MorvValues *)calloc(1, sizeof *pv);
+    int bRead = pv != NULL && TakeFileValues(pSnap, 0, pv, &r);
+    if (pSnap->llSize > MORV_MAX_FILE)
+        snprintf(psOut, uOut, "longer than %d bytes", MORV_MAX_FILE);
+    else if (!bRead)
+        snprintf(psOut, uOut, "not read: out of memory");
+    else if (r.eOutcome == MORV_DAMAGED)
+        snprintf(psOut, uOut, "damaged at byte %lld (%s)", r.llDamageAt, r.acDamaged);
+    else if (r.eOutcome == MORV_TOO_OLD)
+        snprintf(psOut, uOut, "empty or older than version %d", iMinimunSetupVersion);
+    else
+        snprintf(psOut, uOut, "%lld bytes after its last setting", r.llExtra);
+    if (pv != NULL)
+        FreeValues(pv);
+    free(pv);
 }
 
 /* The file has been quiet: reacts to what changed, once per change, and
@@ -87,6 +130,7 @@ static void QuietPeriodOver(void *)
     struct MorvSnapshot snNew;
     enum FollowFinding e =
         LookAtFile(&foMorvaneRC, psMorvaneRC, &snMorvaneRC, bReacted ? &snReacted : NULL, &snNew);
+    char acWhat[160];
     switch (e) {
     case FOLLOW_SAME:
         return;
@@ -94,18 +138,25 @@ static void QuietPeriodOver(void *)
         ArmQuietPeriod();
         return;
     case FOLLOW_REMOVED:
-        WriteLog("FileChanged()");
+        LogStep("FileChanged()");
         printf("The %s configuration file was removed by another program: the settings shown are "
                "kept.\n",
                psMorvaneRC);
         RememberReacted(&snNew);
         return;
-    case FOLLOW_CHANGED:
     case FOLLOW_NOT_WHOLE:
+        /* Never shown: the next change of the file is looked at as any. */
+        LogStep("FileChanged()");
+        DescribeNotWhole(&snNew, acWhat, sizeof acWhat);
+        printf("The %s configuration file on disk is damaged (%s): the settings shown are kept.\n",
+               psMorvaneRC, acWhat);
+        RememberReacted(&snNew);
+        return;
+    case FOLLOW_CHANGED:
         break;
     }
-    WriteLog("FileChanged()");
-    if (HasUnsavedWork()) {
+    LogStep("FileChanged()");
+    if (DiffersFromDisk()) {
         MarkChangedOnDisk(1);
         printf("The %s configuration file was changed by another program: your unsaved changes are "
                "kept.\n",
@@ -117,7 +168,8 @@ static void QuietPeriodOver(void *)
     printf("The %s configuration file was changed by another program: its settings are shown "
            "again.\n",
            psMorvaneRC);
-    ReadAgainUnasked();
+    if (pfReadAgainUnasked != NULL)
+        pfReadAgainUnasked();
 }
 
 void MarkChangedOnDisk(int bMark)
@@ -133,6 +185,7 @@ void MarkChangedOnDisk(int bMark)
 
 int StartWatching(void)
 {
+    /* Cheap when nothing happens: the kernel says when to look. */
     if (!StartDirectoryWatch(psMorvaneRC, &wtMorvaneRC))
         return 0;
     snprintf(acTitle, sizeof acTitle, "%s", window_Setup->label());

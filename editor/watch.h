@@ -6,10 +6,16 @@
 
 #include <stddef.h>
 
-/* Starts watching the directory of psMorvaneRC through the toolkit's event
- * loop; the window's title as it is now is the one that gets the mark.
- * Returns 1; 0 when the kernel offers no watch (the editor then
- * works as it would without one). */
+/* What the editor does when the file changed and nothing it holds differs
+ * from what it last read or wrote: reads the file again and shows it.
+ * Registered by the editor before StartWatching; null does nothing. */
+extern void (*pfReadAgainUnasked)(void);
+
+/* Starts watching psMorvaneRC, its directories and its links through the
+ * toolkit's event loop; the window's title as it is now is the one that
+ * gets the mark.
+ * Returns 1; 0 when the kernel offers no watch (the editor then works as
+ * it would without one). */
 int StartWatching(void);
 
 /* Adds the mark " [changed on disk]" to the window's title (bMark 1), or

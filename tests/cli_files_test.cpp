@@ -193,7 +193,13 @@ bool ReadLines(int fd, std::string *pOut, size_t iLines)
 
 TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
 {
-    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    /* Kept elsewhere and linked in, as dotfiles are. */
+    std::string target = dir / "dotfiles";
+    ASSERT_EQ(0, mkdir(target.c_str(), 0755));
+    target += "/morvrc";
+    Sample sample = MakeSample(kNative);
+    WriteFileBytes(target, sample.bytes);
+    ASSERT_EQ(0, symlink("dotfiles/morvrc", rc.c_str()));
     int afd[2];
     ASSERT_EQ(0, pipe(afd));
     std::vector<std::string> args = gRunner;
@@ -220,35 +226,56 @@ TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
         bRead = Tool({"set", rc, "psAwayPostfix", "absent", "NOTICE", "1"}).iStatus == 0 &&
                 ReadLines(afd[0], &out, 6);
     if (bRead) {
-        /* Written in place, as the script writes it. */
-        WriteFileBytes(rc, MakeSample(kNative).bytes);
+        /* Written in place to the file the link leads to, as the script writes it. */
+        WriteFileBytes(target, sample.bytes);
         bRead = ReadLines(afd[0], &out, 10);
+    }
+    if (bRead) {
+        /* Cut short for longer than two seconds, then whole again. */
+        WriteFileBytes(target, ByteVector(sample.bytes.begin(), sample.bytes.begin() + 100));
+        bRead = ReadLines(afd[0], &out, 12);
+        WriteFileBytes(target, sample.bytes);
+        bRead = bRead && ReadLines(afd[0], &out, 14);
+    }
+    if (bRead) {
+        /* Rewritten every 200 ms: one block, when it stops. */
+        for (int i = 1; i <= 6; i++) {
+            sample.bytes[sample.uMaxMessageCharAt] = (unsigned char)(44 + i);   /* 300 + i */
+            WriteFileBytes(target, sample.bytes);
+            usleep(200000);
+        }
+        bRead = ReadLines(afd[0], &out, 16);
+        usleep(500000);
     }
     kill(pid, SIGTERM);
     int iStatus = -1;
     waitpid(pid, &iStatus, 0);
+    ReadLines(afd[0], &out, 100);
     close(afd[0]);
     ASSERT_TRUE(bRead) << out;
     EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 0) << iStatus;
 
     std::vector<std::string> lines = Lines(out);
-    ASSERT_EQ(10u, lines.size()) << out;
-    EXPECT_EQ("# " + rc + ": version 38, " + Bits(kNative) + "-bit time fields, " +
-                  std::to_string(MakeSample(kNative).bytes.size()) + " bytes",
-              lines[0]);
+    ASSERT_EQ(16u, lines.size()) << out;
+    std::string whole = "# " + rc + ": version 38, " + Bits(kNative) + "-bit time fields, " +
+                        std::to_string(sample.bytes.size()) + " bytes";
+    EXPECT_EQ(whole, lines[0]);
     std::vector<std::string> changes = {"iMaxCloneCount: 77 -> 12",
                                         "psAwayPostfix: \"tab\\there \\\"q\\\" back\\\\slash "
                                         "\\303\\251\" -> absent",
-                                        "iFlagParserMode[NOTICE]: 0 -> 1",
-                                        "iMaxCloneCount: 12 -> 77"};
-    for (size_t i : {1u, 3u, 6u})
+                                        "iFlagParserMode[NOTICE]: 1 -> 0"};
+    for (size_t i : {1u, 3u, 6u, 10u, 12u, 14u})
         EXPECT_EQ(0u, lines[i].find("-- ")) << out;
     EXPECT_EQ(changes[0], lines[2]);
     EXPECT_EQ(changes[1], lines[4]);
-    EXPECT_EQ(changes[2], lines[5]);
-    EXPECT_EQ(changes[3], lines[7]);
+    EXPECT_EQ("iFlagParserMode[NOTICE]: 0 -> 1", lines[5]);
+    EXPECT_EQ("iMaxCloneCount: 12 -> 77", lines[7]);
     EXPECT_EQ(0u, lines[8].find("psAwayPostfix: absent -> \"tab")) << out;
-    EXPECT_EQ("iFlagParserMode[NOTICE]: 1 -> 0", lines[9]);
+    EXPECT_EQ(changes[2], lines[9]);
+    /* Not whole: what is wrong, and no value; whole again: its state. */
+    EXPECT_EQ(0u, lines[11].find("# " + rc + ": damaged at byte ")) << out;
+    EXPECT_EQ(whole, lines[13]);
+    EXPECT_EQ("iMaxMessageChar: 300 -> 306", lines[15]);
 }
 
 }  // namespace

@@ -442,41 +442,76 @@ class EditorTest(unittest.TestCase):
         e = self.started()
         said = lambda: e.stdout().count("The %s configuration file was changed by another program: "
                                         "its settings are shown again.\n" % RC)
-        e.select_row(7)
-        e.write_rc(image(values(iMaxCloneCount=77)))
+        marked = lambda: TITLE + " [changed on disk]" in e.windows().values()
+        e.select_row(35)
+        e.write_rc(image(values(iMaxCloneCount=77, psAwayPostfix="-seen")))
         e.wait_for(lambda: said() == 1, "the console line of a file shown again")
-        # The selection stays on row 7 and its counter shows 77: one step up is 78.
-        e.counter_up()
+        # The selection stays on row 35 and its field shows the new text; typed, not yet taken.
+        e.click(600, 302)
+        e.key("End")
+        e.type("x")
 
-        e.write_rc(image(values(iMaxCloneCount=77, psAwayPostfix="-gone")))
+        e.write_rc(image(values(iMaxCloneCount=77, psAwayPostfix="-gone", iFlagParserMode=[0] * 19)))
         e.wait_for(lambda: "The %s configuration file was changed by another program: your unsaved "
                            "changes are kept.\n" % RC in e.stdout(), "the console line of kept changes")
-        self.assertIn(TITLE + " [changed on disk]", e.windows().values())
+        self.assertTrue(marked())
+        e.key("Tab")
         e.save_button()
         e.answer("Return")           # "Are you sure ?" Yes
         e.answer("Return")           # changed on disk: "Overwrite"
         e.answer("Return")           # "File ... successfully saved."
-        self.assertIn("do you want to overwrite it ?\niMaxCloneCount: 77 -> 78\n"
-                      "psAwayPostfix: \"-gone\" -> \"_AWAY\"\n", e.stdout())
-        self.assertImage(image(values(iMaxCloneCount=78)), e.read_rc())
-        self.assertIn(TITLE, e.windows().values())
+        asked = e.stdout().split("do you want to overwrite it ?\n", 1)[1].splitlines()
+        self.assertEqual(['psAwayPostfix: "-gone" -> "-seenx"'] +
+                         ["iFlagParserMode[%s]: 0 -> 1" % m for m in
+                          ("PRIVMSG", "JOIN", "LUJOIN", "CHNICK", "CLIST", "SRVMSG", "PART", "KICK",
+                           "MODE")], asked[:10])
+        self.assertNotIn(" -> ", "".join(asked[10:11]))
+        self.assertImage(image(values(iMaxCloneCount=77, psAwayPostfix="-seenx")), e.read_rc())
+        self.assertFalse(marked())
 
-        # Written in two halves 100 ms apart: read once, whole, without an alert.
+        # A writer that pauses 2.6 s mid-file: told once, never shown, then read whole.
         rewritten = image(values(iMaxCloneCount=5))
         with open(e.rc, "wb") as f:
             f.write(rewritten[:40])
             f.flush()
-            time.sleep(0.1)
+            time.sleep(2.6)
             f.write(rewritten[40:])
         e.wait_for(lambda: said() == 2, "the console line of the rewritten file")
-        time.sleep(0.5)
-        self.assertNotIn("", e.windows().values())
+        self.assertEqual(1, e.stdout().count("The %s configuration file on disk is damaged (" % RC))
         self.assertNotIn("ATTENTION", e.stdout())
-        # Three reactions; the editor's own save was none.
-        self.assertEqual(3, log_messages(Editor.run_log()).count("FileChanged()"))
+
+        # After a load, a change on disk is shown, not taken for unsaved work.
+        e.load_button()
+        e.answer("Return")           # "ATTENTION: are you sure ?" Yes
+        e.answer("Return")           # "File ... successfully loaded."
+        subprocess.run(RUNNER + [TOOL, "set", e.rc, "iMaxCloneCount", "6"], check=True)
+        e.wait_for(lambda: said() == 3, "the file set after a load shown")
+
+        # Pointed at a file in another directory, then changed there.
+        dotfiles = os.path.join(e.home, "dotfiles")
+        os.mkdir(dotfiles)
+        with open(os.path.join(dotfiles, "morvrc"), "wb") as f:
+            f.write(image(values(iMaxCloneCount=7)))
+        os.symlink(os.path.join(dotfiles, "morvrc"), e.rc + ".new")
+        os.rename(e.rc + ".new", e.rc)
+        e.wait_for(lambda: said() == 4, "the linked file shown")
+        subprocess.run(RUNNER + [TOOL, "set", os.path.join(dotfiles, "morvrc"), "iMaxCloneCount", "8"],
+                       check=True)
+        e.wait_for(lambda: said() == 5, "the file changed through the link's target shown")
+
+        # The directory removed, then restored with a new file.
+        shutil.rmtree(e.dir)
+        e.wait_for(lambda: "configuration file was removed by another program" in e.stdout(),
+                   "the removal told")
+        os.mkdir(e.dir)
+        last = image(values(iMaxCloneCount=9))
+        e.write_rc(last)
+        e.wait_for(lambda: said() == 6, "the restored file shown")
+        self.assertFalse(marked())
+        self.assertEqual(9, log_messages(Editor.run_log()).count("FileChanged()"))
         e.key("q")                   # nothing unsaved: no question
         self.assertEqual(0, e.wait_exit())
-        self.assertImage(rewritten, e.read_rc())
+        self.assertImage(last, e.read_rc())
 
     def test_exit_question_cancel_keeps_editing(self):
         e = self.started()

@@ -377,8 +377,16 @@ TEST_F(ConfigFile, ALookAfterAQuietPeriodWaitsForTheFileToBeWhole)
     ByteVector half(sample.begin(), sample.begin() + 50);
     WriteFileBytes(rc, half);
     EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    follow.llNotWholeSince -= 1500;
     EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
-    follow.llNotWholeSince -= FOLLOW_NOT_WHOLE_MS;
+    /* Back to the known bytes, then half written again: two seconds anew. */
+    WriteFileBytes(rc, sample);
+    EXPECT_EQ(FOLLOW_SAME, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    WriteFileBytes(rc, half);
+    EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    follow.llNotWholeSince -= 1000;
+    EXPECT_EQ(FOLLOW_RETRY, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
+    follow.llNotWholeSince -= 1000;
     ASSERT_EQ(FOLLOW_NOT_WHOLE, LookAtFile(&follow, rc.c_str(), &known, nullptr, &fresh));
     EXPECT_EQ(half, ByteVector(fresh.pBytes, fresh.pBytes + fresh.uBytes));
     FreeSnapshot(&fresh);
@@ -401,20 +409,22 @@ TEST_F(ConfigFile, TheDirectoryWatchTellsTheFileFromItsNeighbours)
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
     MorvWatch watch;
     ASSERT_EQ(1, StartDirectoryWatch((sub + "/morvrc").c_str(), &watch));
-    int bGone = 1;
     WriteFileBytes(sub + "/morvrc.lock", {});
-    EXPECT_EQ(0, TakeWatchEvents(&watch, &bGone));
-    EXPECT_EQ(0, bGone);
+    EXPECT_EQ(0, TakeWatchEvents(&watch));
     WriteFileBytes(sub + "/morvrc.new", InitialV38());
     ASSERT_EQ(0, rename((sub + "/morvrc.new").c_str(), (sub + "/morvrc").c_str()));
-    EXPECT_EQ(1, TakeWatchEvents(&watch, &bGone));
-    EXPECT_EQ(0, TakeWatchEvents(&watch, &bGone));
+    EXPECT_EQ(1, TakeWatchEvents(&watch));
+    EXPECT_EQ(0, TakeWatchEvents(&watch));
     unlink((sub + "/morvrc").c_str());
     unlink((sub + "/morvrc.lock").c_str());
     ASSERT_EQ(0, rmdir(sub.c_str()));
-    EXPECT_EQ(1, TakeWatchEvents(&watch, &bGone));
-    EXPECT_EQ(1, bGone);
-    EXPECT_EQ(-1, watch.fd);
+    EXPECT_EQ(1, TakeWatchEvents(&watch));
+    /* Waited for from above, and followed again once back. */
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    EXPECT_EQ(1, TakeWatchEvents(&watch));
+    WriteFileBytes(sub + "/morvrc", InitialV38());
+    EXPECT_EQ(1, TakeWatchEvents(&watch));
+    EndDirectoryWatch(&watch);
 }
 
 }  // namespace
