@@ -303,7 +303,11 @@ int LockForSaving(char const *psPath, int iWaitMillis, int *pfdLock)
                  psPath, iWait / 1000.0);
         return TS_CHANGED;
     }
-    Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
+    /* A directory, a FIFO or a device is never saved over. */
+    if (errno == EISDIR || errno == EINVAL)
+        Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
+    else
+        Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
     return TS_IO;
 }
 

@@ -80,7 +80,7 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
     EXPECT_FALSE(FileExists(rc + ".tmp-Ab12Cd"));
 
     /* Another program's save that lasts: nothing is written. */
-    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+    int fdLock = open(rc.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_LE(0, fdLock);
     ASSERT_EQ(0, flock(fdLock, LOCK_EX));
     r = Tool({"set", "--wait", "0.3", rc, "iMaxCloneCount", "5"});

@@ -49,7 +49,7 @@ extern "C" int __wrap_close(int fd)
     }
     return __real_close(fd);
 }
-extern "C" int __real_rename(char const *psFrom, char const *psTo);
+extern "C" int __real_renameat(int fdFrom, char const *psFrom, int fdTo, char const *psTo);
 
 extern "C" int __wrap_fsync(int fd)
 {
@@ -61,14 +61,19 @@ extern "C" int __wrap_fsync(int fd)
     return __real_fsync(fd);
 }
 
-extern "C" int __wrap_rename(char const *psFrom, char const *psTo)
+/* A name relative to the directory open on fd, as a whole path. */
+static std::string PathAt(int fd, char const *psName)
 {
-    if (gRecordCalls) {
-        char acFrom[4096];
-        gCalls.push_back(std::string("rename ") + (realpath(psFrom, acFrom) ? acFrom : psFrom) + " " +
-                         psTo);
-    }
-    return __real_rename(psFrom, psTo);
+    char acDir[4096] = "";
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acDir, sizeof acDir - 1);
+    return std::string(acDir, n > 0 ? (size_t)n : 0) + "/" + psName;
+}
+
+extern "C" int __wrap_renameat(int fdFrom, char const *psFrom, int fdTo, char const *psTo)
+{
+    if (gRecordCalls)
+        gCalls.push_back("rename " + PathAt(fdFrom, psFrom) + " " + PathAt(fdTo, psTo));
+    return __real_renameat(fdFrom, psFrom, fdTo, psTo);
 }
 
 namespace {
@@ -297,7 +302,7 @@ TEST_F(SafeSave, TheTemporaryFileIsSyncedBeforeItIsRenamed)
     ASSERT_EQ(3u, gCalls.size()) << ::testing::PrintToString(gCalls);
     std::string temp = gCalls[0].substr(6);
     EXPECT_EQ(std::string(acDir) + "/morvrc.", temp.substr(0, strlen(acDir) + 8)) << gCalls[0];
-    EXPECT_EQ("rename " + temp + " " + rc, gCalls[1]);
+    EXPECT_EQ("rename " + temp + " " + std::string(acDir) + "/morvrc", gCalls[1]);
     EXPECT_EQ("fsync " + std::string(acDir), gCalls[2]);
     EXPECT_EQ(InitialV38(), ReadFileBytes(rc));
 }
