@@ -383,8 +383,12 @@ int SaveStore(char const *psPath, struct MorvLayout const *pLayout,
                  psPath);
         return TS_CHANGED;
     }
-    Complain("cannot write %s: %s; %s is unchanged",
-             report.acRefusedBy[0] != '\0' ? report.acRefusedBy : psPath, strerror(iErr), psPath);
+    /* What the file holds now, by MORV_LEFT_OLD, _NEW and _MIXED. */
+    static char const *const apsLeft[] = {"is unchanged", "may hold the new settings",
+                                          "may hold the old settings, the new ones or a mix of both"};
+    Complain("cannot write %s: %s; %s %s",
+             report.acRefusedBy[0] != '\0' ? report.acRefusedBy : psPath, strerror(iErr), psPath,
+             apsLeft[report.iLeft >= 0 && report.iLeft <= MORV_LEFT_MIXED ? report.iLeft : MORV_LEFT_MIXED]);
     return TS_IO;
 }
 
