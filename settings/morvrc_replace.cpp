@@ -46,14 +46,18 @@ int OpenDirectoryOf(char const *psTarget, char const **ppsName)
         errno = EISDIR;
         return -1;
     }
-    if (psSlash == NULL)
-        return open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    char *psDir = psSlash == psTarget ? strdup("/") : strndup(psTarget, (size_t)(psSlash - psTarget));
+    char *psDir = psSlash == NULL ? strdup(".")
+                  : psSlash == psTarget ? strdup("/")
+                                        : strndup(psTarget, (size_t)(psSlash - psTarget));
     if (psDir == NULL) {
         errno = ENOMEM;
         return -1;
     }
     int fd = open(psDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    /* A directory that may be searched and written but not read still
+     * takes files by name. */
+    if (fd < 0 && errno == EACCES)
+        fd = open(psDir, O_PATH | O_DIRECTORY | O_CLOEXEC);
     int iErr = errno;
     free(psDir);
     errno = iErr;
