@@ -149,7 +149,11 @@ static int LockRefused(char const *psPath, int iWait)
                  psPath, iWait / 1000.0);
         return TS_CHANGED;
     }
-    Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
+    /* A directory, a FIFO or a device is never saved over. */
+    if (errno == EISDIR || errno == EINVAL)
+        Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
+    else
+        Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
     return TS_IO;
 }
 
@@ -185,9 +189,9 @@ int SaveUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
                  psPath);
         return TS_CHANGED;
     }
-    Complain("cannot write %s: %s; %s is unchanged",
-             pu->report.acRefusedBy[0] != '\0' ? pu->report.acRefusedBy : psPath, strerror(iErr),
-             psPath);
+    Complain("cannot write %s: %s; %s %s",
+             pu->report.acRefusedBy[0] != '\0' ? pu->report.acRefusedBy : psPath, strerror(iErr), psPath,
+             LeftInFile(&pu->report));
     return TS_IO;
 }
 

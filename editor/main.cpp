@@ -296,7 +296,7 @@ static int SaveMorvaneRC(void)
                 Attention("ATTENTION: the configuration was not saved: another program is saving %s.\n",
                           psMorvaneRC);
             else
-                fl_alert("Unable to lock %s for saving (%s).", psMorvaneRC, strerror(errno));
+                Attention("Unable to lock %s for saving (%s).", psMorvaneRC, strerror(errno));
             return 0;
         }
         enum MorvSeen eSeen = bOverwrite ? MORV_AS_SEEN : CompareForUpdate(&up, &snMorvaneRC);
@@ -311,9 +311,16 @@ static int SaveMorvaneRC(void)
             return 1;
         /* Changed after the look above: ask about the change just made. */
         if (errno != ESTALE) {
-            fl_alert("Unable to open file %s for writing (%s).",
+            int iErr = errno;
+            char acLeft[PATH_MAX + 96] = "";
+            if (rpMorvaneRC.iLeft != MORV_LEFT_OLD)
+                snprintf(acLeft, sizeof acLeft, "\n%s %s.", psMorvaneRC, LeftInFile(&rpMorvaneRC));
+            /* The console has had the first sentence from the save itself. */
+            if (acLeft[0] != '\0')
+                printf("%s\n", acLeft);
+            fl_alert("Unable to open file %s for writing (%s).%s",
                      rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psMorvaneRC,
-                     strerror(errno));
+                     strerror(iErr), acLeft);
             return 0;
         }
     }

@@ -1,23 +1,24 @@
 /* A morvrc on disk: read at most MORV_MAX_FILE bytes of it without ever
- * waiting on something that is not a regular file, and remember what was
- * read to tell a change by another program. */
+ * waiting on something that is not a regular file, remember what was read
+ * to tell a change by another program, and work on another user's file
+ * with no more than that user's rights. */
 #include "settings/morvrc_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
+/* Opens psPath as OpenForReading says, with the identity already taken. */
+static int OpenAsTaken(char const *psPath, int bRegularOnly, struct stat *pst)
 {
-    if (psPath == NULL || *psPath == '\0') {
-        errno = ENOENT;
-        return -1;
-    }
     if (bRegularOnly) {
         if (stat(psPath, pst) != 0)
             return -1;
@@ -45,15 +46,32 @@ int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
     return fd;
 }
 
+int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
+{
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    struct MorvIdentity id;
+    if (!AssumeOwnerOf(psPath, &id))
+        return -1;
+    int fd = OpenAsTaken(psPath, bRegularOnly, pst);
+    ResumeIdentity(&id);
+    return fd;
+}
+
 /* Reads up to uWant bytes, fewer only at the end of the data or on an
- * error, which ends the data too.  Returns the number read. */
-static size_t ReadUpTo(int fd, unsigned char *p, size_t uWant)
+ * error, whose errno goes to *piErr (left alone otherwise).  Returns the
+ * number read. */
+static size_t ReadUpTo(int fd, unsigned char *p, size_t uWant, int *piErr)
 {
     size_t uGot = 0;
     while (uGot < uWant) {
         ssize_t n = read(fd, p + uGot, uWant - uGot);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            *piErr = errno;
         if (n <= 0)
             break;
         uGot += (size_t)n;
@@ -96,10 +114,18 @@ int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSna
         errno = pSnap->iErrno = ENOMEM;
         return 0;
     }
-    size_t uRead = ReadUpTo(fd, p, MORV_MAX_FILE + 1);
+    int iReadErr = 0;
+    size_t uRead = ReadUpTo(fd, p, MORV_MAX_FILE + 1, &iReadErr);
     pSnap->llSize = WholeSize(&st, uRead);
     pSnap->bPartial = uRead > MORV_MAX_FILE && !S_ISREG(st.st_mode);
     close(fd);
+    /* Bytes cut short by a failing disk are no file to judge. */
+    if (iReadErr != 0) {
+        free(p);
+        memset(pSnap, 0, sizeof *pSnap);
+        errno = pSnap->iErrno = iReadErr;
+        return 0;
+    }
     pSnap->uBytes = uRead > MORV_MAX_FILE ? MORV_MAX_FILE : uRead;
     /* Only what the file holds stays allocated. */
     unsigned char *pFit = (unsigned char *)realloc(p, pSnap->uBytes ? pSnap->uBytes : 1);
@@ -113,10 +139,11 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
     struct stat st;
     int fd = OpenForReading(psPath, 1, &st);
     if (fd < 0) {
-        /* Still missing, or still unreadable: a file that appeared where
-         * there was none, even one that cannot be read, is a change. */
-        int bMissing = errno == ENOENT;
-        return !pSnap->bPresent && bMissing == (pSnap->iErrno == ENOENT || pSnap->iErrno == 0);
+        /* Still missing, or still unreadable for the same reason: a file
+         * that appeared where there was none, even one that cannot be
+         * read, is a change. */
+        int iErr = errno;
+        return !pSnap->bPresent && iErr == (pSnap->iErrno != 0 ? pSnap->iErrno : ENOENT);
     }
     if (!pSnap->bPresent) {
         close(fd);
@@ -125,10 +152,10 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
     /* Chunk by chunk against the remembered bytes, one byte further. */
     unsigned char ab[65536];
     size_t uAt = 0;
-    int bSame = 1;
+    int bSame = 1, iReadErr = 0;
     while (bSame && uAt <= pSnap->uBytes && uAt <= MORV_MAX_FILE) {
         size_t uWant = pSnap->uBytes - uAt + 1;
-        size_t n = ReadUpTo(fd, ab, uWant < sizeof ab ? uWant : sizeof ab);
+        size_t n = ReadUpTo(fd, ab, uWant < sizeof ab ? uWant : sizeof ab, &iReadErr);
         if (n == 0)
             break;
         size_t uCompare = n;
@@ -138,7 +165,7 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
         uAt += n;
     }
     if (bSame)
-        bSame = WholeSize(&st, uAt) == pSnap->llSize;
+        bSame = iReadErr == 0 && WholeSize(&st, uAt) == pSnap->llSize;
     close(fd);
     return bSame;
 }
@@ -186,4 +213,138 @@ char *FollowLinks(char const *psPath)
     }
     errno = ENOMEM;
     return NULL;
+}
+
+/* The owner of the first directory or symbolic link on the way to psPath
+ * that is not uSelf, into *pst.  Links are followed as the kernel would,
+ * at most 40 of them; the walk ends at the first component that does not
+ * exist, past which the rest is still to be made.  Returns 1 when there is
+ * one, 0 when the way is uSelf's (or cannot be told: the open that follows
+ * then fails on its own). */
+static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
+{
+    /* acTodo: what is still to walk; acDone: the walked prefix, no links. */
+    static char acTodo[2 * PATH_MAX + 2], acDone[PATH_MAX + 1], acLink[PATH_MAX + 1];
+    acDone[0] = '\0';
+    if (psPath[0] == '/') {
+        snprintf(acTodo, sizeof acTodo, "%s", psPath);
+    } else {
+        if (getcwd(acDone, sizeof acDone) == NULL)
+            return 0;
+        if (strcmp(acDone, "/") == 0)
+            acDone[0] = '\0';
+        /* The working directory's own way counts too. */
+        snprintf(acTodo, sizeof acTodo, "%s/%s", acDone, psPath);
+        acDone[0] = '\0';
+    }
+    for (int iLinks = 0; acTodo[0] != '\0';) {
+        char *psName = acTodo + strspn(acTodo, "/");
+        size_t uName = strcspn(psName, "/");
+        char *psRest = psName + uName;
+        if (uName == 0)
+            return 0;
+        size_t uDone = strlen(acDone);
+        if ((uName == 1 && psName[0] == '.') || (uName == 2 && strncmp(psName, "..", 2) == 0)) {
+            if (uName == 2) {
+                char *psSlash = strrchr(acDone, '/');
+                if (psSlash != NULL)
+                    *psSlash = '\0';
+            }
+            memmove(acTodo, psRest, strlen(psRest) + 1);
+            continue;
+        }
+        if (uDone + 1 + uName >= sizeof acDone)
+            return 0;
+        acDone[uDone] = '/';
+        memcpy(acDone + uDone + 1, psName, uName);
+        acDone[uDone + 1 + uName] = '\0';
+        if (lstat(acDone, pst) != 0)
+            return 0;
+        int bLast = psRest[strspn(psRest, "/")] == '\0';
+        if (pst->st_uid != uSelf && (S_ISLNK(pst->st_mode) || (S_ISDIR(pst->st_mode) && !bLast)))
+            return 1;
+        if (!S_ISLNK(pst->st_mode)) {
+            memmove(acTodo, psRest, strlen(psRest) + 1);
+            continue;
+        }
+        ssize_t n = readlink(acDone, acLink, sizeof acLink - 1);
+        if (n <= 0 || ++iLinks > 40)
+            return 0;
+        acLink[n] = '\0';
+        acDone[uDone] = '\0';
+        if (acLink[0] == '/')
+            acDone[0] = '\0';
+        /* The link's target takes its place in what is still to walk. */
+        size_t uRest = strlen(psRest);
+        if ((size_t)n + 1 + uRest >= sizeof acTodo)
+            return 0;
+        memmove(acTodo + n, psRest, uRest + 1);
+        memcpy(acTodo, acLink, (size_t)n);
+    }
+    return 0;
+}
+
+/* How deep AssumeOwnerOf calls are nested: only the outermost one acts. */
+static int iIdentityDepth = 0;
+
+int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved)
+{
+    memset(pSaved, 0, sizeof *pSaved);
+    struct stat st;
+    if (iIdentityDepth++ > 0 || geteuid() != 0 || psPath == NULL ||
+        !ForeignOwner(psPath, geteuid(), &st))
+        return 1;
+    gid_t gid = st.st_gid;
+    gid_t agUser[256];
+    int nUser = 1;
+    agUser[0] = gid;
+    struct passwd *pw = getpwuid(st.st_uid);
+    if (pw != NULL) {
+        gid = pw->pw_gid;
+        nUser = (int)(sizeof agUser / sizeof agUser[0]);
+        /* Beyond 256 groups the user keeps only the first ones: fewer
+         * rights, never more. */
+        if (getgrouplist(pw->pw_name, gid, agUser, &nUser) < 0)
+            nUser = (int)(sizeof agUser / sizeof agUser[0]);
+    }
+    int nOld = getgroups(0, NULL);
+    pSaved->pgGroups = (gid_t *)malloc((size_t)(nOld > 0 ? nOld : 1) * sizeof(gid_t));
+    if (nOld < 0 || pSaved->pgGroups == NULL || (nOld = getgroups(nOld, pSaved->pgGroups)) < 0) {
+        int iErr = nOld < 0 ? errno : ENOMEM;
+        free(pSaved->pgGroups);
+        pSaved->pgGroups = NULL;
+        iIdentityDepth--;
+        errno = iErr;
+        return 0;
+    }
+    pSaved->nGroups = nOld;
+    pSaved->gFsGid = (gid_t)setfsgid(gid);
+    pSaved->uFsUid = (uid_t)setfsuid(st.st_uid);
+    pSaved->bTaken = 1;
+    /* Each call returns the identity before it: asking again tells
+     * whether the change was made. */
+    if (setgroups((size_t)nUser, agUser) != 0 || (gid_t)setfsgid(gid) != gid ||
+        (uid_t)setfsuid(st.st_uid) != st.st_uid) {
+        ResumeIdentity(pSaved);
+        errno = EPERM;
+        return 0;
+    }
+    return 1;
+}
+
+void ResumeIdentity(struct MorvIdentity *pSaved)
+{
+    int iErr = errno;
+    if (iIdentityDepth > 0)
+        iIdentityDepth--;
+    if (pSaved->bTaken) {
+        setfsuid(pSaved->uFsUid);
+        setfsgid(pSaved->gFsGid);
+        /* Should this fail, the user's groups stay: they give less. */
+        int iIgnored = setgroups((size_t)pSaved->nGroups, pSaved->pgGroups);
+        (void)iIgnored;
+    }
+    free(pSaved->pgGroups);
+    memset(pSaved, 0, sizeof *pSaved);
+    errno = iErr;
 }

@@ -1,10 +1,12 @@
 /* A morvrc on disk: reading at most MORV_MAX_FILE bytes of a path without
- * ever waiting on a FIFO or a device, and snapshots of what was read to
- * tell a change made since.  Knows nothing of the bytes' meaning. */
+ * ever waiting on a FIFO or a device, snapshots of what was read to tell a
+ * change made since, and the identity that root takes to work on another
+ * user's file.  Knows nothing of the bytes' meaning. */
 #ifndef MORV_SETTINGS_MORVRC_FILE_H
 #define MORV_SETTINGS_MORVRC_FILE_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 /* No more of a morvrc than this is ever held in memory: a longer file is
  * damaged from this byte on, and no longer image is written. */
@@ -17,7 +19,8 @@ struct MorvSnapshot {
     unsigned char *pBytes;   /* malloc'd, the first MORV_MAX_FILE bytes at most, or null */
     size_t uBytes;
     long long llSize;        /* the whole size; beyond pBytes only the size is known */
-    int iErrno;              /* why there was none: ENOENT for a missing file */
+    int iErrno;              /* why there was none: ENOENT for a missing file, EIO
+                                for a read that failed, EINVAL for no regular file */
     int bPartial;            /* a pipe or device read no further than MORV_MAX_FILE + 1 bytes */
 };
 
@@ -32,15 +35,18 @@ int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst);
 /* Reads psPath into *pSnap.  With bRegularOnly, anything but a regular file
  * (a FIFO, a device, a directory) counts as unreadable, and the open never
  * blocks; without it, "-" is standard input, and a pipe or a device is read
- * no further than one byte past MORV_MAX_FILE.  Returns 1; 0 with errno set and pSnap->bPresent 0 when the file
- * cannot be read or its buffer cannot be allocated. */
+ * no further than one byte past MORV_MAX_FILE.  Returns 1; 0 with errno set,
+ * also in pSnap->iErrno, and pSnap->bPresent 0 when the file cannot be
+ * opened, a read fails part way (EIO: the file may be whole, only not
+ * readable now) or its buffer cannot be allocated. */
 int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
 
 /* Returns 1 when psPath (a regular file, read without blocking) holds the
- * bytes of *pSnap, or is still missing, or still there but unreadable, as
- * it was when pSnap was taken;
- * beyond the first MORV_MAX_FILE bytes only the size is compared.  0 when
- * it appeared, disappeared or changed. */
+ * bytes of *pSnap, or is still missing, or still unreadable for the same
+ * reason, as it was when pSnap was taken; beyond the first MORV_MAX_FILE
+ * bytes only the size is compared.  0 when it appeared (even as something
+ * that cannot be read, such as a FIFO), disappeared, changed, or cannot be
+ * read to the end now. */
 int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 
 /* Frees the snapshot's bytes and empties it. */
@@ -50,5 +56,35 @@ void FreeSnapshot(struct MorvSnapshot *pSnap);
  * not exist yet.  Returns a malloc'd path, or null with errno set (ELOOP
  * after 40 links, ENOMEM). */
 char *FollowLinks(char const *psPath);
+
+/* Root working on another user's file takes that user's file-system
+ * identity, as sudoedit edits as the user who asked: every open, create,
+ * rename and remove is then checked by the kernel against that user's
+ * rights, so a link the user planted, a directory swapped for a link or a
+ * hard link to a root file leads nowhere the user could not write anyway.
+ * Refusing each unsafe step instead would leave a gap between the check
+ * and the use; with the identity taken there is none.  The user is the
+ * owner of the first directory or symbolic link on the way to the file
+ * (the working directory's own path included for a relative one) that is
+ * not the effective user's; the groups are that user's from the password
+ * database, or the owning group when there is no entry.  A process that is
+ * not root, or a path that is root's all the way, keeps its identity.
+ * Calls nest: only the outermost one changes anything. */
+struct MorvIdentity {
+    int bTaken;           /* 1: the file-system identity was changed */
+    uid_t uFsUid;         /* the one to go back to */
+    gid_t gFsGid;
+    int nGroups;          /* the supplementary groups to go back to */
+    gid_t *pgGroups;      /* malloc'd */
+};
+
+/* Takes the identity that work on psPath must be done with, keeping the
+ * current one in *pSaved for ResumeIdentity.  Returns 1; 0 with errno set
+ * (EPERM, ENOMEM) when another user's path cannot be worked on with that
+ * user's rights, in which case nothing may be done to it. */
+int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved);
+
+/* Goes back to the identity kept by AssumeOwnerOf, keeping errno. */
+void ResumeIdentity(struct MorvIdentity *pSaved);
 
 #endif

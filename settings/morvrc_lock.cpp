@@ -1,6 +1,7 @@
-/* The lock that makes the saves of a morvrc one at a time: flock on a lock
- * file beside it, waited for with a deadline, and the cleaning up of what
- * killed saves left, which only the lock's holder may do. */
+/* The lock that makes the saves of a morvrc one at a time: flock on the
+ * file itself or, before it exists, on its directory, waited for with a
+ * deadline, and the cleaning up of what killed saves left, which only the
+ * lock's holder may do. */
 #include "settings/morvrc_lock.h"
 
 #include "settings/morvrc_file.h"
@@ -16,75 +17,109 @@
 #include <time.h>
 #include <unistd.h>
 
-/* Opens (creating it where it is missing) the lock file of psTarget.
- * Returns the descriptor, or -1 with errno set. */
-static int OpenLockFile(char const *psTarget)
+/* Opens what the lock of psName in fdDir is taken on: the file when it is
+ * a regular file, the directory when it is missing.  Returns the
+ * descriptor, or -1 with errno set. */
+static int OpenLockTarget(int fdDir, char const *psName)
 {
-    size_t uLen = strlen(psTarget);
-    char *psLock = (char *)malloc(uLen + sizeof ".lock");
-    if (psLock == NULL) {
-        errno = ENOMEM;
+    struct stat st;
+    if (fstatat(fdDir, psName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? openat(fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (!S_ISREG(st.st_mode)) {
+        /* A link made since the path was followed is followed anew. */
+        errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISLNK(st.st_mode) ? EAGAIN : EINVAL;
         return -1;
     }
-    memcpy(psLock, psTarget, uLen);
-    memcpy(psLock + uLen, ".lock", sizeof ".lock");
-    /* Read-only is all that flock needs, so a lock file made by another
-     * user still serves; one made here by root is given to the owner of
-     * the directory, whose file it guards. */
-    int fd = open(psLock, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    int iErr = errno;
-    if (fd >= 0 && geteuid() == 0) {
-        char *psSlash = strrchr(psLock, '/');
-        struct stat stDir;
-        if (psSlash != NULL)
-            psSlash[1] = '\0';
-        /* The lock works whoever owns the file: a failure is no matter. */
-        if (stat(psSlash != NULL ? psLock : ".", &stDir) == 0) {
-            int iIgnored = fchown(fd, stDir.st_uid, stDir.st_gid);
-            (void)iIgnored;
+    /* flock takes any open descriptor: read-only serves, and a file that
+     * may only be written is opened for writing, never truncated. */
+    int iFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = openat(fdDir, psName, O_RDONLY | iFlags);
+    if (fd < 0 && errno == EACCES)
+        fd = openat(fdDir, psName, O_WRONLY | iFlags);
+    return fd;
+}
+
+/* Whether the lock on fd is still on what psName in fdDir is now: the
+ * same file, or the directory while the file is still missing. */
+static int StillNamesThePath(int fd, int fdDir, char const *psName)
+{
+    struct stat stLock, stNow;
+    if (fstat(fd, &stLock) != 0)
+        return 0;
+    if (fstatat(fdDir, psName, &stNow, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT && S_ISDIR(stLock.st_mode);
+    return S_ISREG(stLock.st_mode) && stLock.st_dev == stNow.st_dev && stLock.st_ino == stNow.st_ino;
+}
+
+/* LockFile with the identity taken. */
+static int LockAsTaken(char const *psPath, int iWaitMillis, int *pfd)
+{
+    long long llDeadline = MonotonicMs() + (iWaitMillis > 0 ? iWaitMillis : 0);
+    for (int iAgain = 0;;) {
+        char *psTarget = FollowLinks(psPath);
+        if (psTarget == NULL)
+            return 0;
+        char const *psName;
+        int fdDir = OpenDirectoryOf(psTarget, &psName);
+        if (fdDir < 0) {
+            int iErr = errno;
+            free(psTarget);
+            errno = iErr;
+            /* No directory: the save that follows fails on its own, and no
+             * other saver can be writing there. */
+            return iErr == ENOENT || iErr == ENOTDIR;
+        }
+        int fd = OpenLockTarget(fdDir, psName);
+        int iErr = errno, bHeld = 0;
+        while (fd >= 0 && !bHeld) {
+            bHeld = flock(fd, LOCK_EX | LOCK_NB) == 0;
+            iErr = errno;
+            if (!bHeld && iErr != EINTR)
+                break;
+        }
+        if (bHeld && StillNamesThePath(fd, fdDir, psName)) {
+            RemoveLeftoverTemporaries(fdDir, psName);
+            close(fdDir);
+            free(psTarget);
+            *pfd = fd;
+            return 1;
+        }
+        if (fd >= 0)
+            close(fd);
+        close(fdDir);
+        free(psTarget);
+        /* A lock on a file that another saver has just replaced, or on the
+         * directory after the file was made, guards nothing; a name that
+         * changed between two looks is looked at again. */
+        int bAgain = bHeld || (fd < 0 && (iErr == EAGAIN || iErr == ENOENT));
+        if (!bAgain && iErr != EWOULDBLOCK) {
+            errno = iErr;
+            return 0;
+        }
+        if (MonotonicMs() >= llDeadline && !(bAgain && ++iAgain < 100)) {
+            errno = EWOULDBLOCK;
+            return 0;
+        }
+        if (!bAgain) {
+            struct timespec ts = {0, 10 * 1000 * 1000};
+            nanosleep(&ts, NULL);
         }
     }
-    free(psLock);
-    errno = iErr;
-    return fd;
 }
 
 int LockFile(char const *psPath, int iWaitMillis, int *pfd)
 {
     *pfd = -1;
-    char *psTarget = FollowLinks(psPath);
-    if (psTarget == NULL)
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
         return 0;
-    int fd = OpenLockFile(psTarget);
-    if (fd < 0) {
-        int iErr = errno;
-        free(psTarget);
-        errno = iErr;
-        /* Where no lock file can be made, no other saver can have one; a
-         * full disk is for the save itself to report. */
-        return iErr == EACCES || iErr == EPERM || iErr == EROFS || iErr == ENOENT || iErr == ENOSPC ||
-               iErr == EDQUOT;
     }
-    long long llDeadline = MonotonicMs() + (iWaitMillis > 0 ? iWaitMillis : 0);
-    for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            break;
-        int iErr = errno;
-        if (iErr == EINTR)
-            continue;
-        if (iErr != EWOULDBLOCK || MonotonicMs() >= llDeadline) {
-            close(fd);
-            free(psTarget);
-            errno = iErr;
-            return 0;
-        }
-        struct timespec ts = {0, 10 * 1000 * 1000};
-        nanosleep(&ts, NULL);
-    }
-    RemoveLeftoverTemporaries(psTarget);
-    free(psTarget);
-    *pfd = fd;
-    return 1;
+    struct MorvIdentity id;
+    if (!AssumeOwnerOf(psPath, &id))
+        return 0;
+    int bLocked = LockAsTaken(psPath, iWaitMillis, pfd);
+    ResumeIdentity(&id);
+    return bLocked;
 }
 
 void UnlockFile(int fd)

@@ -1,21 +1,26 @@
 /* One writer at a time: the lock that every save of a morvrc holds, a lock
- * the kernel takes on a file "NAME.lock" that stays beside it (never on the
- * file itself, whose inode every save replaces) and lets go when its holder
- * dies, so that no lock outlives a crash. */
+ * the kernel takes on the file itself (on its directory while the file is
+ * still to be made), so that every name of one file leads to one lock, no
+ * lock file is ever left beside it, and no lock outlives a crash. */
 #ifndef MORV_SETTINGS_MORVRC_LOCK_H
 #define MORV_SETTINGS_MORVRC_LOCK_H
 
 /* How long a save waits for another program's save by default. */
 #define MORV_LOCK_WAIT_MS 5000
 
-/* Takes the lock of the file psPath (its symbolic links followed), waiting
- * at most iWaitMillis for another holder to let it go, and then removes
- * what saves killed part way left beside the file.  *pfd gets the lock's
- * descriptor, for UnlockFile; -1 when the lock file cannot be made because
- * the directory takes no new file (or does not exist): the save then goes
- * on without a lock.  Returns 1; 0 with errno EWOULDBLOCK when another
- * program held the lock for all of iWaitMillis, or with the errno of a
- * lock file that cannot be opened for another reason. */
+/* Takes the lock of the file psPath (its symbolic links followed, with the
+ * rights of the path's user: AssumeOwnerOf): flock on the file when it
+ * exists, on its directory when it is still to be made; a saver that
+ * replaced the file while this one waited is noticed (the descriptor no
+ * longer names the path's file) and the lock taken again on the new one.
+ * Then removes what saves killed part way left beside the file.  *pfd gets
+ * the lock's descriptor, for UnlockFile; -1 when the file's directory does
+ * not exist, where there is nothing to write to.  Returns 1; 0 with errno
+ * EWOULDBLOCK when another program held the lock for all of iWaitMillis,
+ * EISDIR or EINVAL when the path leads to a directory or to something else
+ * that is not a regular file (never replaced: no lock is needed, nor made),
+ * or the errno of a file or directory that cannot be opened: never is a
+ * lock given up on quietly. */
 int LockFile(char const *psPath, int iWaitMillis, int *pfd);
 
 /* Lets go of a lock that LockFile took; fd -1 is no lock.  Cannot fail. */

@@ -11,13 +11,16 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
-/* What follows a file's name in the name of its temporary files. */
+/* What follows a file's name in the name of its temporary files; the X's
+ * are made unique. */
 static const char acTempSuffix[] = ".tmp-XXXXXX";
 
-/* Writes all n bytes at offset llAt.  Returns 1, or 0 with errno set. */
-static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt)
+/* Writes all n bytes at offset llAt; *pbWrote becomes 1 once a byte is
+ * written.  Returns 1, or 0 with errno set. */
+static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, int *pbWrote)
 {
     while (n > 0) {
         ssize_t w = pwrite(fd, p, n, llAt);
@@ -26,6 +29,8 @@ static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt)
                 continue;
             return 0;
         }
+        if (w > 0)
+            *pbWrote = 1;
         p += w;
         n -= (size_t)w;
         llAt += w;
@@ -33,49 +38,60 @@ static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt)
     return 1;
 }
 
-/* Returns a malloc'd copy of the directory part of psFile ("." for a bare
- * name), or null when memory runs out. */
-static char *DirectoryOf(char const *psFile)
+int OpenDirectoryOf(char const *psTarget, char const **ppsName)
 {
-    char const *psSlash = strrchr(psFile, '/');
-    return psSlash == NULL ? strdup(".") : strndup(psFile, (size_t)(psSlash - psFile) + 1);
-}
-
-/* Makes the rename durable.  A directory that cannot be synced is not an
- * error worth reporting: the new file is already in place. */
-static void SyncDirectoryOf(char const *psFile)
-{
-    char *psDir = DirectoryOf(psFile);
-    if (psDir == NULL)
-        return;
-    int fd = open(psDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    free(psDir);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+    char const *psSlash = strrchr(psTarget, '/');
+    *ppsName = psSlash != NULL ? psSlash + 1 : psTarget;
+    if (**ppsName == '\0') {
+        errno = EISDIR;
+        return -1;
     }
+    char *psDir = psSlash == NULL ? strdup(".")
+                  : psSlash == psTarget ? strdup("/")
+                                        : strndup(psTarget, (size_t)(psSlash - psTarget));
+    if (psDir == NULL) {
+        errno = ENOMEM;
+        return -1;
+    }
+    int fd = open(psDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    /* A directory that may be searched and written but not read still
+     * takes files by name. */
+    if (fd < 0 && errno == EACCES)
+        fd = open(psDir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int iErr = errno;
+    free(psDir);
+    errno = iErr;
+    return fd;
 }
 
-/* Records that psPath refused, with errno kept for the caller. */
-static void Refused(struct MorvReplaceReport *pr, char const *psPath)
+/* Records that psPath, or its directory with bDirectory, refused, with
+ * errno kept for the caller. */
+static void Refused(struct MorvReplaceReport *pr, char const *psPath, int bDirectory)
 {
     int iErr = errno;
-    snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%s", psPath);
+    char const *psSlash = strrchr(psPath, '/');
+    if (!bDirectory)
+        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%s", psPath);
+    else if (psSlash == NULL)
+        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, ".");
+    else
+        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%.*s", (int)(psSlash - psPath) + 1, psPath);
     errno = iErr;
 }
 
 /* Gives the temporary file on fd the extended attributes (ACLs among them)
- * of psFrom.  Those of the security namespace are the system's to set and
- * are let go.  Returns 1, or 0 with errno set when one cannot be copied. */
-static int CopyAttributes(char const *psFrom, int fd)
+ * of the file open on fdFrom.  Those of the security namespace are the
+ * system's to set and are let go.  Returns 1, or 0 with errno set when one
+ * cannot be copied. */
+static int CopyAttributes(int fdFrom, int fd)
 {
-    ssize_t nList = listxattr(psFrom, NULL, 0);
+    ssize_t nList = flistxattr(fdFrom, NULL, 0);
     if (nList < 0)
         return errno == ENOTSUP ? 1 : 0;
     if (nList == 0)
         return 1;
     char *psList = (char *)malloc((size_t)nList);
-    if (psList == NULL || (nList = listxattr(psFrom, psList, (size_t)nList)) < 0) {
+    if (psList == NULL || (nList = flistxattr(fdFrom, psList, (size_t)nList)) < 0) {
         int iErr = psList == NULL ? ENOMEM : errno;
         free(psList);
         errno = iErr;
@@ -85,9 +101,9 @@ static int CopyAttributes(char const *psFrom, int fd)
     for (char *psName = psList; bCopied && psName < psList + nList; psName += strlen(psName) + 1) {
         if (strncmp(psName, "security.", 9) == 0)
             continue;
-        ssize_t nValue = getxattr(psFrom, psName, NULL, 0);
+        ssize_t nValue = fgetxattr(fdFrom, psName, NULL, 0);
         void *pValue = nValue >= 0 ? malloc(nValue > 0 ? (size_t)nValue : 1) : NULL;
-        if (pValue == NULL || (nValue = getxattr(psFrom, psName, pValue, (size_t)nValue)) < 0 ||
+        if (pValue == NULL || (nValue = fgetxattr(fdFrom, psName, pValue, (size_t)nValue)) < 0 ||
             fsetxattr(fd, psName, pValue, (size_t)nValue, 0) != 0)
             bCopied = 0;
         free(pValue);
@@ -98,12 +114,13 @@ static int CopyAttributes(char const *psFrom, int fd)
     return bCopied;
 }
 
-/* Gives the temporary file on fd what the old file *pst at psTarget is to
- * its user: owner and group, then the permission bits (a change of owner
- * drops set-id bits), then the attributes, whose access list must agree
- * with those bits.  Returns 1, or 0 with the reason in psWhy. */
-static int KeepWhatTheFileIs(int fd, char const *psTarget, struct stat const *pst, char *psWhy,
-                             size_t uWhy)
+/* Gives the temporary file on fd, made here a moment ago, what the old file
+ * psName in fdDir, whose status is *pst, is to its user: owner and group,
+ * then the permission bits (a change of owner drops set-id bits), then the
+ * attributes, whose access list must agree with those bits.  Returns 1, or
+ * 0 with the reason in psWhy. */
+static int KeepWhatTheFileIs(int fd, int fdDir, char const *psName, struct stat const *pst,
+                             char *psWhy, size_t uWhy)
 {
     struct stat stNew;
     if (fstat(fd, &stNew) != 0 ||
@@ -116,32 +133,40 @@ static int KeepWhatTheFileIs(int fd, char const *psTarget, struct stat const *ps
         snprintf(psWhy, uWhy, "a new file cannot be given its permissions");
         return 0;
     }
-    if (!CopyAttributes(psTarget, fd)) {
+    int fdOld = openat(fdDir, psName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int bCopied = fdOld >= 0 && CopyAttributes(fdOld, fd);
+    if (fdOld >= 0)
+        close(fdOld);
+    if (!bCopied) {
         snprintf(psWhy, uWhy, "a new file cannot be given its extended attributes");
         return 0;
     }
     return 1;
 }
 
-/* Writes the bytes over psTarget itself, truncates it to their length and
- * syncs it, after checking it against pExpected.  A write that fails part
- * way puts the old bytes back, as far as they were read.  Returns 1, or 0
- * with errno set and pr->acRefusedBy filled. */
-static int RewriteInPlace(char const *psTarget, unsigned char const *pData, size_t uSize,
+/* Writes the bytes over the file psName in fdDir (psTarget, for reports)
+ * itself, truncates it to their length and syncs it, after checking it
+ * against pExpected.  A write that fails part way puts the old bytes back
+ * when they could all be read first.  Returns 1, or 0 with errno set and
+ * pr->acRefusedBy and pr->iLeft filled. */
+static int RewriteInPlace(int fdDir, char const *psName, char const *psTarget,
+                          unsigned char const *pData, size_t uSize,
                           struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pr)
 {
-    int fd = open(psTarget, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int iFlags = O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(fdDir, psName, O_RDWR | iFlags);
     /* A file that may be written but not read is written all the same,
      * without the old bytes to put back. */
+    int bReadable = fd >= 0;
     if (fd < 0 && errno == EACCES)
-        fd = open(psTarget, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd = openat(fdDir, psName, O_WRONLY | iFlags);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) {
             close(fd);
             errno = EINVAL;
         }
-        Refused(pr, psTarget);
+        Refused(pr, psTarget, 0);
         return 0;
     }
     if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
@@ -149,23 +174,34 @@ static int RewriteInPlace(char const *psTarget, unsigned char const *pData, size
         errno = ESTALE;
         return 0;
     }
-    struct MorvSnapshot old;
-    SnapshotFile(psTarget, 1, &old);
-    int bDone = WriteAllAt(fd, pData, uSize, 0) && ftruncate(fd, (off_t)uSize) == 0 && fsync(fd) == 0;
+    /* The old bytes, read through this very descriptor. */
+    unsigned char *pOld = NULL;
+    ssize_t nOld = -1;
+    if (bReadable && st.st_size <= MORV_MAX_FILE &&
+        (pOld = (unsigned char *)malloc((size_t)st.st_size + 1)) != NULL)
+        nOld = pread(fd, pOld, (size_t)st.st_size + 1, 0);
+    int bOldKnown = nOld >= 0 && nOld == (ssize_t)st.st_size;
+    int bWrote = 0;
+    int bDone = WriteAllAt(fd, pData, uSize, 0, &bWrote) &&
+                (bWrote = 1, ftruncate(fd, (off_t)uSize) == 0) && fsync(fd) == 0;
     int iErr = errno;
-    if (!bDone && old.bPresent) {
-        WriteAllAt(fd, old.pBytes, old.uBytes, 0);
-        if (ftruncate(fd, (off_t)old.llSize) == 0)
-            fsync(fd);
+    pr->iLeft = bWrote ? MORV_LEFT_MIXED : MORV_LEFT_OLD;
+    if (!bDone && bWrote && bOldKnown) {
+        int bIgnored = 0;
+        if (WriteAllAt(fd, pOld, (size_t)nOld, 0, &bIgnored) && ftruncate(fd, (off_t)nOld) == 0 &&
+            fsync(fd) == 0)
+            pr->iLeft = MORV_LEFT_OLD;
     }
-    FreeSnapshot(&old);
+    free(pOld);
     if (close(fd) != 0 && bDone) {
+        /* Synced before the close failed: the file holds the new bytes. */
         bDone = 0;
         iErr = errno;
+        pr->iLeft = MORV_LEFT_NEW;
     }
     if (!bDone) {
         errno = iErr;
-        Refused(pr, psTarget);
+        Refused(pr, psTarget, 0);
     }
     return bDone;
 }
@@ -177,11 +213,158 @@ static int TakesNoNewFile(int iErr)
     return iErr == EACCES || iErr == EPERM || iErr == EROFS;
 }
 
+/* Makes a temporary file for psName in fdDir, its name into acTemp.
+ * Returns the descriptor, or -1 with errno set. */
+static int MakeTemporary(int fdDir, char const *psName, char *acTemp, size_t uTemp)
+{
+    static const char acDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    unsigned long long ullSeed = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)getpid() << 32);
+    if ((size_t)snprintf(acTemp, uTemp, "%s%s", psName, acTempSuffix) >= uTemp) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    char *psX = acTemp + strlen(acTemp) - 6;
+    for (int iTry = 0; iTry < 100; iTry++) {
+        for (int k = 0; k < 6; k++) {
+            ullSeed = ullSeed * 6364136223846793005ULL + 1442695040888963407ULL;
+            psX[k] = acDigits[(ullSeed >> 33) % (sizeof acDigits - 1)];
+        }
+        int fd = openat(fdDir, acTemp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+/* ReplaceFile with the identity taken. */
+static int ReplaceAsTaken(char const *psPath, unsigned char const *pData, size_t uSize,
+                          struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pr)
+{
+    char *psTarget = FollowLinks(psPath);
+    if (psTarget == NULL) {
+        Refused(pr, psPath, 0);
+        return 0;
+    }
+    char const *psName;
+    char acTemp[NAME_MAX + 1] = "";
+    int fd = -1, bDone = 0, iErr;
+    int fdDir = OpenDirectoryOf(psTarget, &psName);
+    struct stat st;
+    int bExists = fdDir >= 0 && fstatat(fdDir, psName, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (fdDir < 0 || (!bExists && errno != ENOENT)) {
+        /* Where there is no directory, the file's path names no place. */
+        Refused(pr, psTarget, fdDir < 0 && errno != ENOENT && errno != ENOTDIR && errno != EISDIR);
+        goto out;
+    }
+    /* A name made a link since it was followed, a device, a FIFO or a
+     * directory is never replaced by a regular file. */
+    if (bExists && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
+        Refused(pr, psTarget, 0);
+        goto out;
+    }
+    /* Checked with the identity taken, not the real one. */
+    if (bExists && faccessat(fdDir, psName, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        Refused(pr, psTarget, 0);
+        goto out;
+    }
+    /* One file under two names stays one file only if it is written
+     * where it is. */
+    if (bExists && st.st_nlink > 1) {
+        snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it has %lu links",
+                 (unsigned long)st.st_nlink);
+        goto in_place;
+    }
+    fd = MakeTemporary(fdDir, psName, acTemp, sizeof acTemp);
+    if (fd < 0) {
+        iErr = errno;
+        acTemp[0] = '\0';
+        if (bExists && TakesNoNewFile(iErr)) {
+            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "its directory takes no new file");
+            goto in_place;
+        }
+        Refused(pr, psTarget, 1);
+        goto out;
+    }
+    {
+        int bWrote = 0;
+        if (!WriteAllAt(fd, pData, uSize, 0, &bWrote) || fsync(fd) != 0) {
+            Refused(pr, psTarget, 0);
+            goto out;
+        }
+    }
+    if (bExists) {
+        if (!KeepWhatTheFileIs(fd, fdDir, psName, &st, pr->acInPlaceWhy, sizeof pr->acInPlaceWhy))
+            goto in_place;
+    } else {
+        /* The permission bits that a plain create would give. */
+        mode_t mask = umask(0);
+        umask(mask);
+        if (fchmod(fd, 0666 & ~mask) != 0) {
+            Refused(pr, psTarget, 0);
+            goto out;
+        }
+    }
+    iErr = close(fd);
+    fd = -1;
+    if (iErr != 0) {
+        Refused(pr, psTarget, 0);
+        goto out;
+    }
+    /* The last look before the old file goes: another program may have
+     * written it since it was read. */
+    if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
+        errno = ESTALE;
+        goto out;
+    }
+    if (renameat(fdDir, acTemp, fdDir, psName) != 0) {
+        /* A file mounted on its own cannot be renamed over. */
+        if (bExists && (errno == EBUSY || errno == EXDEV)) {
+            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it is a mount point");
+            goto in_place;
+        }
+        Refused(pr, psTarget, 0);
+        goto out;
+    }
+    acTemp[0] = '\0';
+    /* The new file is in place already: a directory that cannot be synced
+     * is not worth a failure. */
+    fsync(fdDir);
+    bDone = 1;
+    goto out;
+
+in_place:
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+    if (acTemp[0] != '\0')
+        unlinkat(fdDir, acTemp, 0);
+    acTemp[0] = '\0';
+    pr->bInPlace = 1;
+    bDone = RewriteInPlace(fdDir, psName, psTarget, pData, uSize, pExpected, pr);
+
+out:
+    iErr = errno;
+    if (fd >= 0)
+        close(fd);
+    if (acTemp[0] != '\0')
+        unlinkat(fdDir, acTemp, 0);
+    if (fdDir >= 0)
+        close(fdDir);
+    free(psTarget);
+    if (!bDone)
+        pr->bInPlace = 0;
+    errno = iErr;
+    return bDone;
+}
+
 int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
                 struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport)
 {
     struct MorvReplaceReport r;
-    memset(&r, 0, sizeof r);
     struct MorvReplaceReport *pr = pReport != NULL ? pReport : &r;
     memset(pr, 0, sizeof *pr);
     if (psPath == NULL || *psPath == '\0') {
@@ -193,132 +376,23 @@ int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
         errno = EFBIG;
         return 0;
     }
-    char *psTarget = FollowLinks(psPath);
-    if (psTarget == NULL) {
-        Refused(pr, psPath);
+    struct MorvIdentity id;
+    if (!AssumeOwnerOf(psPath, &id)) {
+        Refused(pr, psPath, 0);
         return 0;
     }
-
-    struct stat st;
-    int bExists = stat(psTarget, &st) == 0;
-    char *psTemp = NULL, *psDir = NULL;
-    int fd = -1, bDone = 0, iErr = 0;
-    if (!bExists && errno != ENOENT) {
-        Refused(pr, psTarget);
-        goto out;
-    }
-    if (bExists && access(psTarget, W_OK) != 0) {
-        Refused(pr, psTarget);
-        goto out;
-    }
-    /* One file under two names stays one file only if it is written
-     * where it is. */
-    if (bExists && st.st_nlink > 1) {
-        snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it has %lu links",
-                 (unsigned long)st.st_nlink);
-        goto in_place;
-    }
-
-    psTemp = (char *)malloc(strlen(psTarget) + sizeof acTempSuffix);
-    if (psTemp == NULL) {
-        errno = ENOMEM;
-        goto out;
-    }
-    strcpy(psTemp, psTarget);
-    strcat(psTemp, acTempSuffix);
-    fd = mkostemp(psTemp, O_CLOEXEC);
-    if (fd < 0) {
-        iErr = errno;
-        free(psTemp);
-        psTemp = NULL;
-        if (bExists && TakesNoNewFile(iErr)) {
-            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "its directory takes no new file");
-            goto in_place;
-        }
-        /* The directory refused; where there is none, the file's path
-         * is what names no place. */
-        psDir = iErr != ENOENT && iErr != ENOTDIR ? DirectoryOf(psTarget) : NULL;
-        errno = iErr;
-        Refused(pr, psDir != NULL ? psDir : psTarget);
-        goto out;
-    }
-    if (!WriteAllAt(fd, pData, uSize, 0) || fsync(fd) != 0) {
-        Refused(pr, psTarget);
-        goto out;
-    }
-    if (bExists) {
-        if (!KeepWhatTheFileIs(fd, psTarget, &st, pr->acInPlaceWhy, sizeof pr->acInPlaceWhy))
-            goto in_place;
-    } else {
-        /* The permission bits that a plain create would give. */
-        mode_t mask = umask(0);
-        umask(mask);
-        if (fchmod(fd, 0666 & ~mask) != 0) {
-            Refused(pr, psTarget);
-            goto out;
-        }
-    }
-    iErr = close(fd);
-    fd = -1;
-    if (iErr != 0) {
-        Refused(pr, psTarget);
-        goto out;
-    }
-    /* The last look before the old file goes: another program may have
-     * written it since it was read. */
-    if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
-        errno = ESTALE;
-        goto out;
-    }
-    if (rename(psTemp, psTarget) != 0) {
-        /* A file mounted on its own cannot be renamed over. */
-        if (bExists && (errno == EBUSY || errno == EXDEV)) {
-            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it is a mount point");
-            goto in_place;
-        }
-        Refused(pr, psTarget);
-        goto out;
-    }
-    free(psTemp);
-    psTemp = NULL;
-    SyncDirectoryOf(psTarget);
-    bDone = 1;
-    goto out;
-
-in_place:
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-    if (psTemp != NULL) {
-        unlink(psTemp);
-        free(psTemp);
-        psTemp = NULL;
-    }
-    pr->bInPlace = 1;
-    bDone = RewriteInPlace(psTarget, pData, uSize, pExpected, pr);
-
-out:
-    iErr = errno;
-    if (fd >= 0)
-        close(fd);
-    if (psTemp != NULL)
-        unlink(psTemp);
-    free(psTemp);
-    free(psDir);
-    free(psTarget);
-    if (!bDone)
-        pr->bInPlace = 0;
-    errno = iErr;
+    int bDone = ReplaceAsTaken(psPath, pData, uSize, pExpected, pr);
+    ResumeIdentity(&id);
     return bDone;
 }
 
-int RemoveLeftoverTemporaries(char const *psTarget)
+int RemoveLeftoverTemporaries(int fdDir, char const *psName)
 {
-    char *psDir = DirectoryOf(psTarget);
-    char const *psSlash = strrchr(psTarget, '/');
-    char const *psName = psSlash != NULL ? psSlash + 1 : psTarget;
     size_t uName = strlen(psName), uSuffix = sizeof acTempSuffix - 1;
-    DIR *d = psDir != NULL ? opendir(psDir) : NULL;
+    int fdList = openat(fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *d = fdList >= 0 ? fdopendir(fdList) : NULL;
+    if (d == NULL && fdList >= 0)
+        close(fdList);
     int iRemoved = 0;
     for (struct dirent *e; d != NULL && (e = readdir(d)) != NULL;) {
         /* NAME.tmp-XXXXXX: the name, the fixed part, six characters. */
@@ -326,12 +400,20 @@ int RemoveLeftoverTemporaries(char const *psTarget)
             strncmp(e->d_name + uName, acTempSuffix, uSuffix - 6) != 0)
             continue;
         struct stat st;
-        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            unlinkat(dirfd(d), e->d_name, 0) == 0)
+        if (fstatat(fdDir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            unlinkat(fdDir, e->d_name, 0) == 0)
             iRemoved++;
     }
     if (d != NULL)
         closedir(d);
-    free(psDir);
     return iRemoved;
+}
+
+char const *LeftInFile(struct MorvReplaceReport const *pReport)
+{
+    /* By MORV_LEFT_OLD, _NEW and _MIXED; anything else may be a mix. */
+    static char const *const apsLeft[] = {"is unchanged", "may hold the new settings",
+                                          "may hold the old settings, the new ones or a mix of both"};
+    int i = pReport->iLeft;
+    return apsLeft[i >= MORV_LEFT_OLD && i <= MORV_LEFT_MIXED ? i : MORV_LEFT_MIXED];
 }

@@ -27,11 +27,26 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
+
+/* The names in directory path, sorted. */
+std::vector<std::string> Names(std::string const &path)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(path.c_str());
+    while (struct dirent *e = d != nullptr ? readdir(d) : nullptr)
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, ".."))
+            names.push_back(e->d_name);
+    if (d != nullptr)
+        closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
 {
@@ -53,41 +68,92 @@ TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
         iTemporary += strncmp(e->d_name, "morvrc.tmp-", 11) == 0;
     closedir(d);
     EXPECT_EQ(0, iTemporary);
+
+    /* In place, a close that fails after the new bytes were synced: the
+     * report never calls the file unchanged. */
+    std::string other = dir / "other";
+    ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
+    r = Tool({"set", rc, "iMaxCloneCount", "2"},
+             {std::string("LD_PRELOAD=") + psLib, "MORV_FAIL_CLOSE_AFTER_FSYNC=1",
+              "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(3, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.err, rc + " may hold the new settings")) << r.err;
+    EXPECT_FALSE(Contains(r.err, "unchanged")) << r.err;
+    /* convert leaves its output and nothing more. */
+    std::string sub = dir / "sub";
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    WriteFileBytes(sub + "/morvrc", MakeSample(kNative).bytes);
+    r = Tool({"convert", "--to", "32", sub + "/morvrc", sub + "/morvrc32"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(std::vector<std::string>({"morvrc", "morvrc32"}), Names(sub));
 }
 
 /* ---- one writer at a time; the file stays the user's -------------------- */
 
 TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
 {
-    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    /* Sixteen writers at once, each of a setting of its own: none is lost;
+     * then, as the owner of a directory that takes no new file, through
+     * two names of one file. */
     WriteFileText(rc + ".tmp-Ab12Cd", "left by a save that was killed");
-    /* Sixteen writers at once, each of a setting of its own: none is lost. */
-    std::vector<std::string> argv = {"bash", "-c",
-                                     "rc=$1; shift; for k in $(seq 0 15); do "
-                                     "\"$@\" set --wait 60 \"$rc\" \"iFlagParserMode[$k]\" $((k + 100)) "
-                                     "2>>\"$rc.err\" & done; fail=0; "
-                                     "for p in $(jobs -p); do wait $p || fail=1; done; exit $fail",
-                                     "bash", rc};
-    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
-    argv.push_back(gTool);
-    ProgramResult r = RunProgram(argv, "", dir.path());
-    EXPECT_EQ(0, r.iStatus) << ReadFileText(rc + ".err");
-    ResetSettings();
-    ByteVector saved = ReadFileBytes(rc);
-    ASSERT_EQ(MORV_READ_OK, DecodeSetup(saved.data(), saved.size(), kNative, nullptr));
-    for (int k = 0; k < 16; k++)
-        EXPECT_EQ(k + 100, iFlagParserMode[k]) << k;
-    EXPECT_FALSE(FileExists(rc + ".tmp-Ab12Cd"));
+    std::string ro = dir / "ro", other = ro + "/other";
+    for (int iRound = 0; iRound < (geteuid() == 0 ? 2 : 1); iRound++) {
+        SCOPED_TRACE(iRound);
+        std::string file = iRound == 0 ? rc : ro + "/morvrc", name2 = iRound == 0 ? rc : other;
+        std::vector<std::string> argv = {"timeout", "-s", "KILL", "150"};
+        if (iRound == 1) {
+            ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
+            ASSERT_EQ(0, mkdir(ro.c_str(), 0755));
+            WriteFileBytes(file, MakeSample(kNative).bytes);
+            ASSERT_EQ(0, link(file.c_str(), other.c_str()));
+            ASSERT_EQ(0, chown(file.c_str(), 65534, 65534));
+            ASSERT_EQ(0, chown(ro.c_str(), 65534, 65534));
+            ASSERT_EQ(0, chmod(ro.c_str(), 0555));
+            argv.insert(argv.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        } else {
+            WriteFileBytes(file, MakeSample(kNative).bytes);
+        }
+        argv.insert(argv.end(), {"bash", "-c",
+                                 "a=$1; b=$2; shift 2; for k in $(seq 0 15); do n=$a; "
+                                 "[ $((k % 2)) = 1 ] && n=$b; \"$@\" set --wait 60 \"$n\" "
+                                 "\"iFlagParserMode[$k]\" $((k + 100)) & done; fail=0; "
+                                 "for p in $(jobs -p); do wait $p || fail=1; done; exit $fail",
+                                 "bash", file, name2});
+        argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+        argv.push_back(gTool);
+        ProgramResult r = RunProgram(argv, "", dir.path());
+        EXPECT_EQ(0, r.iStatus) << r.err;
+        ResetSettings();
+        ByteVector saved = ReadFileBytes(file);
+        ASSERT_EQ(MORV_READ_OK, DecodeSetup(saved.data(), saved.size(), kNative, nullptr));
+        for (int k = 0; k < 16; k++)
+            EXPECT_EQ(k + 100, iFlagParserMode[k]) << k;
+        EXPECT_FALSE(FileExists(rc + ".tmp-Ab12Cd"));
 
-    /* Another program's save that lasts: nothing is written. */
-    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_LE(0, fdLock);
-    ASSERT_EQ(0, flock(fdLock, LOCK_EX));
-    r = Tool({"set", "--wait", "0.3", rc, "iMaxCloneCount", "5"});
-    close(fdLock);
-    EXPECT_EQ(6, r.iStatus);
-    EXPECT_TRUE(Contains(r.err, "another program is saving " + rc)) << r.err;
-    EXPECT_EQ(saved, ReadFileBytes(rc));
+        /* Another program's save that lasts: nothing is written. */
+        int fdLock = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_LE(0, fdLock);
+        ASSERT_EQ(0, flock(fdLock, LOCK_EX));
+        argv.resize(iRound == 0 ? 4 : 8);
+        argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+        argv.insert(argv.end(), {gTool, "set", "--wait", "0.3", name2, "iMaxCloneCount", "5"});
+        r = RunProgram(argv, "", dir.path());
+        close(fdLock);
+        EXPECT_EQ(6, r.iStatus);
+        EXPECT_TRUE(Contains(r.err, "another program is saving " + name2)) << r.err;
+        EXPECT_EQ(saved, ReadFileBytes(file));
+    }
+    if (geteuid() != 0)
+        return;
+    /* A file to be made in a directory whose lock cannot be taken: no
+     * silent success. */
+    ASSERT_EQ(0, chmod(ro.c_str(), 0333));
+    std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.insert(argv.end(), {gTool, "set", ro + "/new", "iMaxCloneCount", "5"});
+    ProgramResult r = RunProgram(argv, "", dir.path());
+    EXPECT_NE(0, r.iStatus);
+    EXPECT_FALSE(FileExists(ro + "/new"));
 }
 
 TEST_F(MorvrcTool, ConvertOfAFileOntoItselfLosesNoSetMadeMeanwhile)
@@ -152,6 +218,61 @@ TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
     EXPECT_EQ(0, m.iStatus) << m.err;
     EXPECT_TRUE(Contains(m.err, "rewritten in place: it is a mount point.")) << m.err;
     EXPECT_EQ("7\n", Tool({"get", rc, "iMaxCloneCount"}).out);
+}
+
+TEST_F(MorvrcTool, RootWorksOnAUsersFileWithTheUsersRightsAlone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can act on another user's home";
+    /* A home of the user's and a directory of root's alone. */
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
+    std::string home = dir / "home", secret = dir / "secret", shadow = secret + "/shadow";
+    std::string user = home + "/morvrc";
+    ASSERT_EQ(0, mkdir(home.c_str(), 0755));
+    ASSERT_EQ(0, chown(home.c_str(), 65534, 65534));
+    ASSERT_EQ(0, mkdir(secret.c_str(), 0700));
+    WriteFileText(shadow, "root:x:0:\n");
+    /* The user's links to root's file, to a file root's directory lacks,
+     * and to a device: nothing is written through them. */
+    struct Case {
+        std::string target;
+        std::vector<std::string> args;
+    } const aCases[] = {
+        {shadow, {"set", user, "iMaxCloneCount", "5"}},
+        {shadow, {"reset", "--all", user, "--home", MORV_DEMO_HOME}},
+        {secret + "/job", {"set", user, "iMaxCloneCount", "5"}},
+        {"/dev/null", {"set", user, "iMaxCloneCount", "5"}},
+    };
+    for (Case const &c : aCases) {
+        SCOPED_TRACE(c.target + " " + c.args[0]);
+        unlink(user.c_str());
+        ASSERT_EQ(0, symlink(c.target.c_str(), user.c_str()));
+        ASSERT_EQ(0, lchown(user.c_str(), 65534, 65534));
+        ToolResult r = Tool(c.args);
+        EXPECT_EQ(3, r.iStatus) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.target == "/dev/null" ? "not a regular file" : "Permission denied"))
+            << r.err;
+    }
+    EXPECT_EQ("root:x:0:\n", ReadFileText(shadow));
+    EXPECT_EQ(std::vector<std::string>({"shadow"}), Names(secret));
+    EXPECT_EQ(std::vector<std::string>({"morvrc"}), Names(home));
+    struct stat st;
+    ASSERT_EQ(0, stat("/dev/null", &st));
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    /* The user's own file is saved and stays the user's; a morvrc.lock
+     * that is another name of root's file is no matter of a save's. */
+    unlink(user.c_str());
+    WriteFileBytes(user, MakeSample(kNative).bytes);
+    ASSERT_EQ(0, chown(user.c_str(), 65534, 65534));
+    ASSERT_EQ(0, link(shadow.c_str(), (user + ".lock").c_str()));
+    ToolResult r = Tool({"set", user, "iMaxCloneCount", "5"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    ASSERT_EQ(0, stat(user.c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid);
+    ASSERT_EQ(0, stat(shadow.c_str(), &st));
+    EXPECT_EQ(0u, st.st_uid);
+    EXPECT_EQ(std::vector<std::string>({"morvrc", "morvrc.lock"}), Names(home));
 }
 
 TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)

@@ -132,11 +132,14 @@ class MorvrcTool : public ::testing::Test {
         psLogFile = nullptr;
     }
 
-    /* Runs morvrc_tool with args; standard output and error are kept apart.
-     * env holds "NAME=value" settings for the tool alone. */
+    /* Runs morvrc_tool with args, killed after a minute; standard output
+     * and error are kept apart.  env holds "NAME=value" settings for the
+     * tool alone. */
     ToolResult Tool(std::vector<std::string> const &args, std::vector<std::string> const &env = {})
     {
-        std::vector<std::string> argv = gRunner;
+        /* A tool that waits on a lock or a FIFO for good ends here. */
+        std::vector<std::string> argv = {"timeout", "-s", "KILL", "60"};
+        argv.insert(argv.end(), gRunner.begin(), gRunner.end());
         /* The emulator passes its -E settings on to the tool, not to itself. */
         for (std::string const &e : env)
             if (!gRunner.empty())

@@ -34,13 +34,18 @@
 #include <unistd.h>
 
 /* Another program writing morvrc at the first fsync of a save, while
- * gbChangeOnFsync is set (the test program is linked with --wrap=fsync). */
+ * gbChangeOnFsync is set (the test program is linked with --wrap=fsync),
+ * after trying its lock: giLockAtFsync gets 0 or the errno of the try. */
 static bool gbChangeOnFsync = false;
+static int giLockAtFsync = 0;
 extern "C" int __real_fsync(int fd);
 extern "C" int __wrap_fsync(int fd)
 {
     if (gbChangeOnFsync) {
         gbChangeOnFsync = false;
+        int fdLock = open(".xchat2/morvane/morvrc", O_RDONLY | O_CLOEXEC);
+        giLockAtFsync = flock(fdLock, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        close(fdLock);
         FILE *f = fopen(".xchat2/morvane/morvrc", "ab");
         if (f != nullptr) {
             fputc('!', f);
@@ -515,7 +520,7 @@ TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
     textinput_TextValueSelected();
 
     /* Another program saving all the time the editor waits: nothing written. */
-    int fdLock = open((rc + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    int fdLock = open(rc.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_LE(0, fdLock);
     ASSERT_EQ(0, flock(fdLock, LOCK_EX));
     Answer({"Yes", "Close"});
@@ -535,6 +540,7 @@ TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
               "you want to overwrite it ? [Overwrite,Cancel]",
               gBoxes.back());
     EXPECT_EQ(Bytes().raw(saved).raw("!").bytes(), ReadFileBytes(rc));
+    EXPECT_EQ(EWOULDBLOCK, giLockAtFsync); /* the save held its lock */
 
     /* Saved by root, the file stays its owner's, with its mode and attributes. */
     if (geteuid() != 0)

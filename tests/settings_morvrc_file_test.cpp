@@ -6,6 +6,8 @@
 #include "settings/morvrc.h"
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_items.h"
+#include "settings/morvrc_lock.h"
+#include "settings/morvrc_replace.h"
 #include "tests/settings_images.h"
 #include "tests/test_support.h"
 
@@ -13,14 +15,18 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <grp.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,46 +35,90 @@
 static bool gRecordCalls = false;
 static std::vector<std::string> gCalls;
 
-/* The close of a temporary file fails with EIO while gbFailTempClose is
- * set, as a write that the kernel reports only at close would. */
-static bool gbFailTempClose = false;
+/* Faults made on purpose while set: close, fsync and read fail with EIO on
+ * a descriptor whose path holds the text, as errors the disk reports late
+ * would; fsetxattr fails as on a file system without the attribute. */
+static std::string gFailClose, gFailFsync, gFailRead;
+static bool gbFailSetAttr = false;
+/* Run at every fsync, as another program would act at that moment. */
+static std::function<void()> gOnFsync;
 
 extern "C" int __real_fsync(int fd);
 extern "C" int __real_close(int fd);
+extern "C" ssize_t __real_read(int fd, void *p, size_t n);
+
+/* The path that fd is open on. */
+static std::string FdPath(int fd)
+{
+    char acPath[4096] = "";
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acPath, sizeof acPath - 1);
+    return std::string(acPath, n > 0 ? (size_t)n : 0);
+}
+
+/* Whether the call on fd is to fail for the fault text. */
+static bool Fails(std::string const &fault, int fd)
+{
+    return !fault.empty() && FdPath(fd).find(fault) != std::string::npos;
+}
 
 extern "C" int __wrap_close(int fd)
 {
-    if (gbFailTempClose) {
-        char acPath[4096] = "";
-        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acPath, sizeof acPath - 1);
-        if (n > 0 && strstr(acPath, ".tmp-") != NULL) {
-            __real_close(fd);
-            errno = EIO;
-            return -1;
-        }
+    if (Fails(gFailClose, fd)) {
+        __real_close(fd);
+        errno = EIO;
+        return -1;
     }
     return __real_close(fd);
 }
-extern "C" int __real_rename(char const *psFrom, char const *psTo);
+
+extern "C" ssize_t __wrap_read(int fd, void *p, size_t n)
+{
+    if (Fails(gFailRead, fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_read(fd, p, n);
+}
+
+extern "C" int __real_fsetxattr(int fd, char const *psName, void const *p, size_t n, int iFlags);
+
+extern "C" int __wrap_fsetxattr(int fd, char const *psName, void const *p, size_t n, int iFlags)
+{
+    if (gbFailSetAttr) {
+        errno = ENOTSUP;
+        return -1;
+    }
+    return __real_fsetxattr(fd, psName, p, n, iFlags);
+}
+extern "C" int __real_renameat(int fdFrom, char const *psFrom, int fdTo, char const *psTo);
 
 extern "C" int __wrap_fsync(int fd)
 {
-    if (gRecordCalls) {
-        char acPath[4096] = "";
-        ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acPath, sizeof acPath - 1);
-        gCalls.push_back("fsync " + std::string(acPath, n > 0 ? (size_t)n : 0));
+    if (gRecordCalls)
+        gCalls.push_back("fsync " + FdPath(fd));
+    if (gOnFsync)
+        gOnFsync();
+    if (Fails(gFailFsync, fd)) {
+        gFailFsync.clear(); /* once: what follows may put things right */
+        errno = EIO;
+        return -1;
     }
     return __real_fsync(fd);
 }
 
-extern "C" int __wrap_rename(char const *psFrom, char const *psTo)
+/* A name relative to the directory open on fd, as a whole path. */
+static std::string PathAt(int fd, char const *psName)
 {
-    if (gRecordCalls) {
-        char acFrom[4096];
-        gCalls.push_back(std::string("rename ") + (realpath(psFrom, acFrom) ? acFrom : psFrom) + " " +
-                         psTo);
-    }
-    return __real_rename(psFrom, psTo);
+    char acDir[4096] = "";
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), acDir, sizeof acDir - 1);
+    return std::string(acDir, n > 0 ? (size_t)n : 0) + "/" + psName;
+}
+
+extern "C" int __wrap_renameat(int fdFrom, char const *psFrom, int fdTo, char const *psTo)
+{
+    if (gRecordCalls)
+        gCalls.push_back("rename " + PathAt(fdFrom, psFrom) + " " + PathAt(fdTo, psTo));
+    return __real_renameat(fdFrom, psFrom, fdTo, psTo);
 }
 
 namespace {
@@ -83,8 +133,8 @@ class SafeSave : public ConfigFile {
         old = Bytes().i32(38).raw("old contents").bytes();
         WriteFileBytes(rc, old);
     }
-    /* Only morvrc itself is in the directory. */
-    bool NoTemporaryFiles()
+    /* How many files the directory holds. */
+    int Entries()
     {
         DIR *d = opendir(dir.path().c_str());
         int n = 0;
@@ -92,8 +142,10 @@ class SafeSave : public ConfigFile {
             if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
                 n++;
         closedir(d);
-        return n == 1;
+        return n;
     }
+    /* Only morvrc itself is in the directory. */
+    bool NoTemporaryFiles() { return Entries() == 1; }
     ByteVector old;
 };
 
@@ -273,10 +325,10 @@ TEST_F(SafeSave, AnImageTooLongOrATemporaryFileThatFailsToCloseIsNeverRenamed)
     free(psPrefixOutput);
     psPrefixOutput = nullptr;
     /* An error that only the close reports stops the rename. */
-    gbFailTempClose = true;
+    gFailClose = ".tmp-";
     errno = 0;
     EXPECT_EQ(0, WriteSetup());
-    gbFailTempClose = false;
+    gFailClose.clear();
     EXPECT_EQ(EIO, errno);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(old, ReadFileBytes(rc));
@@ -297,7 +349,7 @@ TEST_F(SafeSave, TheTemporaryFileIsSyncedBeforeItIsRenamed)
     ASSERT_EQ(3u, gCalls.size()) << ::testing::PrintToString(gCalls);
     std::string temp = gCalls[0].substr(6);
     EXPECT_EQ(std::string(acDir) + "/morvrc.", temp.substr(0, strlen(acDir) + 8)) << gCalls[0];
-    EXPECT_EQ("rename " + temp + " " + rc, gCalls[1]);
+    EXPECT_EQ("rename " + temp + " " + std::string(acDir) + "/morvrc", gCalls[1]);
     EXPECT_EQ("fsync " + std::string(acDir), gCalls[2]);
     EXPECT_EQ(InitialV38(), ReadFileBytes(rc));
 }
@@ -314,6 +366,142 @@ TEST_F(SafeSave, ADirectoryInTheFilesPlaceIsAFailedSave)
     ASSERT_EQ(0, stat(rc.c_str(), &st));
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_TRUE(NoTemporaryFiles());
+}
+
+/* ---- In place, the lock, snapshots ------------------------------------ */
+
+TEST_F(SafeSave, AnInPlaceSaveThatFailsTellsWhatTheFileHolds)
+{
+    std::string other = dir / "other";
+    ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
+    ByteVector fresh = Bytes().i32(38).raw("new contents, longer than the old").bytes();
+    MorvReplaceReport report;
+    /* A failed fsync: the old bytes are put back. */
+    gFailFsync = "/morvrc";
+    errno = 0;
+    EXPECT_EQ(0, ReplaceFile(rc.c_str(), fresh.data(), fresh.size(), nullptr, &report));
+    EXPECT_EQ(EIO, errno);
+    EXPECT_EQ(MORV_LEFT_OLD, report.iLeft);
+    EXPECT_EQ(old, ReadFileBytes(rc));
+    /* A close that fails after the fsync: the new bytes are there. */
+    gFailClose = "/morvrc";
+    errno = 0;
+    EXPECT_EQ(0, ReplaceFile(rc.c_str(), fresh.data(), fresh.size(), nullptr, &report));
+    gFailClose.clear();
+    EXPECT_EQ(EIO, errno);
+    EXPECT_EQ(MORV_LEFT_NEW, report.iLeft);
+    EXPECT_EQ(fresh, ReadFileBytes(rc));
+}
+
+TEST_F(SafeSave, AnAttributeOrAnOwnerANewFileCannotTakeIsKeptInPlace)
+{
+    ASSERT_EQ(0, setxattr(rc.c_str(), "user.morv", "kept", 4, 0));
+    gbFailSetAttr = true;
+    MorvReplaceReport report;
+    int iDone = ReplaceFile(rc.c_str(), old.data(), 4, nullptr, &report);
+    gbFailSetAttr = false;
+    EXPECT_EQ(1, iDone);
+    EXPECT_STREQ("a new file cannot be given its extended attributes", report.acInPlaceWhy);
+    char acValue[8] = "";
+    EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
+    EXPECT_EQ(4u, ReadFileBytes(rc).size());
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can make a file of another user's";
+    /* An ordinary user saving root's group-writable file in the user's own
+     * directory: root stays its owner. */
+    std::string sub = dir / "sub", inner = sub + "/morvrc";
+    chmod(dir.path().c_str(), 0755);
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    ASSERT_EQ(0, chown(sub.c_str(), 65534, 65534));
+    WriteFileBytes(inner, old);
+    ASSERT_EQ(0, chown(inner.c_str(), 0, 65534));
+    ASSERT_EQ(0, chmod(inner.c_str(), 0664));
+    int iStatus = RunInChild([&] {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        MorvReplaceReport r;
+        exit(ReplaceFile(inner.c_str(), old.data(), 4, nullptr, &r) == 1 && r.bInPlace ? 0 : 1);
+    });
+    EXPECT_EQ(0, iStatus);
+    struct stat st;
+    ASSERT_EQ(0, stat(inner.c_str(), &st));
+    EXPECT_EQ(0u, st.st_uid);
+}
+
+TEST_F(SafeSave, EverySaverOfTheFileTakesOneLockHeldUntilItsSaveIsDone)
+{
+    /* Whatever the name: the lock is the file's. */
+    std::string other = dir / "other";
+    ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
+    int fdLock, fdOther;
+    ASSERT_EQ(1, LockFile(rc.c_str(), 0, &fdLock));
+    errno = 0;
+    EXPECT_EQ(0, LockFile(other.c_str(), 0, &fdOther));
+    EXPECT_EQ(EWOULDBLOCK, errno);
+    unlink(other.c_str());
+    /* Still held when the new file is synced. */
+    int iAtFsync = -1;
+    gOnFsync = [&] {
+        int fd = open(rc.c_str(), O_RDONLY | O_CLOEXEC);
+        if (iAtFsync == -1)
+            iAtFsync = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        close(fd);
+    };
+    EXPECT_EQ(1, ReplaceFile(rc.c_str(), old.data(), 4, nullptr, nullptr));
+    gOnFsync = nullptr;
+    EXPECT_EQ(EWOULDBLOCK, iAtFsync);
+    UnlockFile(fdLock);
+
+    /* A waiter whose file was replaced meanwhile locks the new one. */
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd;
+        if (LockFile(rc.c_str(), 0, &fd) != 1)
+            _exit(1);
+        usleep(300000);
+        ReplaceFile(rc.c_str(), old.data(), 8, nullptr, nullptr);
+        _exit(0);
+    }
+    usleep(100000);
+    ASSERT_EQ(1, LockFile(rc.c_str(), 5000, &fdLock));
+    waitpid(pid, nullptr, 0);
+    struct stat stLock, stNow;
+    ASSERT_EQ(0, fstat(fdLock, &stLock));
+    ASSERT_EQ(0, stat(rc.c_str(), &stNow));
+    EXPECT_EQ(stNow.st_ino, stLock.st_ino);
+    EXPECT_EQ(8u, ReadFileBytes(rc).size());
+    UnlockFile(fdLock);
+
+    /* A file still to be made: its directory is locked, and nothing is
+     * left there. */
+    unlink(rc.c_str());
+    ASSERT_EQ(1, LockFile(rc.c_str(), 0, &fdLock));
+    EXPECT_EQ(0, LockFile(rc.c_str(), 0, &fdOther));
+    UnlockFile(fdLock);
+    EXPECT_EQ(0, Entries());
+}
+
+TEST_F(ConfigFile, AMissingFileAnUnreadableOneAndAFailedReadAreToldApart)
+{
+    WriteFileBytes(rc, Sample(kTime));
+    gFailRead = "/morvrc";
+    MorvSnapshot snap;
+    EXPECT_EQ(0, SnapshotFile(rc.c_str(), 1, &snap));
+    gFailRead.clear();
+    EXPECT_EQ(EIO, snap.iErrno);
+    unlink(rc.c_str());
+    int iStatus = RunInChild([&] {
+        alarm(20); /* an open that waits for a FIFO's writer ends here */
+        MorvSnapshot missing, fifo;
+        int iFailed = SnapshotFile(rc.c_str(), 1, &missing) != 0 || missing.iErrno != ENOENT;
+        mkfifo(rc.c_str(), 0600);
+        iFailed |= SnapshotMatches(rc.c_str(), &missing) << 1;
+        iFailed |= (SnapshotFile(rc.c_str(), 1, &fifo) != 0 || !SnapshotMatches(rc.c_str(), &fifo)) << 2;
+        unlink(rc.c_str());
+        iFailed |= SnapshotMatches(rc.c_str(), &fifo) << 3;
+        exit(iFailed);
+    });
+    EXPECT_EQ(0, iStatus);
 }
 
 /* ---- Following the file ---------------------------------------------- */
