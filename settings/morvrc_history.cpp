@@ -26,13 +26,15 @@ struct HistoryUser {
     int iOldUid, iOldGid;   /* the identity to go back to */
 };
 
-static void BecomeUser(struct HistoryUser *pu) {
+static void BecomeUser(struct HistoryUser *pu)
+{
     if (!pu->bSwitch) return;
     pu->iOldGid = setfsgid(pu->gid);
     pu->iOldUid = setfsuid(pu->uid);
 }
 
-static void BecomeSelf(struct HistoryUser const *pu) {
+static void BecomeSelf(struct HistoryUser const *pu)
+{
     if (!pu->bSwitch) return;
     int iErrno = errno;
     setfsuid((uid_t)pu->iOldUid);
@@ -42,7 +44,8 @@ static void BecomeSelf(struct HistoryUser const *pu) {
 
 /* The absolute path of the file psPath leads to, which need not exist: its
  * directory resolved, its name kept.  Returns a malloc'd path or null. */
-static char *FullPath(char const *psPath) {
+static char *FullPath(char const *psPath)
+{
     char *psTarget = FollowLinks(psPath);
     if (!psTarget) return NULL;
     char const *psSlash = strrchr(psTarget, '/');
@@ -74,7 +77,8 @@ static char *FullPath(char const *psPath) {
 
 /* The user whose history holds psFull: the process's own, or, for root,
  * the owner of the file (of its directory while it does not exist). */
-static void FindUser(char const *psFull, struct HistoryUser *pu) {
+static void FindUser(char const *psFull, struct HistoryUser *pu)
+{
     memset(pu, 0, sizeof *pu);
     pu->uid = geteuid();
     pu->gid = getegid();
@@ -96,7 +100,8 @@ static void FindUser(char const *psFull, struct HistoryUser *pu) {
 
 /* The state directory of the user pu: XDG_STATE_HOME or ~/.local/state for
  * the process's own user, the owner's ~/.local/state otherwise. */
-static int StateHome(struct HistoryUser const *pu, char *psOut, size_t uOut) {
+static int StateHome(struct HistoryUser const *pu, char *psOut, size_t uOut)
+{
     char const *psHome = NULL;
     if (!pu->bSwitch) {
         char const *psState = getenv("XDG_STATE_HOME");
@@ -116,7 +121,8 @@ static int StateHome(struct HistoryUser const *pu, char *psOut, size_t uOut) {
 
 /* Writes psFrom with '/' as '!' and '!' as "!!" into psOut (uOut bytes).
  * Returns the length it would take. */
-static size_t Escape(char const *psFrom, char *psOut, size_t uOut) {
+static size_t Escape(char const *psFrom, char *psOut, size_t uOut)
+{
     size_t u = 0;
     for (char const *ps = psFrom; *ps; ps++) {
         char const *psAs = *ps == '/' ? "!" : *ps == '!' ? "!!" : NULL;
@@ -128,7 +134,8 @@ static size_t Escape(char const *psFrom, char *psOut, size_t uOut) {
 }
 
 /* The folder's own name for the file psFull; see HistoryFolder. */
-static void FolderName(char const *psFull, char *psOut, size_t uOut) {
+static void FolderName(char const *psFull, char *psOut, size_t uOut)
+{
     if (Escape(psFull, psOut, uOut) <= 200) return;
     unsigned long long ullHash = 1469598103934665603ULL;
     for (char const *ps = psFull; *ps; ps++) ullHash = (ullHash ^ (unsigned char)*ps) * 1099511628211ULL;
@@ -137,7 +144,8 @@ static void FolderName(char const *psFull, char *psOut, size_t uOut) {
     snprintf(psOut, uOut, "%016llx%s", ullHash, acEnd);
 }
 
-int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid) {
+int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid)
+{
     if (!psPath || !*psPath) return errno = ENOENT, 0;
     char *psFull = FullPath(psPath);
     if (!psFull) return 0;
@@ -156,7 +164,8 @@ int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid) 
 
 /* Makes every missing directory of psFolder mode 0700, as the current
  * file-system identity.  Returns 1; 0 with errno set. */
-static int MakeFolders(char const *psFolder) {
+static int MakeFolders(char const *psFolder)
+{
     char acPath[PATH_MAX];
     if ((size_t)snprintf(acPath, sizeof acPath, "%s", psFolder) >= sizeof acPath) return errno = ENAMETOOLONG, 0;
     for (char *ps = acPath + 1;; ps++) {
@@ -176,7 +185,8 @@ static int MakeFolders(char const *psFolder) {
 
 /* Reads a version's name: "20261207T230455.123456789Z,morvrc_tool,set".
  * Returns 1 for a version's name, 0 for anything else. */
-static int ParseName(char const *psName, struct MorvVersion *pv) {
+static int ParseName(char const *psName, struct MorvVersion *pv)
+{
     struct tm tm;
     memset(&tm, 0, sizeof tm);
     long lNanos = 0;
@@ -197,7 +207,8 @@ static int ParseName(char const *psName, struct MorvVersion *pv) {
     return 1;
 }
 
-static int NewestFirst(void const *pa, void const *pb) {
+static int NewestFirst(void const *pa, void const *pb)
+{
     struct MorvVersion const *a = (struct MorvVersion const *)pa, *b = (struct MorvVersion const *)pb;
     if (a->llSeconds != b->llSeconds) return a->llSeconds > b->llSeconds ? -1 : 1;
     if (a->lNanos != b->lNanos) return a->lNanos > b->lNanos ? -1 : 1;
@@ -206,7 +217,8 @@ static int NewestFirst(void const *pa, void const *pb) {
 
 /* Lists the folder psFolder, as the current identity.  A missing folder is
  * an empty list.  Returns 1; 0 with errno set. */
-static int ListFolder(char const *psFolder, struct MorvVersionList *pList) {
+static int ListFolder(char const *psFolder, struct MorvVersionList *pList)
+{
     DIR *pDir = opendir(psFolder);
     if (!pDir) return errno == ENOENT ? 1 : 0;
     int iCap = 0, bOk = 1;
@@ -237,7 +249,8 @@ static int ListFolder(char const *psFolder, struct MorvVersionList *pList) {
     return bOk;
 }
 
-int ListVersions(char const *psPath, struct MorvVersionList *pList) {
+int ListVersions(char const *psPath, struct MorvVersionList *pList)
+{
     memset(pList, 0, sizeof *pList);
     char acFolder[PATH_MAX];
     if (!HistoryFolder(psPath, acFolder, sizeof acFolder, NULL)) return 0;
@@ -264,14 +277,16 @@ int ReadVersion(struct MorvVersionList const *pList, struct MorvVersion const *p
     return SnapshotFile(acPath, 1, pSnap);
 }
 
-void FreeVersionList(struct MorvVersionList *pList) {
+void FreeVersionList(struct MorvVersionList *pList)
+{
     free(pList->psFolder);
     free(pList->pVersions);
     memset(pList, 0, sizeof *pList);
 }
 
 /* Whether the file psPath holds exactly the uSize bytes at pData. */
-static int HoldsBytes(char const *psPath, unsigned char const *pData, size_t uSize) {
+static int HoldsBytes(char const *psPath, unsigned char const *pData, size_t uSize)
+{
     struct MorvSnapshot snap;
     if (!SnapshotFile(psPath, 1, &snap)) return 0;
     int bSame = snap.uBytes == uSize && snap.llSize == (long long)uSize &&
@@ -282,7 +297,8 @@ static int HoldsBytes(char const *psPath, unsigned char const *pData, size_t uSi
 
 /* Removes the versions beyond the bounds, and temporary files that a keep
  * killed part way left there more than a minute ago. */
-static void Prune(char const *psFolder, struct MorvVersionList const *pList) {
+static void Prune(char const *psFolder, struct MorvVersionList const *pList)
+{
     long long llBytes = 0;
     for (int i = 0; i < pList->iCount; i++) {
         llBytes += pList->pVersions[i].llSize;
@@ -315,8 +331,9 @@ static int WriteVersion(char const *psFolder, unsigned char const *pData, size_t
     memset(&list, 0, sizeof list);
     if (ListFolder(psFolder, &list) && list.iCount > 0) {
         char acNewest[PATH_MAX];
-        snprintf(acNewest, sizeof acNewest, "%s/%s", psFolder, list.pVersions[0].acFile);
-        int bSame = HoldsBytes(acNewest, pData, uSize);
+        int bSame = (size_t)snprintf(acNewest, sizeof acNewest, "%s/%s", psFolder,
+                                     list.pVersions[0].acFile) < sizeof acNewest &&
+                    HoldsBytes(acNewest, pData, uSize);
         FreeVersionList(&list);
         if (bSame) return 1;
     }
