@@ -5,6 +5,7 @@
 
 #include "cli/morvrc_cli.h"
 #include "settings/morv.h"
+#include "settings/morvrc_follow.h"
 #include "settings/morvrc_reading.h"
 
 #include <errno.h>
@@ -126,7 +127,8 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
 
 int RefuseDamaged(char const *psPath, char const *psDamage)
 {
-    Complain("%s; %s is unchanged (morvrc_tool reset --all %s, or a load that sets every "
+    Complain("%s; %s is unchanged (another program may be writing it: try again once it is "
+             "done; should it stay so, morvrc_tool reset --all %s, or a load that sets every "
              "setting, writes it afresh)",
              psDamage, psPath, psPath);
     return TS_DAMAGED;
@@ -160,7 +162,11 @@ static int LockRefused(char const *psPath, int iWait)
 int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu)
 {
     int iWait = iWaitMillis >= 0 ? iWaitMillis : MORV_LOCK_WAIT_MS;
-    return BeginUpdate(pu, psPath, iWait) ? TS_OK : LockRefused(psPath, iWait);
+    if (!BeginUpdate(pu, psPath, iWait))
+        return LockRefused(psPath, iWait);
+    /* A file that another program is writing just now is not damage. */
+    AwaitWholeFile(pu, FOLLOW_NOT_WHOLE_MS);
+    return TS_OK;
 }
 
 int ResumeSaving(struct MorvUpdate *pu, int iWaitMillis)

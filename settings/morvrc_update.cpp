@@ -5,10 +5,13 @@
 
 #include "settings/morv.h"
 #include "settings/morvrc.h"
+#include "settings/morvrc_follow.h"
+#include "support/clock.h"
 
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis)
 {
@@ -17,6 +20,20 @@ int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis)
     if (!LockFile(psPath, iWaitMillis, &pu->fdLock))
         return 0;
     SnapshotFile(psPath, 1, &pu->snFound);
+    return 1;
+}
+
+int AwaitWholeFile(struct MorvUpdate *pu, int iMillis)
+{
+    long long llUntil = MonotonicMs() + iMillis;
+    while (pu->snFound.bPresent && !SnapshotIsWhole(&pu->snFound)) {
+        if (MonotonicMs() >= llUntil)
+            return 0;
+        struct timespec ts = {0, 100 * 1000 * 1000};
+        nanosleep(&ts, NULL);
+        FreeSnapshot(&pu->snFound);
+        SnapshotFile(pu->psPath, 1, &pu->snFound);
+    }
     return 1;
 }
 

@@ -43,6 +43,12 @@ struct MorvUpdate {
  * Returns 1; 0 with errno set and nothing held. */
 int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis);
 
+/* Reads the file again, every 100 ms for at most iMillis, while it is
+ * there but does not read whole: another program may be writing it, and a
+ * verb that writes should not take that for damage.  Returns 1 when
+ * pu->snFound is whole or no file, 0 when it stayed not whole. */
+int AwaitWholeFile(struct MorvUpdate *pu, int iMillis);
+
 /* Lets go of the lock but keeps pu->snFound.  Cannot fail. */
 void PauseUpdate(struct MorvUpdate *pu);
 

@@ -175,6 +175,34 @@ TEST_F(MorvrcTool, ConvertOfAFileOntoItselfLosesNoSetMadeMeanwhile)
     EXPECT_EQ(0, r.iStatus) << "updates lost: " << r.out << r.err;
 }
 
+TEST_F(MorvrcTool, ASetWaitsForAFileAnotherProgramIsStillWriting)
+{
+    /* The script writes morvrc in two pieces with a pause between them. */
+    Sample s = MakeSample(kNative);
+    ByteVector cut(s.bytes.begin(), s.bytes.begin() + (long)s.uAwayPostfixAt);
+    WriteFileBytes(rc, cut);
+    pid_t pid = fork();
+    if (pid == 0) {
+        usleep(700 * 1000);
+        WriteFileBytes(rc, s.bytes);
+        _exit(0);
+    }
+    ToolResult r = Tool({"set", rc, "iMaxCloneCount", "9"});
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    std::string want = dir / "want";
+    WriteFileBytes(want, s.bytes);
+    ASSERT_EQ(0, Tool({"set", want, "iMaxCloneCount", "9"}).iStatus);
+    EXPECT_EQ(Hex(ReadFileBytes(want)), Hex(ReadFileBytes(rc)));
+
+    /* One that stays cut is refused, another writer named first. */
+    WriteFileBytes(rc, cut);
+    r = Tool({"set", rc, "iMaxCloneCount", "9"});
+    EXPECT_EQ(4, r.iStatus);
+    EXPECT_LT(r.err.find("another program may be writing it"), r.err.find("reset --all")) << r.err;
+    EXPECT_EQ(Hex(cut), Hex(ReadFileBytes(rc)));
+}
+
 TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
 {
     if (geteuid() != 0)
