@@ -10,6 +10,7 @@
 #include "settings/morvrc.h"
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_items.h"
+#include "settings/morvrc_reading.h"
 #include "support/runlog.h"
 #include "support/xchat.h"
 
@@ -102,17 +103,10 @@ static void DescribeNotWhole(struct MorvSnapshot const *pSnap, char *psOut, size
 {
     struct MorvLoadReport r;
     struct MorvValues *pv = (struct MorvValues *)calloc(1, sizeof *pv);
-    int bRead = pv != NULL && TakeFileValues(pSnap, 0, pv, &r);
-    if (pSnap->llSize > MORV_MAX_FILE)
-        snprintf(psOut, uOut, "longer than %d bytes", MORV_MAX_FILE);
-    else if (!bRead)
-        snprintf(psOut, uOut, "not read: out of memory");
-    else if (r.eOutcome == MORV_DAMAGED)
-        snprintf(psOut, uOut, "damaged at byte %lld (%s)", r.llDamageAt, r.acDamaged);
-    else if (r.eOutcome == MORV_TOO_OLD)
-        snprintf(psOut, uOut, "empty or older than version %d", iMinimunSetupVersion);
+    if (pv != NULL && TakeFileValues(pSnap, 0, pv, &r))
+        DescribeReading(&r, pSnap->llSize, NULL, psOut, uOut);
     else
-        snprintf(psOut, uOut, "%lld bytes after its last setting", r.llExtra);
+        snprintf(psOut, uOut, "not read: out of memory");
     if (pv != NULL)
         FreeValues(pv);
     free(pv);
