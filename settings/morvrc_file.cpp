@@ -223,24 +223,28 @@ char *FollowLinks(char const *psPath)
  * then fails on its own). */
 static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
 {
-    /* acTodo: what is still to walk; acDone: the walked prefix, no links. */
-    static char acTodo[2 * PATH_MAX + 2], acDone[PATH_MAX + 1], acLink[PATH_MAX + 1];
+    /* psTodo: what is still to walk, in one of the two buffers of acTodo
+     * (a link's target and the rest are put together in the other, so no
+     * copy overlaps); acDone: the walked prefix, no links. */
+    static char acTodo[2][2 * PATH_MAX + 2], acDone[PATH_MAX + 1], acLink[PATH_MAX + 1];
+    int iBuffer = 0;
     acDone[0] = '\0';
     if (psPath[0] == '/') {
-        snprintf(acTodo, sizeof acTodo, "%s", psPath);
+        snprintf(acTodo[0], sizeof acTodo[0], "%s", psPath);
     } else {
         if (getcwd(acDone, sizeof acDone) == NULL)
             return 0;
         if (strcmp(acDone, "/") == 0)
             acDone[0] = '\0';
         /* The working directory's own way counts too. */
-        snprintf(acTodo, sizeof acTodo, "%s/%s", acDone, psPath);
+        snprintf(acTodo[0], sizeof acTodo[0], "%s/%s", acDone, psPath);
         acDone[0] = '\0';
     }
-    for (int iLinks = 0; acTodo[0] != '\0';) {
-        char *psName = acTodo + strspn(acTodo, "/");
+    char const *psTodo = acTodo[0];
+    for (int iLinks = 0; psTodo[0] != '\0';) {
+        char const *psName = psTodo + strspn(psTodo, "/");
         size_t uName = strcspn(psName, "/");
-        char *psRest = psName + uName;
+        char const *psRest = psName + uName;
         if (uName == 0)
             return 0;
         size_t uDone = strlen(acDone);
@@ -250,7 +254,7 @@ static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
                 if (psSlash != NULL)
                     *psSlash = '\0';
             }
-            memmove(acTodo, psRest, strlen(psRest) + 1);
+            psTodo = psRest;
             continue;
         }
         if (uDone + 1 + uName >= sizeof acDone)
@@ -264,7 +268,7 @@ static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
         if (pst->st_uid != uSelf && (S_ISLNK(pst->st_mode) || (S_ISDIR(pst->st_mode) && !bLast)))
             return 1;
         if (!S_ISLNK(pst->st_mode)) {
-            memmove(acTodo, psRest, strlen(psRest) + 1);
+            psTodo = psRest;
             continue;
         }
         ssize_t n = readlink(acDone, acLink, sizeof acLink - 1);
@@ -275,11 +279,11 @@ static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
         if (acLink[0] == '/')
             acDone[0] = '\0';
         /* The link's target takes its place in what is still to walk. */
-        size_t uRest = strlen(psRest);
-        if ((size_t)n + 1 + uRest >= sizeof acTodo)
+        iBuffer = 1 - iBuffer;
+        if ((size_t)snprintf(acTodo[iBuffer], sizeof acTodo[iBuffer], "%s%s", acLink, psRest) >=
+            sizeof acTodo[iBuffer])
             return 0;
-        memmove(acTodo + n, psRest, uRest + 1);
-        memcpy(acTodo, acLink, (size_t)n);
+        psTodo = acTodo[iBuffer];
     }
     return 0;
 }

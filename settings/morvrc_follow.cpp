@@ -65,10 +65,10 @@ static int FindPlace(char const *psPath, struct MorvWatchPlace *pp)
  * lead to when that is elsewhere.  An unused place has an empty acDir. */
 static void PlacesWanted(char const *psPath, struct MorvWatchPlace aWanted[WATCH_PLACES])
 {
-    for (int i = 0; i < WATCH_PLACES; i++) {
+    /* Unused places compare equal, name and all. */
+    memset(aWanted, 0, WATCH_PLACES * sizeof *aWanted);
+    for (int i = 0; i < WATCH_PLACES; i++)
         aWanted[i].iWatch = -1;
-        aWanted[i].acDir[0] = '\0';
-    }
     if (!FindPlace(psPath, &aWanted[0]))
         aWanted[0].acDir[0] = '\0';
     char *psTarget = FollowLinks(psPath);
