@@ -105,8 +105,9 @@ TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
                          "ASAN_OPTIONS=verify_asan_link_order=0"});
     EXPECT_EQ(9, r.iStatus) << r.err;
     ASSERT_NE(sample, ReadFileBytes(rc));
+    /* Damaged, or whole with the old bytes after its last setting: the
+     * complaint or the note names the way back. */
     r = Tool({"dump", rc});
-    EXPECT_EQ(4, r.iStatus) << r.err;
     EXPECT_TRUE(Contains(r.err, "the last whole version kept is 1, from ")) << r.err;
     EXPECT_TRUE(Contains(r.err, " (morvrc_tool set): morvrc_tool restore 1 " + rc + "\n")) << r.err;
     r = Tool({"restore", "1", rc});
