@@ -7,6 +7,7 @@
 #include "settings/morv.h"
 #include "settings/morvrc_follow.h"
 #include "settings/morvrc_reading.h"
+#include "settings/morvrc_versions.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -21,17 +22,31 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
     return TS_IO;
 }
 
-int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
-              struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy)
+/* Adds to psWhy (uWhy bytes in all), which says what is wrong with the
+ * file psPath, "; " and its last whole version in the history, when there
+ * is one. */
+static void AddWayBack(char const *psPath, char *psWhy, size_t uWhy)
+{
+    char acWay[1024];
+    size_t uLen = strlen(psWhy);
+    if (PointToLastWholeVersion(psPath, acWay, sizeof acWay) && uLen < uWhy)
+        snprintf(psWhy + uLen, uWhy - uLen, "; %s", acWay);
+}
+
+/* LoadStore, all but the way back to a whole version. */
+static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
+                           struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy,
+                           size_t uWhy)
 {
     char acDetail[256] = "";
-    char acSentence[512];
+    char acSentence[2048];
     switch (ReadIntoStore(pSnap, iTimeBytes, pr, pLayout, acDetail, sizeof acDetail)) {
     case MORV_FOUND_WHOLE:
         return TS_OK;
     case MORV_FOUND_EXTRA:
         /* What the editor says of such a file, which it reads and saves. */
         DescribeReading(pr, pSnap->llSize, psPath, acSentence, sizeof acSentence);
+        AddWayBack(psPath, acSentence, sizeof acSentence);
         fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
         return TS_OK;
     case MORV_FOUND_TOO_LONG:
@@ -61,6 +76,15 @@ int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeByt
     }
 }
 
+int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
+              struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy)
+{
+    int iStatus = LoadStoreSaying(psPath, pSnap, iTimeBytes, pr, pLayout, psWhy, uWhy);
+    if (iStatus == TS_DAMAGED)
+        AddWayBack(psPath, psWhy, uWhy);
+    return iStatus;
+}
+
 int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
               struct MorvLayout *pLayout)
 {
@@ -69,7 +93,7 @@ int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
     int iStatus = LoadInput(psPath, 0, &snap);
     if (iStatus != TS_OK)
         return iStatus;
-    char acWhy[512];
+    char acWhy[2048];
     iStatus = LoadStore(psPath, &snap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
     if (iStatus != TS_OK)
         Complain("%s", acWhy);
@@ -84,7 +108,7 @@ int LoadOrStart(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeB
     memset(pLayout, 0, sizeof *pLayout);
     *pbNew = 0;
     if (pSnap->bPresent) {
-        char acWhy[512];
+        char acWhy[2048];
         int iStatus = LoadStore(psPath, pSnap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
         if (iStatus != TS_DAMAGED || psDamage == NULL) {
             if (iStatus != TS_OK)
@@ -159,10 +183,15 @@ static int LockRefused(char const *psPath, int iWait)
     return TS_IO;
 }
 
+char const *psSavingVerb = NULL;
+
 int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu)
 {
     int iWait = iWaitMillis >= 0 ? iWaitMillis : MORV_LOCK_WAIT_MS;
-    if (!BeginUpdate(pu, psPath, iWait))
+    /* Lives as long as the process: the update keeps a pointer to it. */
+    static char acSaver[64];
+    snprintf(acSaver, sizeof acSaver, "morvrc_tool %s", psSavingVerb != NULL ? psSavingVerb : "save");
+    if (!BeginUpdate(pu, psPath, iWait, acSaver))
         return LockRefused(psPath, iWait);
     /* A file that another program is writing just now is not damage. */
     AwaitWholeFile(pu, FOLLOW_NOT_WHOLE_MS);

@@ -20,7 +20,8 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
  * Returns TS_OK for a whole file (one with bytes after its last setting is
  * taken, with a note); otherwise TS_DAMAGED (TS_REFUSED for a time value
  * this build cannot hold, TS_IO when memory runs out) with the reason in
- * psWhy (uWhy bytes). */
+ * psWhy (uWhy bytes).  The note and a damaged file's reason end with the
+ * file's last whole version kept in its history, when there is one. */
 int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
               struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 
@@ -31,8 +32,12 @@ int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeByt
 int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
               struct MorvLayout *pLayout);
 
-/* Begins the update of psPath (BeginUpdate), waiting iWaitMillis (-1: the
- * default, 5 seconds) for another program's save.  Returns TS_OK, or after
+/* The verb that saves, for the history's "morvrc_tool VERB"; null: "save". */
+extern char const *psSavingVerb;
+
+/* Begins the update of psPath (BeginUpdate) as "morvrc_tool VERB" (see
+ * psSavingVerb), waiting iWaitMillis (-1: the default, 5 seconds) for
+ * another program's save.  Returns TS_OK, or after
  * a complaint TS_CHANGED when another program held the lock all that time,
  * TS_IO when the lock file cannot be opened; nothing is then held. */
 int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu);

@@ -3,6 +3,7 @@
  * a file, diff compares the settings of two files. */
 #include "cli/morvrc_load_diff.h"
 
+#include "cli/morvrc_history.h"
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
@@ -172,16 +173,29 @@ static void FreeFileValues(struct Values *pv)
     pv->uTail = 0;
 }
 
-/* Reads psPath whole (at iTimeBytes, or the width found when 0) and keeps
- * the values of its items in *pv (emptied first).  Returns TS_OK, or the
- * status to end with after a complaint; *pv is released by the caller
- * either way (FreeFileValues). */
-static int TakeValues(char const *psPath, int iTimeBytes, struct Values *pv)
+/* Reads psPath whole (at iTimeBytes, or the width found when 0), or with
+ * psPath "@N" version N of psFile, and keeps the values of its items in *pv
+ * (emptied first).  Returns TS_OK, or the status to end with after a
+ * complaint; *pv is released by the caller either way (FreeFileValues). */
+static int TakeValues(char const *psPath, char const *psFile, int iTimeBytes, struct Values *pv)
 {
     memset(pv, 0, sizeof *pv);
     struct MorvLoadReport report;
-    struct MorvLayout layout;
-    int iStatus = LoadWhole(psPath, iTimeBytes, &report, &layout);
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    int iStatus;
+    if (IsVersionName(psPath)) {
+        struct MorvSnapshot snap;
+        char acLabel[HOME_PATH + 32], acWhy[1024];
+        iStatus = ReadVersionNamed(psPath, psFile, &snap, acLabel, sizeof acLabel);
+        if (iStatus == TS_OK) {
+            iStatus = LoadStore(acLabel, &snap, iTimeBytes, &report, &layout, acWhy, sizeof acWhy);
+            if (iStatus != TS_OK)
+                Complain("%s", acWhy);
+            FreeSnapshot(&snap);
+        }
+    } else {
+        iStatus = LoadWhole(psPath, iTimeBytes, &report, &layout);
+    }
     if (iStatus == TS_OK && !TakeStoreValues(&pv->v)) {
         Complain("out of memory");
         iStatus = TS_IO;
@@ -193,15 +207,57 @@ static int TakeValues(char const *psPath, int iTimeBytes, struct Values *pv)
     return iStatus;
 }
 
+/* The two things diff compares among its operands, A and B, and the file
+ * whose versions "@N" names: the one operand that names no version, or the
+ * home's morvrc (psHome, HOME_PATH bytes).  Returns 1, or 0 after a
+ * complaint. */
+static int DiffOperands(int argc, char **argv, struct Options const *po, char const **ppsA,
+                        char const **ppsB, char const **ppsFile, char *psHome)
+{
+    int iVersions = 0;
+    char const *psFile = NULL;
+    for (int k = 0; k < argc; k++) {
+        if (IsVersionName(argv[k]))
+            iVersions++;
+        else
+            psFile = argv[k];
+    }
+    if (iVersions == 0 ? argc != 2 : argc - iVersions > 1 || (argc == 3 && iVersions != 2)) {
+        Complain("diff compares two files A B, or a version @N with its FILE, or two versions of it "
+                 "(see morvrc_tool diff --help)");
+        return 0;
+    }
+    if (iVersions > 0 && psFile == NULL) {
+        if (!HomePath(po, "morvrc", psHome, 1))
+            return 0;
+        psFile = psHome;
+    }
+    /* "@N" alone is compared with its file; of three operands the file
+     * only says whose versions the other two are. */
+    char const *apsCompared[2] = {psFile, psFile};
+    int n = 0;
+    for (int k = 0; k < argc && n < 2; k++)
+        if (argc < 3 || IsVersionName(argv[k]))
+            apsCompared[n++] = argv[k];
+    *ppsA = apsCompared[0];
+    *ppsB = apsCompared[1];
+    *ppsFile = psFile;
+    return 1;
+}
+
 int Diff(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("diff", argc, 2, 2))
+    if (!ArgumentCount("diff", argc, 1, 3))
+        return TS_USAGE;
+    char acHome[HOME_PATH];
+    char const *psA, *psB, *psFile;
+    if (!DiffOperands(argc, argv, po, &psA, &psB, &psFile, acHome))
         return TS_USAGE;
     struct Values a, b;
-    int iStatus = TakeValues(argv[0], po->iBits, &a);
+    int iStatus = TakeValues(psA, psFile, po->iBits, &a);
     memset(&b, 0, sizeof b);
     if (iStatus == TS_OK)
-        iStatus = TakeValues(argv[1], po->iBits, &b);
+        iStatus = TakeValues(psB, psFile, po->iBits, &b);
     if (iStatus != TS_OK) {
         FreeFileValues(&a);
         FreeFileValues(&b);

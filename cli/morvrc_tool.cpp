@@ -6,7 +6,9 @@
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_edit.h"
 #include "cli/morvrc_file_verbs.h"
+#include "cli/morvrc_history.h"
 #include "cli/morvrc_home.h"
+#include "cli/morvrc_input.h"
 #include "cli/morvrc_load_diff.h"
 #include "cli/morvrc_watch.h"
 #include "settings/morv.h"
@@ -326,12 +328,17 @@ static const struct {
      "Exit status 2 when given up, 6 when FILE changed meanwhile: the edited text\n"
      "stays in a file whose name is printed, for load.\n",
      Edit},
-    {"diff", "bj", "[--bits 32|64] [--json] A B",
+    {"diff", "bjHx", "[--bits 32|64] [--json] A B\n"
+                     "[HOME] [--bits 32|64] [--json] A|@N [B|@M] [FILE]",
      "Prints \"name: a -> b\" for each setting whose values differ, in file order;\n"
-     "each file's width is found on its own.\n"
+     "each file's width is found on its own.  @N is version N of FILE kept by the\n"
+     "history (FILE: the one operand that is no version, or the home's morvrc):\n"
+     "diff @1 compares the newest version with FILE as it is, diff @2 @1 FILE two\n"
+     "versions (a file named @1 is ./@1).\n"
      "\n"
      "--bits 32|64   the width of both files' time fields\n"
      "--json         one JSON document\n"
+     "--home DIR, --xchat 1|2   the home whose morvrc @N belongs to\n"
      "\n"
      "Exit status 0 when none differ, 1 when some do, 2 on any trouble, as for\n"
      "diff(1).\n",
@@ -385,6 +392,31 @@ static const struct {
      "Exit status 0 on SIGINT, SIGTERM or SIGHUP, 3 when FILE cannot be watched\n"
      "or the output cannot be written.\n",
      Watch},
+    {"history", "Hxj", "[HOME] [--json] [FILE]",
+     "Lists the versions of FILE (default: the home's morvrc) kept before each\n"
+     "save replaced them, newest first: the number restore and diff @N take, when\n"
+     "it was replaced, its width and version, how many settings differ from the\n"
+     "next newer version (the newest: from FILE as it is; - when either is not\n"
+     "whole), and the program and verb that saved over it.  The newest 50\n"
+     "versions and 2 MiB are kept, in $XDG_STATE_HOME/morvane/history (default:\n"
+     "~/.local/state/morvane/history).\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--json         one JSON object\n"
+     "\n"
+     "Exit status 3 when the history cannot be read.\n",
+     History},
+    {"restore", "Hxw", "[HOME] [--wait SECONDS] N [FILE]",
+     "Writes version N of FILE (default: the home's morvrc), as history numbers\n"
+     "them, back to FILE as set writes; the bytes it replaces are kept first, so a\n"
+     "restore is undone by another: morvrc_tool restore 1 FILE.\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--wait SECONDS how long to wait for another program's save\n"
+     "\n"
+     "Exit status 2 for a version not kept, 4 for a damaged one; nothing is then\n"
+     "written.\n",
+     Restore},
     {"help", "", "[VERB]",
      "Prints the usage of every verb, or the help of one.\n",
      Help},
@@ -537,6 +569,7 @@ static int Run(int argc, char **argv)
         PrintHelp(v);
         return TS_OK;
     }
+    psSavingVerb = aVerbs[v].psName;
     return aVerbs[v].pfRun(iOperands, argv + 2, &opts);
 }
 

@@ -11,6 +11,7 @@
 #include "settings/morvrc_items.h"
 #include "settings/morvrc_reading.h"
 #include "settings/morvrc_update.h"
+#include "settings/morvrc_versions.h"
 #include "support/function.h"
 #include "support/mm.h"
 #include "support/runlog.h"
@@ -214,6 +215,11 @@ static char const acDefaulted[] = "All variables will be set to default value.";
 static void TellLoad(struct MorvLoadReport const *pr, int bReload)
 {
     char acSentence[512];
+    /* A file that is not whole points to its last whole version kept. */
+    char acWayBack[512] = "";
+    if ((pr->eOutcome == MORV_DAMAGED && !pr->bTimeRange) || pr->eOutcome == MORV_TOO_OLD ||
+        (pr->eOutcome == MORV_WHOLE && pr->llExtra > 0))
+        PointToLastWholeVersion(psMorvaneRC, acWayBack, sizeof acWayBack);
     /* A file that is there but cannot be read is not a missing one: a save
      * asks before it replaces it. */
     if (pr->eOutcome == MORV_UNREADABLE && pr->iErrno != ENOENT)
@@ -224,7 +230,7 @@ static void TellLoad(struct MorvLoadReport const *pr, int bReload)
     else if (pr->eOutcome == MORV_UNREADABLE)
         fl_alert("ATTENTION: Unable to open %s configuration file. %s\n", psMorvaneRC, acDefaulted);
     else if (DescribeReading(pr, 0, psMorvaneRC, acSentence, sizeof acSentence))
-        Attention("ATTENTION: %s.\n", acSentence);
+        Attention("ATTENTION: %s%s%s.\n", acSentence, acWayBack[0] != '\0' ? "; " : "", acWayBack);
     if (pr->bOtherWidth)
         printf("The %s configuration file has %d-bit time fields: it is read and saved with them.\n",
                psMorvaneRC, pr->iTimeBytes * 8);
@@ -291,7 +297,7 @@ static int SaveMorvaneRC(void)
     int bOverwrite = 0;
     for (;;) {
         struct MorvUpdate up;
-        if (!BeginUpdate(&up, psMorvaneRC, MORV_LOCK_WAIT_MS)) {
+        if (!BeginUpdate(&up, psMorvaneRC, MORV_LOCK_WAIT_MS, "morvane_setup save")) {
             if (errno == EWOULDBLOCK)
                 Attention("ATTENTION: the configuration was not saved: another program is saving %s.\n",
                           psMorvaneRC);

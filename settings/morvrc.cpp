@@ -138,7 +138,7 @@ int WriteSetupFile(char const *psPath, int iTimeBytes)
 /* The script's own saves, which have never taken the lock. */
 static int SaveUnlocked(int bCheck)
 {
-    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}};
+    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}, NULL};
     return CommitSetup(&up, bCheck);
 }
 

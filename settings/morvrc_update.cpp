@@ -1,22 +1,26 @@
 /* The one way a morvrc is changed: the lock taken, the file read or
- * compared under it, the store written back over exactly what was found,
- * and the lock let go. */
+ * compared under it, what was found kept in the file's history, the store
+ * written back over exactly that, and the lock let go. */
 #include "settings/morvrc_update.h"
 
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 #include "settings/morvrc_follow.h"
 #include "support/clock.h"
+#include "settings/morvrc_history.h"
 
 #include <errno.h>
+#include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis)
+int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis, char const *psSaver)
 {
     memset(pu, 0, sizeof *pu);
     pu->psPath = psPath;
+    pu->psSaver = psSaver;
     if (!LockFile(psPath, iWaitMillis, &pu->fdLock))
         return 0;
     SnapshotFile(psPath, 1, &pu->snFound);
@@ -79,10 +83,35 @@ static int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot co
     return bSame;
 }
 
+/* Keeps the bytes BeginUpdate found in the file's history before the save
+ * replaces them, when there were some.  A version that cannot be kept is
+ * told on standard output; the save goes on all the same. */
+static void KeepFound(struct MorvUpdate const *pu)
+{
+    struct MorvSnapshot const *pFound = &pu->snFound;
+    if (pu->psSaver == NULL || !pFound->bPresent)
+        return;
+    char acWhy[PATH_MAX + 128];
+    if (pFound->llSize != (long long)pFound->uBytes)
+        snprintf(acWhy, sizeof acWhy, "it is longer than %d bytes", MORV_MAX_FILE);
+    else if (KeepVersion(pu->psPath, pFound->pBytes, pFound->uBytes, pu->psSaver, acWhy,
+                         sizeof acWhy))
+        return;
+    /* The program's name is the saver's first word. */
+    printf("%.*s: note: the version of %s before this save was not kept in its history (%s); it "
+           "is saved all the same\n",
+           (int)strcspn(pu->psSaver, " "), pu->psSaver, pu->psPath, acWhy);
+    fflush(stdout);
+}
+
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
 {
-    int bDone = ImageMatches(pLayout, &pu->snFound) ||
-                ReplaceSetupFile(pu->psPath, pLayout, &pu->snFound, NULL, &pu->report);
+    /* A save that changes no byte keeps nothing. */
+    int bDone = ImageMatches(pLayout, &pu->snFound);
+    if (!bDone) {
+        KeepFound(pu);
+        bDone = ReplaceSetupFile(pu->psPath, pLayout, &pu->snFound, NULL, &pu->report);
+    }
     int iErr = errno;
     AbandonUpdate(pu);
     errno = iErr;
@@ -93,6 +122,8 @@ int CommitSetup(struct MorvUpdate *pu, int bCheck)
 {
     char const *psPath = pu->psPath;
     struct MorvSnapshot written;
+    if (!ImageMatches(&lyMorvaneRC, &pu->snFound))
+        KeepFound(pu);
     int bDone = ReplaceSetupFile(psPath, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written,
                                  &rpMorvaneRC);
     int iErr = errno;

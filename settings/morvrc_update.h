@@ -2,15 +2,16 @@
  * of morvrc_tool that writes.  The calling sequence:
  *
  *   struct MorvUpdate up;
- *   if (!BeginUpdate(&up, psPath, iWaitMillis))
+ *   if (!BeginUpdate(&up, psPath, iWaitMillis, "morvrc_tool set"))
  *       ...   the lock was not taken: errno EWOULDBLOCK when another program
  *             held it all of iWaitMillis, or the lock file's own error;
  *             nothing is held.  Otherwise up.snFound is the file as it is
  *             now (absent, with its errno, when it cannot be read).
  *   CompareForUpdate(&up, &seen)   if need be: is it as the caller last saw?
  *   ...   change the settings store; nothing on disk has changed yet.
- *   CommitUpdate(&up, &layout)     writes the store over what BeginUpdate
- *                                  found (CommitSetup: the editor's save);
+ *   CommitUpdate(&up, &layout)     keeps what BeginUpdate found in the
+ *                                  file's history, then writes the store
+ *                                  over it (CommitSetup: the editor's save);
  *                                  0 with errno when nothing was written:
  *                                  ESTALE for a file changed meanwhile,
  *                                  EOVERFLOW or EFBIG for a store that does
@@ -36,12 +37,15 @@ struct MorvUpdate {
     int fdLock;                       /* -1: no lock (a directory that takes no new file) */
     struct MorvSnapshot snFound;      /* the file as BeginUpdate found it */
     struct MorvReplaceReport report;  /* after a commit: in place and why, or who refused */
+    char const *psSaver;              /* who saves, for the history: "morvrc_tool set",
+                                         "morvane_setup save"; null keeps nothing */
 };
 
 /* Takes the lock of psPath, waiting at most iWaitMillis (MORV_LOCK_WAIT_MS
- * by default), and reads the file (a regular file only) into pu->snFound.
+ * by default), and reads the file (a regular file only) into pu->snFound;
+ * psSaver names the program and verb that save, as the history tells them.
  * Returns 1; 0 with errno set and nothing held. */
-int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis);
+int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis, char const *psSaver);
 
 /* Reads the file again, every 100 ms for at most iMillis, while it is
  * there but does not read whole: another program may be writing it, and a
@@ -66,12 +70,16 @@ enum MorvSeen CompareForUpdate(struct MorvUpdate const *pu, struct MorvSnapshot 
 
 /* Writes the store laid out as *pLayout over the file BeginUpdate found,
  * unless it holds exactly that image already (its inode and time then
- * stay).  Returns 1; 0 with errno set, the file untouched. */
+ * stay).  Before the write begins, the bytes found are kept in the file's
+ * history (KeepVersion), synced; a version that cannot be kept is a note on
+ * standard output and the save goes on.  Returns 1; 0 with errno set, the
+ * file untouched. */
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout);
 
 /* The editor's and the script's save of psMorvaneRC (the update's file):
  * the store laid out as lyMorvaneRC, only over the bytes of snMorvaneRC
- * when bCheck is 1; the bytes written are kept in snMorvaneRC and how in
+ * when bCheck is 1, after keeping what was found as CommitUpdate does; the
+ * bytes written are kept in snMorvaneRC and how in
  * rpMorvaneRC.  Tells a file rewritten in place on standard output, and any
  * failure but a refused check (ESTALE) as "\nUnable to open file %s for
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */

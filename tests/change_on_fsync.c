@@ -2,7 +2,9 @@
  * first appends a byte to the file named by MORV_CHANGE_ON_FSYNC, as another
  * program that writes that file at the worst moment would; with
  * MORV_FAIL_CLOSE_AFTER_FSYNC set, the close of a file synced successfully
- * fails with EIO, as a write error the kernel reports late would. */
+ * fails with EIO, as a write error the kernel reports late would; with
+ * MORV_DIE_IN_PWRITE set, the first pwrite (a rewrite in place) writes half
+ * its bytes and the process dies, as one killed part way would. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -43,4 +45,39 @@ int close(int fd)
         return -1;
     }
     return iResult;
+}
+
+/* Writes half of what pwrite or pwrite64 was given, then ends the process
+ * without a word, when MORV_DIE_IN_PWRITE is set.  Returns 0 when it is
+ * not. */
+static int DieHalfWay(int fd, void const *p, size_t n, long long llAt)
+{
+    if (getenv("MORV_DIE_IN_PWRITE") == NULL)
+        return 0;
+    ssize_t (*pfReal)(int, void const *, size_t, long long) =
+        (ssize_t (*)(int, void const *, size_t, long long))dlsym(RTLD_NEXT, "pwrite64");
+    if (pfReal(fd, p, n / 2, llAt) < 0)
+        _exit(10);
+    _exit(9);
+}
+
+/* Both symbols, whatever off_t this file is built with: pwrite takes a
+ * long, pwrite64 a long long.  The C names differ from the symbols so that
+ * no declaration of the headers is met. */
+ssize_t MorvPwrite(int fd, void const *p, size_t n, long lAt) __asm__("pwrite");
+ssize_t MorvPwrite(int fd, void const *p, size_t n, long lAt)
+{
+    DieHalfWay(fd, p, n, lAt);
+    ssize_t (*pfReal)(int, void const *, size_t, long) =
+        (ssize_t (*)(int, void const *, size_t, long))dlsym(RTLD_NEXT, "pwrite");
+    return pfReal(fd, p, n, lAt);
+}
+
+ssize_t MorvPwrite64(int fd, void const *p, size_t n, long long llAt) __asm__("pwrite64");
+ssize_t MorvPwrite64(int fd, void const *p, size_t n, long long llAt)
+{
+    DieHalfWay(fd, p, n, llAt);
+    ssize_t (*pfReal)(int, void const *, size_t, long long) =
+        (ssize_t (*)(int, void const *, size_t, long long))dlsym(RTLD_NEXT, "pwrite64");
+    return pfReal(fd, p, n, llAt);
 }

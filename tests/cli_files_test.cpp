@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -89,6 +90,30 @@ TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
 }
 
 /* ---- one writer at a time; the file stays the user's -------------------- */
+
+TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
+{
+    char const *psLib = getenv("MORV_CHANGE_ON_FSYNC_LIB");
+    if (psLib == nullptr)
+        GTEST_SKIP() << "MORV_CHANGE_ON_FSYNC_LIB names no library";
+    ByteVector sample = MakeSample(kNative).bytes;
+    WriteFileBytes(rc, sample);
+    /* A second link: rewritten in place, and killed in the middle of it. */
+    ASSERT_EQ(0, link(rc.c_str(), (dir / "other").c_str()));
+    ToolResult r = Tool({"set", rc, "psAwayPostfix", "absent", "iMaxCloneCount", "3"},
+                        {std::string("LD_PRELOAD=") + psLib, "MORV_DIE_IN_PWRITE=1",
+                         "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(9, r.iStatus) << r.err;
+    ASSERT_NE(sample, ReadFileBytes(rc));
+    /* Damaged, or whole with the old bytes after its last setting: the
+     * complaint or the note names the way back. */
+    r = Tool({"dump", rc});
+    EXPECT_TRUE(Contains(r.err, "the last whole version kept is 1, from ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, " (morvrc_tool set): morvrc_tool restore 1 " + rc + "\n")) << r.err;
+    r = Tool({"restore", "1", rc});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(sample, ReadFileBytes(dir / "other"));
+}
 
 TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
 {
@@ -301,6 +326,16 @@ TEST_F(MorvrcTool, RootWorksOnAUsersFileWithTheUsersRightsAlone)
     ASSERT_EQ(0, stat(shadow.c_str(), &st));
     EXPECT_EQ(0u, st.st_uid);
     EXPECT_EQ(std::vector<std::string>({"morvrc", "morvrc.lock"}), Names(home));
+    /* Its version goes to the user's own history, made with the user's
+     * rights: nobody's home, /nonexistent, is not made by root's. */
+    struct passwd const *pw = getpwuid(65534);
+    if (pw != nullptr && access(pw->pw_dir, F_OK) != 0) {
+        EXPECT_TRUE(Contains(r.out, "morvrc_tool: note: the version of " + user + " before this save was not kept "
+                                    "in its history (" + pw->pw_dir + "/.local/state/morvane/history/"))
+            << r.out;
+        EXPECT_TRUE(Contains(r.out, "Permission denied); it is saved all the same\n")) << r.out;
+        EXPECT_NE(0, access(pw->pw_dir, F_OK));
+    }
 }
 
 TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)

@@ -361,7 +361,7 @@ TEST_F(HomeVerbs, ResetAllOrAWholeLoadRepairADamagedFile)
         WriteFileBytes(rc, bad);
         ProgramResult r = Tool({"set", rc, "iMaxCloneCount", "1"});
         EXPECT_EQ(4, r.iStatus);
-        EXPECT_NE(std::string::npos, r.err.find("(morvrc_tool reset --all " + rc +
+        EXPECT_NE(std::string::npos, r.err.find("should it stay so, morvrc_tool reset --all " + rc +
                                                 ", or a load that sets every setting, writes it "
                                                 "afresh)"))
             << r.err;

@@ -648,6 +648,60 @@ TEST_F(MorvrcTool, SetWritesOnlyWhatChanges)
     EXPECT_STREQ("ALSA", psAudioDevice);
 }
 
+/* ---- history ----------------------------------------------------------- */
+
+/* history's lines for FILE after its two heading lines, each cut to
+ * "N differs saver". */
+std::vector<std::string> HistoryRows(std::string const &out)
+{
+    std::vector<std::string> rows;
+    std::istringstream in(out);
+    std::string line;
+    for (int k = 0; std::getline(in, line); k++) {
+        char acDate[16], acTime[16], acWidth[16], acDiffers[16], acSaver[64];
+        int iNumber, iVersion, iUsed = 0;
+        if (k >= 2 && sscanf(line.c_str(), "%d %15s %15s %15s %d %15s %n", &iNumber, acDate, acTime, acWidth,
+                             &iVersion, acDiffers, &iUsed) == 6) {
+            snprintf(acSaver, sizeof acSaver, "%s", line.c_str() + iUsed);
+            rows.push_back(std::to_string(iNumber) + " " + acDiffers + " " + acSaver);
+        }
+    }
+    return rows;
+}
+
+TEST_F(MorvrcTool, EverySaveIsKeptAndRestoreBringsItBack)
+{
+    ByteVector sample = MakeSample(kNative).bytes;
+    WriteFileBytes(rc, sample);
+    ASSERT_EQ(0, Tool({"set", rc, "iMaxCloneCount", "1"}).iStatus);
+    ASSERT_EQ(0, Tool({"set", rc, "iMaxCloneCount", "2", "psAwayPostfix", "x"}).iStatus);
+    ASSERT_EQ(0, Tool({"set", rc, "iMaxCloneCount", "3"}).iStatus);
+    ToolResult r = Tool({"history", rc});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    /* Newest first, each beside the next newer: the newest beside the file. */
+    EXPECT_EQ(std::vector<std::string>({"1 1 morvrc_tool set", "2 2 morvrc_tool set", "3 1 morvrc_tool set"}),
+              HistoryRows(r.out))
+        << r.out;
+    r = Tool({"diff", "@1", rc});
+    EXPECT_EQ(1, r.iStatus) << r.err;
+    EXPECT_EQ("iMaxCloneCount: 2 -> 3\n", r.out);
+    r = Tool({"diff", "@2", "@1", rc});
+    EXPECT_TRUE(Contains(r.out, "iMaxCloneCount: 1 -> 2\npsAwayPostfix: ") && Contains(r.out, " -> \"x\"\n"))
+        << r.out;
+
+    /* The oldest back, byte for byte; the bytes it replaced are kept first. */
+    r = Tool({"restore", "3", rc});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(sample, ReadFileBytes(rc));
+    r = Tool({"history", rc});
+    EXPECT_EQ("1 2 morvrc_tool restore", HistoryRows(r.out).at(0)) << r.out;
+    EXPECT_EQ(0, Tool({"restore", "1", rc}).iStatus);
+    EXPECT_EQ("3\n", Tool({"get", rc, "iMaxCloneCount"}).out);
+    r = Tool({"restore", "9", rc});
+    EXPECT_EQ(2, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, rc + " has 5 versions kept, not 9")) << r.err;
+}
+
 /* ---- edit ----------------------------------------------------------------- */
 
 /* An editor that applies the sed script $ED_n at its n-th call and keeps

@@ -120,6 +120,8 @@ class MorvrcTool : public ::testing::Test {
         /* A home without setup.dat: no row names or ranges but those a test
          * gives. */
         setenv("HOME", dir.path().c_str(), 1);
+        /* The history of every save then lies in the scratch home too. */
+        unsetenv("XDG_STATE_HOME");
         rc = dir / "morvrc";
         log = dir / "run.log";
         psLogFile = log.c_str();

@@ -410,6 +410,13 @@ class EditorTest(unittest.TestCase):
         e.answer("Return")           # "Overwrite"
         e.answer("Return")           # "File ... successfully saved."
         self.assertImage(image(values(iFlagDebugMode=1)), e.read_rc())
+        # The bytes overwritten were kept first, as the newest version.
+        folder = os.path.join(e.home, ".local", "state", "morvane", "history",
+                              os.path.realpath(e.rc).replace("!", "!!").replace("/", "!"))
+        newest = max(os.listdir(folder))
+        self.assertTrue(newest.endswith(",morvane_setup,save"), newest)
+        with open(os.path.join(folder, newest), "rb") as f:
+            self.assertEqual(theirs, f.read())
 
         # Touched without a change of bytes: no question.
         os.utime(e.rc, (1000000, 1000000))

@@ -272,7 +272,8 @@ class DocumentationTest(unittest.TestCase):
     def test_completion_offers_verbs_and_their_options(self):
         offered = self.complete("")
         self.assertEqual({"dump", "check", "convert", "get", "set", "list", "describe", "reset",
-                          "load", "edit", "diff", "watch", "help", "--help", "--version"}, offered)
+                          "load", "edit", "diff", "watch", "history", "restore", "help", "--help",
+                          "--version"}, offered)
         self.assertTrue(set(self.verbs) <= offered, self.verbs)
         self.assertEqual({"describe", "diff", "dump"}, self.complete("d"))
         for verb, options in self.verb_options.items():
@@ -289,6 +290,10 @@ class DocumentationTest(unittest.TestCase):
             self.assertEqual({"psFlagChanJoinBeep", "psFlagChanJoinBeep[0]",
                               "psFlagChanJoinBeep[1]"},
                              self.complete("reset", "rc", "iFlagColor", "psFlagChanJ"))
+            # The history's verbs take FILE where it stands: restore after N.
+            self.assertIn("rc", self.complete("history", "r"))
+            self.assertIn("rc", self.complete("restore", "1", "r"))
+            self.assertNotIn("rc", self.complete("restore", "r"))
             # FILE as typed, through ~/, $HOME/ and an escaped space; events by name.
             os.makedirs(os.path.join(self.root, "my dir"), exist_ok=True)
             shutil.copy(os.path.join(self.root, "rc"), os.path.join(self.root, "my dir", "rc"))
