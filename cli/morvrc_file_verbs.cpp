@@ -4,7 +4,6 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
 #include "settings/morv.h"

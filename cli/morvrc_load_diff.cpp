@@ -4,7 +4,7 @@
 #include "cli/morvrc_load_diff.h"
 
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_json.h"
+#include "settings/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
 #include "settings/morv.h"

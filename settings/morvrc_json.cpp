@@ -1,8 +1,7 @@
-/* JSON for morvrc_tool: texts written so that UTF-8 reads as itself in jq
- * and every other byte still comes back, and the reader of dump --json's
- * document that load --json uses, bounded in depth and checked byte by
- * byte, since users pipe it through jq and their own scripts. */
-#include "cli/morvrc_json.h"
+/* The reader of the settings as a JSON document (morvrc_tool's dump --json
+ * writes it, load --json reads it back), bounded in depth and checked byte
+ * by byte, since users pipe it through jq and their own scripts. */
+#include "settings/morvrc_json.h"
 
 #include "settings/morvrc_items.h"
 #include "settings/morvrc_format.h"
@@ -15,10 +14,6 @@
 
 /* Deepest nesting that the reader follows in members it skips. */
 #define JSON_MAX_DEPTH 64
-
-/* ---- Writing -------------------------------------------------------------- */
-
-/* ---- Reading -------------------------------------------------------------- */
 
 /* A document being read. */
 struct Json {
