@@ -303,6 +303,9 @@ TEST_F(HomeVerbs, ListEscapesControlBytesAndReadsAnyFile)
     EXPECT_EQ(4, r.iStatus);
     EXPECT_EQ(2u, Lines(r.out).size()) << r.out;
     EXPECT_NE(std::string::npos, r.err.find("row 3 has a type code")) << r.err;
+    /* Their names still hold. */
+    r = Tool({"get", "--home", home.path(), other, "LogFile"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
 }
 
 /* ---- names and ranges ----------------------------------------------------- */
@@ -313,6 +316,10 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
     WriteFileBytes(rc, image);
     std::string H = home.path();
     EXPECT_EQ("77\n", Tool({"get", rc, "MaxCloneCount", "--home", H}).out);
+    /* The last row is a row too. */
+    ProgramResult last = Tool({"get", rc, "DisableSHBM", "--home", H});
+    EXPECT_EQ(0, last.iStatus) << last.err;
+    EXPECT_EQ(Tool({"get", rc, "iFlagDisableSHBM"}).out, last.out);
     struct Case {
         std::vector<std::string> args;
         char const *psSays;
