@@ -40,9 +40,10 @@ static const char acOutro[] =
     "reads whole; this build's width, {bits} bits, when it reads whole at both; the\n"
     "width that reads further when it reads whole at neither.  --bits names it.\n"
     "Options may come anywhere; -- ends them.  FILE left out is the home's morvrc;\n"
-    "a FILE or INPUT that is read may be -, standard input.  The verbs that write hold the lock FILE.lock and wait\n"
-    "for another program's save 5 seconds, or --wait SECONDS: 0 to 3600, with\n"
-    "fractions, in decimal or C hexadecimal (0x10 is 16).\n"
+    "a FILE or INPUT that is read may be -, standard input.  The verbs that write\n"
+    "hold the lock FILE.lock and wait for another program's save 5 seconds, or\n"
+    "--wait SECONDS: 0 to 3600, with fractions, in decimal or C hexadecimal (0x10\n"
+    "is 16).\n"
     "\n"
     "Exit status:\n"
     "  0  success; diff: the files hold the same settings\n"
@@ -240,7 +241,7 @@ static const struct {
     char const *psHelp;      /* what it does, its options and exit statuses */
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
-    {"dump", "bj", "[--bits 32|64] [--json] [FILE]",
+    {"dump", "bjHx", "[HOME] [--bits 32|64] [--json] [FILE]",
      "Prints the settings FILE stores, in file order, one \"name = value\" line\n"
      "each after \"# morvrc version N\"; texts are quoted, UTF-8 as it is, control\n"
      "bytes and other bytes as C escapes; absent is a text the file does not\n"
@@ -249,11 +250,12 @@ static const struct {
      "--bits 32|64   the width of FILE's time fields (default: the one it reads\n"
      "               whole at; at both, {bits}; at neither, the one that reads further)\n"
      "--json         one JSON document, which load --json takes back\n"
+     "--home DIR, --xchat 1|2   the home whose morvrc is FILE left out\n"
      "\n"
      "Exit status 4 when FILE is damaged: the settings before the damage are\n"
      "printed and the damage is named by its byte and field.\n",
      Dump},
-    {"check", "bj", "[--bits 32|64] [--json] [FILE]",
+    {"check", "bjHx", "[HOME] [--bits 32|64] [--json] [FILE]",
      "Reports FILE's version and size, whether it parses exactly at 32 and at 64\n"
      "bits, a verdict (32-bit, 64-bit, both or neither) and the width the other\n"
      "verbs read it at: this build's, {bits} bits, for both; for neither, the width\n"
@@ -261,6 +263,7 @@ static const struct {
      "\n"
      "--bits 32|64   the width FILE is meant to have\n"
      "--json         one JSON object\n"
+     "--home DIR, --xchat 1|2   the home whose morvrc is FILE left out\n"
      "\n"
      "Exit status 0 when FILE parses exactly at --bits or, without it, at exactly\n"
      "one width; 1 otherwise.\n",
