@@ -219,7 +219,8 @@ int Convert(int argc, char **argv, struct Options const *po)
         Complain("convert needs --to (see morvrc_tool convert --help)");
         return TS_USAGE;
     }
-    if (!ArgumentCount("convert", argc, 2, 2))
+    char acOut[HOME_PATH];
+    if (!ArgumentCount("convert", argc, 2, 2) || !PickFile(po, "convert", 1, argv[1], 1, acOut))
         return TS_USAGE;
     /* IN is read under OUT's lock, so that when it is OUT no save comes
      * between the reading and the rename. */

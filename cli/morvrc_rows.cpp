@@ -123,7 +123,7 @@ char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
     if (!bGiven)
         return HomePath(po, "morvrc", psOut, 1) ? psOut : NULL;
     if (bWrites && strcmp(psGiven, "-") == 0)
-        Complain("%s: FILE cannot be -: standard input is only read", psVerb);
+        Complain("%s: - is standard input, never a file to write", psVerb);
     else if (NamesSetting(psGiven))
         Complain("%s: %.80s is a setting, not a file; name FILE first, or leave it out for the "
                  "home's morvrc",

@@ -560,7 +560,7 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
         {{"get"}, 2, "missing arguments"},
         {{"set", rc, "iMaxCloneCount"}, 2, "every NAME needs a VALUE"},
         {{"set", "iFlagColor", "psAwayPostfix", "x"}, 2, "iFlagColor is a setting, not a file"},
-        {{"set", "-", "iFlagColor", "1"}, 2, "FILE cannot be -"},
+        {{"set", "-", "iFlagColor", "1"}, 2, "- is standard input, never a file to write"},
         {{"dump", missing}, 3, "cannot read"},
         {{"check", missing}, 3, "cannot read"},
         {{"get", missing, "iMaxCloneCount"}, 3, "cannot read"},
