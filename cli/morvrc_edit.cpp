@@ -287,7 +287,8 @@ int Edit(int argc, char **argv, struct Options const *po)
     snprintf(acSignalNote, sizeof acSignalNote,
              "\nmorvrc_tool: edit ended by a signal; your text is kept in %s\n", acTemp);
     uSignalNote = strlen(acSignalNote);
-    static const int aiSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM};
+    static const int aiSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,
+                                    SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
     for (size_t k = 0; fd >= 0 && k < sizeof aiSignals / sizeof aiSignals[0]; k++)
         signal(aiSignals[k], KeepOnSignal);
     struct MorvValues before;

@@ -1,6 +1,6 @@
-/* The home's catalogue for every verb of morvrc_tool: its paths, and
- * setup.dat read as the editor reads it, whence the row names and ranges
- * that the verbs take. */
+/* The home for every verb of morvrc_tool: its paths, its morvrc for a FILE
+ * left out, and setup.dat read as the editor reads it, whence the row
+ * names and ranges that the verbs take. */
 #include "cli/morvrc_rows.h"
 
 #include "settings/catalogue.h"

@@ -1,6 +1,6 @@
-/* The home's catalogue as every verb of morvrc_tool uses it: the home's
- * paths, and setup.dat read into dvArray, whence the row names and ranges
- * that get, set, load and edit take. */
+/* The home as every verb of morvrc_tool uses it: its paths, the morvrc a
+ * verb works on when FILE is left out, and setup.dat read into dvArray,
+ * whence the row names and ranges that get, set, load and edit take. */
 #ifndef MORV_CLI_MORVRC_ROWS_H
 #define MORV_CLI_MORVRC_ROWS_H
 
