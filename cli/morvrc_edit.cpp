@@ -14,6 +14,7 @@
 #include "settings/morvrc_reading.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,6 +81,44 @@ static int WriteText(char const *psPath, char const *psComment, char const *p, s
     if (!bGood)
         Complain("cannot write %s: %s", psPath, strerror(errno));
     return bGood;
+}
+
+/* What a fatal signal prints before it ends edit: where the text is kept. */
+static char acSignalNote[HOME_PATH + 96];
+static size_t uSignalNote = 0;
+
+/* Tells where the text is kept, then dies of iSignal as it would have. */
+static void KeepOnSignal(int iSignal)
+{
+    if (write(STDERR_FILENO, acSignalNote, uSignalNote) < 0)
+        uSignalNote = 0;
+    signal(iSignal, SIG_DFL);
+    raise(iSignal);
+}
+
+/* Writes into psTemp the lines of the settings that differ from *pBefore:
+ * the user's changes alone, so that loading them changes nothing else.
+ * Returns 1, or 0 after a complaint. */
+static int KeepChanges(char const *psTemp, struct MorvValues const *pBefore)
+{
+    struct MorvValues after;
+    FILE *f = TakeStoreValues(&after) ? fopen(psTemp, "w") : NULL;
+    if (f != NULL) {
+        fprintf(f, "# only the settings you changed; the others are as the file holds them\n");
+        for (int k = 0; k < after.iItems; k++) {
+            char *psLine = ItemDiffers(pBefore, &after, k) ? FormatSettingLine(after.aItems[k])
+                                                           : NULL;
+            if (psLine != NULL)
+                fprintf(f, "%s\n", psLine);
+            free(psLine);
+        }
+    }
+    FreeValues(&after);
+    if (f == NULL || (ferror(f) | fclose(f)) != 0) {
+        Complain("cannot write %s: %s", psTemp, strerror(errno));
+        return 0;
+    }
+    return 1;
 }
 
 /* Runs the user's editor on psPath and waits for it.  Returns 1 when it
@@ -192,12 +231,12 @@ static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
         *puText = uEdited - uDrop;
         if (bGood)
             return TS_OK;
-        Complain("%s, line %d: %s", psTemp, iLine, acWhy);
+        /* Numbered as the next text shows it, under its own comment. */
+        int iShown = iLine - (uDrop > 0 ? 1 : 0) + 1;
+        Complain("%s, line %d: %s", psTemp, iShown, acWhy);
         if (!AskAgain())
             return TS_USAGE;
-        /* Numbered as the next text shows it, under its own comment. */
-        snprintf(acError, sizeof acError, "error: line %d: %s",
-                 iLine - (uDrop > 0 ? 1 : 0) + 1, acWhy);
+        snprintf(acError, sizeof acError, "error: line %d: %s", iShown, acWhy);
         psComment = acError;
     }
 }
@@ -206,11 +245,11 @@ int Edit(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("edit", argc, 0, 1))
         return TS_USAGE;
+    UseHomeRows(po, 1);
     char acRc[HOME_PATH];
-    if (argc == 0 && !HomePath(po, "morvrc", acRc, 1))
+    char const *psPath = PickFile(po, "edit", argc == 1, argv[0], 1, acRc);
+    if (psPath == NULL)
         return TS_USAGE;
-    char const *psPath = argc == 1 ? argv[0] : acRc;
-    UseHomeRows(po);
     bRangesForced = po->bForce;
 
     struct MorvLoadReport report;
@@ -245,6 +284,18 @@ int Edit(int argc, char **argv, struct Options const *po)
     }
     if (fd >= 0)
         close(fd);
+    snprintf(acSignalNote, sizeof acSignalNote,
+             "\nmorvrc_tool: edit ended by a signal; your text is kept in %s\n", acTemp);
+    uSignalNote = strlen(acSignalNote);
+    static const int aiSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,
+                                    SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
+    for (size_t k = 0; fd >= 0 && k < sizeof aiSignals / sizeof aiSignals[0]; k++)
+        signal(aiSignals[k], KeepOnSignal);
+    struct MorvValues before;
+    if (iStatus == TS_OK && !TakeStoreValues(&before)) {
+        Complain("out of memory");
+        iStatus = TS_IO;
+    }
     int bKeepText = 0;
     if (iStatus == TS_OK) {
         iStatus = EditUntilGood(acTemp, &pText, &uText, &up.snFound, bNew, report.iTimeBytes, &layout);
@@ -259,17 +310,16 @@ int Edit(int argc, char **argv, struct Options const *po)
             iStatus = ResumeSaving(&up, po->iWaitMs);
             if (iStatus == TS_OK)
                 iStatus = SaveUpdate(&up, &layout);
-            /* The user's work is not lost with the file. */
-            if (iStatus != TS_OK) {
-                bKeepText = WriteText(acTemp, NULL, pText, uText);
-                if (bKeepText)
-                    fprintf(stderr,
-                            "morvrc_tool: your edited text is kept in %s (morvrc_tool load %s %s "
-                            "applies it)\n",
-                            acTemp, psPath, acTemp);
-            }
+            /* The user's work is not lost with the file, nor anyone else's. */
+            if (iStatus != TS_OK && (bKeepText = KeepChanges(acTemp, &before)))
+                fprintf(stderr,
+                        "morvrc_tool: your changes alone are kept in %s (morvrc_tool load %s %s "
+                        "applies them and changes nothing else)\n",
+                        acTemp, psPath, acTemp);
         }
+        FreeValues(&before);
     }
+    uSignalNote = 0;
     if (fd >= 0 && !bKeepText)
         unlink(acTemp);
     free(pText);

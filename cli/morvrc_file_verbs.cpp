@@ -4,7 +4,6 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
 #include "settings/morv.h"
@@ -17,6 +16,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 
 /* Prints "name = value" for every item of field iField.  Returns TS_OK, or
@@ -82,16 +82,19 @@ static int PrintJsonDump(struct MorvLoadReport const *pr, char const *psError)
 
 int Dump(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("dump", argc, 1, 1))
+    char acRc[HOME_PATH];
+    char const *psFile = ArgumentCount("dump", argc, 0, 1)
+                             ? PickFile(po, "dump", argc == 1, argv[0], 0, acRc) : NULL;
+    if (psFile == NULL)
         return TS_USAGE;
     struct MorvSnapshot snap;
-    int iStatus = LoadInput(argv[0], 0, &snap);
+    int iStatus = LoadInput(psFile, 0, &snap);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     char acWhy[512] = "";
-    iStatus = LoadStore(argv[0], &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
+    iStatus = LoadStore(psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
     FreeLayout(&layout);
     struct MorvReadInfo const &info = report.info;
 
@@ -126,10 +129,13 @@ int Dump(int argc, char **argv, struct Options const *po)
 
 int Check(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("check", argc, 1, 1))
+    char acRc[HOME_PATH];
+    char const *psFile = ArgumentCount("check", argc, 0, 1)
+                             ? PickFile(po, "check", argc == 1, argv[0], 0, acRc) : NULL;
+    if (psFile == NULL)
         return TS_USAGE;
     struct MorvSnapshot snap;
-    int iStatus = LoadInput(argv[0], 0, &snap);
+    int iStatus = LoadInput(psFile, 0, &snap);
     if (iStatus != TS_OK)
         return iStatus;
 
@@ -198,7 +204,7 @@ int Check(int argc, char **argv, struct Options const *po)
         fprintf(stderr,
                 "morvrc_tool: note: %s has %lld bytes after its last setting, from byte %lld: they "
                 "are not read and would not be saved\n",
-                argv[0], extra.llSize - extra.llConsumed, extra.llConsumed);
+                psFile, extra.llSize - extra.llConsumed, extra.llConsumed);
     FreeSnapshot(&snap);
     if (iStatus != TS_OK)
         return iStatus;
@@ -213,7 +219,8 @@ int Convert(int argc, char **argv, struct Options const *po)
         Complain("convert needs --to (see morvrc_tool convert --help)");
         return TS_USAGE;
     }
-    if (!ArgumentCount("convert", argc, 2, 2))
+    char acOut[HOME_PATH];
+    if (!ArgumentCount("convert", argc, 2, 2) || !PickFile(po, "convert", 1, argv[1], 1, acOut))
         return TS_USAGE;
     /* IN is read under OUT's lock, so that when it is OUT no save comes
      * between the reading and the rename. */
@@ -278,37 +285,54 @@ static int PrintItem(struct MorvItem it, struct Options const *po)
 
 int Get(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("get", argc, 2, 2))
+    if (!ArgumentCount("get", argc, 1, 2))
         return TS_USAGE;
     if (po->bRaw && po->bJson) {
         Complain("get: --raw and --json exclude each other");
         return TS_USAGE;
     }
-    UseHomeRows(po);
+    UseHomeRows(po, 0);
+    char acRc[HOME_PATH];
+    char const *psFile = PickFile(po, "get", argc == 2, argv[0], 0, acRc);
+    if (psFile == NULL)
+        return TS_USAGE;
     /* A pair's own name means both of its texts. */
     struct MorvItem aNamed[2];
     int iNamed = 1;
-    int iPair = FindPair(argv[1]);
+    int iPair = FindPair(argv[argc - 1]);
     char acWhy[512];
     if (iPair >= 0) {
         aNamed[0] = {iPair, 0};
         aNamed[1] = {iPair, 1};
         iNamed = 2;
-    } else if (!FindItem(argv[1], &aNamed[0], acWhy, sizeof acWhy)) {
+    } else if (!FindItem(argv[argc - 1], &aNamed[0], acWhy, sizeof acWhy)) {
+        NoteNoRows();
         Complain("%s", acWhy);
         return TS_USAGE;
     }
     struct MorvLoadReport report;
     struct MorvLayout layout;
-    int iStatus = LoadWhole(argv[0], po->iBits, &report, &layout);
+    int iStatus = LoadWhole(psFile, po->iBits, &report, &layout);
     FreeLayout(&layout);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvField const *pf = &aMorvFields[aNamed[0].iField];
     if (report.iVersion < pf->iFromVersion) {
-        Complain("%s is version %d, which does not hold %s (stored from version %d on)", argv[0],
+        Complain("%s is version %d, which does not hold %s (stored from version %d on)", psFile,
                  report.iVersion, pf->psName, pf->iFromVersion);
         return TS_NO;
+    }
+    if (po->bJson && iNamed == 2) {
+        /* One document: a pair's two texts as an array. */
+        char *aps[2] = {FormatItemJson(aNamed[0]), FormatItemJson(aNamed[1])};
+        if (aps[0] != NULL && aps[1] != NULL)
+            printf("[%s, %s]%c", aps[0], aps[1], po->bZero ? '\0' : '\n');
+        else
+            Complain("out of memory");
+        iStatus = aps[0] != NULL && aps[1] != NULL ? (int)TS_OK : (int)TS_IO;
+        free(aps[0]);
+        free(aps[1]);
+        return iStatus;
     }
     for (int k = 0; k < iNamed && iStatus == TS_OK; k++)
         iStatus = PrintItem(aNamed[k], po);
@@ -317,12 +341,19 @@ int Get(int argc, char **argv, struct Options const *po)
 
 int Set(int argc, char **argv, struct Options const *po)
 {
-    if (argc < 3 || argc % 2 == 0) {
+    if (argc < 2 || (argc % 2 == 0 && access(argv[0], F_OK) == 0)) {
         Complain("set: %s (see morvrc_tool set --help)",
-                 argc < 3 ? "needs FILE, NAME and VALUE" : "every NAME needs a VALUE");
+                 argc < 2 ? "needs NAME and VALUE" : "every NAME needs a VALUE");
         return TS_USAGE;
     }
-    int iPairs = (argc - 1) / 2;
+    /* FILE is there when the rest pairs up: NAME VALUE [NAME VALUE]... */
+    UseHomeRows(po, 1);
+    char acRc[HOME_PATH];
+    char const *psFile = PickFile(po, "set", argc % 2, argv[0], 1, acRc);
+    if (psFile == NULL)
+        return TS_USAGE;
+    argv += argc % 2;
+    int iPairs = argc / 2;
     struct MorvItem *aItems = (struct MorvItem *)malloc((size_t)iPairs * sizeof *aItems);
     if (aItems == NULL) {
         Complain("out of memory");
@@ -330,10 +361,9 @@ int Set(int argc, char **argv, struct Options const *po)
     }
     char acWhy[512];
     int iStatus = TS_OK;
-    UseHomeRows(po);
     bRangesForced = po->bForce;
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
-        if (!FindItem(argv[1 + 2 * i], &aItems[i], acWhy, sizeof acWhy)) {
+        if (!FindItem(argv[2 * i], &aItems[i], acWhy, sizeof acWhy)) {
             Complain("%s", acWhy);
             iStatus = TS_USAGE;
         }
@@ -346,27 +376,27 @@ int Set(int argc, char **argv, struct Options const *po)
     struct MorvLayout layout = {0, 0, NULL, 0};
     /* Held from the reading to the rename: no other save comes between. */
     struct MorvUpdate up;
-    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
+    iStatus = BeginSaving(psFile, po->iWaitMs, &up);
     if (iStatus != TS_OK) {
         free(aItems);
         return iStatus;
     }
     int bNew = 0;
     char acDamage[512];
-    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
+    iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)
-        iStatus = RefuseDamaged(argv[0], acDamage);
+        iStatus = RefuseDamaged(psFile, acDamage);
     if (iStatus == TS_OK && bNew == 1)
         fprintf(stderr,
                 "morvrc_tool: note: %s does not exist: it is created from the values the editor "
                 "starts from\n",
-                argv[0]);
+                psFile);
 
     /* Everything is checked in the store; the file is written only when
      * every change is good. */
     for (int i = 0; i < iPairs && iStatus == TS_OK; i++) {
-        if (!SetItemValue(aItems[i], argv[2 + 2 * i], report.iTimeBytes, acWhy, sizeof acWhy)) {
+        if (!SetItemValue(aItems[i], argv[1 + 2 * i], report.iTimeBytes, acWhy, sizeof acWhy)) {
             Complain("%s", acWhy);
             iStatus = TS_USAGE;
         }
@@ -377,7 +407,7 @@ int Set(int argc, char **argv, struct Options const *po)
             char const *psPair = aMorvFields[aItems[i].iField].psName;
             Complain("%s; set both in one command: morvrc_tool set FILE %s[0] VALUE %s[1] VALUE; "
                      "%s is unchanged",
-                     acWhy, psPair, psPair, argv[0]);
+                     acWhy, psPair, psPair, psFile);
             iStatus = TS_REFUSED;
         }
     }

@@ -4,7 +4,6 @@
 #include "cli/morvrc_home.h"
 
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_json.h"
 #include "cli/morvrc_rows.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
@@ -81,9 +80,10 @@ static int FindRow(char const *psArg, int iRows)
             return r;
     struct MorvItem it;
     char acWhy[256];
+    NameItemsByRows(iRows);
     if (!FindItem(psArg, &it, acWhy, sizeof acWhy)) {
-        Complain("no row of setup.dat is named \"%.80s\", and no stored setting is (names are "
-                 "case-sensitive; list shows the rows)",
+        Complain("no row of setup.dat is named \"%.80s\", and no stored setting is (list shows "
+                 "the rows)",
                  psArg);
         return 0;
     }
@@ -337,7 +337,7 @@ int Describe(int argc, char **argv, struct Options const *po)
 
 int Reset(int argc, char **argv, struct Options const *po)
 {
-    if (po->bAll ? !ArgumentCount("reset --all", argc, 1, 1) : !ArgumentCount("reset", argc, 2, argc))
+    if (po->bAll ? !ArgumentCount("reset --all", argc, 0, 1) : !ArgumentCount("reset", argc, 1, argc))
         return TS_USAGE;
     char acDat[HOME_PATH];
     if (!HomePath(po, "setup.dat", acDat, 1))
@@ -350,11 +350,18 @@ int Reset(int argc, char **argv, struct Options const *po)
     /* Every name is checked before FILE is read; the binding each row has
      * does not depend on the values. */
     SetVariables();
+    NameItemsByRows(iRows);
+    /* FILE may be left out: a first operand that names a setting is none. */
+    int bFile = argc > 0 && (po->bAll || !NamesSetting(argv[0]));
+    char acRc[HOME_PATH];
+    char const *psFile = PickFile(po, "reset", bFile, argv[0], 1, acRc);
+    if (psFile == NULL || (!po->bAll && !ArgumentCount("reset", argc - bFile, 1, argc)))
+        return TS_USAGE;
     unsigned char abReset[CATALOGUE_ROWS + 1];
     memset(abReset, 0, sizeof abReset);
     for (int r = 1; r <= iRows; r++)
         abReset[r] = po->bAll && RowIsBound(r);
-    for (int i = 1; i < argc && !po->bAll; i++) {
+    for (int i = bFile; i < argc && !po->bAll; i++) {
         /* A pair's own name means the rows of both of its texts. */
         int iPair = FindPair(argv[i]);
         for (int e = 0; e < 2 && iPair >= 0; e++) {
@@ -381,18 +388,18 @@ int Reset(int argc, char **argv, struct Options const *po)
     struct MorvLayout layout;
     int bNew;
     struct MorvUpdate up;
-    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
+    iStatus = BeginSaving(psFile, po->iWaitMs, &up);
     if (iStatus != TS_OK)
         return iStatus;
     char acDamage[512];
-    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
+    iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2) {
         /* Every setting a row edits is written anew only with --all. */
         if (po->bAll)
-            NoteRepair(argv[0], acDamage, 0);
+            NoteRepair(psFile, acDamage, 0);
         else
-            iStatus = RefuseDamaged(argv[0], acDamage);
+            iStatus = RefuseDamaged(psFile, acDamage);
     }
     if (iStatus == TS_OK) {
         SetVariables();
@@ -406,7 +413,7 @@ int Reset(int argc, char **argv, struct Options const *po)
     for (int i = 0; i < MORV_FIELD_COUNT && iStatus == TS_OK; i++) {
         char acWhy[512];
         if (aMorvFields[i].eKind == MFK_TEXT_PAIR && !PairIsStorable(i, acWhy, sizeof acWhy)) {
-            Complain("%s; reset both of its rows; %s is unchanged", acWhy, argv[0]);
+            Complain("%s; reset both of its rows; %s is unchanged", acWhy, psFile);
             iStatus = TS_REFUSED;
         }
     }

@@ -208,6 +208,8 @@ int SaveUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
 {
     char const *psPath = pu->psPath;
     if (CommitUpdate(pu, pLayout)) {
+        if (pu->report.bInPlace)
+            fputs("morvrc_tool: ", stderr);
         TellInPlace(stderr, psPath, &pu->report);
         return TS_OK;
     }

@@ -5,7 +5,7 @@
 
 #include "cli/morvrc_history.h"
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_json.h"
+#include "settings/morvrc_json.h"
 #include "cli/morvrc_lines.h"
 #include "cli/morvrc_rows.h"
 #include "settings/morv.h"
@@ -111,11 +111,15 @@ static int EveryItemSet(unsigned char const *abTouched)
 
 int Load(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("load", argc, 1, 2))
+    if (!ArgumentCount("load", argc, 0, 2))
         return TS_USAGE;
     char const *psInput = argc == 2 ? argv[1] : "-";
     char const *psShown = strcmp(psInput, "-") == 0 ? "standard input" : psInput;
-    UseHomeRows(po);
+    UseHomeRows(po, 1);
+    char acRc[HOME_PATH];
+    char const *psFile = PickFile(po, "load", argc >= 1, argv[0], 1, acRc);
+    if (psFile == NULL)
+        return TS_USAGE;
     bRangesForced = po->bForce;
     struct MorvLoadReport report;
     struct MorvLayout layout;
@@ -128,13 +132,13 @@ int Load(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvUpdate up;
-    iStatus = BeginSaving(argv[0], po->iWaitMs, &up);
+    iStatus = BeginSaving(psFile, po->iWaitMs, &up);
     if (iStatus != TS_OK) {
         free(pText);
         return iStatus;
     }
     char acDamage[512];
-    iStatus = LoadOrStart(argv[0], &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
+    iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     unsigned char abTouched[MORV_MAX_ITEMS];
     memset(abTouched, 0, sizeof abTouched);
@@ -142,14 +146,14 @@ int Load(int argc, char **argv, struct Options const *po)
         /* Editors on some systems start a file with a byte-order mark. */
         size_t uSkip = uText >= 3 && memcmp(pText, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
         iStatus = ApplyText(pText + uSkip, uText - uSkip, report.iTimeBytes, po->bJson, psShown,
-                            argv[0], abTouched);
+                            psFile, abTouched);
     }
     free(pText);
     if (iStatus == TS_OK && bNew == 2) {
         if (!EveryItemSet(abTouched))
-            iStatus = RefuseDamaged(argv[0], acDamage);
+            iStatus = RefuseDamaged(psFile, acDamage);
         else
-            NoteRepair(argv[0], acDamage, 1);
+            NoteRepair(psFile, acDamage, 1);
     }
     return FinishSave(iStatus, &up, bNew, &report, &layout);
 }

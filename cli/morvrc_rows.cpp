@@ -1,6 +1,6 @@
-/* The home's catalogue for every verb of morvrc_tool: its paths, and
- * setup.dat read as the editor reads it, whence the row names and ranges
- * that the verbs take. */
+/* The home for every verb of morvrc_tool: its paths, its morvrc for a FILE
+ * left out, and setup.dat read as the editor reads it, whence the row
+ * names and ranges that the verbs take. */
 #include "cli/morvrc_rows.h"
 
 #include "settings/catalogue.h"
@@ -78,17 +78,57 @@ int ReadCatalogue(char const *psPath, int *piRows, int bComplain)
     return TS_OK;
 }
 
-int UseHomeRows(struct Options const *po)
+/* Why UseHomeRows found no catalogue; empty when it did. */
+static char acNoRows[HOME_PATH + 128];
+
+void NoteNoRows(void)
+{
+    if (acNoRows[0] != '\0')
+        fprintf(stderr, "morvrc_tool: note: ranges and row names are unknown: %s\n", acNoRows);
+    acNoRows[0] = '\0';
+}
+
+int UseHomeRows(struct Options const *po, int bNote)
 {
     char acDat[HOME_PATH];
     int iRows = 0;
-    if (!HomePath(po, "setup.dat", acDat, 0))
-        return 0;
+    if (!HomePath(po, "setup.dat", acDat, 0)) {
+        snprintf(acNoRows, sizeof acNoRows, "no home (--home DIR or HOME names one)");
+    } else if (ReadCatalogue(acDat, &iRows, 0) == TS_IO) {
+        snprintf(acNoRows, sizeof acNoRows, "cannot read %s: %s", acDat,
+                 errno == EINVAL ? "not a regular file" : strerror(errno));
+    }
+    if (bNote)
+        NoteNoRows();
     /* Rows up to a bad type code are still the editor's rows. */
-    int iStatus = ReadCatalogue(acDat, &iRows, 0);
-    if (iStatus != TS_OK && iStatus != TS_DAMAGED)
+    if (acNoRows[0] != '\0' || iRows == 0)
         return 0;
     SetVariables();
     NameItemsByRows(iRows);
     return iRows;
+}
+
+int NamesSetting(char const *psArg)
+{
+    struct MorvItem it;
+    char acWhy[512];
+    struct stat st;
+    return stat(psArg, &st) != 0 &&
+           (FindPair(psArg) >= 0 || FindItem(psArg, &it, acWhy, sizeof acWhy));
+}
+
+char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
+                     char const *psGiven, int bWrites, char *psOut)
+{
+    if (!bGiven)
+        return HomePath(po, "morvrc", psOut, 1) ? psOut : NULL;
+    if (bWrites && strcmp(psGiven, "-") == 0)
+        Complain("%s: - is standard input, never a file to write", psVerb);
+    else if (NamesSetting(psGiven))
+        Complain("%s: %.80s is a setting, not a file; name FILE first, or leave it out for the "
+                 "home's morvrc",
+                 psVerb, psGiven);
+    else
+        return psGiven;
+    return NULL;
 }

@@ -1,6 +1,6 @@
-/* The home's catalogue as every verb of morvrc_tool uses it: the home's
- * paths, and setup.dat read into dvArray, whence the row names and ranges
- * that get, set, load and edit take. */
+/* The home as every verb of morvrc_tool uses it: its paths, the morvrc a
+ * verb works on when FILE is left out, and setup.dat read into dvArray,
+ * whence the row names and ranges that get, set, load and edit take. */
 #ifndef MORV_CLI_MORVRC_ROWS_H
 #define MORV_CLI_MORVRC_ROWS_H
 
@@ -26,8 +26,23 @@ int HomePath(struct Options const *po, char const *psFile, char *psOut, int bCom
 int ReadCatalogue(char const *psPath, int *piRows, int bComplain);
 
 /* Reads the home's setup.dat, when *po names a home that has one, binds
- * its rows and names the items after them (NameItemsByRows); says nothing
- * when there is none.  Returns the rows read (0 for none). */
-int UseHomeRows(struct Options const *po);
+ * its rows and names the items after them (NameItemsByRows).  Without one
+ * it notes on standard error, when bNote is 1 or later by NoteNoRows, that
+ * ranges and row names are unknown, and why.  Returns the rows read (0 for
+ * none). */
+int UseHomeRows(struct Options const *po, int bNote);
+
+/* The note of UseHomeRows, once, when it found no catalogue. */
+void NoteNoRows(void);
+
+/* Whether psArg names a setting, a pair or a row and is no file. */
+int NamesSetting(char const *psArg);
+
+/* The FILE of a verb: psGiven (the first operand, bGiven 1) or else the
+ * home's morvrc, in psOut (HOME_PATH bytes).  A psGiven that names a
+ * setting or a row and is not a file, and "-" for a verb that writes
+ * (bWrites), are refused.  Returns the path, or null after a complaint. */
+char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
+                     char const *psGiven, int bWrites, char *psOut);
 
 #endif

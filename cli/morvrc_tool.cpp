@@ -34,15 +34,18 @@ static const char acIntro[] =
 static const char acOutro[] =
     "HOME is --home DIR (default: $HOME) and --xchat 1|2 (default: 2): the home\n"
     "whose setup.dat gives the row names (MaxCloneCount), the defaults and the\n"
-    "ranges: 0 or 1 for a switch, 0 to 4096 for a counter (--force takes any).\n"
+    "ranges: 0 or 1 (on/off) for a switch, 0 to 4096 for a counter, checked for\n"
+    "values that change (--force takes any).  Without it they are unknown (a note\n"
+    "says why).\n"
     "\n"
     "Every verb finds a file's width as the editor does: the width at which it\n"
     "reads whole; this build's width, {bits} bits, when it reads whole at both; the\n"
     "width that reads further when it reads whole at neither.  --bits names it.\n"
-    "Options may come anywhere; -- ends them.  A FILE or INPUT that is read may\n"
-    "be -, standard input.  The verbs that write hold the lock FILE.lock and wait\n"
-    "for another program's save 5 seconds, or --wait SECONDS: 0 to 3600, with\n"
-    "fractions, in decimal or C hexadecimal (0x10 is 16).\n"
+    "Options may come anywhere; -- ends them.  FILE left out is the home's morvrc;\n"
+    "a FILE or INPUT that is read may be -, standard input.  The verbs that write\n"
+    "hold the lock FILE.lock and wait for another program's save 5 seconds, or\n"
+    "--wait SECONDS: 0 to 3600, with fractions, in decimal or C hexadecimal (0x10\n"
+    "is 16).\n"
     "\n"
     "Exit status:\n"
     "  0  success; diff: the files hold the same settings\n"
@@ -240,19 +243,21 @@ static const struct {
     char const *psHelp;      /* what it does, its options and exit statuses */
     int (*pfRun)(int argc, char **argv, struct Options const *po);
 } aVerbs[] = {
-    {"dump", "bj", "[--bits 32|64] [--json] FILE",
+    {"dump", "bjHx", "[HOME] [--bits 32|64] [--json] [FILE]",
      "Prints the settings FILE stores, in file order, one \"name = value\" line\n"
-     "each after \"# morvrc version N\"; texts are quoted with C escapes, absent\n"
-     "is a text the file does not hold.  load and edit take these lines back.\n"
+     "each after \"# morvrc version N\"; texts are quoted, UTF-8 as it is, control\n"
+     "bytes and other bytes as C escapes; absent is a text the file does not\n"
+     "hold.  load and edit take these lines back.\n"
      "\n"
      "--bits 32|64   the width of FILE's time fields (default: the one it reads\n"
      "               whole at; at both, {bits}; at neither, the one that reads further)\n"
      "--json         one JSON document, which load --json takes back\n"
+     "--home DIR, --xchat 1|2   the home whose morvrc is FILE left out\n"
      "\n"
      "Exit status 4 when FILE is damaged: the settings before the damage are\n"
      "printed and the damage is named by its byte and field.\n",
      Dump},
-    {"check", "bj", "[--bits 32|64] [--json] FILE",
+    {"check", "bjHx", "[HOME] [--bits 32|64] [--json] [FILE]",
      "Reports FILE's version and size, whether it parses exactly at 32 and at 64\n"
      "bits, a verdict (32-bit, 64-bit, both or neither) and the width the other\n"
      "verbs read it at: this build's, {bits} bits, for both; for neither, the width\n"
@@ -260,6 +265,7 @@ static const struct {
      "\n"
      "--bits 32|64   the width FILE is meant to have\n"
      "--json         one JSON object\n"
+     "--home DIR, --xchat 1|2   the home whose morvrc is FILE left out\n"
      "\n"
      "Exit status 0 when FILE parses exactly at --bits or, without it, at exactly\n"
      "one width; 1 otherwise.\n",
@@ -274,38 +280,39 @@ static const struct {
      "\n"
      "Exit status 5 when a time value does not fit 32 bits: OUT is not touched.\n",
      Convert},
-    {"get", "bjrzHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] FILE NAME",
+    {"get", "bjrzHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] [FILE] NAME",
      "Prints one value as dump shows it.  NAME is a setting (iMaxCloneCount), a\n"
      "text of a pair (psFlagChanJoinBeep[0]) or both by the pair's name, an event\n"
      "(CHNICK, iFlagParserMode[CHNICK]) or a row's name (MaxCloneCount); a wrong\n"
      "one is answered with the nearest.\n"
      "\n"
      "--bits 32|64   the width of FILE's time fields\n"
-     "--json         the value as a JSON document\n"
+     "--json         the value as a JSON document (a pair's: an array of two)\n"
      "--raw          a text's bytes alone, unquoted\n"
      "-z             end with a zero byte instead of a line feed\n"
      "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names\n"
      "\n"
      "Exit status 1 when FILE's version is older than the setting.\n",
      Get},
-    {"set", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] FILE NAME VALUE\n"
+    {"set", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] [FILE] NAME VALUE\n"
                      "    [NAME VALUE]...",
      "Changes settings of FILE and writes it back at its width, as the editor\n"
-     "saves.  NAME is as for get; VALUE a decimal number, or for a text absent, a\n"
-     "\"quoted\" text with C escapes, or the text as typed; give both texts of a\n"
-     "pair together.  A missing FILE is created from the initial values the\n"
+     "saves.  NAME is as for get, in any case; VALUE a decimal number (on/off,\n"
+     "true/false or yes/no for a switch), or for a text absent, a \"quoted\" text\n"
+     "with C escapes, or the text as typed; give both texts of a pair together.\n"
+     "A NAME where FILE would be, and no such file, is refused.  A missing FILE is created from the initial values the\n"
      "editor starts from; an older FILE becomes version {version}.\n"
      "\n"
      "--bits 32|64   the width of FILE's time fields (of a new FILE: {bits})\n"
-     "--force        take values outside the ranges of the editor's rows\n"
+     "--force        take changes outside the ranges of the editor's rows\n"
      "--home DIR, --xchat 1|2   the home whose setup.dat gives names and ranges\n"
      "--wait SECONDS how long to wait for another program's save\n"
      "\n"
      "Exit status 2 for a bad name or value, 4 for a damaged FILE, 5 for a pair\n"
      "left with one text, 6 when FILE changed meanwhile; nothing is written.\n",
      Set},
-    {"load", "bjHxFw", "[HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS] FILE\n"
-                       "    [INPUT]",
+    {"load", "bjHxFw", "[HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS]\n"
+                       "    [FILE [INPUT]]",
      "Applies the \"name = value\" lines of INPUT (default: standard input), as\n"
      "dump prints them, to FILE and writes it as set does; settings it does not\n"
      "name keep their values.  An INPUT that sets every setting also writes a\n"
@@ -325,8 +332,9 @@ static const struct {
      "\n"
      "--bits, --force, --home, --xchat, --wait   as for set\n"
      "\n"
-     "Exit status 2 when given up, 6 when FILE changed meanwhile: the edited text\n"
-     "stays in a file whose name is printed, for load.\n",
+     "Exit status 2 when given up, 6 when FILE changed meanwhile: your changes\n"
+     "alone stay in a file whose name is printed, for load; a fatal signal leaves\n"
+     "the text where it says.\n",
      Edit},
     {"diff", "bjHx", "[--bits 32|64] [--json] A B\n"
                      "[HOME] [--bits 32|64] [--json] A|@N [B|@M] [FILE]",
@@ -366,8 +374,8 @@ static const struct {
      "\n"
      "Exit status 2 when no row has ROW or NAME, 3 when setup.dat cannot be read.\n",
      Describe},
-    {"reset", "Hxbaw", "[HOME] [--bits 32|64] [--wait SECONDS] FILE NAME...\n"
-                       "[HOME] [--bits 32|64] [--wait SECONDS] --all FILE",
+    {"reset", "Hxbaw", "[HOME] [--bits 32|64] [--wait SECONDS] [FILE] NAME...\n"
+                       "[HOME] [--bits 32|64] [--wait SECONDS] --all [FILE]",
      "Puts back the home's setup.dat defaults of the named rows or settings (a\n"
      "pair's name: both rows), or of every row with --all, as Reset to Default\n"
      "does, and writes FILE as set does.  --all also writes a damaged FILE afresh.\n"

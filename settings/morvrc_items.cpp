@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <time.h>
 
 const struct TextEscape aTextEscapes[TEXT_ESCAPES] = {
@@ -89,11 +90,18 @@ char *QuoteText(char const *ps)
         int iNamed = 0;
         while (iNamed < TEXT_ESCAPES_WRITTEN && (unsigned char)aTextEscapes[iNamed].cByte != c)
             iNamed++;
+        uint32_t uCode = 0;
+        size_t uLen = c >= 0x80 ? Utf8Sequence((unsigned char const *)ps + i, n - i, &uCode) : 0;
         if (iNamed < TEXT_ESCAPES_WRITTEN) {
             *pc++ = '\\';
             *pc++ = aTextEscapes[iNamed].cLetter;
         } else if (c >= 0x20 && c < 0x7f) {
             *pc++ = (char)c;
+        } else if (uLen > 0 && uCode >= 0xa0) {
+            /* A character, whatever the locale; the C1 controls stay escaped. */
+            memcpy(pc, ps + i, uLen);
+            pc += uLen;
+            i += uLen - 1;
         } else {
             /* Three digits always, so a digit that follows is not taken in. */
             *pc++ = '\\';
@@ -263,12 +271,12 @@ static const struct {
     {0, RANGE_COUNTER_MAX, "a counter"},
 };
 
-/* Index of the event named psEvent (psEvent[0 .. uLen-1]) in
+/* Index of the event named psEvent (psEvent[0 .. uLen-1], in any case) in
  * apsFlagParseMode.  Returns it, or -1 when there is none. */
 static int FindEvent(char const *psEvent, size_t uLen)
 {
     for (int k = 0; k < PARSER_MODES; k++)
-        if (strlen(apsFlagParseMode[k]) == uLen && strncmp(apsFlagParseMode[k], psEvent, uLen) == 0)
+        if (strlen(apsFlagParseMode[k]) == uLen && strncasecmp(apsFlagParseMode[k], psEvent, uLen) == 0)
             return k;
     return -1;
 }
@@ -300,7 +308,7 @@ static int Distance(char const *psA, char const *psB)
 }
 
 /* Writes into psOut (uOut bytes) the name nearest to psName among the
- * iItems items aItems, their row names and the pairs' names, when one is
+ * iItems items aItems, their row names, the pairs' and the events' names, when one is
  * near enough to be a slip; an empty text otherwise. */
 static void NearestName(char const *psName, struct MorvItem const *aItems, int iItems, char *psOut,
                         size_t uOut)
@@ -313,12 +321,13 @@ static void NearestName(char const *psName, struct MorvItem const *aItems, int i
     for (int k = 0; k < iItems; k++) {
         char acName[64];
         ItemName(aItems[k], acName, sizeof acName);
-        char const *apsCandidates[3] = {acName, apsItemRow[k],
-                                        aItems[k].iElement == 0 &&
-                                                aMorvFields[aItems[k].iField].eKind == MFK_TEXT_PAIR
-                                            ? aMorvFields[aItems[k].iField].psName
-                                            : NULL};
-        for (int c = 0; c < 3; c++) {
+        enum MorvFieldKind eKind = aMorvFields[aItems[k].iField].eKind;
+        char const *apsCandidates[4] = {
+            acName, apsItemRow[k],
+            aItems[k].iElement == 0 && eKind == MFK_TEXT_PAIR ? aMorvFields[aItems[k].iField].psName
+                                                              : NULL,
+            eKind == MFK_INT32_ARRAY ? apsFlagParseMode[aItems[k].iElement] : NULL};
+        for (int c = 0; c < 4; c++) {
             if (apsCandidates[c] == NULL)
                 continue;
             int d = Distance(psName, apsCandidates[c]);
@@ -412,11 +421,25 @@ int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t u
             return 1;
         }
     }
+    /* In other case: taken when it names one setting only. */
+    int iFound = -1, iMatches = 0;
+    for (int k = 0; k < iItems; k++) {
+        char acName[64];
+        ItemName(aItems[k], acName, sizeof acName);
+        if (strcasecmp(acName, psName) == 0 ||
+            (apsItemRow[k] != NULL && strcasecmp(apsItemRow[k], psName) == 0)) {
+            iMatches += iFound != k;
+            iFound = k;
+        }
+    }
+    if (iMatches == 1) {
+        *pItem = aItems[iFound];
+        return 1;
+    }
     char acNear[80];
     NearestName(psName, aItems, iItems, acNear, sizeof acNear);
     snprintf(psError, uError,
-             "no stored setting is named \"%.80s\" (%s%s%snames are case-sensitive; dump lists "
-             "them)",
+             "no stored setting is named \"%.80s\" (%s%s%sdump lists them)",
              psName, acNear[0] != '\0' ? "did you mean " : "", acNear,
              acNear[0] != '\0' ? "? " : "");
     return 0;
@@ -424,8 +447,9 @@ int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t u
 
 int FindPair(char const *psName)
 {
+    /* No two pairs' names differ in case alone. */
     for (int i = 0; i < MORV_FIELD_COUNT; i++)
-        if (aMorvFields[i].eKind == MFK_TEXT_PAIR && strcmp(aMorvFields[i].psName, psName) == 0)
+        if (aMorvFields[i].eKind == MFK_TEXT_PAIR && strcasecmp(aMorvFields[i].psName, psName) == 0)
             return i;
     return -1;
 }
@@ -494,6 +518,17 @@ static int InRange(struct MorvItem it, long long ll, char const *psName, char co
     return 0;
 }
 
+/* The switch word psValue: 1 for on, true or yes, 0 for off, false or no
+ * (any case), -1 for anything else. */
+static int SwitchWord(char const *psValue)
+{
+    static char const *const apsWords[] = {"off", "on", "false", "true", "no", "yes"};
+    for (int w = 0; w < 6; w++)
+        if (strcasecmp(psValue, apsWords[w]) == 0)
+            return w % 2;
+    return -1;
+}
+
 int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,
                  size_t uError)
 {
@@ -502,21 +537,29 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
     ItemName(it, acName, sizeof acName);
     long long ll;
 
+    int k = ItemIndex(it);
+    int iRange = k < 0 ? (int)IR_ANY : (int)aucItemRange[k];
     switch (pf->eKind) {
     case MFK_INT32:
-    case MFK_INT32_ARRAY:
-        if (!ParseDecimal(psValue, INT32_MIN, INT32_MAX, &ll)) {
-            snprintf(psError, uError, "%s takes a whole number from %d to %d, not \"%.80s\"", acName,
-                     INT32_MIN, INT32_MAX, psValue);
+    case MFK_INT32_ARRAY: {
+        int *pi = (int *)ItemPlace(it);
+        int iWord = iRange == IR_COUNTER ? -1 : SwitchWord(psValue);
+        if (iWord >= 0) {
+            ll = iWord;
+        } else if (!ParseDecimal(psValue, INT32_MIN, INT32_MAX, &ll)) {
+            if (iRange == IR_SWITCH)
+                snprintf(psError, uError, "%s takes 0 or 1 (on/off), not \"%.80s\"", acName,
+                         psValue);
+            else
+                snprintf(psError, uError, "%s takes a whole number from %d to %d, not \"%.80s\"",
+                         acName, INT32_MIN, INT32_MAX, psValue);
             return 0;
         }
-        if (!InRange(it, ll, acName, psValue, psError, uError))
+        if (ll != *pi && !InRange(it, ll, acName, psValue, psError, uError))
             return 0;
-        if (pf->eKind == MFK_INT32)
-            *(int *)pf->pSetting = (int)ll;
-        else
-            ((int *)pf->pSetting)[it.iElement] = (int)ll;
+        *pi = (int)ll;
         return 1;
+    }
 
     case MFK_TIME: {
         /* The value must fit both the file's time fields and the store. */
@@ -532,7 +575,8 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
                      psValue);
             return 0;
         }
-        if (!InRange(it, ll, acName, psValue, psError, uError))
+        if (ll != (long long)*(time_t *)pf->pSetting &&
+            !InRange(it, ll, acName, psValue, psError, uError))
             return 0;
         *(time_t *)pf->pSetting = (time_t)ll;
         return 1;

@@ -65,13 +65,15 @@ int ItemAt(void const *pValue, struct MorvItem *pit);
  * pair as "NAME[0]" or "NAME[1]", an element of iFlagParserMode as
  * "iFlagParserMode[k]" (k from 0 to 18), "iFlagParserMode[EVENT]" or the bare
  * event name ("NOTICE"), or the name of the setup.dat row that edits it
- * (apsItemRow).  Names are case-sensitive.
+ * (apsItemRow).  A name that matches none exactly matches one setting
+ * whose names it spells in other case.
  * Returns 1 with *pItem set, or 0 with the reason in psError (uError bytes),
  * which suggests the nearest name when one is near. */
 int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
 
 /* The field index of the text pair named psName (its name without an
- * index, as "psFlagChanJoinBeep"), or -1 when psName names none. */
+ * index, as "psFlagChanJoinBeep", in any case), or -1 when psName names
+ * none. */
 int FindPair(char const *psName);
 
 /* The values that the editor's list lets an integer item take. */
@@ -100,8 +102,9 @@ void FormatRange(int iRange, int bJson, char *psOut, size_t uOut);
 void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
 
 /* Quotes a text with C escapes so that every byte is visible: printable
- * ASCII as itself, \" \\ \a \b \f \n \r \t \v by name, every other byte as a
- * three-digit octal escape.  A null text gives "absent", unquoted.
+ * ASCII and the characters of valid UTF-8 from U+00A0 on as themselves,
+ * \" \\ \a \b \f \n \r \t \v by name, every other byte (control bytes, bytes
+ * of invalid sequences) as a three-digit octal escape.  A null text gives "absent", unquoted.
  * Returns a malloc'd text, or null when memory runs out. */
 char *QuoteText(char const *ps);
 
@@ -149,8 +152,10 @@ char *FormatItemJson(struct MorvItem it);
  * decimal; a time value must fit iTimeBytes (4 or 8) and this build's
  * time_t.  A text is "absent", a quoted text in the form QuoteText gives, or
  * otherwise taken literally; an empty single text is stored as absent, as
- * the file cannot tell the two apart.  An integer or time item with a
- * range (aucItemRange) takes only values within it, unless bRangesForced.
+ * the file cannot tell the two apart.  A switch (IR_SWITCH, or IR_ANY)
+ * also takes on/off, true/false and yes/no in any case.  An integer or time
+ * item with a range (aucItemRange) takes only values within it, unless
+ * bRangesForced or the value is the one it holds: ranges guard changes.
  * Pairs are not checked here (see PairIsStorable).
  * Returns 1, or 0 with the reason in psError and the setting unchanged. */
 int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *psError,

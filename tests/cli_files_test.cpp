@@ -253,7 +253,7 @@ TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
     ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
     r = Tool({"set", rc, "iMaxCloneCount", "6"});
     EXPECT_EQ(0, r.iStatus) << r.err;
-    EXPECT_EQ("The " + rc + " configuration file was rewritten in place: it has 2 links.\n", r.err);
+    EXPECT_EQ("morvrc_tool: The " + rc + " configuration file was rewritten in place: it has 2 links.\n", r.err);
     EXPECT_EQ(ReadFileBytes(rc), ReadFileBytes(other));
     EXPECT_EQ("6\n", Tool({"get", other, "iMaxCloneCount"}).out);
     unlink(other.c_str());
@@ -446,7 +446,7 @@ TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
     EXPECT_EQ(whole, lines[0]);
     std::vector<std::string> changes = {"iMaxCloneCount: 77 -> 12",
                                         "psAwayPostfix: \"tab\\there \\\"q\\\" back\\\\slash "
-                                        "\\303\\251\" -> absent",
+                                        "\xc3\xa9\" -> absent",
                                         "iFlagParserMode[NOTICE]: 1 -> 0"};
     for (size_t i : {1u, 3u, 6u, 10u, 12u, 14u})
         EXPECT_EQ(0u, lines[i].find("-- ")) << out;

@@ -303,6 +303,9 @@ TEST_F(HomeVerbs, ListEscapesControlBytesAndReadsAnyFile)
     EXPECT_EQ(4, r.iStatus);
     EXPECT_EQ(2u, Lines(r.out).size()) << r.out;
     EXPECT_NE(std::string::npos, r.err.find("row 3 has a type code")) << r.err;
+    /* Their names still hold. */
+    r = Tool({"get", "--home", home.path(), other, "LogFile"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
 }
 
 /* ---- names and ranges ----------------------------------------------------- */
@@ -313,6 +316,10 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
     WriteFileBytes(rc, image);
     std::string H = home.path();
     EXPECT_EQ("77\n", Tool({"get", rc, "MaxCloneCount", "--home", H}).out);
+    /* The last row is a row too. */
+    ProgramResult last = Tool({"get", rc, "DisableSHBM", "--home", H});
+    EXPECT_EQ(0, last.iStatus) << last.err;
+    EXPECT_EQ(Tool({"get", rc, "iFlagDisableSHBM"}).out, last.out);
     struct Case {
         std::vector<std::string> args;
         char const *psSays;
@@ -340,6 +347,29 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
     r = Tool({"set", "--force", rc, "Color", "7", "--home", H});
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_EQ("7\n", Tool({"get", rc, "iFlagColor"}).out);
+
+    /* Ranges guard changes: the 7 left alone passes dump | load, and an edit
+     * of another row. */
+    std::vector<std::string> argv = gRunner;
+    argv.insert(argv.end(), {gTool, "load", rc, "--home", H});
+    r = RunProgram(argv, Tool({"dump", rc}).out, work.path());
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    argv = gRunner;
+    std::string sed = "EDITOR=sed -i s/^iMaxCloneCount.*/iMaxCloneCount=5/";
+    if (!gRunner.empty())
+        argv.insert(argv.end(), {"-E", sed, "-E", "VISUAL="});
+    argv.insert(argv.end(), {gTool, "edit", rc, "--home", H});
+    r = RunProgram(argv, "", work.path(), gRunner.empty() ? std::vector<std::string>{sed, "VISUAL="}
+                                                          : std::vector<std::string>{});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("5\n7\n", Tool({"get", rc, "iMaxCloneCount"}).out + Tool({"get", rc, "iFlagColor"}).out);
+    /* FILE left out is the home's morvrc; words and any case for a switch. */
+    r = Tool({"set", "color", "ON", "NOTICE", "off", "--home", H});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("1\n0\n", Tool({"get", rc, "iFlagColor"}).out + Tool({"get", rc, "NOTICE"}).out);
+    EXPECT_NE(0, access((work / "color").c_str(), F_OK));
+    r = Tool({"set", rc, "Color", "of", "--home", H});
+    EXPECT_NE(std::string::npos, r.err.find("iFlagColor takes 0 or 1 (on/off), not \"of\"")) << r.err;
 
     /* A pair's own name resets both of its rows. */
     r = Tool({"reset", rc, "psFlagChanJoinBeep", "--home", H});
@@ -440,7 +470,8 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
         char const *psName;
         int iRow;
     } aCases[] = {{"MaxCloneCount", 7}, {"iMaxCloneCount", 7}, {"tCTCPFloodTimer", 14},
-                  {"psFlagChanJoinBeep[1]", 21}, {"NOTICE", 67}, {"ParserMode.NOTICE", 67}};
+                  {"psFlagChanJoinBeep[1]", 21}, {"NOTICE", 67}, {"ParserMode.NOTICE", 67},
+                  {"maxclonecount", 7}};
     for (Case const &c : aCases) {
         ProgramResult r = Tool({"describe", "--home", home.path(), c.psName});
         EXPECT_EQ(0, r.iStatus) << c.psName << r.err;
@@ -448,7 +479,7 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
     }
     EXPECT_EQ("row 7, MaxCloneCount (iMaxCloneCount): numeric, 0 to 4096\n" + texts[6],
               Tool({"describe", "--home", home.path(), "MaxCloneCount"}).out);
-    for (char const *ps : {"0", "78", "maxclonecount", "iFlagParserMode"}) {
+    for (char const *ps : {"0", "78", "iFlagParserMode"}) {
         ProgramResult r = Tool({"describe", "--home", home.path(), ps});
         EXPECT_EQ(2, r.iStatus) << ps;
         EXPECT_EQ("", r.out) << ps;

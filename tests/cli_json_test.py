@@ -151,6 +151,14 @@ class JsonTest(unittest.TestCase):
         self.assertEqual(8, self.doc("get", "--json", self.rc, "iMaxCloneCount"))
         self.assertEqual(EVERY_BYTE, raw(self.doc("get", "--json", self.rc, "psAwayPostfix")))
         self.assertIsNone(self.doc("get", "--json", self.rc, "psPipeCommand"))
+        # A pair's two texts are one document.
+        self.write(self.rc, morvrc({}, pairs={21: (b"#chan", b"\xc0\xaf")}))
+        self.assertEqual(["#chan", {"bytes": "\u00c0\u00af"}],
+                         self.doc("get", "--json", self.rc, "psFlagChanJoinBeep"))
+        # Beyond U+10FFFF is no character either.
+        self.write(self.rc, morvrc({33: b"\xf4\x90\x80\x80"}))
+        self.assertEqual({"bytes": "\u00f4\u0090\u0080\u0080"},
+                         self.doc("get", "--json", self.rc, "psAwayPostfix"))
 
     def test_list_rows_and_changed_rows(self):
         home = os.path.join(self.dir, "home")
@@ -211,9 +219,20 @@ class JsonTest(unittest.TestCase):
             self.assertEqual(morvrc({32: "café".encode(), 33: b"w\xe8 \x01\x1b[1m\n",
                                      35: b"/ECHO "}, pairs={21: (b"#chan", b"")}, ints={8: 99}),
                              f.read())
+        # A surrogate pair is one character; integers in any whole form.
+        load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], capture_output=True,
+                              input=b'{"settings": {"psAwayPostfix": "\\ud83d\\ude00", '
+                                    b'"iMaxCloneCount": 20.0, "iFlagColor": 1e1}}')
+        self.assertEqual(0, load.returncode, load.stderr)
+        self.assertEqual("\xf0\x9f\x98\x80\n20\n10\n", "".join(
+            self.tool("get", "--raw", other, name)
+            for name in ("psAwayPostfix", "iMaxCloneCount", "iFlagColor")))
         # A bad document changes nothing and says where.
         for bad, says in ((b'{"settings": {"iMaxCloneCount": "x"}}', b"byte 32"),
                           (b'{"settings": {"psAwayPostfix": {"bytes": "\\u0100"}}}', b"above"),
+                          (b'{"settings": {"iMaxCloneCount": 2.5}}', b"expected an integer"),
+                          (b'{"settings": {}} x', b"more after the document"),
+                          (b'{"settingsX": {}}', b"no \"settings\""),
                           (b'{"version": 38}', b"no \"settings\"")):
             load = subprocess.run(RUNNER + [TOOL, "load", "--json", other], input=bad,
                                   capture_output=True)

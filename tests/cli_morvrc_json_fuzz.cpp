@@ -1,5 +1,5 @@
 /* Fuzz target for the JSON documents that morvrc_tool's load --json reads
- * (cli/morvrc_json): dump --json's output after jq and users' scripts.
+ * (settings/morvrc_json): dump --json's output after jq and users' scripts.
  * Every input is applied to a store of initial values twice, for 4-byte and
  * for 8-byte time fields, and each run is checked:
  *   - a refusal gives a reason at a byte offset inside the input;
@@ -8,7 +8,7 @@
  *     (JsonText for texts) is valid UTF-8, is taken whole by a store of
  *     initial values and gives the same document and the same morvrc image.
  * The store is put back to its initial values after every input. */
-#include "cli/morvrc_json.h"
+#include "settings/morvrc_json.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"
 #include "settings/morvrc_items.h"

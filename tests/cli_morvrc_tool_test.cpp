@@ -249,7 +249,7 @@ TEST_F(MorvrcTool, DumpShowsEveryStoredSettingInFileOrder)
                  "psFlagChanModBeep[1] = absent",
                  "psFlagChanWordBeep[1] = \"bar baz\"",
                  "psMessageLanguage = absent",
-                 "psAwayPostfix = \"tab\\there \\\"q\\\" back\\\\slash \\303\\251\"",
+                 "psAwayPostfix = \"tab\\there \\\"q\\\" back\\\\slash \xc3\xa9\"",
                  "psAudioDevice = absent",
                  "iMaxMessageChar = 300",
                  "iFlagParserMode[PRIVMSG] = 0",
@@ -550,15 +550,17 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
         {{}, 2, "Usage"},
         {{"frobnicate", rc}, 2, "no verb is named \"frobnicate\""},
         {{"help", "frobnicate"}, 2, "no verb"},
-        {{"dump"}, 2, "missing arguments"},
+        {{"dump"}, 3, "cannot read"},     /* the home's morvrc */
         {{"dump", rc, rc}, 2, "too many arguments"},
         {{"dump", "--bits", "16", rc}, 2, "--bits takes 32 or 64, not \"16\""},
         {{"dump", "--bits"}, 2, "--bits needs a width"},
         {{"dump", "--from", "32", rc}, 2, "dump does not take the option --from"},
         {{"check", "-x", rc}, 2, "does not take the option -x"},
         {{"convert", "--from", "32", rc, rc}, 2, "needs --to"},
-        {{"get", rc}, 2, "missing arguments"},
-        {{"set", rc, "iMaxCloneCount"}, 2, "needs FILE, NAME and VALUE"},
+        {{"get"}, 2, "missing arguments"},
+        {{"set", rc, "iMaxCloneCount"}, 2, "every NAME needs a VALUE"},
+        {{"set", "iFlagColor", "psAwayPostfix", "x"}, 2, "iFlagColor is a setting, not a file"},
+        {{"set", "-", "iFlagColor", "1"}, 2, "- is standard input, never a file to write"},
         {{"dump", missing}, 3, "cannot read"},
         {{"check", missing}, 3, "cannot read"},
         {{"get", missing, "iMaxCloneCount"}, 3, "cannot read"},
@@ -713,7 +715,7 @@ const char kEditor[] =
     "cp \"$1\" seen.$n\n"
     "eval \"s=\\${ED_$n:-}\"\n"
     "[ -z \"$s\" ] || sed -i \"$s\" \"$1\"\n"
-    "[ -z \"$TOUCH\" ] || printf x >>\"$TOUCH\"\n";
+    "[ -z \"$SWAP\" ] || cp $SWAP\n";
 
 TEST_F(MorvrcTool, EditInTheUsersEditor)
 {
@@ -751,6 +753,20 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
     std::string seen = ReadFileText(dir / "seen.2");
     EXPECT_EQ(0u, seen.find("# error: line 9: iMaxCloneCount takes a whole")) << seen;
     EXPECT_EQ("10\n", Tool({"get", rc, "iMaxCloneCount"}).out);
+    /* A second bad round: the complaint and the comment name its line. */
+    r = Edit({"ED_1=" + setMax + "ten/", "ED_2=s/^iFlagColor = .*/iFlagColor = x/",
+              "ED_3=s/^iFlagColor = x/iFlagColor = 0/;" + setMax + "10/"}, "e\ne\n");
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    std::vector<std::string> lines = Lines(ReadFileText(dir / "seen.3"));
+    size_t uLine = (size_t)atoi(lines[0].c_str() + strlen("# error: line "));
+    ASSERT_LT(uLine - 1, lines.size()) << lines[0];
+    EXPECT_EQ("iFlagColor = x", lines[uLine - 1]) << lines[0];
+    EXPECT_TRUE(Contains(r.err, ", line " + std::to_string(uLine) + ": iFlagColor")) << r.err;
+    /* An editor that fails: nothing written. */
+    WriteFileBytes(rc, image);
+    r = Tool({"edit", rc}, {"EDITOR=false", "VISUAL="});
+    EXPECT_EQ(2, r.iStatus) << r.err;
+    EXPECT_EQ(image, ReadFileBytes(rc));
 
     /* A bad line, then q or the end of the answers: the file as it was. */
     for (std::string answers : {"q\n", ""}) {
@@ -761,13 +777,18 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
         EXPECT_EQ(image, ReadFileBytes(rc));
     }
 
-    /* Changed on disk meanwhile: exit 6, the edited text kept and named. */
-    r = Edit({"ED_1=" + setMax + "11/", "TOUCH=" + rc}, "");
+    /* Set by another program meanwhile: exit 6, and the user's change kept
+     * alone, so that loading it keeps the other change too. */
+    std::string other = dir / "other";
+    WriteFileBytes(other, image);
+    ASSERT_EQ(0, Tool({"set", other, "iFlagColor", "1"}).iStatus);
+    r = Edit({"ED_1=" + setMax + "11/", "SWAP=" + other + " " + rc}, "");
     EXPECT_EQ(6, r.iStatus) << r.err;
-    size_t uAt = r.err.find("your edited text is kept in ");
+    size_t uAt = r.err.find("your changes alone are kept in ");
     ASSERT_NE(std::string::npos, uAt) << r.err;
-    std::string kept = r.err.substr(uAt + 28, r.err.find(' ', uAt + 28) - uAt - 28);
-    EXPECT_TRUE(Contains(ReadFileText(kept), "\niMaxCloneCount = 11\n"));
+    std::string kept = r.err.substr(uAt + 31, r.err.find(' ', uAt + 31) - uAt - 31);
+    EXPECT_EQ(0, Tool({"load", rc, kept}).iStatus);
+    EXPECT_EQ("11\n1\n", Tool({"get", rc, "iMaxCloneCount"}).out + Tool({"get", rc, "iFlagColor"}).out);
     unlink(kept.c_str());
 }
 

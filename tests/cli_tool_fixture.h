@@ -117,11 +117,14 @@ class MorvrcTool : public ::testing::Test {
     void SetUp() override
     {
         ResetSettings();
-        /* A home without setup.dat: no row names or ranges but those a test
-         * gives. */
+        /* A home whose setup.dat has no rows: no row names or ranges but
+         * those a test gives, and no note that the catalogue is missing. */
         setenv("HOME", dir.path().c_str(), 1);
         /* The history of every save then lies in the scratch home too. */
         unsetenv("XDG_STATE_HOME");
+        mkdir((dir / ".xchat2").c_str(), 0700);
+        mkdir((dir / ".xchat2/morvane").c_str(), 0700);
+        WriteFileText(dir / ".xchat2/morvane/setup.dat", "");
         rc = dir / "morvrc";
         log = dir / "run.log";
         psLogFile = log.c_str();

@@ -300,6 +300,11 @@ class DocumentationTest(unittest.TestCase):
             for typed in ("~/my\\ dir/rc", "$HOME/my\\ dir/rc"):
                 self.assertEqual({"NOTICE", "NOTIFY"}, self.complete("get", typed, "NOTI", home=self.root),
                                  typed)
+            # FILE left out: the names of the home's morvrc.
+            home = os.path.join(self.root, "my dir")
+            os.makedirs(os.path.join(home, ".xchat2", "morvane"), exist_ok=True)
+            shutil.copy(os.path.join(self.root, "rc"), os.path.join(home, ".xchat2", "morvane", "morvrc"))
+            self.assertEqual({"NOTICE", "NOTIFY"}, self.complete("get", "NOTI", home=home))
 
     def test_desktop_entry_is_valid_and_starts_the_editor(self):
         path = os.path.join(SOURCE, "packaging", APP_ID + ".desktop")

@@ -56,8 +56,11 @@ TEST(Quoting, ExactForms)
     EXPECT_EQ("\"a\\\"b\\\\c\\n\\t\\r\\a\\b\\f\\v\"", Quote("a\"b\\c\n\t\r\a\b\f\v"));
     /* Octal escapes are always three digits, so a following digit stays
      * a character of its own. */
-    EXPECT_EQ("\"\\0011\\177\\303\\251\"", Quote("\x01"
-                                                 "1\x7f\xc3\xa9"));
+    EXPECT_EQ("\"\\0011\\177\xc3\xa9\"", Quote("\x01"
+                                           "1\x7f\xc3\xa9"));
+    /* UTF-8 as characters; overlong forms, code points above U+10FFFF and
+     * the C1 controls byte by byte. */
+    EXPECT_EQ("\"\\300\\257\\364\\220\\200\\200\\302\\205\"", Quote("\xc0\xaf\xf4\x90\x80\x80\xc2\x85"));
     EXPECT_EQ(std::string("\x01") + "1", Unquote("\"\\0011\""));
 }
 
@@ -136,12 +139,20 @@ TEST(Names, ExactFormsAndAliases)
     char acName[64];
     char acWhy[200];
     MorvItem it;
-    ASSERT_TRUE(FindItem("iMaxCloneCount", &it, acWhy, sizeof acWhy));
-    EXPECT_EQ(&iMaxCloneCount, aMorvFields[it.iField].pSetting);
+    for (char const *ps : {"iMaxCloneCount", "IMAXCLONECOUNT"}) {
+        ASSERT_TRUE(FindItem(ps, &it, acWhy, sizeof acWhy)) << ps;
+        EXPECT_EQ(&iMaxCloneCount, aMorvFields[it.iField].pSetting);
+    }
+    /* A slip is answered with the nearest name, events too. */
+    EXPECT_FALSE(FindItem("iMaxClonCnt", &it, acWhy, sizeof acWhy));
+    EXPECT_NE(nullptr, strstr(acWhy, "did you mean iMaxCloneCount?")) << acWhy;
+    EXPECT_FALSE(FindItem("CHNIK", &it, acWhy, sizeof acWhy));
+    EXPECT_NE(nullptr, strstr(acWhy, "did you mean CHNICK?")) << acWhy;
     ASSERT_TRUE(FindItem("psFlagChanModBeep[1]", &it, acWhy, sizeof acWhy));
     EXPECT_EQ((void *)psFlagChanModBeep, aMorvFields[it.iField].pSetting);
     EXPECT_EQ(1, it.iElement);
-    for (char const *ps : {"iFlagParserMode[18]", "iFlagParserMode[NOTICE]", "NOTICE"}) {
+    for (char const *ps : {"iFlagParserMode[18]", "iFlagParserMode[NOTICE]", "NOTICE", "notice",
+                           "iflagparsermode[Notice]"}) {
         ASSERT_TRUE(FindItem(ps, &it, acWhy, sizeof acWhy)) << ps;
         EXPECT_EQ((void *)iFlagParserMode, aMorvFields[it.iField].pSetting) << ps;
         EXPECT_EQ(18, it.iElement) << ps;
@@ -157,7 +168,6 @@ TEST(Names, RejectsWhatIsNotAStoredSetting)
 {
     char const *apsBad[] = {
         "",
-        "imaxclonecount",            /* names are case-sensitive */
         "iMaxCloneCount[0]",         /* a single setting has no index */
         "psFlagChanJoinBeep",        /* a pair needs its index */
         "psFlagChanJoinBeep[2]",
@@ -167,8 +177,6 @@ TEST(Names, RejectsWhatIsNotAStoredSetting)
         "iFlagParserMode[19]",
         "iFlagParserMode[-1]",
         "iFlagParserMode[]",
-        "iFlagParserMode[notice]",
-        "notice",
         "NOTICE[0]",
         "iSetupVersion",             /* the version word is not a setting */
         "sFlagEnableQUERY",          /* held in memory only, never stored */
@@ -221,6 +229,10 @@ TEST_F(Values, IntegersAndParserModes)
     EXPECT_EQ(7, iFlagParserMode[3]);
     EXPECT_EQ(1, iFlagParserMode[2]);
     EXPECT_EQ(1, iFlagParserMode[4]);
+    EXPECT_TRUE(Set("CHNICK", "off"));
+    EXPECT_TRUE(Set("iFlagColor", "ON"));
+    EXPECT_EQ(0, iFlagParserMode[3]);
+    EXPECT_EQ(1, iFlagColor);
     for (char const *ps : {"2147483648", "ten", "1.0", "", "0x1"}) {
         EXPECT_FALSE(Set("iMaxCloneCount", ps)) << ps;
         EXPECT_EQ(INT32_MIN, iMaxCloneCount) << ps;

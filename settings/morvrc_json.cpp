@@ -1,8 +1,7 @@
-/* JSON for morvrc_tool: texts written so that UTF-8 reads as itself in jq
- * and every other byte still comes back, and the reader of dump --json's
- * document that load --json uses, bounded in depth and checked byte by
- * byte, since users pipe it through jq and their own scripts. */
-#include "cli/morvrc_json.h"
+/* The reader of the settings as a JSON document (morvrc_tool's dump --json
+ * writes it, load --json reads it back), bounded in depth and checked byte
+ * by byte, since users pipe it through jq and their own scripts. */
+#include "settings/morvrc_json.h"
 
 #include "settings/morvrc_items.h"
 #include "settings/morvrc_format.h"
@@ -15,10 +14,6 @@
 
 /* Deepest nesting that the reader follows in members it skips. */
 #define JSON_MAX_DEPTH 64
-
-/* ---- Writing -------------------------------------------------------------- */
-
-/* ---- Reading -------------------------------------------------------------- */
 
 /* A document being read. */
 struct Json {
@@ -296,6 +291,67 @@ static char *ReadText(struct Json *pj)
     return ps;
 }
 
+/* Reads a JSON number that is a whole number, as 20, 20.0, 2e1 or 200e-1,
+ * into psOut (uOut bytes) in decimal digits.  Returns 1, or 0 for a number
+ * that is not whole or not a number (a number of more than 20 digits is
+ * written as it is, for the setting to refuse). */
+static int ReadInteger(struct Json *pj, char *psOut, size_t uOut)
+{
+    char acDigits[48];
+    size_t n = 0, uFraction = 0;
+    long lExponent = 0;
+    int bMinus = pj->uAt < pj->n && pj->p[pj->uAt] == '-', bFraction = 0, bDigit = 0;
+    pj->uAt += (size_t)bMinus;
+    for (; pj->uAt < pj->n; pj->uAt++) {
+        unsigned char c = pj->p[pj->uAt];
+        if (c == '.' && !bFraction && bDigit) {
+            bFraction = 1;
+        } else if (c >= '0' && c <= '9') {
+            if (n + 1 >= sizeof acDigits)
+                return 0;
+            bDigit = 1;
+            /* Leading zeros carry nothing. */
+            if (n > 0 || c != '0')
+                acDigits[n++] = (char)c;
+            else if (!bFraction && pj->uAt + 1 < pj->n && pj->p[pj->uAt + 1] >= '0' &&
+                     pj->p[pj->uAt + 1] <= '9')
+                return 0;
+            uFraction += (size_t)bFraction;
+        } else {
+            break;
+        }
+    }
+    if (!bDigit)
+        return 0;
+    if (pj->uAt < pj->n && (pj->p[pj->uAt] == 'e' || pj->p[pj->uAt] == 'E')) {
+        char *psEnd;
+        char acExp[16];
+        size_t k = 0;
+        for (pj->uAt++; pj->uAt < pj->n && k + 1 < sizeof acExp &&
+                        strchr("+-0123456789", pj->p[pj->uAt]) != NULL && pj->p[pj->uAt] != 0;)
+            acExp[k++] = (char)pj->p[pj->uAt++];
+        acExp[k] = '\0';
+        lExponent = strtol(acExp, &psEnd, 10);
+        if (k == 0 || *psEnd != '\0' || lExponent < -40 || lExponent > 40)
+            return 0;
+    }
+    /* Whole when the digits past the point, less the exponent, are zeros. */
+    lExponent -= (long)uFraction;
+    while (lExponent < 0 && n > 0 && acDigits[n - 1] == '0') {
+        n--;
+        lExponent++;
+    }
+    if (lExponent < 0 && n > 0)
+        return 0;
+    if (n == 0)
+        acDigits[n++] = '0', lExponent = 0;
+    while (lExponent-- > 0 && n + 1 < sizeof acDigits)
+        acDigits[n++] = '0';
+    acDigits[n] = '\0';
+    snprintf(psOut, uOut, "%s%s", bMinus && strcmp(acDigits, "0") != 0 ? "-" : "", acDigits);
+    return 1;
+}
+
 /* Reads one member of "settings" and sets its item.  Returns 1, or 0 after
  * Fail. */
 static int ApplyMember(struct Json *pj, int iTimeBytes, unsigned char *abTouched,
@@ -336,11 +392,8 @@ static int ApplyMember(struct Json *pj, int iTimeBytes, unsigned char *abTouched
         free(psText);
     } else if (!bText && (c == '-' || (c >= '0' && c <= '9'))) {
         char acNumber[32];
-        size_t k = 0;
-        while (pj->uAt < pj->n && k + 1 < sizeof acNumber &&
-               (pj->p[pj->uAt] == '-' || (pj->p[pj->uAt] >= '0' && pj->p[pj->uAt] <= '9')))
-            acNumber[k++] = (char)pj->p[pj->uAt++];
-        acNumber[k] = '\0';
+        if (!ReadInteger(pj, acNumber, sizeof acNumber))
+            return Fail(pj, "%s: expected an integer", acName);
         psValue = strdup(acNumber);
     } else {
         return Fail(pj, "%s takes %s", acName, bText ? "a string, {\"bytes\": ...} or null"

@@ -1,7 +1,7 @@
-/* JSON for morvrc_tool: dump --json's document read back into the settings
- * store for load (texts are written as JSON by settings/morvrc_items). */
-#ifndef MORV_CLI_MORVRC_JSON_H
-#define MORV_CLI_MORVRC_JSON_H
+/* The settings as a JSON document, as morvrc_tool's dump --json writes it,
+ * read back into the settings store (morvrc_items writes the values). */
+#ifndef MORV_SETTINGS_MORVRC_JSON_H
+#define MORV_SETTINGS_MORVRC_JSON_H
 
 #include <stddef.h>
 
