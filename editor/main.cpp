@@ -447,11 +447,16 @@ void ResetToDefault(void)
 
 /* Reads morvrc again into the store and the list, and says what was wrong
  * with it.  Returns the outcome. */
-static enum MorvOutcome ReadAgain(void)
+/* Reads morvrc again, or loads pNew, bytes of it already read, when it is
+ * not null.  Returns what the reading found. */
+static enum MorvOutcome ReadAgain(struct MorvSnapshot *pNew)
 {
     char acRow[ROW_BUFFER_SIZE];
     struct MorvLoadReport report;
-    ReadSetupReport(&report);
+    if (pNew != NULL)
+        ReadSetupSnapshot(pNew, &report);
+    else
+        ReadSetupReport(&report);
     SetVariables();
     RedrawAllRows(acRow);
     MarkChangedOnDisk(0);
@@ -459,11 +464,11 @@ static enum MorvOutcome ReadAgain(void)
     return report.eOutcome;
 }
 
-void ReadAgainUnasked(void)
+void ReadAgainUnasked(struct MorvSnapshot *pNew)
 {
     /* The field holds the old text until the row is shown again. */
     textinput_TextValue->clear_changed();
-    bFlagModified = ReadAgain() != MORV_WHOLE;
+    bFlagModified = ReadAgain(pNew) != MORV_WHOLE;
     if (SelectedRow() != 0)
         ShowSelectedRow();
     else
@@ -476,7 +481,7 @@ void LoadFromDisk(void)
     if (!AskYesNo("ATTENTION: are you sure ?"))
         return;
     ShowValueGroup(NULL);
-    if (ReadAgain() == MORV_WHOLE)
+    if (ReadAgain(NULL) == MORV_WHOLE)
         fl_message("File %s successfully loaded.", psMorvaneRC);
     bFlagModified = 1;
 }

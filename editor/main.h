@@ -19,12 +19,15 @@ extern int bFlagModified;
  * a symbolic link). */
 int WriteLog(char const *msg);
 
-/* Reads morvrc again as "Load from Disk" does, without its question and
+struct MorvSnapshot;
+
+/* Loads pNew, the bytes of morvrc that the watch found whole (taken over
+ * and left empty), as "Load from Disk" does, without its question and
  * without the box that tells a success; the selected row stays selected
  * and shows its new value and help, the title loses its changed-on-disk
  * mark, and the settings count as saved when the file read whole.
  * Returns nothing; what was wrong with the file is told as a load tells it. */
-void ReadAgainUnasked(void);
+void ReadAgainUnasked(struct MorvSnapshot *pNew);
 
 /* The actions behind the window's widgets. */
 void listbox_VariablesSelected(void);

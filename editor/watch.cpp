@@ -29,7 +29,7 @@
 #define DISK_CHANGES_SHOWN 10
 #define DISK_CHANGE_LINE 160
 
-void (*pfReadAgainUnasked)(void) = NULL;
+void (*pfReadAgainUnasked)(struct MorvSnapshot *pNew) = NULL;
 
 static struct MorvWatch wtMorvaneRC;
 static struct MorvFollow foMorvaneRC = {0};
@@ -158,12 +158,14 @@ static void QuietPeriodOver(void *)
         RememberReacted(&snNew);
         return;
     }
-    FreeSnapshot(&snNew);
     printf("The %s configuration file was changed by another program: its settings are shown "
            "again.\n",
            psMorvaneRC);
+    /* The bytes found whole, not the file read once more: a writer may
+     * have begun again since. */
     if (pfReadAgainUnasked != NULL)
-        pfReadAgainUnasked();
+        pfReadAgainUnasked(&snNew);
+    FreeSnapshot(&snNew);
 }
 
 void MarkChangedOnDisk(int bMark)

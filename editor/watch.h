@@ -6,10 +6,13 @@
 
 #include <stddef.h>
 
+struct MorvSnapshot;
+
 /* What the editor does when the file changed and nothing it holds differs
- * from what it last read or wrote: reads the file again and shows it.
+ * from what it last read or wrote: shows the new bytes, which the watch has
+ * found whole (taken over; the watch frees what is left).
  * Registered by the editor before StartWatching; null does nothing. */
-extern void (*pfReadAgainUnasked)(void);
+extern void (*pfReadAgainUnasked)(struct MorvSnapshot *pNew);
 
 /* Starts watching psMorvaneRC, its directories and its links through the
  * toolkit's event loop; the window's title as it is now is the one that

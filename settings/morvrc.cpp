@@ -55,14 +55,23 @@ void InstallTextDefaults(enum MorvOutcome eOutcome)
 
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport)
 {
-    struct MorvLoadReport r;
     /* The bytes remembered so far are let go before the file is read again,
      * so that no more than one copy of it is ever held. */
     FreeSnapshot(&snMorvaneRC);
-    int iErr = SnapshotFile(psMorvaneRC, 1, &snMorvaneRC) ? 0 : errno;
+    struct MorvSnapshot snap;
+    SnapshotFile(psMorvaneRC, 1, &snap);
+    return ReadSetupSnapshot(&snap, pReport);
+}
+
+enum MorvOutcome ReadSetupSnapshot(struct MorvSnapshot *pSnap, struct MorvLoadReport *pReport)
+{
+    struct MorvLoadReport r;
+    FreeSnapshot(&snMorvaneRC);
+    snMorvaneRC = *pSnap;
+    memset(pSnap, 0, sizeof *pSnap);
     struct MorvLayout layout = {0, 0, NULL, 0};
     DecodeFile(&snMorvaneRC, 0, &r, &layout);
-    r.iErrno = iErr;
+    r.iErrno = snMorvaneRC.bPresent ? 0 : snMorvaneRC.iErrno;
     /* A reading that finds nothing to go by keeps the form of the last
      * good one, so that the next save writes the file as it was. */
     if (r.eOutcome == MORV_UNREADABLE || r.eOutcome == MORV_TOO_OLD) {

@@ -39,6 +39,11 @@ extern struct MorvReplaceReport rpMorvaneRC;
  * not null. */
 enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
 
+/* ReadSetupReport of bytes already read from psMorvaneRC, so that what is
+ * loaded is exactly what was looked at: *pSnap is taken over as
+ * snMorvaneRC and left empty. */
+enum MorvOutcome ReadSetupSnapshot(struct MorvSnapshot *pSnap, struct MorvLoadReport *pReport);
+
 /* Reads psPath ("-": standard input) into the emptied store as
  * ReadSetupReport reads psMorvaneRC, at iTimeBytes or the width found when
  * it is 0, and remembers nothing of it.  Returns the outcome, described in
