@@ -571,6 +571,18 @@ TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
     EXPECT_EQ(0640u, st.st_mode & 07777);
     char acValue[16] = "";
     EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
+
+    /* The user's link to a file of root's: saved with the user's rights,
+     * root's file is never written through it. */
+    std::string secret = home / "root-only";
+    ASSERT_EQ(0, mkdir(secret.c_str(), 0700));
+    WriteFileText(secret + "/shadow", "root:x:0:0\n");
+    ASSERT_EQ(0, unlink(rc.c_str()));
+    ASSERT_EQ(0, symlink((secret + "/shadow").c_str(), rc.c_str()));
+    ASSERT_EQ(0, lchown(rc.c_str(), 65534, 65534));
+    Answer({"Yes", "Close"});
+    SaveToDisk();
+    EXPECT_EQ("root:x:0:0\n", ReadFileText(secret + "/shadow"));
 }
 
 TEST_F(Editor, WideTimeValuesAreEditedAsTheirLow32BitsAndSavedSignExtended)
