@@ -154,6 +154,21 @@ class MorvrcTool : public ::testing::Test {
         return RunProgram(argv, "", dir.path(), gRunner.empty() ? env : std::vector<std::string>{});
     }
 
+    /* A copy of the tool that another user can run, for the checkout may
+     * lie in a directory that only root can enter; it opens the scratch
+     * directory to others too. */
+    std::string ToolForAnyone()
+    {
+        std::string bin = dir / "bin", copy = bin + "/morvrc_tool";
+        if (!FileExists(copy)) {
+            EXPECT_EQ(0, mkdir(bin.c_str(), 0755));
+            WriteFileBytes(copy, ReadFileBytes(gTool));
+        }
+        EXPECT_EQ(0, chmod(copy.c_str(), 0755));
+        EXPECT_EQ(0, chmod(dir.path().c_str(), 0755));
+        return copy;
+    }
+
     ScratchDir dir;
     std::string rc;
     std::string log;
