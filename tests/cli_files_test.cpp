@@ -161,7 +161,8 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
         ASSERT_EQ(0, flock(fdLock, LOCK_EX));
         argv.resize(iRound == 0 ? 4 : 8);
         argv.insert(argv.end(), gRunner.begin(), gRunner.end());
-        argv.insert(argv.end(), {gTool, "set", "--wait", "0.3", name2, "iMaxCloneCount", "5"});
+        argv.insert(argv.end(), {iRound == 1 ? ToolForAnyone() : gTool, "set", "--wait", "0.3", name2,
+                                 "iMaxCloneCount", "5"});
         r = RunProgram(argv, "", dir.path());
         close(fdLock);
         EXPECT_EQ(6, r.iStatus);
