@@ -3,7 +3,7 @@
  * that reads whole. */
 #include "settings/morvrc_versions.h"
 
-#include "settings/morvrc_format.h"
+#include "settings/morvrc_follow.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -18,16 +18,6 @@ void FormatVersionTime(struct MorvVersion const *pv, char *psOut, size_t uOut)
     if ((long long)t != pv->llSeconds || localtime_r(&t, &tm) == NULL ||
         strftime(psOut, uOut, "%Y-%m-%d %H:%M:%S", &tm) == 0)
         snprintf(psOut, uOut, "%lld", pv->llSeconds);
-}
-
-int SnapshotReadsWhole(struct MorvSnapshot const *pSnap)
-{
-    if (!pSnap->bPresent || pSnap->llSize != (long long)pSnap->uBytes ||
-        pSnap->llSize > MORV_MAX_FILE)
-        return 0;
-    struct MorvReadInfo info;
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, FindTimeBytes(pSnap), &info);
-    return ImageIsWhole(&info);
 }
 
 /* Writes psPath into psOut (uOut bytes) as a shell word: as it is when it
@@ -63,7 +53,7 @@ int PointToLastWholeVersion(char const *psPath, char *psOut, size_t uOut)
         struct MorvSnapshot snap;
         if (!ReadVersion(&list, &list.pVersions[i], &snap))
             continue;
-        if (SnapshotReadsWhole(&snap))
+        if (SnapshotIsWhole(&snap))
             iFound = i + 1;
         FreeSnapshot(&snap);
     }

@@ -12,11 +12,6 @@
  * "2026-12-07 23:04:55". */
 void FormatVersionTime(struct MorvVersion const *pv, char *psOut, size_t uOut);
 
-/* Whether *pSnap, a file or a kept version, reads whole: at the width
- * found, every field of its version and nothing after the last one that
- * its version does not account for, within the size of a morvrc. */
-int SnapshotReadsWhole(struct MorvSnapshot const *pSnap);
-
 /* Finds the newest version of psPath in its history that reads whole and
  * writes into psOut (uOut bytes) where it is and how to get it back: "the
  * last whole version kept is 2, from 2026-12-07 23:04:55 (morvrc_tool
