@@ -291,18 +291,15 @@ static int ForeignOwner(char const *psPath, uid_t uSelf, struct stat *pst)
 /* How deep AssumeOwnerOf calls are nested: only the outermost one acts. */
 static int iIdentityDepth = 0;
 
-int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved)
+/* Takes uid's file-system identity: its primary group (gid when it has no
+ * entry in the user database) and its groups.  The nesting is counted
+ * already.  Returns as AssumeOwnerOf does. */
+static int TakeIdentity(uid_t uid, gid_t gid, struct MorvIdentity *pSaved)
 {
-    memset(pSaved, 0, sizeof *pSaved);
-    struct stat st;
-    if (iIdentityDepth++ > 0 || geteuid() != 0 || psPath == NULL ||
-        !ForeignOwner(psPath, geteuid(), &st))
-        return 1;
-    gid_t gid = st.st_gid;
     gid_t agUser[256];
     int nUser = 1;
     agUser[0] = gid;
-    struct passwd *pw = getpwuid(st.st_uid);
+    struct passwd *pw = getpwuid(uid);
     if (pw != NULL) {
         gid = pw->pw_gid;
         nUser = (int)(sizeof agUser / sizeof agUser[0]);
@@ -323,17 +320,35 @@ int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved)
     }
     pSaved->nGroups = nOld;
     pSaved->gFsGid = (gid_t)setfsgid(gid);
-    pSaved->uFsUid = (uid_t)setfsuid(st.st_uid);
+    pSaved->uFsUid = (uid_t)setfsuid(uid);
     pSaved->bTaken = 1;
     /* Each call returns the identity before it: asking again tells
      * whether the change was made. */
     if (setgroups((size_t)nUser, agUser) != 0 || (gid_t)setfsgid(gid) != gid ||
-        (uid_t)setfsuid(st.st_uid) != st.st_uid) {
+        (uid_t)setfsuid(uid) != uid) {
         ResumeIdentity(pSaved);
         errno = EPERM;
         return 0;
     }
     return 1;
+}
+
+int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved)
+{
+    memset(pSaved, 0, sizeof *pSaved);
+    struct stat st;
+    if (iIdentityDepth++ > 0 || geteuid() != 0 || psPath == NULL ||
+        !ForeignOwner(psPath, geteuid(), &st))
+        return 1;
+    return TakeIdentity(st.st_uid, st.st_gid, pSaved);
+}
+
+int AssumeUser(uid_t uid, gid_t gid, struct MorvIdentity *pSaved)
+{
+    memset(pSaved, 0, sizeof *pSaved);
+    if (iIdentityDepth++ > 0 || geteuid() != 0 || uid == geteuid())
+        return 1;
+    return TakeIdentity(uid, gid, pSaved);
 }
 
 void ResumeIdentity(struct MorvIdentity *pSaved)

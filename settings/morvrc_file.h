@@ -84,6 +84,11 @@ struct MorvIdentity {
  * user's rights, in which case nothing may be done to it. */
 int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved);
 
+/* AssumeOwnerOf for work done as the user uid, whoever owns the way there:
+ * root takes uid's identity (gid as its group when the user database has
+ * no entry for it); anyone else keeps its own.  Returns as AssumeOwnerOf. */
+int AssumeUser(uid_t uid, gid_t gid, struct MorvIdentity *pSaved);
+
 /* Goes back to the identity kept by AssumeOwnerOf, keeping errno. */
 void ResumeIdentity(struct MorvIdentity *pSaved);
 

@@ -11,36 +11,19 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-/* The rights the history is worked with: those of the file's user.  Root
- * working on another user's file takes that user's file-system identity, so
- * that nothing in the user's home becomes root's and no link of the user's
- * leads root's writes elsewhere. */
+/* The user whose history a file's is, and whose rights every step of it
+ * takes: root working on another user's file takes that user's
+ * file-system identity (AssumeUser), so that nothing in the user's home
+ * becomes root's and no link of the user's leads root's writes elsewhere. */
 struct HistoryUser {
-    unsigned uid, gid;
-    int bSwitch;            /* 1: not this process's own identity */
-    int iOldUid, iOldGid;   /* the identity to go back to */
+    uid_t uid;
+    gid_t gid;
+    int bOther;   /* 1: not this process's own user */
 };
-
-static void BecomeUser(struct HistoryUser *pu)
-{
-    if (!pu->bSwitch) return;
-    pu->iOldGid = setfsgid(pu->gid);
-    pu->iOldUid = setfsuid(pu->uid);
-}
-
-static void BecomeSelf(struct HistoryUser const *pu)
-{
-    if (!pu->bSwitch) return;
-    int iErrno = errno;
-    setfsuid((uid_t)pu->iOldUid);
-    setfsgid((gid_t)pu->iOldGid);
-    errno = iErrno;
-}
 
 /* The absolute path of the file psPath leads to, which need not exist: its
  * directory resolved, its name kept.  Returns a malloc'd path or null. */
@@ -79,9 +62,9 @@ static char *FullPath(char const *psPath)
  * the owner of the file (of its directory while it does not exist). */
 static void FindUser(char const *psFull, struct HistoryUser *pu)
 {
-    memset(pu, 0, sizeof *pu);
     pu->uid = geteuid();
     pu->gid = getegid();
+    pu->bOther = 0;
     if (pu->uid != 0) return;
     struct stat st;
     if (stat(psFull, &st) != 0) {
@@ -95,7 +78,7 @@ static void FindUser(char const *psFull, struct HistoryUser *pu)
     struct passwd const *pw = getpwuid(st.st_uid);
     pu->uid = st.st_uid;
     pu->gid = pw ? pw->pw_gid : st.st_gid;
-    pu->bSwitch = 1;
+    pu->bOther = 1;
 }
 
 /* The state directory of the user pu: XDG_STATE_HOME or ~/.local/state for
@@ -103,7 +86,7 @@ static void FindUser(char const *psFull, struct HistoryUser *pu)
 static int StateHome(struct HistoryUser const *pu, char *psOut, size_t uOut)
 {
     char const *psHome = NULL;
-    if (!pu->bSwitch) {
+    if (!pu->bOther) {
         char const *psState = getenv("XDG_STATE_HOME");
         if (psState && psState[0] == '/') {
             if ((size_t)snprintf(psOut, uOut, "%s", psState) >= uOut) return errno = ENAMETOOLONG, 0;
@@ -144,20 +127,28 @@ static void FolderName(char const *psFull, char *psOut, size_t uOut)
     snprintf(psOut, uOut, "%016llx%s", ullHash, acEnd);
 }
 
-int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid)
+/* Finds the history folder of psPath (see HistoryFolder) into psOut (uOut
+ * bytes) and its user into *pu.  Returns 1; 0 with errno set. */
+static int Locate(char const *psPath, char *psOut, size_t uOut, struct HistoryUser *pu)
 {
     if (!psPath || !*psPath) return errno = ENOENT, 0;
     char *psFull = FullPath(psPath);
     if (!psFull) return 0;
-    struct HistoryUser user;
-    FindUser(psFull, &user);
+    FindUser(psFull, pu);
     char acState[PATH_MAX], acName[NAME_MAX + 1];
-    int bOk = StateHome(&user, acState, sizeof acState);
+    int bOk = StateHome(pu, acState, sizeof acState);
     FolderName(psFull, acName, sizeof acName);
     free(psFull);
     if (!bOk) return 0;
     if ((size_t)snprintf(psOut, uOut, "%s/morvane/history/%s", acState, acName) >= uOut)
         return errno = ENAMETOOLONG, 0;
+    return 1;
+}
+
+int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid)
+{
+    struct HistoryUser user;
+    if (!Locate(psPath, psOut, uOut, &user)) return 0;
     if (puid) *puid = user.uid;
     return 1;
 }
@@ -253,17 +244,16 @@ int ListVersions(char const *psPath, struct MorvVersionList *pList)
 {
     memset(pList, 0, sizeof *pList);
     char acFolder[PATH_MAX];
-    if (!HistoryFolder(psPath, acFolder, sizeof acFolder, NULL)) return 0;
-    char *psFull = FullPath(psPath);
-    if (!psFull) return 0;
     struct HistoryUser user;
-    FindUser(psFull, &user);
-    free(psFull);
+    struct MorvIdentity id;
+    if (!Locate(psPath, acFolder, sizeof acFolder, &user)) return 0;
     pList->psFolder = strdup(acFolder);
     if (!pList->psFolder) return errno = ENOMEM, 0;
-    BecomeUser(&user);
-    int bOk = ListFolder(acFolder, pList);
-    BecomeSelf(&user);
+    int bOk = AssumeUser(user.uid, user.gid, &id);
+    if (bOk) {
+        bOk = ListFolder(acFolder, pList);
+        ResumeIdentity(&id);
+    }
     if (!bOk) FreeVersionList(pList);
     return bOk;
 }
@@ -397,25 +387,22 @@ static int WriteVersion(char const *psFolder, unsigned char const *pData, size_t
 }
 
 int KeepVersion(char const *psPath, unsigned char const *pData, size_t uSize,
-                char const *psSaver, char *psWhy, size_t uWhy) {
-    char acFolder[PATH_MAX];
+                char const *psSaver, char *psWhy, size_t uWhy)
+{
+    char acFolder[PATH_MAX], acRefused[PATH_MAX];
+    struct HistoryUser user;
+    struct MorvIdentity id;
     if (psWhy && uWhy) psWhy[0] = '\0';
-    if (!HistoryFolder(psPath, acFolder, sizeof acFolder, NULL)) {
+    if (!Locate(psPath, acFolder, sizeof acFolder, &user)) {
         if (psWhy) snprintf(psWhy, uWhy, "no history folder for %s: %s", psPath ? psPath : "", strerror(errno));
         return 0;
     }
-    char *psFull = FullPath(psPath);
-    if (!psFull) {
-        if (psWhy) snprintf(psWhy, uWhy, "%s: %s", psPath, strerror(errno));
-        return 0;
+    snprintf(acRefused, sizeof acRefused, "%s", acFolder);
+    int bOk = AssumeUser(user.uid, user.gid, &id);
+    if (bOk) {
+        bOk = WriteVersion(acFolder, pData, uSize, psSaver, acRefused, sizeof acRefused);
+        ResumeIdentity(&id);
     }
-    struct HistoryUser user;
-    FindUser(psFull, &user);
-    free(psFull);
-    char acRefused[PATH_MAX];
-    BecomeUser(&user);
-    int bOk = WriteVersion(acFolder, pData, uSize, psSaver, acRefused, sizeof acRefused);
-    BecomeSelf(&user);
     if (!bOk && psWhy) snprintf(psWhy, uWhy, "%s: %s", acRefused, strerror(errno));
     return bOk;
 }
