@@ -14,7 +14,6 @@
 #include "support/xchat.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -227,46 +226,21 @@ int List(int argc, char **argv, struct Options const *po)
 
 /* Loads the help texts as the editor's start-up does: the Italian file,
  * then the configured language's over it unless that is Italian, from the
- * script directory of XChat version iXChat under the current directory.
- * The catalogue's progress lines go to /dev/null; a file that cannot be
- * loaded is noted on standard error.  Returns TS_OK, or TS_IO after a
- * complaint when standard output cannot be set aside. */
-static int LoadHelpTexts(int iXChat)
+ * script directory of XChat version iXChat under the current directory,
+ * quietly: standard output is describe's answer.  A file that cannot be
+ * loaded is noted on standard error. */
+static void LoadHelpTexts(int iXChat)
 {
-    fflush(stdout);
-    int fdSaved = dup(STDOUT_FILENO);
-    int fdNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (fdSaved < 0 || fdNull < 0 || dup2(fdNull, STDOUT_FILENO) < 0) {
-        Complain("cannot set standard output aside: %s", strerror(errno));
-        if (fdSaved >= 0)
-            close(fdSaved);
-        if (fdNull >= 0)
-            close(fdNull);
-        return TS_IO;
-    }
-    close(fdNull);
     SetXChatLayout(iXChat);
-    char const *apsLanguages[2] = {LanguageToLoad(0, psMessageLanguage),
-                                   LanguageToLoad(1, psMessageLanguage)};
-    int abLoaded[2] = {1, 1};
-    for (int k = 0; k < 2; k++)
-        if (apsLanguages[k] != NULL)
-            abLoaded[k] = LoadMessageFile(apsLanguages[k]);
-    fflush(stdout);
-    int bRestored = dup2(fdSaved, STDOUT_FILENO) >= 0;
-    int iErr = errno;
-    close(fdSaved);
-    if (!bRestored) {
-        Complain("cannot restore standard output: %s", strerror(iErr));
-        return TS_IO;
-    }
-    for (int k = 0; k < 2; k++)
-        if (!abLoaded[k])
+    bQuietLoad = 1;
+    for (int k = 0; k < 2; k++) {
+        char const *psLanguage = LanguageToLoad(k, psMessageLanguage);
+        if (psLanguage != NULL && !LoadMessageFile(psLanguage))
             fprintf(stderr, "morvrc_tool: note: cannot load %smorv_%s.msg: %s\n",
-                    XChatDirectory(iXChat), apsLanguages[k],
+                    XChatDirectory(iXChat), psLanguage,
                     k == 0 ? "the editor's warning text stands in for every help text"
                            : "the Italian help texts stand in");
-    return TS_OK;
+    }
 }
 
 /* Prints what describe tells of row iRow: a line with the row, its names,
@@ -327,9 +301,7 @@ int Describe(int argc, char **argv, struct Options const *po)
         Complain("cannot enter %s: %s", psHome, strerror(errno));
         return TS_IO;
     }
-    iStatus = LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
-    if (iStatus != TS_OK)
-        return iStatus;
+    LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
     return PrintDescription(iRow, po->bJson);
 }
 

@@ -3,8 +3,7 @@
  * action of the same role.  Every window carries the program's class and icon. */
 #include "editor/setup.h"
 
-#include "editor/icon.h"
-#include "editor/main.h"
+#include "editor/actions.h"
 #include "settings/morvrc_items.h"
 
 #include <FL/Fl.H>
@@ -32,6 +31,12 @@ Fl_Button *button_ResetToDefault = NULL;
 Fl_Button *button_SaveToDisk = NULL;
 Fl_Button *button_Exit = NULL;
 Fl_Button *button_LoadFromDisk = NULL;
+
+/* The windows' icon, the menu entry's SVG rasterised: square RGBA rows. */
+enum { ICON_SIZE = 48 };
+static const unsigned char acIconRGBA[ICON_SIZE * ICON_SIZE * 4] = {
+#include "editor/icon.inc"
+};
 
 /* Colour-map entries of the window's palette. */
 static const Fl_Color PALE_GREEN = (Fl_Color)206;

@@ -8,6 +8,7 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +22,19 @@
 char *apsMessageArray[MESSAGE_SLOTS];
 char *psMessagePointer = NULL;
 short ssFlagAlredyLoaded = 0;
+int bQuietLoad = 0;
+
+/* Prints a progress or warning line of the loader, unless bQuietLoad. */
+static void Say(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
+static void Say(char const *psFormat, ...)
+{
+    if (bQuietLoad)
+        return;
+    va_list ap;
+    va_start(ap, psFormat);
+    vprintf(psFormat, ap);
+    va_end(ap);
+}
 
 /* Replaces in place every psPattern (uPatLen characters, at least one) in
  * psText by psReplace (uRepLen characters, no more than uPatLen), resuming
@@ -216,7 +230,7 @@ static void StoreMessageLine(char const *psLine, int iNumber)
 int LoadMessageFile(char const *psLanguage)
 {
     if (!ssFlagAlredyLoaded) {
-        puts("  - Initializing Memory Map File.");
+        Say("  - Initializing Memory Map File.\n");
         /* Texts left by an earlier load that stopped part way are freed,
          * not just forgotten. */
         FlushMessage();
@@ -224,7 +238,7 @@ int LoadMessageFile(char const *psLanguage)
     if (psLanguage == NULL || *psLanguage == '\0')
         return 0;
 
-    puts("  - Calculating Language File Path.");
+    Say("  - Calculating Language File Path.\n");
     char const *psDirectory = XChatDirectory(iXChatVer);
     if (psDirectory == NULL)
         return 0;
@@ -233,9 +247,9 @@ int LoadMessageFile(char const *psLanguage)
     if (iPath < 0 || (size_t)iPath >= sizeof acPath)
         return 0; /* a cut path could name another file */
 
-    printf("  - Parsing Language File ....");
+    Say("  - Parsing Language File ....");
     if (!velDeviceReady(acPath, "r")) {
-        printf("ERROR: Unable to load file %s; reason: %s\n", acPath, strerror(errno));
+        Say("ERROR: Unable to load file %s; reason: %s\n", acPath, strerror(errno));
         return 0;
     }
     FILE *f = fopen(acPath, "r");
@@ -261,16 +275,16 @@ int LoadMessageFile(char const *psLanguage)
             return 0;
         }
         if ((unsigned int)iNumber >= MESSAGE_NUMBERS) {
-            printf("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
-                   "Messaggio ignorato\n",
-                   iLine, iNumber);
+            Say("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
+                "Messaggio ignorato\n",
+                iLine, iNumber);
             continue;
         }
         StoreMessageLine(acLine, iNumber);
     }
     fclose(f);
     ssFlagAlredyLoaded = 1;
-    puts(" completed.");
+    Say(" completed.\n");
     return 1;
 }
 

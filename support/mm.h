@@ -16,9 +16,15 @@ extern char *psMessagePointer;
 /* 1 once a LoadMessageFile call has read a file to its end. */
 extern short ssFlagAlredyLoaded;
 
+/* 1: LoadMessageFile prints nothing, for a program whose standard output
+ * is its answer (morvrc_tool describe); 0, the default, prints as the
+ * script and the editor do. */
+extern int bQuietLoad;
+
 /* Loads the message file of psLanguage over the catalogue: every number it
  * defines replaces the stored text, every other number keeps its text.
- * Prints its progress and per-line warnings on standard output.
+ * Prints its progress and per-line warnings on standard output, unless
+ * bQuietLoad.
  * Returns 1 when the file was read to its end; 0 for a null or empty name, a
  * path that would not fit its buffer, a file that cannot be opened, or a
  * file with 10000 numbered lines (the texts stored so far stay). */

@@ -3,7 +3,8 @@
  * up (owner, mode, attributes, links, mounts), pipes read bounded, and
  * watch following the file as it is rewritten.
  * Usage: cli_files_test [gtest options] TOOL [RUNNER...] */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"

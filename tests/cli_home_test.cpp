@@ -3,7 +3,8 @@
  * the editor's start-up makes, describe the help texts its help area shows,
  * reset the defaults that "Reset to Default" puts back.
  * Usage: cli_home_test [gtest options] TOOL [RUNNER...] */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"

@@ -3,7 +3,8 @@
  * changes that the editor's own reader then sees, and refusals that leave
  * the file alone.
  * Usage: cli_morvrc_tool_test [gtest options] TOOL [RUNNER...] */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"

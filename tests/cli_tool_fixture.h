@@ -4,7 +4,8 @@
 #ifndef MORV_TESTS_CLI_TOOL_FIXTURE_H
 #define MORV_TESTS_CLI_TOOL_FIXTURE_H
 
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/morvrc.h"
 #include "support/runlog.h"
 #include "support/xchat.h"

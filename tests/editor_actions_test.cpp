@@ -1,7 +1,8 @@
 /* The editor window and the actions behind it, driven in-process: the
  * widget layout, selection and the value controls, and the four buttons
  * with their question and message boxes answered through Fl::modal(). */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "editor/setup.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"

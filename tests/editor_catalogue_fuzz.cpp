@@ -25,7 +25,8 @@
  * plain way (one row a line, six fields between bars, words of at most 32
  * characters followed by white space, numbers of at most 9 digits) must
  * load exactly as a simple parser of that form reads it. */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/catalogue.h"
 #include "settings/morv.h"
 #include "settings/morvrc.h"

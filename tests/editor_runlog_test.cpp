@@ -1,7 +1,8 @@
 /* The run log: its line format, its reopen rules, and its refusal to write
  * through links or into files that are not the user's own.  Every case runs
  * in a fresh child process, since the log keeps its state in statics. */
-#include "editor/main.h"
+#include "editor/actions.h"
+#include "editor/runlog.h"
 #include "settings/morv.h"
 #include "tests/test_support.h"
 

@@ -23,7 +23,6 @@
  *     has no escapes, the same text with some blanks turned into line feeds;
  *   - GetMessage: never null, the stored text when there is one, a warning
  *     text otherwise. */
-#include "editor/main.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Writes editor/icon.cpp: the menu entry's icon, packaging/morvane-setup.svg,
+"""Writes editor/icon.inc: the menu entry's icon, packaging/morvane-setup.svg,
 rasterised by rsvg-convert (librsvg2-bin) at 48x48 as RGBA rows, which the
-editor gives its windows.  The source is committed, so building needs no
+editor gives its windows (editor/setup.cpp includes them as the
+initialiser of its pixel array).  The data is committed, so building needs no
 rasteriser; run `python3 tools/make-icon.py` again whenever the SVG changes.
 tests/packaging_test.py reads the icon back from the packaged editor's window
-and compares it with rasterise() of the SVG, so a stale icon.cpp fails there.
+and compares it with rasterise() of the SVG, so a stale icon.inc fails there.
 """
 import os
 import struct
@@ -14,7 +15,7 @@ import zlib
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SVG = os.path.join(TOP, "packaging", "morvane-setup.svg")
-OUT = os.path.join(TOP, "editor", "icon.cpp")
+OUT = os.path.join(TOP, "editor", "icon.inc")
 SIZE = 48
 
 
@@ -66,14 +67,12 @@ def rasterise(svg=SVG, size=SIZE):
 
 
 def source(rgba):
-    lines = ["/* The windows' icon: packaging/morvane-setup.svg at %dx%d, RGBA rows top down.\n"
-             " * Written by tools/make-icon.py from the SVG; run it again rather than\n"
-             " * editing the numbers. */\n" % (SIZE, SIZE),
-             '#include "editor/icon.h"\n\n',
-             "const unsigned char acIconRGBA[ICON_SIZE * ICON_SIZE * 4] = {\n"]
+    lines = ["/* The windows' icon: packaging/morvane-setup.svg at %dx%d, RGBA rows top down,\n"
+             " * the initialiser of acIconRGBA in editor/setup.cpp.  Written by\n"
+             " * tools/make-icon.py from the SVG; run it again rather than editing the\n"
+             " * numbers. */\n" % (SIZE, SIZE)]
     for i in range(0, len(rgba), 16):
         lines.append("    " + ", ".join("0x%02x" % b for b in rgba[i:i + 16]) + ",\n")
-    lines.append("};\n")
     return "".join(lines)
 
 

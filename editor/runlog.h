@@ -1,0 +1,18 @@
+/* The editor's run log: one line per step of the program appended to
+ * psLogFile, which every editor run on the machine shares, so the file is
+ * opened only when it is this user's own regular file. */
+#ifndef MORV_EDITOR_RUNLOG_H
+#define MORV_EDITOR_RUNLOG_H
+
+/* Path of the run log; "/tmp/morvane_setup.log". */
+extern char const *psLogFile;
+
+/* Appends "pid_seconds : msg" to the run log; start-up makes it the
+ * writer of the shared code's lines too (support/runlog.h).  Returns 1 when
+ * the line was written, 1 also when the log path is null or empty (after a
+ * console complaint), 0 when the log file cannot be opened or is refused
+ * (it must be a regular file of this user with a single link, reached
+ * without following a symbolic link). */
+int WriteLog(char const *msg);
+
+#endif
