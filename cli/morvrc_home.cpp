@@ -42,18 +42,6 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 
 /* ---- Rows and settings ------------------------------------------------- */
 
-/* Whether bound row iRow holds something other than its default. */
-static int RowIsChanged(int iRow)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    if (pr->iType != VARIABLE_STRING)
-        return *pr->piValue != pr->iDefault;
-    char const *psDefault = RowDefaultText(pr);
-    if (pr->psValue == NULL || psDefault == NULL)
-        return pr->psValue != psDefault;
-    return strcmp(pr->psValue, psDefault) != 0;
-}
-
 /* The row among rows 1 to iRows that edits item it, or 0 for none. */
 static int RowOfItem(struct MorvItem it, int iRows)
 {
@@ -202,7 +190,7 @@ int List(int argc, char **argv, struct Options const *po)
     if (po->bJson)
         printf("[");
     for (int r = 1; r <= iRows; r++) {
-        if (po->bChanged && !(RowIsBound(r) && RowIsChanged(r)))
+        if (po->bChanged && !RowIsChanged(r))
             continue;
         int iPrinted = TS_OK;
         if (po->bJson) {

@@ -163,6 +163,19 @@ char const *RowDefaultText(struct VariableDescriptor const *pr)
     return pr->psDefault == NULL || pr->psDefault[0] == '$' ? NULL : pr->psDefault;
 }
 
+int RowIsChanged(int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    if (!RowIsBound(iRow))
+        return 0;
+    if (pr->iType != VARIABLE_STRING)
+        return *pr->piValue != pr->iDefault;
+    char const *psDefault = RowDefaultText(pr);
+    if (pr->psValue == NULL || psDefault == NULL)
+        return pr->psValue != psDefault;
+    return strcmp(pr->psValue, psDefault) != 0;
+}
+
 int ResetRowToDefault(int iRow)
 {
     struct VariableDescriptor *pr = &dvArray[iRow];

@@ -78,6 +78,11 @@ int RowIsBound(int iRow);
  * text). */
 char const *RowDefaultText(struct VariableDescriptor const *pr);
 
+/* Whether row iRow, bound to a setting of its type (RowIsBound), holds
+ * something other than its catalogue default, as "Reset to Default" would
+ * put it back; 0 for a row bound to nothing. */
+int RowIsChanged(int iRow);
+
 /* Puts back the catalogue's default of row iRow, as "Reset to Default"
  * does, and for a time row folds its working copy back into the time
  * setting, as a save does; a row not bound to a setting of its type is
