@@ -5,8 +5,8 @@
  *   morv_mkrc FILE [LANGUAGE]
  *
  * Exit status 0 when FILE was written, 1 otherwise. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/xchat.h"
 
 #include <stdio.h>

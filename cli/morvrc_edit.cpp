@@ -5,13 +5,13 @@
 #include "cli/morvrc_edit.h"
 
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_lines.h"
+#include "settings/morvrc/lines.h"
 #include "cli/morvrc_load_diff.h"
 #include "cli/morvrc_rows.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_reading.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/reading.h"
 
 #include <errno.h>
 #include <signal.h>

@@ -4,12 +4,12 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_input.h"
-#include "cli/morvrc_lines.h"
+#include "settings/morvrc/lines.h"
 #include "cli/morvrc_rows.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_reading.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/reading.h"
 
 #include <errno.h>
 #include <stdint.h>

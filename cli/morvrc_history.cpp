@@ -6,9 +6,9 @@
 
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_rows.h"
-#include "settings/morvrc_history.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_versions.h"
+#include "settings/disk/history.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/versions.h"
 
 #include <errno.h>
 #include <limits.h>

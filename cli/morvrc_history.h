@@ -5,7 +5,7 @@
 #define MORV_CLI_MORVRC_HISTORY_H
 
 #include "cli/morvrc_cli.h"
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <stddef.h>
 

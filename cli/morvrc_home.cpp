@@ -5,11 +5,11 @@
 
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_rows.h"
-#include "settings/catalogue.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_reading.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/reading.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 

@@ -4,10 +4,10 @@
 #include "cli/morvrc_input.h"
 
 #include "cli/morvrc_cli.h"
-#include "settings/morv.h"
-#include "settings/morvrc_follow.h"
-#include "settings/morvrc_reading.h"
-#include "settings/morvrc_versions.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/follow.h"
+#include "settings/morvrc/reading.h"
+#include "settings/morvrc/versions.h"
 
 #include <errno.h>
 #include <stdio.h>

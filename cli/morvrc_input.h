@@ -5,7 +5,7 @@
 #ifndef MORV_CLI_MORVRC_INPUT_H
 #define MORV_CLI_MORVRC_INPUT_H
 
-#include "settings/morvrc_update.h"
+#include "settings/morvrc/update.h"
 
 #include <stddef.h>
 

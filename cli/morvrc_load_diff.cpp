@@ -5,12 +5,12 @@
 
 #include "cli/morvrc_history.h"
 #include "cli/morvrc_input.h"
-#include "settings/morvrc_json.h"
-#include "cli/morvrc_lines.h"
+#include "settings/morvrc/json.h"
+#include "settings/morvrc/lines.h"
 #include "cli/morvrc_rows.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
 
 #include <errno.h>
 #include <stdio.h>

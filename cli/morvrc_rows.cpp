@@ -3,8 +3,8 @@
  * names and ranges that the verbs take. */
 #include "cli/morvrc_rows.h"
 
-#include "settings/catalogue.h"
-#include "settings/morvrc.h"
+#include "settings/store/catalogue.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/xchat.h"
 
 #include <errno.h>

@@ -5,7 +5,7 @@
 #define MORV_CLI_MORVRC_ROWS_H
 
 #include "cli/morvrc_cli.h"
-#include "settings/morvrc_items.h"
+#include "settings/store/items.h"
 
 /* Bytes of a path under a home. */
 #define HOME_PATH 4096

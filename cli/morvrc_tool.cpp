@@ -11,8 +11,8 @@
 #include "cli/morvrc_input.h"
 #include "cli/morvrc_load_diff.h"
 #include "cli/morvrc_watch.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 
 #include <errno.h>
 #include <stdio.h>

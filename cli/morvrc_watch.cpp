@@ -5,11 +5,11 @@
 
 #include "cli/morvrc_cli.h"
 #include "cli/morvrc_rows.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_follow.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_reading.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/follow.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/reading.h"
 #include "support/clock.h"
 
 #include <errno.h>

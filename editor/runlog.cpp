@@ -3,7 +3,7 @@
  * or into another user's file. */
 #include "editor/runlog.h"
 
-#include "settings/morv.h"
+#include "settings/store/morv.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include "editor/setup.h"
 
 #include "editor/actions.h"
-#include "settings/morvrc_items.h"
+#include "settings/store/items.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Browser.H>

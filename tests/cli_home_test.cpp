@@ -5,9 +5,9 @@
  * Usage: cli_home_test [gtest options] TOOL [RUNNER...] */
 #include "editor/actions.h"
 #include "editor/runlog.h"
-#include "settings/catalogue.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/mm.h"
 #include "support/runlog.h"
 #include "support/xchat.h"

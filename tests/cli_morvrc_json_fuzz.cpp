@@ -8,10 +8,10 @@
  *     (JsonText for texts) is valid UTF-8, is taken whole by a store of
  *     initial values and gives the same document and the same morvrc image.
  * The store is put back to its initial values after every input. */
-#include "settings/morvrc_json.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
+#include "settings/morvrc/json.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
 
 #include <stdint.h>
 #include <stdio.h>

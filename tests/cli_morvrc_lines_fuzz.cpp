@@ -11,10 +11,10 @@
  *     dump line for line and the same morvrc image.
  * The store is put back to its initial values after every input, so no text
  * outlives the input that made it and the leak checker sees every loss. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
-#include "cli/morvrc_lines.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/lines.h"
 
 #include <stdint.h>
 #include <stdio.h>

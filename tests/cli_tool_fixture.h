@@ -6,7 +6,7 @@
 
 #include "editor/actions.h"
 #include "editor/runlog.h"
-#include "settings/morvrc.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/runlog.h"
 #include "support/xchat.h"
 #include "tests/test_support.h"

@@ -27,9 +27,9 @@
  * load exactly as a simple parser of that form reads it. */
 #include "editor/actions.h"
 #include "editor/runlog.h"
-#include "settings/catalogue.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/runlog.h"
 
 #include <FL/Fl_Browser.H>

@@ -3,7 +3,7 @@
  * in a fresh child process, since the log keeps its state in statics. */
 #include "editor/actions.h"
 #include "editor/runlog.h"
-#include "settings/morv.h"
+#include "settings/store/morv.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

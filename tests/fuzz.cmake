@@ -26,7 +26,6 @@ morv_fuzz_target(editor_catalogue_fuzz EDITOR)
 # The lines that morvrc_tool's load reads: the settings code and the tool's
 # line module only, without FLTK or the editor.
 add_executable(cli_morvrc_lines_fuzz ${CMAKE_SOURCE_DIR}/tests/cli_morvrc_lines_fuzz.cpp
-  ${CMAKE_SOURCE_DIR}/cli/morvrc_lines.cpp
   $<TARGET_OBJECTS:morv_settings>)
 target_include_directories(cli_morvrc_lines_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(cli_morvrc_lines_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)

@@ -2,9 +2,9 @@
  * the bindings to the settings and the row texts.  The lines are collected
  * in the order the editor appends them to its list; the run-log lines
  * through the shared code's hook. */
-#include "settings/catalogue.h"
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/runlog.h"
 #include "support/xchat.h"
 #include "tests/test_support.h"

@@ -1,7 +1,7 @@
 /* The local history of a morvrc: versions kept newest first under
  * $XDG_STATE_HOME in a private folder of the file's own, equal bytes kept
  * once, and the bounds on how many and how much. */
-#include "settings/morvrc_history.h"
+#include "settings/disk/history.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

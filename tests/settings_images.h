@@ -5,7 +5,7 @@
 #define MORV_TESTS_SETTINGS_IMAGES_H
 
 #include "support/runlog.h"
-#include "settings/morvrc.h"
+#include "settings/morvrc/morvrc.h"
 #include "support/xchat.h"
 #include "tests/test_support.h"
 

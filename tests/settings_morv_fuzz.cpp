@@ -15,8 +15,8 @@
  * them, and a newer file must keep its version and its extra bytes.
  * The store is put back to its initial values after every input, so no text
  * outlives the input that made it and the leak checker sees every loss. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 
 #include <stdint.h>
 #include <stdio.h>

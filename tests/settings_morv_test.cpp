@@ -1,8 +1,8 @@
 /* The configuration file: exact bytes on this build's width, the version
  * cut-offs and text defaults of the reader, the pair rules, damaged files,
  * and what each reading finds, at which width. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 #include "tests/settings_images.h"
 #include "tests/test_support.h"
 

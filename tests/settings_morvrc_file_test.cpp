@@ -2,12 +2,12 @@
  * good one replaces it whole, synced before the rename, and a file changed
  * by another program since it was read is not overwritten.  Following it:
  * a file read beside the store, the look after a quiet period, the watch. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_follow.h"
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_lock.h"
-#include "settings/morvrc_replace.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/follow.h"
+#include "settings/store/items.h"
+#include "settings/disk/lock.h"
+#include "settings/disk/replace.h"
 #include "tests/settings_images.h"
 #include "tests/test_support.h"
 

@@ -2,9 +2,9 @@
  * that shows every byte and reads back exactly, names that find the right
  * setting (and only real ones), values of the right kind and range, and the
  * pair rule. */
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_items.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/store/items.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 /* Helpers shared by the unit tests. */
 #include "tests/test_support.h"
 
-#include "settings/catalogue.h"
+#include "settings/store/catalogue.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #ifndef MORV_SETTINGS_MORVRC_READING_H
 #define MORV_SETTINGS_MORVRC_READING_H
 
-#include "settings/morvrc_format.h"
+#include "settings/morvrc/format.h"
 
 #include <stddef.h>
 

@@ -1,7 +1,7 @@
 /* Replacing a morvrc: a temporary file beside it, synced and given the old
  * file's owner, mode and extended attributes, renamed over it; written over
  * it in place where a new file could not be the same file to its user. */
-#include "settings/morvrc_replace.h"
+#include "settings/disk/replace.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,8 +1,8 @@
 /* The MoRvAnE settings store: the script's options as plain globals with
  * their values at program load, the event names of the parser switches, and
  * run-time state of the script that the editor never touches. */
-#ifndef MORV_SETTINGS_MORV_H
-#define MORV_SETTINGS_MORV_H
+#ifndef MORV_SETTINGS_STORE_MORV_H
+#define MORV_SETTINGS_STORE_MORV_H
 
 #include <time.h>
 

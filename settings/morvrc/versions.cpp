@@ -1,9 +1,9 @@
 /* The kept versions of a morvrc as the programs offer them: their times in
  * the user's zone, and the way back from a damaged file to the last version
  * that reads whole. */
-#include "settings/morvrc_versions.h"
+#include "settings/morvrc/versions.h"
 
-#include "settings/morvrc_follow.h"
+#include "settings/morvrc/follow.h"
 
 #include <stdio.h>
 #include <string.h>

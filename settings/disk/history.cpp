@@ -1,7 +1,7 @@
 /* The local history of a morvrc: one folder per file under the user's
  * state directory, one file per kept version holding its exact bytes and
  * named by the time it was replaced and by who replaced it. */
-#include "settings/morvrc_history.h"
+#include "settings/disk/history.h"
 
 #include <dirent.h>
 #include <errno.h>

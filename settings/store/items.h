@@ -3,11 +3,11 @@
  * or the catalogue row that edits one), values as text or JSON and values
  * read back from text within the editor's ranges, the rule a text pair
  * keeps to, and the values of the whole store, or of a file, taken as text. */
-#ifndef MORV_SETTINGS_MORVRC_ITEMS_H
-#define MORV_SETTINGS_MORVRC_ITEMS_H
+#ifndef MORV_SETTINGS_STORE_ITEMS_H
+#define MORV_SETTINGS_STORE_ITEMS_H
 
-#include "settings/morvrc_file.h"
-#include "settings/morvrc_format.h"
+#include "settings/disk/snapshot.h"
+#include "settings/morvrc/format.h"
 
 #include <stddef.h>
 #include <stdint.h>

@@ -1,7 +1,7 @@
 /* The MoRvAnE settings store: every setting with its value at program load.
  * Texts start absent; the readers of morvrc (settings/morvrc) fill them and
  * install the built-in text defaults. */
-#include "settings/morv.h"
+#include "settings/store/morv.h"
 
 #include <stddef.h>
 

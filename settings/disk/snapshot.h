@@ -2,8 +2,8 @@
  * ever waiting on a FIFO or a device, snapshots of what was read to tell a
  * change made since, and the identity that root takes to work on another
  * user's file.  Knows nothing of the bytes' meaning. */
-#ifndef MORV_SETTINGS_MORVRC_FILE_H
-#define MORV_SETTINGS_MORVRC_FILE_H
+#ifndef MORV_SETTINGS_DISK_SNAPSHOT_H
+#define MORV_SETTINGS_DISK_SNAPSHOT_H
 
 #include <stddef.h>
 #include <sys/types.h>

@@ -2,10 +2,10 @@
  * to the settings (the setting behind a row, its range, its default put
  * back), and the text of each row's list line.  No FLTK: the
  * editor and morvrc_tool share it, and the editor keeps the list itself. */
-#ifndef MORV_SETTINGS_CATALOGUE_H
-#define MORV_SETTINGS_CATALOGUE_H
+#ifndef MORV_SETTINGS_STORE_CATALOGUE_H
+#define MORV_SETTINGS_STORE_CATALOGUE_H
 
-#include "settings/morvrc_items.h"
+#include "settings/store/items.h"
 
 #include <stdio.h>
 #include <time.h>

@@ -1,9 +1,9 @@
 /* "name = value" lines for morvrc_tool: dump's lines formatted from the
  * settings store, and load's lines, text that users paste and edit, checked
  * and applied to the store line by line. */
-#include "cli/morvrc_lines.h"
+#include "settings/morvrc/lines.h"
 
-#include "settings/morvrc_format.h"
+#include "settings/morvrc/format.h"
 
 #include <stdio.h>
 #include <stdlib.h>

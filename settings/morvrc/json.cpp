@@ -1,10 +1,10 @@
 /* The reader of the settings as a JSON document (morvrc_tool's dump --json
  * writes it, load --json reads it back), bounded in depth and checked byte
  * by byte, since users pipe it through jq and their own scripts. */
-#include "settings/morvrc_json.h"
+#include "settings/morvrc/json.h"
 
-#include "settings/morvrc_items.h"
-#include "settings/morvrc_format.h"
+#include "settings/store/items.h"
+#include "settings/morvrc/format.h"
 
 #include <stdarg.h>
 #include <stdint.h>

@@ -6,7 +6,7 @@
 #ifndef MORV_SETTINGS_MORVRC_FOLLOW_H
 #define MORV_SETTINGS_MORVRC_FOLLOW_H
 
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <limits.h>
 

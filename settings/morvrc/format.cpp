@@ -2,10 +2,10 @@
  * the reader that turns an image into settings (versions, widths, damage,
  * a newer file's tail) and the writer that turns the settings into an
  * image.  No file I/O: settings/morvrc_file reads and replaces the file. */
-#include "settings/morvrc_format.h"
+#include "settings/morvrc/format.h"
 
-#include "settings/morv.h"
-#include "settings/morvrc_items.h"
+#include "settings/store/morv.h"
+#include "settings/store/items.h"
 
 #include <errno.h>
 #include <stdint.h>

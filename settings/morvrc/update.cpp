@@ -1,13 +1,13 @@
 /* The one way a morvrc is changed: the lock taken, the file read or
  * compared under it, what was found kept in the file's history, the store
  * written back over exactly that, and the lock let go. */
-#include "settings/morvrc_update.h"
+#include "settings/morvrc/update.h"
 
-#include "settings/morv.h"
-#include "settings/morvrc.h"
-#include "settings/morvrc_follow.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/follow.h"
 #include "support/clock.h"
-#include "settings/morvrc_history.h"
+#include "settings/disk/history.h"
 
 #include <errno.h>
 #include <limits.h>

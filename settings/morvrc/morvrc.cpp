@@ -2,10 +2,10 @@
  * psMorvaneRC read into the settings store with the built-in text defaults,
  * and the store saved back over it in the form it was read in, with what
  * was last seen of it remembered. */
-#include "settings/morvrc.h"
+#include "settings/morvrc/morvrc.h"
 
-#include "settings/morv.h"
-#include "settings/morvrc_update.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/update.h"
 #include "support/xchat.h"
 
 #include <errno.h>

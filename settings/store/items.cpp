@@ -2,10 +2,10 @@
  * as JSON and read back from text, the pair rule, and the values of the
  * whole store or of a file taken as text, so that the editor and
  * morvrc_tool name, take and refuse a value the same way. */
-#include "settings/morvrc_items.h"
+#include "settings/store/items.h"
 
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 
 #include <ctype.h>
 #include <errno.h>

@@ -2,9 +2,9 @@
  * the settings, finds the setting behind a row, puts a row's default back
  * and formats each row's list line.  No FLTK and no exits: the
  * list, and the answer to a bad type code, belong to the caller. */
-#include "settings/catalogue.h"
+#include "settings/store/catalogue.h"
 
-#include "settings/morv.h"
+#include "settings/store/morv.h"
 #include "support/function.h"
 #include "support/runlog.h"
 

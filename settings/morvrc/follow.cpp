@@ -1,9 +1,9 @@
 /* Following a morvrc as other programs rewrite it: the watch on its
  * directory, and the look after a quiet period that tells a finished new
  * file from one still being written. */
-#include "settings/morvrc_follow.h"
+#include "settings/morvrc/follow.h"
 
-#include "settings/morvrc_format.h"
+#include "settings/morvrc/format.h"
 #include "support/clock.h"
 
 #include <errno.h>

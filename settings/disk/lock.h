@@ -2,8 +2,8 @@
  * the kernel takes on the file itself (on its directory while the file is
  * still to be made), so that every name of one file leads to one lock, no
  * lock file is ever left beside it, and no lock outlives a crash. */
-#ifndef MORV_SETTINGS_MORVRC_LOCK_H
-#define MORV_SETTINGS_MORVRC_LOCK_H
+#ifndef MORV_SETTINGS_DISK_LOCK_H
+#define MORV_SETTINGS_DISK_LOCK_H
 
 /* How long a save waits for another program's save by default. */
 #define MORV_LOCK_WAIT_MS 5000

@@ -2,10 +2,10 @@
  * file itself or, before it exists, on its directory, waited for with a
  * deadline, and the cleaning up of what killed saves left, which only the
  * lock's holder may do. */
-#include "settings/morvrc_lock.h"
+#include "settings/disk/lock.h"
 
-#include "settings/morvrc_file.h"
-#include "settings/morvrc_replace.h"
+#include "settings/disk/snapshot.h"
+#include "settings/disk/replace.h"
 #include "support/clock.h"
 
 #include <errno.h>

@@ -2,12 +2,12 @@
  * psMorvaneRC read into the settings store, with the built-in text
  * defaults, and the store saved back over it in the form it was read in.
  * ReadSetup and WriteSetup are the script's own entry points. */
-#ifndef MORV_SETTINGS_MORVRC_H
-#define MORV_SETTINGS_MORVRC_H
+#ifndef MORV_SETTINGS_MORVRC_MORVRC_H
+#define MORV_SETTINGS_MORVRC_MORVRC_H
 
-#include "settings/morvrc_file.h"
-#include "settings/morvrc_format.h"
-#include "settings/morvrc_replace.h"
+#include "settings/disk/snapshot.h"
+#include "settings/morvrc/format.h"
+#include "settings/disk/replace.h"
 
 /* Opaque type of the host IRC client; the reader never looks at it. */
 struct session;

@@ -26,9 +26,9 @@
 #ifndef MORV_SETTINGS_MORVRC_UPDATE_H
 #define MORV_SETTINGS_MORVRC_UPDATE_H
 
-#include "settings/morvrc_format.h"
-#include "settings/morvrc_lock.h"
-#include "settings/morvrc_replace.h"
+#include "settings/morvrc/format.h"
+#include "settings/disk/lock.h"
+#include "settings/disk/replace.h"
 
 #include <stdio.h>
 

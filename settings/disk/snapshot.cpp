@@ -2,7 +2,7 @@
  * waiting on something that is not a regular file, remember what was read
  * to tell a change by another program, and work on another user's file
  * with no more than that user's rights. */
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -2,10 +2,10 @@
  * bytes go to a temporary file beside it that takes the old file's owner,
  * mode and extended attributes and is renamed over it; where that cannot
  * keep the file as it was set up, the bytes are written over it in place. */
-#ifndef MORV_SETTINGS_MORVRC_REPLACE_H
-#define MORV_SETTINGS_MORVRC_REPLACE_H
+#ifndef MORV_SETTINGS_DISK_REPLACE_H
+#define MORV_SETTINGS_DISK_REPLACE_H
 
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <limits.h>
 #include <stddef.h>

@@ -5,7 +5,7 @@
 #ifndef MORV_SETTINGS_MORVRC_FORMAT_H
 #define MORV_SETTINGS_MORVRC_FORMAT_H
 
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <stddef.h>
 

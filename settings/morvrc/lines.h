@@ -1,10 +1,10 @@
 /* "name = value" lines: the form in which morvrc_tool's dump shows the
  * settings store and its load takes it back, one item per line.  No FLTK
  * and no files: the caller reads and writes them. */
-#ifndef MORV_CLI_MORVRC_LINES_H
-#define MORV_CLI_MORVRC_LINES_H
+#ifndef MORV_SETTINGS_MORVRC_LINES_H
+#define MORV_SETTINGS_MORVRC_LINES_H
 
-#include "settings/morvrc_items.h"
+#include "settings/store/items.h"
 
 #include <stddef.h>
 

@@ -10,10 +10,10 @@
  *     FreeVersionList(&list)
  * A version that cannot be kept is no reason to refuse the save: the caller
  * says why (psWhy) and goes on. */
-#ifndef MORV_SETTINGS_MORVRC_HISTORY_H
-#define MORV_SETTINGS_MORVRC_HISTORY_H
+#ifndef MORV_SETTINGS_DISK_HISTORY_H
+#define MORV_SETTINGS_DISK_HISTORY_H
 
-#include "settings/morvrc_file.h"
+#include "settings/disk/snapshot.h"
 
 #include <stddef.h>
 

@@ -1,9 +1,9 @@
 /* A morvrc read into the settings store, or the store started as the
  * editor starts without one, and what a reading found said in words. */
-#include "settings/morvrc_reading.h"
+#include "settings/morvrc/reading.h"
 
-#include "settings/morv.h"
-#include "settings/morvrc.h"
+#include "settings/store/morv.h"
+#include "settings/morvrc/morvrc.h"
 
 #include <errno.h>
 #include <stdio.h>

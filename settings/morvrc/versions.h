@@ -4,7 +4,7 @@
 #ifndef MORV_SETTINGS_MORVRC_VERSIONS_H
 #define MORV_SETTINGS_MORVRC_VERSIONS_H
 
-#include "settings/morvrc_history.h"
+#include "settings/disk/history.h"
 
 #include <stddef.h>
 
