@@ -28,7 +28,8 @@ int main(int argc, char **argv)
         free(psMessageLanguage);
         psMessageLanguage = strdup(argv[2]);
     }
-    if (!WriteSetupFile(argv[1], (int)sizeof(time_t))) {
+    struct MorvLayout layout = {(int)sizeof(time_t), 0, NULL, 0};
+    if (!ReplaceSetupFile(argv[1], &layout, NULL, NULL, NULL)) {
         perror(argv[1]);
         return 1;
     }

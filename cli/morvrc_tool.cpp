@@ -3,14 +3,9 @@
  * It reads and writes through the editor's own settings code; nothing here
  * knows the layout.  This file holds the entry point, the options and the table of
  * verbs. */
-#include "cli/morvrc_cli.h"
-#include "cli/morvrc_edit.h"
-#include "cli/morvrc_file_verbs.h"
-#include "cli/morvrc_history.h"
-#include "cli/morvrc_home.h"
-#include "cli/morvrc_input.h"
-#include "cli/morvrc_load_diff.h"
-#include "cli/morvrc_watch.h"
+#include "cli/tool.h"
+#include "cli/verbs.h"
+#include "cli/files.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
 

@@ -13,7 +13,6 @@
 #include "settings/store/items.h"
 #include "settings/morvrc/reading.h"
 #include "settings/morvrc/update.h"
-#include "settings/morvrc/versions.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 

@@ -71,7 +71,7 @@ static int DiffersFromDisk(void)
     if (textinput_TextValue->changed() && group_TextVar->active())
         return 1;
     for (struct TimeCopy const &tc : aTimeCopies)
-        if (*tc.piCopy != (int)(int32_t)(uint32_t)*tc.ptSetting)
+        if (*tc.piCopy != TimeCopyOf(*tc.ptSetting))
             return 1;
     struct MorvValues *pv = (struct MorvValues *)calloc(2, sizeof *pv);
     int bDiffers = 1;

@@ -73,7 +73,8 @@ std::vector<unsigned char> Image(int iTimeBytes)
 {
     unsigned char *p = NULL;
     size_t n = 0;
-    if (!EncodeSetup(iTimeBytes, &p, &n))
+    MorvLayout layoutAtWidth = {iTimeBytes, 0, NULL, 0};
+    if (!EncodeSetupImage(&layoutAtWidth, &p, &n))
         return {};
     std::vector<unsigned char> v(p, p + n);
     free(p);

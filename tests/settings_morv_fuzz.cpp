@@ -394,7 +394,8 @@ void CheckOneWidth(unsigned char const *p, size_t n, int iTimeBytes, bool bFille
      * read back from initial values. */
     unsigned char *pImage = NULL;
     size_t uImage = 0;
-    CHECK(EncodeSetup(iTimeBytes, &pImage, &uImage) == 1, "EncodeSetup failed at %d-byte times", iTimeBytes);
+    MorvLayout layoutAtWidth = {iTimeBytes, 0, NULL, 0};
+    CHECK(EncodeSetupImage(&layoutAtWidth, &pImage, &uImage) == 1, "EncodeSetupImage failed at %d-byte times", iTimeBytes);
     std::vector<unsigned char> image(pImage, pImage + uImage);
     free(pImage);
     ResetSettings();

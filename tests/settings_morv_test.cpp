@@ -117,7 +117,7 @@ TEST_F(ConfigFile, RoundTripKeepsEveryValue)
     ByteVector first = ReadFileBytes(rc);
     ResetSettings();
     MorvReadInfo info;
-    ASSERT_EQ(MORV_READ_OK, ReadSetupFile(rc.c_str(), kTime, &info));
+    ASSERT_EQ(MORV_READ_OK, DecodeSetup(first.data(), first.size(), kTime, &info));
     EXPECT_EQ((long long)first.size(), info.llConsumed);
     ASSERT_EQ(1, WriteSetup());
     EXPECT_EQ(first, ReadFileBytes(rc));
@@ -217,8 +217,7 @@ TEST_F(ConfigFile, Version40IsReadAsVersion38AndTheRestIgnored)
     b.push_back(0x01);
     iFlagDisableSHBM = 9;
     MorvReadInfo info;
-    WriteFileBytes(rc, b);
-    ASSERT_EQ(MORV_READ_OK, ReadSetupFile(rc.c_str(), kTime, &info));
+    ASSERT_EQ(MORV_READ_OK, DecodeSetup(b.data(), b.size(), kTime, &info));
     EXPECT_EQ(40, info.iVersion);
     EXPECT_EQ((long long)b.size() - 2, info.llConsumed);
     EXPECT_EQ(0, iFlagDisableSHBM);
@@ -315,8 +314,7 @@ class DamagedFile : public ConfigFile {
     }
     MorvReadResult ReadInfo(ByteVector const &b, MorvReadInfo *pInfo)
     {
-        WriteFileBytes(rc, b);
-        return ReadSetupFile(rc.c_str(), kTime, pInfo);
+        return DecodeSetup(b.data(), b.size(), kTime, pInfo);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/follow.h"
+#include "settings/morvrc/reading.h"
 #include "settings/store/items.h"
 #include "settings/disk/lock.h"
 #include "settings/disk/replace.h"
@@ -176,10 +177,11 @@ TEST_F(SafeSave, KilledWhileSavingLeavesTheOldOrTheNewFileWhole)
     psIdentifyCommand = strdup(big.c_str());
     unsigned char *pA, *pB;
     size_t uA, uB;
-    ASSERT_EQ(1, EncodeSetup(kTime, &pA, &uA));
+    MorvLayout layout = {kTime, 0, NULL, 0};
+    ASSERT_EQ(1, EncodeSetupImage(&layout, &pA, &uA));
     iMaxCloneCount = 99;
     psIdentifyCommand[0] = 'b';
-    ASSERT_EQ(1, EncodeSetup(kTime, &pB, &uB));
+    ASSERT_EQ(1, EncodeSetupImage(&layout, &pB, &uB));
     ByteVector imageA(pA, pA + uA), imageB(pB, pB + uB);
     free(pA);
     free(pB);
@@ -192,7 +194,7 @@ TEST_F(SafeSave, KilledWhileSavingLeavesTheOldOrTheNewFileWhole)
             for (int k = 0;; k++) {
                 iMaxCloneCount = k % 2 ? 99 : 10;
                 psIdentifyCommand[0] = k % 2 ? 'b' : 'a';
-                WriteSetupFile(rc.c_str(), kTime);
+                ReplaceSetupFile(rc.c_str(), &layout, NULL, NULL, NULL);
             }
         }
         usleep(1000 + (i * 7919) % 150000);

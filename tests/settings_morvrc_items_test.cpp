@@ -4,7 +4,10 @@
  * pair rule. */
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/reading.h"
 #include "settings/store/items.h"
+#include "settings/store/text.h"
+#include "settings/store/values.h"
 
 #include <gtest/gtest.h>
 

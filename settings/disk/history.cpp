@@ -3,6 +3,9 @@
  * named by the time it was replaced and by who replaced it. */
 #include "settings/disk/history.h"
 
+#include "settings/disk/identity.h"
+#include "settings/disk/path.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -31,15 +34,10 @@ static char *FullPath(char const *psPath)
 {
     char *psTarget = FollowLinks(psPath);
     if (!psTarget) return NULL;
-    char const *psSlash = strrchr(psTarget, '/');
-    char acDir[PATH_MAX];
-    char const *psName = psSlash ? psSlash + 1 : psTarget;
-    if (!psSlash) snprintf(acDir, sizeof acDir, ".");
-    else if (psSlash == psTarget) snprintf(acDir, sizeof acDir, "/");
-    else snprintf(acDir, sizeof acDir, "%.*s", (int)(psSlash - psTarget), psTarget);
-    char acReal[PATH_MAX];
+    char acDir[PATH_MAX], acName[PATH_MAX], acReal[PATH_MAX];
+    char const *psName = acName;
     char *psFull = NULL;
-    if (realpath(acDir, acReal)) {
+    if (SplitPath(psTarget, acDir, sizeof acDir, acName, sizeof acName) && realpath(acDir, acReal)) {
         size_t uLen = strlen(acReal) + strlen(psName) + 2;
         psFull = (char *)malloc(uLen);
         if (psFull) snprintf(psFull, uLen, "%s/%s", strcmp(acReal, "/") ? acReal : "", psName);
@@ -58,27 +56,11 @@ static char *FullPath(char const *psPath)
     return psFull;
 }
 
-/* The user whose history holds psFull: the process's own, or, for root,
- * the owner of the file (of its directory while it does not exist). */
+/* The user whose history holds psFull: the process's own, or for root the
+ * file's user (UserOfFile). */
 static void FindUser(char const *psFull, struct HistoryUser *pu)
 {
-    pu->uid = geteuid();
-    pu->gid = getegid();
-    pu->bOther = 0;
-    if (pu->uid != 0) return;
-    struct stat st;
-    if (stat(psFull, &st) != 0) {
-        char acDir[PATH_MAX];
-        char const *psSlash = strrchr(psFull, '/');
-        snprintf(acDir, sizeof acDir, "%.*s", psSlash && psSlash != psFull ? (int)(psSlash - psFull) : 1,
-                 psSlash && psSlash != psFull ? psFull : "/");
-        if (stat(acDir, &st) != 0) return;
-    }
-    if (st.st_uid == 0) return;
-    struct passwd const *pw = getpwuid(st.st_uid);
-    pu->uid = st.st_uid;
-    pu->gid = pw ? pw->pw_gid : st.st_gid;
-    pu->bOther = 1;
+    pu->bOther = UserOfFile(psFull, &pu->uid, &pu->gid);
 }
 
 /* The state directory of the user pu: XDG_STATE_HOME or ~/.local/state for
@@ -405,4 +387,15 @@ int KeepVersion(char const *psPath, unsigned char const *pData, size_t uSize,
     }
     if (!bOk && psWhy) snprintf(psWhy, uWhy, "%s: %s", acRefused, strerror(errno));
     return bOk;
+}
+
+void FormatVersionTime(struct MorvVersion const *pv, char *psOut, size_t uOut)
+{
+    time_t t = (time_t)pv->llSeconds;
+    struct tm tm;
+    if (uOut == 0)
+        return;
+    if ((long long)t != pv->llSeconds || localtime_r(&t, &tm) == NULL ||
+        strftime(psOut, uOut, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+        snprintf(psOut, uOut, "%lld", pv->llSeconds);
 }

@@ -72,4 +72,8 @@ int ReadVersion(struct MorvVersionList const *pList, struct MorvVersion const *p
 /* Frees what ListVersions allocated and empties the list. */
 void FreeVersionList(struct MorvVersionList *pList);
 
+/* Writes into psOut (uOut bytes) when *pv was replaced, in local time:
+ * "2026-12-07 23:04:55". */
+void FormatVersionTime(struct MorvVersion const *pv, char *psOut, size_t uOut);
+
 #endif

@@ -4,7 +4,8 @@
  * lock's holder may do. */
 #include "settings/disk/lock.h"
 
-#include "settings/disk/snapshot.h"
+#include "settings/disk/identity.h"
+#include "settings/disk/path.h"
 #include "settings/disk/replace.h"
 #include "support/clock.h"
 

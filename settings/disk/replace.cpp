@@ -3,6 +3,9 @@
  * it in place where a new file could not be the same file to its user. */
 #include "settings/disk/replace.h"
 
+#include "settings/disk/identity.h"
+#include "settings/disk/path.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -38,44 +41,17 @@ static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, int 
     return 1;
 }
 
-int OpenDirectoryOf(char const *psTarget, char const **ppsName)
-{
-    char const *psSlash = strrchr(psTarget, '/');
-    *ppsName = psSlash != NULL ? psSlash + 1 : psTarget;
-    if (**ppsName == '\0') {
-        errno = EISDIR;
-        return -1;
-    }
-    char *psDir = psSlash == NULL ? strdup(".")
-                  : psSlash == psTarget ? strdup("/")
-                                        : strndup(psTarget, (size_t)(psSlash - psTarget));
-    if (psDir == NULL) {
-        errno = ENOMEM;
-        return -1;
-    }
-    int fd = open(psDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    /* A directory that may be searched and written but not read still
-     * takes files by name. */
-    if (fd < 0 && errno == EACCES)
-        fd = open(psDir, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    int iErr = errno;
-    free(psDir);
-    errno = iErr;
-    return fd;
-}
-
 /* Records that psPath, or its directory with bDirectory, refused, with
  * errno kept for the caller. */
 static void Refused(struct MorvReplaceReport *pr, char const *psPath, int bDirectory)
 {
     int iErr = errno;
-    char const *psSlash = strrchr(psPath, '/');
-    if (!bDirectory)
+    char acDir[PATH_MAX], acName[PATH_MAX];
+    if (!bDirectory || !SplitPath(psPath, acDir, sizeof acDir, acName, sizeof acName))
         snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%s", psPath);
-    else if (psSlash == NULL)
-        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, ".");
     else
-        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%.*s", (int)(psSlash - psPath) + 1, psPath);
+        snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%s%s", acDir,
+                 strchr(psPath, '/') != NULL && strcmp(acDir, "/") != 0 ? "/" : "");
     errno = iErr;
 }
 

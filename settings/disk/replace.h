@@ -52,14 +52,6 @@ int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
  * about it: "is unchanged", "may hold the new settings", ... */
 char const *LeftInFile(struct MorvReplaceReport const *pReport);
 
-/* Opens the directory of psTarget (a path whose last component is no link
- * to follow) for the *at calls, and points *ppsName at the last component
- * within psTarget.  A directory that cannot be read is opened as a path
- * alone (O_PATH), good for names but not for listing, syncing or a lock.
- * Returns the descriptor, or -1 with errno set (EISDIR when psTarget names
- * no file in a directory, such as "/" or "dir/"). */
-int OpenDirectoryOf(char const *psTarget, char const **ppsName);
-
 /* Removes the temporary files that saves of the file psName in the
  * directory open on fdDir, killed part way, left beside it.  Only a program
  * that holds the file's lock may call it: another saver's file is never in

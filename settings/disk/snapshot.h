@@ -1,7 +1,6 @@
 /* A morvrc on disk: reading at most MORV_MAX_FILE bytes of a path without
- * ever waiting on a FIFO or a device, snapshots of what was read to tell a
- * change made since, and the identity that root takes to work on another
- * user's file.  Knows nothing of the bytes' meaning. */
+ * ever waiting on a FIFO or a device, and snapshots of what was read to
+ * tell a change made since.  Knows nothing of the bytes' meaning. */
 #ifndef MORV_SETTINGS_DISK_SNAPSHOT_H
 #define MORV_SETTINGS_DISK_SNAPSHOT_H
 
@@ -49,47 +48,11 @@ int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSna
  * read to the end now. */
 int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 
+/* Returns 1 when two snapshots hold the same bytes and size, or are both
+ * of no file; 0 otherwise. */
+int SnapshotsEqual(struct MorvSnapshot const *pa, struct MorvSnapshot const *pb);
+
 /* Frees the snapshot's bytes and empties it. */
 void FreeSnapshot(struct MorvSnapshot *pSnap);
-
-/* Follows symbolic links from psPath to the file they lead to, which need
- * not exist yet.  Returns a malloc'd path, or null with errno set (ELOOP
- * after 40 links, ENOMEM). */
-char *FollowLinks(char const *psPath);
-
-/* Root working on another user's file takes that user's file-system
- * identity, as sudoedit edits as the user who asked: every open, create,
- * rename and remove is then checked by the kernel against that user's
- * rights, so a link the user planted, a directory swapped for a link or a
- * hard link to a root file leads nowhere the user could not write anyway.
- * Refusing each unsafe step instead would leave a gap between the check
- * and the use; with the identity taken there is none.  The user is the
- * owner of the first directory or symbolic link on the way to the file
- * (the working directory's own path included for a relative one) that is
- * not the effective user's; the groups are that user's from the password
- * database, or the owning group when there is no entry.  A process that is
- * not root, or a path that is root's all the way, keeps its identity.
- * Calls nest: only the outermost one changes anything. */
-struct MorvIdentity {
-    int bTaken;           /* 1: the file-system identity was changed */
-    uid_t uFsUid;         /* the one to go back to */
-    gid_t gFsGid;
-    int nGroups;          /* the supplementary groups to go back to */
-    gid_t *pgGroups;      /* malloc'd */
-};
-
-/* Takes the identity that work on psPath must be done with, keeping the
- * current one in *pSaved for ResumeIdentity.  Returns 1; 0 with errno set
- * (EPERM, ENOMEM) when another user's path cannot be worked on with that
- * user's rights, in which case nothing may be done to it. */
-int AssumeOwnerOf(char const *psPath, struct MorvIdentity *pSaved);
-
-/* AssumeOwnerOf for work done as the user uid, whoever owns the way there:
- * root takes uid's identity (gid as its group when the user database has
- * no entry for it); anyone else keeps its own.  Returns as AssumeOwnerOf. */
-int AssumeUser(uid_t uid, gid_t gid, struct MorvIdentity *pSaved);
-
-/* Goes back to the identity kept by AssumeOwnerOf, keeping errno. */
-void ResumeIdentity(struct MorvIdentity *pSaved);
 
 #endif

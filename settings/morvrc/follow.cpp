@@ -3,6 +3,7 @@
  * file from one still being written. */
 #include "settings/morvrc/follow.h"
 
+#include "settings/disk/path.h"
 #include "settings/morvrc/format.h"
 #include "support/clock.h"
 
@@ -22,25 +23,6 @@ static const unsigned uFileEvents =
 static const unsigned uDirectoryEvents = IN_DELETE_SELF | IN_MOVE_SELF;
 
 static const unsigned uWatchMask = uFileEvents | uDirectoryEvents | IN_ONLYDIR;
-
-/* Splits psPath into its directory and last name, trailing slashes left
- * out.  Returns 1; 0 when a part does not fit or there is no name. */
-static int SplitPath(char const *psPath, char *psDir, size_t uDir, char *psName, size_t uName)
-{
-    size_t uLen = strlen(psPath);
-    while (uLen > 1 && psPath[uLen - 1] == '/')
-        uLen--;
-    size_t uName0 = uLen;
-    while (uName0 > 0 && psPath[uName0 - 1] != '/')
-        uName0--;
-    size_t uDirLen = uName0;
-    while (uDirLen > 1 && psPath[uDirLen - 1] == '/')
-        uDirLen--;
-    int n = uName0 == 0 ? snprintf(psDir, uDir, ".")
-                        : snprintf(psDir, uDir, "%.*s", (int)uDirLen, psPath);
-    int m = snprintf(psName, uName, "%.*s", (int)(uLen - uName0), psPath + uName0);
-    return n > 0 && (size_t)n < uDir && m > 0 && (size_t)m < uName && strcmp(psName, "/") != 0;
-}
 
 /* Fills *pp with the place to watch for psPath: its directory, or the
  * nearest one above that exists.  Returns 1; 0 when there is none. */
@@ -194,23 +176,6 @@ int TakeWatchEvents(struct MorvWatch *pw)
     if (bMove)
         MoveWatch(pw);
     return bConcerns;
-}
-
-int SnapshotsEqual(struct MorvSnapshot const *pa, struct MorvSnapshot const *pb)
-{
-    if (!pa->bPresent || !pb->bPresent)
-        return !pa->bPresent && !pb->bPresent;
-    return pa->llSize == pb->llSize && pa->uBytes == pb->uBytes &&
-           (pa->uBytes == 0 || memcmp(pa->pBytes, pb->pBytes, pa->uBytes) == 0);
-}
-
-int SnapshotIsWhole(struct MorvSnapshot const *pSnap)
-{
-    if (!pSnap->bPresent || pSnap->llSize > MORV_MAX_FILE)
-        return 0;
-    struct MorvReadInfo info;
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, FindTimeBytes(pSnap), &info);
-    return ImageIsWhole(&info);
 }
 
 enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,

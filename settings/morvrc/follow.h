@@ -74,13 +74,4 @@ enum FollowFinding LookAtFile(struct MorvFollow *pf, char const *psPath,
                               struct MorvSnapshot const *pKnown, struct MorvSnapshot const *pReacted,
                               struct MorvSnapshot *pNew);
 
-/* Returns 1 when two snapshots hold the same bytes and size, or are both
- * of no file; 0 otherwise. */
-int SnapshotsEqual(struct MorvSnapshot const *pa, struct MorvSnapshot const *pb);
-
-/* Returns 1 when the snapshot reads whole at the width it is found to
- * have (FindTimeBytes, ImageIsWhole) and is no longer than MORV_MAX_FILE;
- * 0 otherwise, an absent one included. */
-int SnapshotIsWhole(struct MorvSnapshot const *pSnap);
-
 #endif

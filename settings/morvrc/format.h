@@ -1,46 +1,37 @@
 /* The byte format of morvrc, the file that the editor and the script
- * inside XChat share: the field table, the reader that turns an image into
- * settings and the writer that turns the settings into one.  Pure: it works
- * on bytes in memory and never touches a file. */
+ * inside XChat share: the reader that turns an image into settings and the
+ * writer that turns the settings into one, over the field table of
+ * settings/store/fields.  Pure: it works on bytes in memory and never
+ * touches a file.
+ *
+ * Which call to make:
+ *   DecodeFile(&snap, 0, &report, &layout)
+ *       a file's bytes into the store at the width they read at, with what
+ *       was found and how to write the file back: what the programs do with
+ *       a morvrc they have read (settings/morvrc/reading and morvrc wrap it);
+ *   SnapshotIsWhole(&snap)
+ *       only whether bytes are a whole morvrc; the store is left alone;
+ *   FindTimeBytes(&snap)
+ *       the width DecodeFile reads at when it is given none;
+ *   ScanSetup(p, n, iTimeBytes, &info)
+ *       how far bytes read at a given width, the store left alone (to say
+ *       where and why a file is damaged, or which widths fit it);
+ *   DecodeSetup(p, n, iTimeBytes, &info)
+ *       bytes into the store at a width already known: DecodeFile's own step;
+ *   EncodeSetupImage(&layout, &p, &n)
+ *       the store as the bytes of a file laid out as it was read.
+ * None of them empties the store first (ResetStore) or installs the
+ * built-in text defaults afterwards (InstallTextDefaults): fields that the
+ * bytes do not reach keep their values.  A failure is in the result:
+ * MorvReadResult for a walk, MorvOutcome for a file, 0 and errno for the
+ * writer; nothing is left allocated on any failure. */
 #ifndef MORV_SETTINGS_MORVRC_FORMAT_H
 #define MORV_SETTINGS_MORVRC_FORMAT_H
 
 #include "settings/disk/snapshot.h"
+#include "settings/store/fields.h"
 
 #include <stddef.h>
-
-enum MorvFieldKind {
-    MFK_INT32,       /* 4 bytes, little-endian, signed */
-    MFK_TIME,        /* 4 or 8 bytes (the writer's time_t), little-endian, signed */
-    MFK_TEXT,        /* int32 length n, then n bytes, no terminator */
-    MFK_TEXT_PAIR,   /* both texts, or a single int32 0 */
-    MFK_INT32_ARRAY  /* the 19 elements of iFlagParserMode */
-};
-
-/* What a stored length of 0 or less does to a single text. */
-enum MorvEmptyRule {
-    MER_ABSENT,      /* the setting becomes null */
-    MER_UNCHANGED    /* the setting keeps its value */
-};
-
-/* One field of morvrc.  Field 1, the version word, is not in the table. */
-struct MorvField {
-    int iNumber;                 /* field number, 2 to 57 */
-    char const *psName;          /* the setting's name */
-    enum MorvFieldKind eKind;
-    int iFromVersion;            /* first format version that holds it; 0: every file */
-    void *pSetting;              /* int*, time_t*, char** (pairs: char*[2]) or int[19] */
-    enum MorvEmptyRule eEmpty;   /* single texts only */
-    char const *psOlderDefault;  /* single texts only: installed when the file predates
-                                    the field; null leaves the setting unchanged */
-};
-
-#define MORV_FIELD_COUNT 56
-extern const struct MorvField aMorvFields[MORV_FIELD_COUNT];
-
-/* Returns the bytes that the setting of a non-text field takes in memory
- * (an int, a time_t, the 19 ints of iFlagParserMode); 0 for a text. */
-size_t FieldBytes(struct MorvField const *pf);
 
 /* ---- Reading ----------------------------------------------------------- */
 
@@ -49,7 +40,6 @@ long long LittleEndianAt(unsigned char const *p, int iBytes);
 
 enum MorvReadResult {
     MORV_READ_OK,          /* every field that the version holds was read */
-    MORV_READ_NOFILE,      /* the file could not be opened (errno tells why) */
     MORV_READ_TOO_OLD,     /* version below iMinimunSetupVersion; nothing else read */
     MORV_READ_TRUNCATED,   /* the data ends inside a field */
     MORV_READ_BAD_LENGTH,  /* a negative length for text [1] of a pair */
@@ -92,11 +82,6 @@ enum MorvReadResult ScanSetup(unsigned char const *pData, size_t uSize, int iTim
  * its version, and nothing after the last one unless the version is newer
  * than iSetupVersion, whose extra fields follow. */
 int ImageIsWhole(struct MorvReadInfo const *pInfo);
-
-/* Writes into psOut (uOut bytes, cut to fit) the name of element iElement
- * of aMorvFields[iIndex]: "iMaxCloneCount" (iElement -1),
- * "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]". */
-void SettingName(int iIndex, int iElement, char *psOut, size_t uOut);
 
 /* ---- How a file is read and written back ------------------------------ */
 
@@ -160,8 +145,19 @@ enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
  * (EOVERFLOW) or the image would be longer than MORV_MAX_FILE (EFBIG). */
 int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, size_t *puSize);
 
-/* EncodeSetupImage of a version-iSetupVersion image with iTimeBytes-wide
- * time fields and no tail. */
-int EncodeSetup(int iTimeBytes, unsigned char **ppData, size_t *puSize);
+/* Whether a walk that ended as *pInfo read field iField (an index into
+ * aMorvFields): its version holds the field and reading did not stop
+ * before it. */
+int FieldRead(int iField, struct MorvReadInfo const *pInfo);
+
+/* Returns 1 when every time value of the store fits time fields
+ * iTimeBytes wide; 0, with *piField the index in aMorvFields of the first
+ * that does not, for 4-byte fields. */
+int TimesFitWidth(int iTimeBytes, int *piField);
+
+/* Returns 1 when the snapshot reads whole at the width it is found to
+ * have (FindTimeBytes, ImageIsWhole) and is no longer than MORV_MAX_FILE;
+ * 0 otherwise, an absent one included. */
+int SnapshotIsWhole(struct MorvSnapshot const *pSnap);
 
 #endif

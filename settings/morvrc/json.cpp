@@ -1,10 +1,10 @@
-/* The reader of the settings as a JSON document (morvrc_tool's dump --json
- * writes it, load --json reads it back), bounded in depth and checked byte
- * by byte, since users pipe it through jq and their own scripts. */
+/* The settings as a JSON document: dump --json's writer, and the reader
+ * that load --json applies, bounded in depth and checked byte by byte,
+ * since users pipe the document through jq and their own scripts. */
 #include "settings/morvrc/json.h"
 
 #include "settings/store/items.h"
-#include "settings/morvrc/format.h"
+#include "settings/store/text.h"
 
 #include <stdarg.h>
 #include <stdint.h>
@@ -61,11 +61,7 @@ static long Hex4(struct Json *pj)
     for (int i = 0; i < 4; i++) {
         if (pj->uAt >= pj->n)
             return -1;
-        unsigned char c = pj->p[pj->uAt++];
-        int d = c >= '0' && c <= '9' ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
+        int d = HexDigit((char)pj->p[pj->uAt++]);
         if (d < 0)
             return -1;
         l = l * 16 + d;
@@ -415,10 +411,37 @@ static int ApplyMember(struct Json *pj, int iTimeBytes, unsigned char *abTouched
     return 1;
 }
 
+char *FormatJsonDump(struct MorvReadInfo const *pInfo, char const *psError)
+{
+    struct MorvText t = {NULL, 0, 0, 0};
+    long long llAfter = pInfo->eResult == MORV_READ_OK ? pInfo->llSize - pInfo->llConsumed : 0;
+    AddText(&t, "{\n  \"version\": %d,\n  \"bytes_after_last_field\": %lld,\n  \"settings\": {",
+            pInfo->iVersion, llAfter);
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems && FieldRead(aItems[k].iField, pInfo); k++) {
+        char acName[64];
+        ItemName(aItems[k], acName, sizeof acName);
+        char *psValue = FormatItemJson(aItems[k]);
+        /* The names are plain ASCII words with brackets: no escapes. */
+        if (psValue == NULL)
+            t.bFailed = 1;
+        else
+            AddText(&t, "%s    \"%s\": %s", k > 0 ? ",\n" : "\n", acName, psValue);
+        free(psValue);
+    }
+    AddText(&t, "\n  }");
+    if (psError != NULL)
+        AddText(&t, ",\n  \"error\": %s", psError);
+    AddText(&t, "\n}\n");
+    return TakeText(&t, NULL);
+}
+
 int ApplyJsonSettings(char const *pText, size_t uSize, int iTimeBytes, char *psWhy, size_t uWhy,
                       unsigned char *abTouched)
 {
-    struct Json j = {(unsigned char const *)pText, uSize, 0, psWhy, uWhy};
+    size_t uMark = ByteOrderMark(pText, uSize);
+    struct Json j = {(unsigned char const *)pText + uMark, uSize - uMark, 0, psWhy, uWhy};
     unsigned char abPairs[MORV_FIELD_COUNT];
     memset(abPairs, 0, sizeof abPairs);
     int bSettings = 0;

@@ -1,9 +1,9 @@
-/* "name = value" lines for morvrc_tool: dump's lines formatted from the
- * settings store, and load's lines, text that users paste and edit, checked
- * and applied to the store line by line. */
+/* "name = value" lines for morvrc_tool: the dump written from the settings
+ * store beside its reader, which takes back load's lines, text that users
+ * paste and edit, checked and applied to the store line by line. */
 #include "settings/morvrc/lines.h"
 
-#include "settings/morvrc/format.h"
+#include "settings/store/text.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +22,26 @@ char *FormatSettingLine(struct MorvItem it)
         snprintf(psLine, uSize, "%s = %s", acName, psValue);
     free(psValue);
     return psLine;
+}
+
+char *FormatDump(struct MorvReadInfo const *pInfo, int bWhole, size_t *puLen)
+{
+    struct MorvText t = {NULL, 0, 0, 0};
+    AddText(&t, "# morvrc version %d\n", pInfo->iVersion);
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems && FieldRead(aItems[k].iField, pInfo); k++) {
+        char *psLine = FormatSettingLine(aItems[k]);
+        if (psLine == NULL)
+            t.bFailed = 1;
+        else
+            AddText(&t, "%s\n", psLine);
+        free(psLine);
+    }
+    if (bWhole && pInfo->llConsumed < pInfo->llSize)
+        AddText(&t, "# %lld bytes after the last field: fields of version %d not shown\n",
+                pInfo->llSize - pInfo->llConsumed, pInfo->iVersion);
+    return TakeText(&t, puLen);
 }
 
 /* Whether c is a blank or a tab. */
@@ -76,7 +96,7 @@ int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLi
 {
     /* The last line that touched each text pair, by field; 0 for none. */
     int aiPairLine[MORV_FIELD_COUNT] = {0};
-    size_t uAt = 0;
+    size_t uAt = ByteOrderMark(pText, uSize);
     int iLine = 0;
     *piLine = 0;
     while (uAt < uSize) {

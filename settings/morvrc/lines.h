@@ -4,6 +4,7 @@
 #ifndef MORV_SETTINGS_MORVRC_LINES_H
 #define MORV_SETTINGS_MORVRC_LINES_H
 
+#include "settings/morvrc/format.h"
 #include "settings/store/items.h"
 
 #include <stddef.h>
@@ -12,9 +13,19 @@
  * feed.  Returns a malloc'd text, or null when memory runs out. */
 char *FormatSettingLine(struct MorvItem it);
 
+/* The store as dump prints it for a file read as *pInfo says: the line
+ * "# morvrc version N", then the line of every item read (FieldRead), each
+ * ending in a line feed, and for a whole file (bWhole) with bytes after
+ * its last field a line that says so.  Nothing in it depends on the width
+ * or the size, so that dumps of one set of settings compare equal wherever
+ * they were made.  Returns a malloc'd text (*puLen its length), or null
+ * when memory runs out. */
+char *FormatDump(struct MorvReadInfo const *pInfo, int bWhole, size_t *puLen);
+
 /* Applies to the settings store the lines of pText (uSize bytes; it need
  * not end in a zero or a line feed).  Lines end at a line feed; blank
  * lines and lines whose first non-blank character is "#" are skipped.
+ * A byte-order mark before the first line is skipped.
  * Every other line is NAME = VALUE, with NAME as get takes it and VALUE as
  * set takes it (SetItemValue, time values for iTimeBytes-wide fields);
  * blanks around the "=" and blanks and a carriage return at the end of the

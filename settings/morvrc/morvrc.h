@@ -1,23 +1,33 @@
-/* morvrc as the programs and the script use it: the file named by
- * psMorvaneRC read into the settings store, with the built-in text
- * defaults, and the store saved back over it in the form it was read in.
- * ReadSetup and WriteSetup are the script's own entry points. */
+/* morvrc as the programs and the script use it: the file psMorvaneRC read
+ * into the settings store with the built-in text defaults, and the store
+ * saved back over it in the form it was read in, with what was last seen of
+ * it remembered (snMorvaneRC, lyMorvaneRC).  ReadSetup and WriteSetup are
+ * the script's own entry points.
+ *
+ * The editor's calling sequence:
+ *   ReadSetupReport(&report)       at start-up and on "Load from Disk": the
+ *                                  report says what was wrong; the store
+ *                                  holds values to show whatever it says
+ *   SetVariables()                 the catalogue bound to the new texts
+ *   ...                            the user changes the store
+ *   BeginUpdate(&up, psMorvaneRC, MORV_LOCK_WAIT_MS, "morvane_setup save")
+ *   CompareForUpdate(&up, &snMorvaneRC)     changed by another program?
+ *   CommitSetup(&up, 1)            written only over what was last seen,
+ *                                  which then becomes what was written
+ * ReadSetupSnapshot loads bytes already read (the watch's) instead;
+ * ReadSetupPath reads any other file the same way and remembers nothing of
+ * it (morvrc_tool list).  A reading's failure is in its outcome and report,
+ * a save's in its result and errno (settings/morvrc/update.h says which). */
 #ifndef MORV_SETTINGS_MORVRC_MORVRC_H
 #define MORV_SETTINGS_MORVRC_MORVRC_H
 
+#include "settings/disk/replace.h"
 #include "settings/disk/snapshot.h"
 #include "settings/morvrc/format.h"
-#include "settings/disk/replace.h"
+#include "settings/morvrc/update.h"
 
 /* Opaque type of the host IRC client; the reader never looks at it. */
 struct session;
-
-/* Reads the file psPath (at most MORV_MAX_FILE bytes of it, a regular file
- * only) as DecodeSetup does.  Returns MORV_READ_NOFILE, with errno set, when
- * it cannot be read (a null path included); a read error part way through
- * counts as the end of the data. */
-enum MorvReadResult ReadSetupFile(char const *psPath, int iTimeBytes,
-                                  struct MorvReadInfo *pInfo);
 
 /* psMorvaneRC as the last ReadSetup or save saw it: its bytes, compared
  * before the next save, and how it is written back. */
@@ -50,34 +60,19 @@ enum MorvOutcome ReadSetupSnapshot(struct MorvSnapshot *pSnap, struct MorvLoadRe
  * *pReport. */
 enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport);
 
-/* The built-in text defaults that ReadSetupReport installs after a reading
- * that ended as eOutcome: "/ECHO ", "ALSA" and "/MSG NickServ Identify"
- * where those texts are absent and the file could not be read at all
- * (MORV_UNREADABLE), then in every case "italiano", "_AWAY" and an empty
- * pipe command where those texts are still absent.  Returns nothing; a
- * default that cannot be allocated leaves its text absent. */
-void InstallTextDefaults(enum MorvOutcome eOutcome);
-
 /* ReadSetupReport for the script, which has no use for the report. */
 void ReadSetup(struct session *pSession);
 
 /* ---- Writing ----------------------------------------------------------- */
 
-/* Replaces the file psPath with the image of the settings store laid out as
- * *pLayout says (EncodeSetupImage), the way ReplaceFile replaces a file,
- * only over the bytes of *pExpected when it is given.  With pWritten, it
- * gets the bytes written; with pReport, how the file was replaced or who
- * refused.
- * Returns 1 on success; 0 on failure, with errno set by the failing step
- * (ENOENT for a null or empty path, ESTALE for a file changed since
- * pExpected), the old file untouched and no temporary file left behind. */
-int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
-                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
-                     struct MorvReplaceReport *pReport);
-
-/* ReplaceSetupFile with a version-iSetupVersion image of iTimeBytes-wide
- * time fields, unconditionally. */
-int WriteSetupFile(char const *psPath, int iTimeBytes);
+/* The editor's and the script's save of psMorvaneRC (the update's file):
+ * the store laid out as lyMorvaneRC, only over the bytes of snMorvaneRC
+ * when bCheck is 1, after keeping what was found as CommitUpdate does; the
+ * bytes written are kept in snMorvaneRC and how in
+ * rpMorvaneRC.  Tells a file rewritten in place on standard output, and any
+ * failure but a refused check (ESTALE) as "\nUnable to open file %s for
+ * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
+int CommitSetup(struct MorvUpdate *pu, int bCheck);
 
 /* The script's save of psMorvaneRC, without the lock: CommitSetup, which
  * prints what it tells, unconditionally (WriteSetup) or only over the bytes

@@ -1,52 +1,49 @@
-/* A morvrc read into the settings store, or the store started as the
- * editor starts without one, and what a reading found said in words. */
+/* A morvrc read into the settings store, or beside it, or the store
+ * started as the editor starts without one; what a reading found said in
+ * words, and the way back from a damaged file to its last whole version. */
 #include "settings/morvrc/reading.h"
 
+#include "settings/disk/history.h"
 #include "settings/store/morv.h"
-#include "settings/morvrc/morvrc.h"
+#include "settings/store/text.h"
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
-static const int iNativeBytes = (int)sizeof(time_t);
-
-enum MorvFinding ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
+enum MorvOutcome ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
                                struct MorvLoadReport *pr, struct MorvLayout *pLayout,
                                char *psDetail, size_t uDetail)
 {
-    ResetSettings();
+    ResetStore();
     DecodeFile(pSnap, iTimeBytes, pr, pLayout);
     struct MorvReadInfo const *pi = &pr->info;
-    if (pr->eOutcome == MORV_WHOLE)
-        return ImageIsWhole(pi) ? MORV_FOUND_WHOLE : MORV_FOUND_EXTRA;
     /* Whatever its first bytes say, no morvrc is that long. */
-    if (pSnap->llSize > MORV_MAX_FILE)
-        return MORV_FOUND_TOO_LONG;
+    if (pr->eOutcome == MORV_WHOLE || pSnap->llSize > MORV_MAX_FILE)
+        return pr->eOutcome;
     if (pi->eResult == MORV_READ_TIME_RANGE) {
         /* A file of the other width often shows a huge time value first;
          * the damage that proves it is the more useful report. */
         struct MorvReadInfo scan;
         ScanSetup(pSnap->pBytes, pSnap->uBytes, pr->iTimeBytes, &scan);
         if (!ImageIsWhole(&scan)) {
+            pr->bTimeRange = 0;
             DescribeRead(pSnap, &scan, pr->iTimeBytes, psDetail, uDetail);
-            return MORV_FOUND_DAMAGED;
+            return pr->eOutcome;
         }
     }
     DescribeRead(pSnap, pi, pr->iTimeBytes, psDetail, uDetail);
-    return pi->eResult == MORV_READ_TOO_OLD     ? MORV_FOUND_TOO_OLD
-           : pi->eResult == MORV_READ_TIME_RANGE ? MORV_FOUND_TIME_RANGE
-           : pi->eResult == MORV_READ_NO_MEMORY  ? MORV_FOUND_NO_MEMORY
-                                                 : MORV_FOUND_DAMAGED;
+    return pr->eOutcome;
 }
 
 void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout)
 {
-    ResetSettings();
-    InstallTextDefaults(MORV_UNREADABLE);
+    ResetStore();
+    InstallTextDefaults(1);
     memset(pr, 0, sizeof *pr);
     pr->eOutcome = MORV_UNREADABLE;
-    pr->iTimeBytes = iTimeBytes != 0 ? iTimeBytes : iNativeBytes;
+    pr->iTimeBytes = iTimeBytes != 0 ? iTimeBytes : NATIVE_TIME_BYTES;
     pr->iVersion = iSetupVersion;
     pr->info.iVersion = iSetupVersion;
     FreeLayout(pLayout);
@@ -169,4 +166,115 @@ int DescribeReading(struct MorvLoadReport const *pr, long long llSize, char cons
                  pr->iTimeBytes * 8, llSize);
     }
     return *psOut != '\0';
+}
+
+char const *DescribeFileState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
+                              int iErrno, char *psDetail, size_t uDetail)
+{
+    struct MorvLoadReport missing;
+    memset(&missing, 0, sizeof missing);
+    missing.eOutcome = MORV_UNREADABLE;
+    missing.iErrno = iErrno;
+    if (!pSnap->bPresent || pr == NULL)
+        pr = &missing;
+    DescribeReading(pr, pSnap->llSize, NULL, psDetail, uDetail);
+    return pr == &missing                ? "missing"
+           : SnapshotIsWhole(pSnap)       ? "whole"
+           : pr->eOutcome == MORV_TOO_OLD ? "too_old"
+                                          : "damaged";
+}
+
+int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
+                   struct MorvLoadReport *pReport)
+{
+    memset(pv, 0, sizeof *pv);
+    /* Large: the stash holds an iFlagParserMode's room for every field. */
+    struct StoreStash *ps = (struct StoreStash *)malloc(sizeof *ps);
+    if (ps == NULL)
+        return 0;
+    if (!SetStoreAside(ps)) {
+        free(ps);
+        return 0;
+    }
+    struct MorvLoadReport r;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    DecodeFile(pSnap, 0, &r, &layout);
+    FreeLayout(&layout);
+    if (bDefaults)
+        InstallTextDefaults(r.eOutcome == MORV_UNREADABLE);
+    int bOk = TakeStoreValues(pv);
+    PutStoreBack(ps);
+    free(ps);
+    if (pReport != NULL)
+        *pReport = r;
+    return bOk;
+}
+
+int PointToLastWholeVersion(char const *psPath, char *psOut, size_t uOut)
+{
+    if (uOut > 0)
+        psOut[0] = '\0';
+    struct MorvVersionList list;
+    if (psPath == NULL || strcmp(psPath, "-") == 0 || !ListVersions(psPath, &list))
+        return 0;
+    int iFound = 0;
+    for (int i = 0; i < list.iCount && iFound == 0; i++) {
+        struct MorvSnapshot snap;
+        if (!ReadVersion(&list, &list.pVersions[i], &snap))
+            continue;
+        if (SnapshotIsWhole(&snap))
+            iFound = i + 1;
+        FreeSnapshot(&snap);
+    }
+    if (iFound > 0) {
+        char acTime[64], acWord[2 * 4096];
+        FormatVersionTime(&list.pVersions[iFound - 1], acTime, sizeof acTime);
+        ShellWord(psPath, acWord, sizeof acWord);
+        snprintf(psOut, uOut, "the last whole version kept is %d, from %s (%s): morvrc_tool restore %d %s",
+                 iFound, acTime, list.pVersions[iFound - 1].acSaver, iFound, acWord);
+    }
+    FreeVersionList(&list);
+    return iFound > 0;
+}
+
+void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct MorvWidths *pw)
+{
+    static const int aiWidths[2] = {4, 8};
+    int bFits = pSnap->llSize <= MORV_MAX_FILE;
+    for (int w = 0; w < 2; w++) {
+        struct MorvReadInfo info;
+        char acDetail[256];
+        ScanSetup(pSnap->pBytes, pSnap->uBytes, aiWidths[w], &info);
+        pw->abParses[w] = ImageIsWhole(&info) && bFits;
+        int bMore = DescribeRead(pSnap, &info, aiWidths[w], acDetail, sizeof acDetail);
+        if (!bFits)
+            snprintf(pw->aacSays[w], sizeof pw->aacSays[w],
+                     "no, longer than %d bytes, the most a morvrc may hold", MORV_MAX_FILE);
+        else if (!pw->abParses[w])
+            snprintf(pw->aacSays[w], sizeof pw->aacSays[w], "no, %s", acDetail);
+        else if (bMore)
+            snprintf(pw->aacSays[w], sizeof pw->aacSays[w],
+                     "yes, every field of version %d in bounds; %s, which version %d may use",
+                     iSetupVersion, acDetail, info.iVersion);
+        else
+            snprintf(pw->aacSays[w], sizeof pw->aacSays[w],
+                     "yes, every field in bounds and no bytes left over");
+    }
+    pw->psVerdict = pw->abParses[0] && pw->abParses[1] ? "both"
+                    : pw->abParses[0]                 ? "32-bit"
+                    : pw->abParses[1]                 ? "64-bit"
+                                                      : "neither";
+    pw->iBits = FindTimeBytes(pSnap) * 8;
+    /* Bytes that the other verbs read past, as a reading tells them. */
+    struct MorvLoadReport r;
+    memset(&r, 0, sizeof r);
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, pw->iBits / 8, &r.info);
+    pw->acNote[0] = '\0';
+    if (r.info.eResult == MORV_READ_OK && r.info.iVersion <= iSetupVersion &&
+        r.info.llConsumed < r.info.llSize && bFits) {
+        r.eOutcome = MORV_WHOLE;
+        r.llExtraAt = r.info.llConsumed;
+        r.llExtra = r.info.llSize - r.info.llConsumed;
+        DescribeReading(&r, pSnap->llSize, psPath, pw->acNote, sizeof pw->acNote);
+    }
 }

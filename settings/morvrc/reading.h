@@ -1,32 +1,26 @@
-/* A morvrc read into the settings store as the programs read it, and what
- * the reading found said in words: the sentences that the editor's alerts,
- * morvrc_tool's notes and complaints and the watch's states are made of. */
+/* A morvrc read into the settings store as the programs read it, or beside
+ * it, and what the reading found said in words: the sentences that the
+ * editor's alerts, morvrc_tool's notes and complaints, its check and the
+ * watch's states are made of, and for a damaged file the way back to its
+ * last whole version. */
 #ifndef MORV_SETTINGS_MORVRC_READING_H
 #define MORV_SETTINGS_MORVRC_READING_H
 
 #include "settings/morvrc/format.h"
+#include "settings/store/values.h"
 
 #include <stddef.h>
 
-/* What reading a snapshot into the store found, beside its report. */
-enum MorvFinding {
-    MORV_FOUND_WHOLE,       /* every field of its version, nothing after the last */
-    MORV_FOUND_EXTRA,       /* whole, with pr->llExtra bytes after its last setting */
-    MORV_FOUND_TOO_LONG,    /* longer than MORV_MAX_FILE */
-    MORV_FOUND_TOO_OLD,     /* empty, or older than iMinimunSetupVersion */
-    MORV_FOUND_TIME_RANGE,  /* a time value that this build's time_t cannot hold */
-    MORV_FOUND_NO_MEMORY,   /* a text could not be allocated */
-    MORV_FOUND_DAMAGED      /* stopped part way at the width read */
-};
-
 /* Empties the store and reads *pSnap (present) into it at iTimeBytes, or at
  * the width found when it is 0, so that the store holds exactly what the
- * file holds; *pr tells what was found, *pLayout (empty or zeroed before)
- * how to write the file back.  For a file too old or damaged, psDetail
- * (uDetail bytes) says where and why (DescribeRead; of the other width's
- * walk where a time value too large for this build hides the damage).
- * Returns the finding. */
-enum MorvFinding ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
+ * file holds; *pr tells what was found (pr->llExtra the bytes after a whole
+ * file's last setting; pr->bTimeRange only when a time value too large for
+ * this build is all that is wrong), *pLayout (empty or zeroed before) how
+ * to write the file back.  For a file too old or damaged, psDetail (uDetail
+ * bytes) says where and why (DescribeRead; of the walk that goes on past a
+ * time value too large for this build, when that hides the damage).
+ * Returns the outcome. */
+enum MorvOutcome ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
                                struct MorvLoadReport *pr, struct MorvLayout *pLayout,
                                char *psDetail, size_t uDetail);
 
@@ -61,5 +55,43 @@ char const *ReadErrorText(int iErr);
  * (NAME) at 64-bit time fields", "3 bytes after its last setting". */
 int DescribeReading(struct MorvLoadReport const *pr, long long llSize, char const *psPath,
                     char *psOut, size_t uOut);
+
+/* Writes into psDetail (uDetail bytes) the state of a file as
+ * DescribeReading tells it in brief, *pr the reading of *pSnap (null, or an
+ * absent snapshot: a file not read, for want of iErrno).  Returns the
+ * state's word: "whole", "missing", "too_old" or "damaged". */
+char const *DescribeFileState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
+                              int iErrno, char *psDetail, size_t uDetail);
+
+/* Takes into *pv the values that reading *pSnap would give (DecodeFile at
+ * the width found), with bDefaults the built-in text defaults installed
+ * after it as the editor's reading installs them, without disturbing the
+ * settings store: its values, texts included, are exactly as they were
+ * afterwards.  *pReport, when not null, gets what the reading found.
+ * Returns 1; 0 when memory runs out, with *pv emptied and the store as it
+ * was. */
+int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
+                   struct MorvLoadReport *pReport);
+
+/* Finds the newest version of psPath in its history that reads whole and
+ * writes into psOut (uOut bytes) where it is and how to get it back: "the
+ * last whole version kept is 2, from 2026-12-07 23:04:55 (morvrc_tool
+ * set): morvrc_tool restore 2 PATH", PATH quoted for the shell when it
+ * needs it.  Returns 1; 0, psOut empty, when the history holds no whole
+ * version or cannot be read. */
+int PointToLastWholeVersion(char const *psPath, char *psOut, size_t uOut);
+
+/* What a file is at both widths, as morvrc_tool check tells it. */
+struct MorvWidths {
+    int abParses[2];          /* at 32 and 64 bits: whole, and no longer than MORV_MAX_FILE */
+    char aacSays[2][400];     /* why, "yes, every field in bounds ..." or "no, ..." */
+    char const *psVerdict;    /* "32-bit", "64-bit", "both" or "neither" */
+    int iBits;                /* the width the other verbs read it at (FindTimeBytes) */
+    char acNote[512];         /* for a file read with bytes after its last setting, what
+                                 a reading says of them (DescribeReading); else empty */
+};
+
+/* Looks at *pSnap, the file psPath, at both widths into *pw.  Cannot fail. */
+void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct MorvWidths *pw);
 
 #endif

@@ -3,11 +3,9 @@
  * written back over exactly that, and the lock let go. */
 #include "settings/morvrc/update.h"
 
-#include "settings/store/morv.h"
-#include "settings/morvrc/morvrc.h"
-#include "settings/morvrc/follow.h"
-#include "support/clock.h"
 #include "settings/disk/history.h"
+#include "settings/store/morv.h"
+#include "support/clock.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -69,9 +67,7 @@ void AbandonUpdate(struct MorvUpdate *pu)
     FreeSnapshot(&pu->snFound);
 }
 
-/* Whether the store laid out as *pLayout is byte for byte the whole file
- * that *pSnap holds. */
-static int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap)
+int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap)
 {
     unsigned char *pData;
     size_t uSize;
@@ -83,10 +79,7 @@ static int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot co
     return bSame;
 }
 
-/* Keeps the bytes BeginUpdate found in the file's history before the save
- * replaces them, when there were some.  A version that cannot be kept is
- * told on standard output; the save goes on all the same. */
-static void KeepFound(struct MorvUpdate const *pu)
+void KeepFound(struct MorvUpdate const *pu)
 {
     struct MorvSnapshot const *pFound = &pu->snFound;
     if (pu->psSaver == NULL || !pFound->bPresent)
@@ -104,6 +97,43 @@ static void KeepFound(struct MorvUpdate const *pu)
     fflush(stdout);
 }
 
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                     struct MorvReplaceReport *pReport)
+{
+    if (pReport != NULL)
+        memset(pReport, 0, sizeof *pReport);
+    unsigned char *pData = NULL;
+    size_t uSize = 0;
+    if (psPath == NULL || *psPath == '\0') {
+        errno = ENOENT;
+        return 0;
+    }
+    if (!EncodeSetupImage(pLayout, &pData, &uSize))
+        return 0;
+    if (!ReplaceFile(psPath, pData, uSize, pExpected, pReport)) {
+        int iErr = errno;
+        free(pData);
+        errno = iErr;
+        return 0;
+    }
+    if (pWritten != NULL) {
+        pWritten->bPresent = 1;
+        pWritten->pBytes = pData;
+        pWritten->uBytes = uSize;
+        pWritten->llSize = (long long)uSize;
+    } else {
+        free(pData);
+    }
+    return 1;
+}
+
+int WriteSetupFile(char const *psPath, int iTimeBytes)
+{
+    struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
+    return ReplaceSetupFile(psPath, &layout, NULL, NULL, NULL);
+}
+
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
 {
     /* A save that changes no byte keeps nothing. */
@@ -114,30 +144,6 @@ int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
     }
     int iErr = errno;
     AbandonUpdate(pu);
-    errno = iErr;
-    return bDone;
-}
-
-int CommitSetup(struct MorvUpdate *pu, int bCheck)
-{
-    char const *psPath = pu->psPath;
-    struct MorvSnapshot written;
-    if (!ImageMatches(&lyMorvaneRC, &pu->snFound))
-        KeepFound(pu);
-    int bDone = ReplaceSetupFile(psPath, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written,
-                                 &rpMorvaneRC);
-    int iErr = errno;
-    AbandonUpdate(pu);
-    if (bDone) {
-        FreeSnapshot(&snMorvaneRC);
-        snMorvaneRC = written;
-        TellInPlace(stdout, psPath, &rpMorvaneRC);
-    } else if (!(bCheck && iErr == ESTALE)) {
-        printf("\nUnable to open file %s for writing (%s).",
-               rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psPath,
-               strerror(iErr));
-        fflush(stdout);
-    }
     errno = iErr;
     return bDone;
 }

@@ -11,7 +11,8 @@
  *   ...   change the settings store; nothing on disk has changed yet.
  *   CommitUpdate(&up, &layout)     keeps what BeginUpdate found in the
  *                                  file's history, then writes the store
- *                                  over it (CommitSetup: the editor's save);
+ *                                  over it (CommitSetup of settings/morvrc/
+ *                                  morvrc: the editor's save);
  *                                  0 with errno when nothing was written:
  *                                  ESTALE for a file changed meanwhile,
  *                                  EOVERFLOW or EFBIG for a store that does
@@ -76,16 +77,29 @@ enum MorvSeen CompareForUpdate(struct MorvUpdate const *pu, struct MorvSnapshot 
  * file untouched. */
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout);
 
-/* The editor's and the script's save of psMorvaneRC (the update's file):
- * the store laid out as lyMorvaneRC, only over the bytes of snMorvaneRC
- * when bCheck is 1, after keeping what was found as CommitUpdate does; the
- * bytes written are kept in snMorvaneRC and how in
- * rpMorvaneRC.  Tells a file rewritten in place on standard output, and any
- * failure but a refused check (ESTALE) as "\nUnable to open file %s for
- * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
-int CommitSetup(struct MorvUpdate *pu, int bCheck);
-
 void AbandonUpdate(struct MorvUpdate *pu);
+
+/* Replaces the file psPath with the image of the settings store laid out
+ * as *pLayout says (EncodeSetupImage), the way ReplaceFile replaces a
+ * file, only over the bytes of *pExpected when it is given.  With
+ * pWritten, it gets the bytes written; with pReport, how the file was
+ * replaced or who refused.  Returns 1 on success; 0 on failure, with errno
+ * set by the failing step (ENOENT for a null or empty path, ESTALE for a
+ * file changed since pExpected), the old file untouched and no temporary
+ * file left behind. */
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                     struct MorvReplaceReport *pReport);
+
+/* Whether the store laid out as *pLayout is byte for byte the whole file
+ * that *pSnap holds: a save that would write it changes nothing. */
+int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap);
+
+/* Keeps the bytes BeginUpdate found in the file's history (KeepVersion)
+ * before a save replaces them, when there were some.  A version that
+ * cannot be kept is told on standard output; the save goes on all the
+ * same.  Returns nothing. */
+void KeepFound(struct MorvUpdate const *pu);
 
 /* Prints on pf, for a file that a save wrote over in place rather than
  * replaced, "The PATH configuration file was rewritten in place: WHY." */

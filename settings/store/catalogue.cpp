@@ -5,6 +5,7 @@
 #include "settings/store/catalogue.h"
 
 #include "settings/store/morv.h"
+#include "settings/store/text.h"
 #include "support/function.h"
 #include "support/runlog.h"
 
@@ -23,6 +24,11 @@ const struct TimeCopy aTimeCopies[TIME_COPIES] = {
     {&tSoundCommandTimer, &i_tSoundCommandTimer},
     {&tMinSecondSent, &i_tMinSecondSent},
 };
+
+int TimeCopyOf(time_t t)
+{
+    return (int)(int32_t)(uint32_t)t;
+}
 
 void WriteBackTimeCopies(void)
 {
@@ -122,10 +128,9 @@ static const struct RowBinding aRowBindings[] = {
 void SetVariables(void)
 {
     LogStep("SetVariables()");
-    /* The time settings are edited as 32-bit values; a wider value keeps
-     * its low 32 bits, read as signed. */
+    /* The time settings are edited as 32-bit values. */
     for (struct TimeCopy const &tc : aTimeCopies)
-        *tc.piCopy = (int)(int32_t)(uint32_t)*tc.ptSetting;
+        *tc.piCopy = TimeCopyOf(*tc.ptSetting);
     LogStep("SetVariables() : Referencing");
     for (size_t i = 0; i < sizeof aRowBindings / sizeof aRowBindings[0]; i++) {
         struct RowBinding const *pb = &aRowBindings[i];
@@ -228,6 +233,29 @@ int ItemRow(struct MorvItem it)
             return b.iRow;
     }
     return 0;
+}
+
+int RowOfItem(struct MorvItem it, int iRows)
+{
+    int iRow = ItemRow(it);
+    return iRow <= iRows && RowIsBound(iRow) ? iRow : 0;
+}
+
+int FindRow(char const *psArg, int iRows)
+{
+    long long llRow;
+    if (strspn(psArg, "0123456789") == strlen(psArg) && psArg[0] != '\0')
+        return ParseDecimal(psArg, 1, iRows, &llRow) ? (int)llRow : 0;
+    for (int r = 1; r <= iRows; r++)
+        if (dvArray[r].psVariableName != NULL && strcmp(dvArray[r].psVariableName, psArg) == 0)
+            return r;
+    struct MorvItem it;
+    char acWhy[256];
+    NameItemsByRows(iRows);
+    if (!FindItem(psArg, &it, acWhy, sizeof acWhy))
+        return -1;
+    int iRow = RowOfItem(it, iRows);
+    return iRow > 0 ? iRow : -2;
 }
 
 int RowRange(int iRow)

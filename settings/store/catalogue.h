@@ -51,6 +51,10 @@ struct TimeCopy {
 #define TIME_COPIES 3
 extern const struct TimeCopy aTimeCopies[TIME_COPIES];
 
+/* Returns the working copy of time value t: its low 32 bits, read as
+ * signed, as the list edits it. */
+int TimeCopyOf(time_t t);
+
 /* Folds the working copies back into the time settings, sign-extended, as
  * every save does first.  Cannot fail. */
 void WriteBackTimeCopies(void);
@@ -98,6 +102,17 @@ int RowItem(int iRow, struct MorvItem *pit);
 
 /* Returns the row that edits item it, or 0 when no row does. */
 int ItemRow(struct MorvItem it);
+
+/* Returns the row among rows 1 to iRows of the catalogue read that edits
+ * item it, bound to it (RowIsBound), or 0 when none does. */
+int RowOfItem(struct MorvItem it, int iRows);
+
+/* Finds the row that psArg names among rows 1 to iRows: a row number, a
+ * variable name of setup.dat, or the name of a stored setting that a row
+ * edits (NameItemsByRows is called for it; SetVariables must have run).
+ * Returns the row; 0 for a number that is no row, -1 for a name of no row
+ * nor setting, -2 for a setting that no row edits. */
+int FindRow(char const *psArg, int iRows);
 
 /* The values that row iRow lets an integer take: IR_SWITCH for a Boolean
  * row, IR_COUNTER for a numeric one, IR_ANY for a text row. */

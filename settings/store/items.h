@@ -1,17 +1,14 @@
 /* The stored settings item by item, as people read and type them: names
  * ("iMaxCloneCount", "psFlagChanJoinBeep[1]", "iFlagParserMode[NOTICE]",
  * or the catalogue row that edits one), values as text or JSON and values
- * read back from text within the editor's ranges, the rule a text pair
- * keeps to, and the values of the whole store, or of a file, taken as text. */
+ * read back from text within the editor's ranges, and the rule a text pair
+ * keeps to. */
 #ifndef MORV_SETTINGS_STORE_ITEMS_H
 #define MORV_SETTINGS_STORE_ITEMS_H
 
-#include "settings/disk/snapshot.h"
-#include "settings/morvrc/format.h"
+#include "settings/store/fields.h"
 
 #include <stddef.h>
-#include <stdint.h>
-#include <stdio.h>
 
 /* One stored value: a whole single field, one text of a pair or one element
  * of iFlagParserMode. */
@@ -22,17 +19,6 @@ struct MorvItem {
 
 /* Most items the store has; AllItems fills no more. */
 #define MORV_MAX_ITEMS 128
-
-/* Escapes by name: the byte and the letter after the backslash.  QuoteText
- * writes the first TEXT_ESCAPES_WRITTEN of them; a reader also takes the
- * rest (\' and \?). */
-struct TextEscape {
-    char cByte;
-    char cLetter;
-};
-#define TEXT_ESCAPES 11
-#define TEXT_ESCAPES_WRITTEN 9
-extern const struct TextEscape aTextEscapes[TEXT_ESCAPES];
 
 /* Number of items field iField (an index into aMorvFields) stores: 2 for a
  * text pair, 19 for iFlagParserMode, 1 otherwise.  Item k of a field is
@@ -52,6 +38,20 @@ int AllItems(struct MorvItem *aItems, int iMax);
 /* The address of a text item's setting (a single text or one text of a
  * pair); the item must be one. */
 char **ItemText(struct MorvItem it);
+
+/* Whether the item is a text: a single text or one text of a pair. */
+int ItemIsText(struct MorvItem it);
+
+/* The field index of the text pair that item it is a text of, or -1 when
+ * it is none. */
+int ItemPair(struct MorvItem it);
+
+/* The first format version whose files hold the item; 0 for every one. */
+int ItemFromVersion(struct MorvItem it);
+
+/* Whether abMarked (MORV_MAX_ITEMS entries, by ItemIndex) marks every item
+ * of the store. */
+int AllItemsMarked(unsigned char const *abMarked);
 
 /* The index of item it in the order AllItems gives, or -1. */
 int ItemIndex(struct MorvItem it);
@@ -101,43 +101,6 @@ void FormatRange(int iRange, int bJson, char *psOut, size_t uOut);
  * for people. */
 void DescribeRange(struct MorvItem it, char *psOut, size_t uOut);
 
-/* Quotes a text with C escapes so that every byte is visible: printable
- * ASCII and the characters of valid UTF-8 from U+00A0 on as themselves,
- * \" \\ \a \b \f \n \r \t \v by name, every other byte (control bytes, bytes
- * of invalid sequences) as a three-digit octal escape.  A null text gives "absent", unquoted.
- * Returns a malloc'd text, or null when memory runs out. */
-char *QuoteText(char const *ps);
-
-/* Reads a text quoted as QuoteText writes it, or as a C string literal
- * would be (\x escapes, octal escapes of one to three digits, \' and \?).
- * Returns 1 with a malloc'd text in *ppsText, or 0 with the reason in
- * psError: no closing quote, anything after it, an unknown escape, an escape
- * beyond 255, a zero byte (a stored text ends at one), or no memory. */
-int UnquoteText(char const *psQuoted, char **ppsText, char *psError, size_t uError);
-
-/* Reads a decimal integer: an optional sign, then digits only.
- * Returns 1 with *pllValue set, or 0 when psText is not one or lies outside
- * llMin to llMax. */
-int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue);
-
-/* Returns the length of the UTF-8 sequence at p (n bytes left), or 0 when
- * none starts there (not the shortest form, a surrogate, beyond U+10FFFF);
- * *puCode gets its code point. */
-size_t Utf8Sequence(unsigned char const *p, size_t n, uint32_t *puCode);
-
-/* Whether the n bytes at p are valid UTF-8 (shortest forms, no surrogates,
- * nothing beyond U+10FFFF). */
-int IsUtf8(char const *p, size_t n);
-
-/* Writes a text as JSON.  A text that is valid UTF-8 becomes a string of
- * its characters, with \" \\ \b \f \n \r \t by name and the other control
- * characters (below 0x20, and 0x7f) as \u00XX.  Any other text becomes
- * {"bytes": "..."}, a string in which each character, U+0000 to U+00FF, is
- * one byte of the text.  A null text gives null.
- * Returns a malloc'd text, or null when memory runs out. */
-char *JsonText(char const *ps);
-
-
 /* The item's value in the settings store as text: a decimal integer, a
  * decimal time value, a quoted text (QuoteText) or "absent".
  * Returns a malloc'd text, or null when memory runs out. */
@@ -171,49 +134,14 @@ int SetItemValue(struct MorvItem it, char const *psValue, int iTimeBytes, char *
  * null), naming its texts as settings. */
 int PairIsStorable(int iField, char *psError, size_t uError);
 
+/* Returns the field index of the first text pair of the store that breaks
+ * the rule of PairIsStorable, with its reason in psError (uError bytes),
+ * or -1 when every pair keeps it. */
+int FirstUnstorablePair(char *psError, size_t uError);
+
 /* As PairIsStorable, the reason naming the two texts by apsNames (as the
  * rows of the editor's list that edit them): "A and B must both hold a
  * text, or both be empty". */
 int PairRowsAreStorable(int iField, char const *const apsNames[2], char *psError, size_t uError);
-
-/* Every item of the store with its value as text and as JSON, so that two
- * states can be compared after the store has moved on. */
-struct MorvValues {
-    int iItems;
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    char *apsPlain[MORV_MAX_ITEMS];   /* FormatItemValue */
-    char *apsJson[MORV_MAX_ITEMS];    /* FormatItemJson */
-};
-
-/* Takes the value of every item of the settings store into *pv (emptied
- * first).  Returns 1; 0 when memory runs out, with *pv emptied. */
-int TakeStoreValues(struct MorvValues *pv);
-
-/* Frees what *pv holds and empties it; it may be freed twice. */
-void FreeValues(struct MorvValues *pv);
-
-/* Returns 1 when item k has different values in the two states, 0 when
- * the same (or when either state lacks it). */
-int ItemDiffers(struct MorvValues const *pa, struct MorvValues const *pb, int k);
-
-/* Writes into psOut (uOut bytes, cut to fit) item k of two states as
- * "name: a -> b", the form in which diff shows a difference; psOut gets an
- * empty text when the values are the same. */
-void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, int k, char *psOut,
-                      size_t uOut);
-
-/* Prints item k of two states on f as FormatDifference writes it, whole
- * however long the texts, and a line feed; nothing when they are the same. */
-void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k);
-
-/* Takes into *pv the values that reading *pSnap would give (DecodeFile at
- * the width found), with bDefaults the built-in text defaults installed
- * after it as the editor's reading installs them, without disturbing the
- * settings store: its values, texts included, are exactly as they were
- * afterwards.  *pReport, when not null, gets what the reading found.
- * Returns 1; 0 when memory runs out, with *pv emptied and the store as it
- * was. */
-int TakeFileValues(struct MorvSnapshot const *pSnap, int bDefaults, struct MorvValues *pv,
-                   struct MorvLoadReport *pReport);
 
 #endif

@@ -1,81 +1,22 @@
 /* morvrc_tool's verbs that take settings from a second source: load
  * applies "name = value" lines (dump's own output, or text a user wrote) to
  * a file, diff compares the settings of two files. */
-#include "cli/morvrc_load_diff.h"
+#include "cli/verbs.h"
 
-#include "cli/morvrc_history.h"
-#include "cli/morvrc_input.h"
+#include "cli/files.h"
 #include "settings/morvrc/json.h"
 #include "settings/morvrc/lines.h"
-#include "cli/morvrc_rows.h"
+#include "cli/home.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
-#include "settings/store/items.h"
+#include "settings/store/values.h"
 
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-/* The most load reads: a dump of the longest morvrc, every byte of its
- * texts written as a four-character escape, with room to spare. */
-#define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
-
 /* ---- load ----------------------------------------------------------------- */
-
-int ReadInputText(char const *psInput, char **ppText, size_t *puText)
-{
-    int bStdin = strcmp(psInput, "-") == 0;
-    char const *psShown = bStdin ? "standard input" : psInput;
-    FILE *f = bStdin ? stdin : fopen(psInput, "r");
-    if (f == NULL) {
-        Complain("cannot read %s: %s", psShown, strerror(errno));
-        return TS_IO;
-    }
-    size_t uCap = 0, uLen = 0;
-    char *p = NULL;
-    int iStatus = TS_OK;
-    for (;;) {
-        if (uLen == uCap) {
-            if (uCap > LOAD_MAX_INPUT) {
-                Complain("%s is longer than %d bytes, more than a dump of any morvrc", psShown,
-                         LOAD_MAX_INPUT);
-                iStatus = TS_USAGE;
-                break;
-            }
-            /* One byte past the limit tells a longer input. */
-            size_t uNew = uCap == 0 ? 65536 : uCap * 2;
-            if (uNew > (size_t)LOAD_MAX_INPUT + 1)
-                uNew = (size_t)LOAD_MAX_INPUT + 1;
-            char *pNew = (char *)realloc(p, uNew);
-            if (pNew == NULL) {
-                Complain("out of memory");
-                iStatus = TS_IO;
-                break;
-            }
-            p = pNew;
-            uCap = uNew;
-        }
-        size_t n = fread(p + uLen, 1, uCap - uLen, f);
-        uLen += n;
-        if (n == 0) {
-            if (ferror(f)) {
-                Complain("cannot read %s: %s", psShown, strerror(errno));
-                iStatus = TS_IO;
-            }
-            break;
-        }
-    }
-    if (!bStdin)
-        fclose(f);
-    if (iStatus != TS_OK) {
-        free(p);
-        return iStatus;
-    }
-    *ppText = p;
-    *puText = uLen;
-    return TS_OK;
-}
 
 /* Applies load's input, pText (uText bytes), to the store: dump's lines,
  * or with bJson dump --json's document; psShown names the input and psFile
@@ -96,17 +37,6 @@ static int ApplyText(char const *pText, size_t uText, int iTimeBytes, int bJson,
         return TS_OK;
     Complain("%s, line %d: %s; %s is unchanged", psShown, iLine, acWhy, psFile);
     return TS_USAGE;
-}
-
-/* Whether abTouched marks every item of the store. */
-static int EveryItemSet(unsigned char const *abTouched)
-{
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    for (int k = 0; k < iItems; k++)
-        if (!abTouched[k])
-            return 0;
-    return 1;
 }
 
 int Load(int argc, char **argv, struct Options const *po)
@@ -143,14 +73,11 @@ int Load(int argc, char **argv, struct Options const *po)
     unsigned char abTouched[MORV_MAX_ITEMS];
     memset(abTouched, 0, sizeof abTouched);
     if (iStatus == TS_OK) {
-        /* Editors on some systems start a file with a byte-order mark. */
-        size_t uSkip = uText >= 3 && memcmp(pText, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
-        iStatus = ApplyText(pText + uSkip, uText - uSkip, report.iTimeBytes, po->bJson, psShown,
-                            psFile, abTouched);
+        iStatus = ApplyText(pText, uText, report.iTimeBytes, po->bJson, psShown, psFile, abTouched);
     }
     free(pText);
     if (iStatus == TS_OK && bNew == 2) {
-        if (!EveryItemSet(abTouched))
+        if (!AllItemsMarked(abTouched))
             iStatus = RefuseDamaged(psFile, acDamage);
         else
             NoteRepair(psFile, acDamage, 1);

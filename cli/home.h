@@ -1,10 +1,10 @@
 /* The home as every verb of morvrc_tool uses it: its paths, the morvrc a
  * verb works on when FILE is left out, and setup.dat read into dvArray,
  * whence the row names and ranges that get, set, load and edit take. */
-#ifndef MORV_CLI_MORVRC_ROWS_H
-#define MORV_CLI_MORVRC_ROWS_H
+#ifndef MORV_CLI_HOME_H
+#define MORV_CLI_HOME_H
 
-#include "cli/morvrc_cli.h"
+#include "cli/tool.h"
 #include "settings/store/items.h"
 
 /* Bytes of a path under a home. */

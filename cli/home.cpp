@@ -1,7 +1,7 @@
 /* The home for every verb of morvrc_tool: its paths, its morvrc for a FILE
  * left out, and setup.dat read as the editor reads it, whence the row
  * names and ranges that the verbs take. */
-#include "cli/morvrc_rows.h"
+#include "cli/home.h"
 
 #include "settings/store/catalogue.h"
 #include "settings/morvrc/morvrc.h"

@@ -1,13 +1,38 @@
-/* morvrc_tool's reading and writing of one morvrc, in its own words and
- * exit statuses: the file read whole into the settings store (or the store
- * started afresh where there is none) and the store written back by the
- * one update of a morvrc. */
-#ifndef MORV_CLI_MORVRC_INPUT_H
-#define MORV_CLI_MORVRC_INPUT_H
+/* morvrc_tool's reading and writing of files, in its own words and exit
+ * statuses: a morvrc read whole into the settings store (or the store
+ * started afresh where there is none), a kept version of it, or an input
+ * text, and the store written back by the one update of a morvrc. */
+#ifndef MORV_CLI_FILES_H
+#define MORV_CLI_FILES_H
 
+#include "settings/disk/history.h"
 #include "settings/morvrc/update.h"
 
 #include <stddef.h>
+
+/* Reads all of psInput ("-": standard input), at most eight times the
+ * longest morvrc, into a malloc'd block (*ppText, *puText).  Returns TS_OK;
+ * after a complaint TS_IO (not readable, no memory) or TS_USAGE (longer). */
+int ReadInputText(char const *psInput, char **ppText, size_t *puText);
+
+/* Whether psArg names a kept version, "@N" with N a number from 1. */
+int IsVersionName(char const *psArg);
+
+/* Lists the versions kept of psFile into *pList (ListVersions).  Returns
+ * TS_OK, or TS_IO after a complaint. */
+int ListOrComplain(char const *psFile, struct MorvVersionList *pList);
+
+/* Reads version iNumber of *pList, the history of psFile, into *pSnap.
+ * Returns TS_OK, or after a complaint TS_USAGE (not kept) or TS_IO. */
+int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
+                 struct MorvSnapshot *pSnap);
+
+/* Reads version psName ("@N", see IsVersionName) of the file psFile into
+ * *pSnap, and names it for messages in psLabel (uLabel bytes): "version 2
+ * of PATH".  Returns TS_OK; after a complaint TS_USAGE for a version not
+ * kept, TS_IO for a history that cannot be read; nothing is then held. */
+int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot *pSnap,
+                     char *psLabel, size_t uLabel);
 
 /* Reads FILE into *pSnap: at most MORV_MAX_FILE bytes are kept, the rest
  * only counted (a pipe or device is read one byte further, no more).  With

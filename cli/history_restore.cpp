@@ -2,13 +2,14 @@
  * before each save listed with what changed between them, and one of them
  * written back through the one update, which keeps the bytes it replaces,
  * so that a restore is undone as any save is. */
-#include "cli/morvrc_history.h"
+#include "cli/verbs.h"
 
-#include "cli/morvrc_input.h"
-#include "cli/morvrc_rows.h"
+#include "cli/files.h"
+#include "cli/home.h"
 #include "settings/disk/history.h"
-#include "settings/store/items.h"
-#include "settings/morvrc/versions.h"
+#include "settings/morvrc/reading.h"
+#include "settings/store/text.h"
+#include "settings/store/values.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -16,60 +17,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-
-int IsVersionName(char const *psArg)
-{
-    long long ll;
-    return psArg[0] == '@' && ParseDecimal(psArg + 1, 1, INT_MAX, &ll) && psArg[1] != '+' &&
-           psArg[1] != '-';
-}
-
-/* Lists the versions of psFile into *pList.  Returns TS_OK, or TS_IO after
- * a complaint. */
-static int ListOrComplain(char const *psFile, struct MorvVersionList *pList)
-{
-    if (ListVersions(psFile, pList))
-        return TS_OK;
-    char acFolder[PATH_MAX] = "";
-    int iErr = errno;
-    HistoryFolder(psFile, acFolder, sizeof acFolder, NULL);
-    Complain("cannot read the history of %s%s%s: %s", psFile, acFolder[0] ? " in " : "", acFolder,
-             strerror(iErr));
-    return TS_IO;
-}
-
-/* Reads version iNumber of *pList, the history of psFile, into *pSnap.
- * Returns TS_OK, or after a complaint TS_USAGE (not kept) or TS_IO. */
-static int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
-                        struct MorvSnapshot *pSnap)
-{
-    if (iNumber < 1 || iNumber > pList->iCount) {
-        if (pList->iCount == 0)
-            Complain("no version of %s is kept", psFile);
-        else
-            Complain("%s has %d version%s kept, not %d (morvrc_tool history %s lists them)", psFile,
-                     pList->iCount, pList->iCount == 1 ? "" : "s", iNumber, psFile);
-        return TS_USAGE;
-    }
-    if (ReadVersion(pList, &pList->pVersions[iNumber - 1], pSnap))
-        return TS_OK;
-    Complain("cannot read version %d of %s (%s/%s): %s", iNumber, psFile, pList->psFolder,
-             pList->pVersions[iNumber - 1].acFile, strerror(errno));
-    return TS_IO;
-}
-
-int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot *pSnap,
-                     char *psLabel, size_t uLabel)
-{
-    int iNumber = atoi(psName + 1);
-    snprintf(psLabel, uLabel, "version %d of %s", iNumber, psFile);
-    struct MorvVersionList list;
-    int iStatus = ListOrComplain(psFile, &list);
-    if (iStatus == TS_OK)
-        iStatus = ReadNumbered(&list, iNumber, psFile, pSnap);
-    FreeVersionList(&list);
-    return iStatus;
-}
 
 /* The file a verb works on: its FILE operand, or the home's morvrc.
  * Returns it (psOut holds it, HOME_PATH bytes), or null after a complaint. */
@@ -99,18 +46,6 @@ static int TakeReading(struct MorvSnapshot const *pSnap, struct Reading *pr)
         return 0;
     pr->bRead = pr->report.eOutcome == MORV_WHOLE;
     return 1;
-}
-
-/* The number of settings that differ between two readings, or -1 when
- * either is not whole. */
-static int CountDifferences(struct Reading const *pa, struct Reading const *pb)
-{
-    if (!pa->bRead || !pb->bRead)
-        return -1;
-    int n = 0;
-    for (int k = 0; k < pa->v.iItems; k++)
-        n += ItemDiffers(&pa->v, &pb->v, k);
-    return n;
 }
 
 /* Prints one version of a history: plain, or as a JSON object after
@@ -212,7 +147,7 @@ int History(int argc, char **argv, struct Options const *po)
             memset(pThis, 0, sizeof *pThis);
         }
         if (iStatus == TS_OK)
-            PrintVersion(i + 1, &list.pVersions[i], pThis, CountDifferences(pThis, pNewer), po->bJson,
+            PrintVersion(i + 1, &list.pVersions[i], pThis, pThis->bRead && pNewer->bRead ? CountDifferences(&pThis->v, &pNewer->v) : -1, po->bJson,
                          psSeparator);
         psSeparator = ",\n";
     }

@@ -2,15 +2,15 @@
  * a morvrc in a temporary file, the user's editor on it, the text checked
  * as load checks it (again and again while the user wants to mend it), and
  * the file saved only when nobody changed it meanwhile. */
-#include "cli/morvrc_edit.h"
+#include "cli/verbs.h"
 
-#include "cli/morvrc_input.h"
+#include "cli/files.h"
 #include "settings/morvrc/lines.h"
-#include "cli/morvrc_load_diff.h"
-#include "cli/morvrc_rows.h"
+#include "cli/home.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
-#include "settings/store/items.h"
+#include "settings/store/values.h"
+#include "settings/store/text.h"
 #include "settings/morvrc/reading.h"
 
 #include <errno.h>
@@ -26,41 +26,11 @@
  * (nothing allocated). */
 static int DumpText(int iVersion, char **ppText, size_t *puText)
 {
-    size_t uCap = 4096, uLen = 0;
-    char *p = (char *)malloc(uCap);
-    if (p == NULL)
-        return 0;
-    uLen = (size_t)snprintf(p, uCap, "# morvrc version %d\n", iVersion);
-    struct MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    for (int k = 0; k < iItems; k++) {
-        if (iVersion < aMorvFields[aItems[k].iField].iFromVersion)
-            break;
-        char *psLine = FormatSettingLine(aItems[k]);
-        size_t n = psLine != NULL ? strlen(psLine) : 0;
-        if (psLine != NULL && uLen + n + 2 > uCap) {
-            size_t uNew = (uLen + n + 2) * 2;
-            char *pNew = (char *)realloc(p, uNew);
-            if (pNew == NULL) {
-                free(psLine);
-                psLine = NULL;
-            } else {
-                p = pNew;
-                uCap = uNew;
-            }
-        }
-        if (psLine == NULL) {
-            free(p);
-            return 0;
-        }
-        memcpy(p + uLen, psLine, n);
-        p[uLen + n] = '\n';
-        uLen += n + 1;
-        free(psLine);
-    }
-    *ppText = p;
-    *puText = uLen;
-    return 1;
+    struct MorvReadInfo info;
+    memset(&info, 0, sizeof info);
+    info.iVersion = iVersion;
+    *ppText = FormatDump(&info, 0, puText);
+    return *ppText != NULL;
 }
 
 /* Writes uLen bytes at p, after the line psComment when it is not null,
@@ -214,11 +184,9 @@ static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
             return TS_NO;
         }
         RestoreStore(pSnap, bNew, iTimeBytes, pLayout);
-        size_t uSkip = uEdited >= 3 && memcmp(pEdited, "\xef\xbb\xbf", 3) == 0 ? 3 : 0;
         int iLine;
         char acWhy[512];
-        int bGood = ApplySettingLines(pEdited + uSkip, uEdited - uSkip, iTimeBytes, &iLine, acWhy,
-                                      sizeof acWhy, NULL);
+        int bGood = ApplySettingLines(pEdited, uEdited, iTimeBytes, &iLine, acWhy, sizeof acWhy, NULL);
         /* The text as the user left it, without the comment it was given. */
         size_t uDrop = 0;
         if (psComment != NULL && uEdited > 2 && memcmp(pEdited, "# ", 2) == 0) {

@@ -1,14 +1,15 @@
 /* morvrc_tool's verbs that read a home as the editor does: list (the
  * editor's list of settings), describe (a row's help text) and reset (the
  * catalogue defaults, as "Reset to Default" puts them back). */
-#include "cli/morvrc_home.h"
+#include "cli/verbs.h"
 
-#include "cli/morvrc_input.h"
-#include "cli/morvrc_rows.h"
+#include "cli/files.h"
+#include "cli/home.h"
 #include "settings/store/catalogue.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
 #include "settings/store/items.h"
+#include "settings/store/text.h"
 #include "settings/morvrc/reading.h"
 #include "support/mm.h"
 #include "support/xchat.h"
@@ -42,42 +43,20 @@ static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 
 /* ---- Rows and settings ------------------------------------------------- */
 
-/* The row among rows 1 to iRows that edits item it, or 0 for none. */
-static int RowOfItem(struct MorvItem it, int iRows)
+/* Finds the row that psArg names among rows 1 to iRows (FindRow).
+ * Returns the row, or 0 after a complaint. */
+static int RowNamed(char const *psArg, int iRows)
 {
-    int iRow = ItemRow(it);
-    return iRow <= iRows && RowIsBound(iRow) ? iRow : 0;
-}
-
-/* Finds the row that psArg names among rows 1 to iRows: a row number, a
- * variable name of setup.dat, or the name of a stored setting that a row
- * edits (SetVariables must have run).  Returns the row, or 0 after a
- * complaint. */
-static int FindRow(char const *psArg, int iRows)
-{
-    long long llRow;
-    if (strspn(psArg, "0123456789") == strlen(psArg) && psArg[0] != '\0') {
-        if (ParseDecimal(psArg, 1, iRows, &llRow))
-            return (int)llRow;
+    int iRow = FindRow(psArg, iRows);
+    if (iRow == 0)
         Complain("there is no row %.40s: setup.dat has %d rows", psArg, iRows);
-        return 0;
-    }
-    for (int r = 1; r <= iRows; r++)
-        if (dvArray[r].psVariableName != NULL && strcmp(dvArray[r].psVariableName, psArg) == 0)
-            return r;
-    struct MorvItem it;
-    char acWhy[256];
-    NameItemsByRows(iRows);
-    if (!FindItem(psArg, &it, acWhy, sizeof acWhy)) {
+    else if (iRow == -1)
         Complain("no row of setup.dat is named \"%.80s\", and no stored setting is (list shows "
                  "the rows)",
                  psArg);
-        return 0;
-    }
-    int iRow = RowOfItem(it, iRows);
-    if (iRow == 0)
+    else if (iRow == -2)
         Complain("no row of setup.dat edits %.80s", psArg);
-    return iRow;
+    return iRow > 0 ? iRow : 0;
 }
 
 /* ---- list ----------------------------------------------------------------- */
@@ -140,41 +119,6 @@ static int ReadHome(struct Options const *po, char const *psRc, int *piRows)
     return ReadCatalogue(acDat, piRows, 1);
 }
 
-/* Prints ps with every control byte escaped as dump escapes it (\n, \t,
- * \r by name, the others as three octal digits), so that a row stays one
- * line and nothing reaches the terminal raw; other bytes as they are.
- * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
-static int PrintEscaped(char const *ps)
-{
-    static const char acNamed[] = "\nn\tt\rr";
-    size_t n = strlen(ps);
-    char *psOut = (char *)malloc(4 * n + 1);
-    if (psOut == NULL) {
-        Complain("out of memory");
-        return TS_IO;
-    }
-    char *pc = psOut;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        char const *pcNamed = c != 0 ? strchr(acNamed, c) : NULL;
-        if (c >= 0x20 && c != 0x7f) {
-            *pc++ = (char)c;
-        } else if (pcNamed != NULL && (pcNamed - acNamed) % 2 == 0) {
-            *pc++ = '\\';
-            *pc++ = pcNamed[1];
-        } else {
-            *pc++ = '\\';
-            *pc++ = (char)('0' + (c >> 6));
-            *pc++ = (char)('0' + ((c >> 3) & 7));
-            *pc++ = (char)('0' + (c & 7));
-        }
-    }
-    *pc = '\0';
-    fputs(psOut, stdout);
-    free(psOut);
-    return TS_OK;
-}
-
 int List(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("list", argc, 0, 1))
@@ -199,7 +143,13 @@ int List(int argc, char **argv, struct Options const *po)
         } else {
             int n = snprintf(acRow, sizeof acRow, "%3d ", r);
             FormatRowText(acRow + n, r); /* cannot fail: every row read has a good type */
-            iPrinted = PrintEscaped(acRow);
+            char *psShown = EscapeControls(acRow);
+            if (psShown == NULL) {
+                Complain("out of memory");
+                return TS_IO;
+            }
+            fputs(psShown, stdout);
+            free(psShown);
             putchar(po->bZero ? '\0' : '\n');
         }
         if (iPrinted != TS_OK)
@@ -279,7 +229,7 @@ int Describe(int argc, char **argv, struct Options const *po)
     int iStatus = ReadHome(po, NULL, &iRows);
     if (iStatus != TS_OK)
         return iStatus;
-    int iRow = FindRow(argv[0], iRows);
+    int iRow = RowNamed(argv[0], iRows);
     if (iRow == 0)
         return TS_USAGE;
     /* The message catalogue finds its files from the home, as the editor
@@ -334,7 +284,7 @@ int Reset(int argc, char **argv, struct Options const *po)
         }
         if (iPair >= 0)
             continue;
-        int iRow = FindRow(argv[i], iRows);
+        int iRow = RowNamed(argv[i], iRows);
         if (iRow == 0)
             return TS_USAGE;
         if (!RowIsBound(iRow)) {
@@ -370,12 +320,10 @@ int Reset(int argc, char **argv, struct Options const *po)
             }
         }
     }
-    for (int i = 0; i < MORV_FIELD_COUNT && iStatus == TS_OK; i++) {
-        char acWhy[512];
-        if (aMorvFields[i].eKind == MFK_TEXT_PAIR && !PairIsStorable(i, acWhy, sizeof acWhy)) {
-            Complain("%s; reset both of its rows; %s is unchanged", acWhy, psFile);
-            iStatus = TS_REFUSED;
-        }
+    char acWhy[512];
+    if (iStatus == TS_OK && FirstUnstorablePair(acWhy, sizeof acWhy) >= 0) {
+        Complain("%s; reset both of its rows; %s is unchanged", acWhy, psFile);
+        iStatus = TS_REFUSED;
     }
     return FinishSave(iStatus, &up, bNew, &report, &layout);
 }

@@ -1,18 +1,129 @@
-/* morvrc_tool's reading and writing of one morvrc, in its own words and
- * exit statuses: what a reading found told as a complaint or a note, and
- * the one update of a morvrc ended with the tool's status. */
-#include "cli/morvrc_input.h"
+/* morvrc_tool's reading and writing of files, in its own words and exit
+ * statuses: what a reading of a morvrc, a kept version or an input text
+ * found told as a complaint or a note, and the one update of a morvrc
+ * ended with the tool's status. */
+#include "cli/files.h"
 
-#include "cli/morvrc_cli.h"
+#include "cli/tool.h"
+#include "settings/disk/history.h"
+#include "settings/store/text.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/follow.h"
 #include "settings/morvrc/reading.h"
-#include "settings/morvrc/versions.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+/* The most load reads: a dump of the longest morvrc, every byte of its
+ * texts written as a four-character escape, with room to spare. */
+#define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
+
+int ReadInputText(char const *psInput, char **ppText, size_t *puText)
+{
+    int bStdin = strcmp(psInput, "-") == 0;
+    char const *psShown = bStdin ? "standard input" : psInput;
+    FILE *f = bStdin ? stdin : fopen(psInput, "r");
+    if (f == NULL) {
+        Complain("cannot read %s: %s", psShown, strerror(errno));
+        return TS_IO;
+    }
+    size_t uCap = 0, uLen = 0;
+    char *p = NULL;
+    int iStatus = TS_OK;
+    for (;;) {
+        if (uLen == uCap) {
+            if (uCap > LOAD_MAX_INPUT) {
+                Complain("%s is longer than %d bytes, more than a dump of any morvrc", psShown,
+                         LOAD_MAX_INPUT);
+                iStatus = TS_USAGE;
+                break;
+            }
+            /* One byte past the limit tells a longer input. */
+            size_t uNew = uCap == 0 ? 65536 : uCap * 2;
+            if (uNew > (size_t)LOAD_MAX_INPUT + 1)
+                uNew = (size_t)LOAD_MAX_INPUT + 1;
+            char *pNew = (char *)realloc(p, uNew);
+            if (pNew == NULL) {
+                Complain("out of memory");
+                iStatus = TS_IO;
+                break;
+            }
+            p = pNew;
+            uCap = uNew;
+        }
+        size_t n = fread(p + uLen, 1, uCap - uLen, f);
+        uLen += n;
+        if (n == 0) {
+            if (ferror(f)) {
+                Complain("cannot read %s: %s", psShown, strerror(errno));
+                iStatus = TS_IO;
+            }
+            break;
+        }
+    }
+    if (!bStdin)
+        fclose(f);
+    if (iStatus != TS_OK) {
+        free(p);
+        return iStatus;
+    }
+    *ppText = p;
+    *puText = uLen;
+    return TS_OK;
+}
+
+int IsVersionName(char const *psArg)
+{
+    long long ll;
+    return psArg[0] == '@' && ParseDecimal(psArg + 1, 1, INT_MAX, &ll) && psArg[1] != '+' &&
+           psArg[1] != '-';
+}
+
+int ListOrComplain(char const *psFile, struct MorvVersionList *pList)
+{
+    if (ListVersions(psFile, pList))
+        return TS_OK;
+    char acFolder[PATH_MAX] = "";
+    int iErr = errno;
+    HistoryFolder(psFile, acFolder, sizeof acFolder, NULL);
+    Complain("cannot read the history of %s%s%s: %s", psFile, acFolder[0] ? " in " : "", acFolder,
+             strerror(iErr));
+    return TS_IO;
+}
+
+int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
+                        struct MorvSnapshot *pSnap)
+{
+    if (iNumber < 1 || iNumber > pList->iCount) {
+        if (pList->iCount == 0)
+            Complain("no version of %s is kept", psFile);
+        else
+            Complain("%s has %d version%s kept, not %d (morvrc_tool history %s lists them)", psFile,
+                     pList->iCount, pList->iCount == 1 ? "" : "s", iNumber, psFile);
+        return TS_USAGE;
+    }
+    if (ReadVersion(pList, &pList->pVersions[iNumber - 1], pSnap))
+        return TS_OK;
+    Complain("cannot read version %d of %s (%s/%s): %s", iNumber, psFile, pList->psFolder,
+             pList->pVersions[iNumber - 1].acFile, strerror(errno));
+    return TS_IO;
+}
+
+int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot *pSnap,
+                     char *psLabel, size_t uLabel)
+{
+    int iNumber = atoi(psName + 1);
+    snprintf(psLabel, uLabel, "version %d of %s", iNumber, psFile);
+    struct MorvVersionList list;
+    int iStatus = ListOrComplain(psFile, &list);
+    if (iStatus == TS_OK)
+        iStatus = ReadNumbered(&list, iNumber, psFile, pSnap);
+    FreeVersionList(&list);
+    return iStatus;
+}
 
 int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
 {
@@ -40,40 +151,36 @@ static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap,
 {
     char acDetail[256] = "";
     char acSentence[2048];
-    switch (ReadIntoStore(pSnap, iTimeBytes, pr, pLayout, acDetail, sizeof acDetail)) {
-    case MORV_FOUND_WHOLE:
-        return TS_OK;
-    case MORV_FOUND_EXTRA:
+    enum MorvOutcome e = ReadIntoStore(pSnap, iTimeBytes, pr, pLayout, acDetail, sizeof acDetail);
+    if (e == MORV_WHOLE) {
         /* What the editor says of such a file, which it reads and saves. */
-        DescribeReading(pr, pSnap->llSize, psPath, acSentence, sizeof acSentence);
-        AddWayBack(psPath, acSentence, sizeof acSentence);
-        fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
+        if (DescribeReading(pr, pSnap->llSize, psPath, acSentence, sizeof acSentence)) {
+            AddWayBack(psPath, acSentence, sizeof acSentence);
+            fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
+        }
         return TS_OK;
-    case MORV_FOUND_TOO_LONG:
-        if (pSnap->bPartial)
-            snprintf(psWhy, uWhy, "%s is longer than 1 MiB: no morvrc is longer than %d bytes",
-                     psPath, MORV_MAX_FILE);
-        else
-            snprintf(psWhy, uWhy, "%s is %lld bytes long, longer than 1 MiB: no morvrc is longer than %d bytes",
-                     psPath, pSnap->llSize, MORV_MAX_FILE);
-        return TS_DAMAGED;
-    case MORV_FOUND_TOO_OLD:
+    }
+    if (pSnap->llSize > MORV_MAX_FILE && pSnap->bPartial) {
+        snprintf(psWhy, uWhy, "%s is longer than 1 MiB: no morvrc is longer than %d bytes", psPath,
+                 MORV_MAX_FILE);
+    } else if (pSnap->llSize > MORV_MAX_FILE) {
+        snprintf(psWhy, uWhy, "%s is %lld bytes long, longer than 1 MiB: no morvrc is longer than %d bytes",
+                 psPath, pSnap->llSize, MORV_MAX_FILE);
+    } else if (e == MORV_TOO_OLD) {
         snprintf(psWhy, uWhy, "%s cannot be read: %s", psPath, acDetail);
-        return TS_DAMAGED;
-    case MORV_FOUND_TIME_RANGE:
+    } else if (pr->bTimeRange) {
         DescribeReading(pr, pSnap->llSize, psPath, acSentence, sizeof acSentence);
         snprintf(psWhy, uWhy, "%s (the 64-bit morvrc_tool can read it)", acSentence);
         return TS_REFUSED;
-    case MORV_FOUND_NO_MEMORY:
+    } else if (pr->info.eResult == MORV_READ_NO_MEMORY) {
         snprintf(psWhy, uWhy, "cannot read %s: %s", psPath, acDetail);
         return TS_IO;
-    default:
+    } else {
         snprintf(psWhy, uWhy,
-                 "%s does not parse as a %d-bit file: %s (morvrc_tool check tells which width "
-                 "fits)",
+                 "%s does not parse as a %d-bit file: %s (morvrc_tool check tells which width fits)",
                  psPath, pr->iTimeBytes * 8, acDetail);
-        return TS_DAMAGED;
     }
+    return TS_DAMAGED;
 }
 
 int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
@@ -146,7 +253,7 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
                 "morvrc_tool: note: %s is version %d; it is written as version %d, without the "
                 "%lld bytes after field %d\n",
                 psPath, pi->iVersion, iSetupVersion, pi->llSize - pi->llConsumed,
-                aMorvFields[MORV_FIELD_COUNT - 1].iNumber);
+                LastFieldNumber());
 }
 
 int RefuseDamaged(char const *psPath, char const *psDamage)

@@ -1,14 +1,15 @@
 /* morvrc_tool watch: a kernel watch on the directory of a morvrc, waited on
  * with poll() together with the interrupting signals, and after every quiet
  * period the settings that changed, named as diff names them. */
-#include "cli/morvrc_watch.h"
+#include "cli/verbs.h"
 
-#include "cli/morvrc_cli.h"
-#include "cli/morvrc_rows.h"
+#include "cli/tool.h"
+#include "cli/home.h"
 #include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/follow.h"
-#include "settings/store/items.h"
+#include "settings/store/values.h"
+#include "settings/store/text.h"
 #include "settings/morvrc/reading.h"
 #include "support/clock.h"
 
@@ -30,21 +31,11 @@ struct State {
 };
 
 /* Describes the snapshot *pSnap, whose values reading gave with *pr
- * (null when it is absent). */
+ * (null when it is absent), as DescribeFileState does. */
 static void DescribeState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
                           int iErrno, struct State *ps)
 {
-    struct MorvLoadReport missing;
-    memset(&missing, 0, sizeof missing);
-    missing.eOutcome = MORV_UNREADABLE;
-    missing.iErrno = iErrno;
-    if (!pSnap->bPresent || pr == NULL)
-        pr = &missing;
-    ps->psOutcome = pr == &missing                ? "missing"
-                    : SnapshotIsWhole(pSnap)       ? "whole"
-                    : pr->eOutcome == MORV_TOO_OLD ? "too_old"
-                                                   : "damaged";
-    DescribeReading(pr, pSnap->llSize, NULL, ps->acDetail, sizeof ps->acDetail);
+    ps->psOutcome = DescribeFileState(pSnap, pr, iErrno, ps->acDetail, sizeof ps->acDetail);
 }
 
 /* Prints one state or change: plain, the time line (none for the first

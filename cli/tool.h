@@ -1,7 +1,7 @@
 /* What every verb of morvrc_tool shares: its exit statuses, the options of
  * one command line, and how it complains. */
-#ifndef MORV_CLI_MORVRC_CLI_H
-#define MORV_CLI_MORVRC_CLI_H
+#ifndef MORV_CLI_TOOL_H
+#define MORV_CLI_TOOL_H
 
 /* Exit statuses; the help text lists them for users. */
 enum ToolStatus {

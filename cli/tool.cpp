@@ -1,5 +1,5 @@
 /* morvrc_tool's complaints and argument counts, shared by every verb. */
-#include "cli/morvrc_cli.h"
+#include "cli/tool.h"
 
 #include <stdarg.h>
 #include <stdio.h>

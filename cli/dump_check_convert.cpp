@@ -1,0 +1,148 @@
+/* morvrc_tool's verbs on one file's bytes: dump (the settings it stores),
+ * check (which width it reads whole at) and convert (to the other width). */
+#include "cli/files.h"
+#include "cli/home.h"
+#include "cli/tool.h"
+#include "cli/verbs.h"
+#include "settings/morvrc/json.h"
+#include "settings/morvrc/lines.h"
+#include "settings/morvrc/reading.h"
+#include "settings/store/items.h"
+#include "settings/store/text.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int Dump(int argc, char **argv, struct Options const *po)
+{
+    char acRc[HOME_PATH];
+    char const *psFile = ArgumentCount("dump", argc, 0, 1)
+                             ? PickFile(po, "dump", argc == 1, argv[0], 0, acRc) : NULL;
+    if (psFile == NULL)
+        return TS_USAGE;
+    struct MorvSnapshot snap;
+    int iStatus = LoadInput(psFile, 0, &snap);
+    if (iStatus != TS_OK)
+        return iStatus;
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    char acWhy[512] = "";
+    iStatus = LoadStore(psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
+    FreeLayout(&layout);
+    FreeSnapshot(&snap);
+    /* What was read, and with --json why the rest was not. */
+    if (po->bJson || report.info.eResult != MORV_READ_TOO_OLD) {
+        char *psError = po->bJson && iStatus != TS_OK ? JsonText(acWhy) : NULL;
+        char *psText = NULL;
+        if (!po->bJson)
+            psText = FormatDump(&report.info, iStatus == TS_OK, NULL);
+        else if (iStatus == TS_OK || psError != NULL)
+            psText = FormatJsonDump(&report.info, psError);
+        if (psText == NULL) {
+            Complain("out of memory");
+            iStatus = TS_IO;
+        } else {
+            fputs(psText, stdout);
+        }
+        free(psText);
+        free(psError);
+    }
+    if (iStatus != TS_OK && acWhy[0] != '\0')
+        Complain("%s", acWhy);
+    return iStatus;
+}
+
+int Check(int argc, char **argv, struct Options const *po)
+{
+    char acRc[HOME_PATH];
+    char const *psFile = ArgumentCount("check", argc, 0, 1)
+                             ? PickFile(po, "check", argc == 1, argv[0], 0, acRc) : NULL;
+    if (psFile == NULL)
+        return TS_USAGE;
+    struct MorvSnapshot snap;
+    int iStatus = LoadInput(psFile, 0, &snap);
+    if (iStatus != TS_OK)
+        return iStatus;
+    struct MorvWidths w;
+    CheckWidths(&snap, psFile, &w);
+    char acVersion[16] = "none";
+    if (snap.uBytes >= 4)
+        snprintf(acVersion, sizeof acVersion, "%lld", LittleEndianAt(snap.pBytes, 4));
+    if (po->bJson) {
+        char *apsSays[2] = {JsonText(w.aacSays[0]), JsonText(w.aacSays[1])};
+        if (apsSays[0] == NULL || apsSays[1] == NULL) {
+            Complain("out of memory");
+            iStatus = TS_IO;
+        } else {
+            printf("{\"version\": %s, \"size\": %lld, \"32\": {\"parses\": %s, \"says\": %s}, \"64\": "
+                   "{\"parses\": %s, \"says\": %s}, \"verdict\": \"%s\", \"width\": %d}\n",
+                   snap.uBytes >= 4 ? acVersion : "null", snap.llSize,
+                   w.abParses[0] ? "true" : "false", apsSays[0], w.abParses[1] ? "true" : "false",
+                   apsSays[1], w.psVerdict, w.iBits);
+        }
+        free(apsSays[0]);
+        free(apsSays[1]);
+    } else {
+        printf("version: %s\nsize: %lld bytes\n", acVersion, snap.llSize);
+        for (int k = 0; k < 2; k++)
+            printf("%d-bit: %s\n", 32 * (k + 1), w.aacSays[k]);
+        printf("verdict: %s\nwidth: %d-bit\n", w.psVerdict, w.iBits);
+    }
+    /* Bytes that the other verbs take with a note: the same note. */
+    if (w.acNote[0] != '\0')
+        fprintf(stderr, "morvrc_tool: note: %s\n", w.acNote);
+    FreeSnapshot(&snap);
+    if (iStatus != TS_OK)
+        return iStatus;
+    if (po->iBits != 0)
+        return w.abParses[po->iBits == 8] ? TS_OK : TS_NO;
+    return w.abParses[0] != w.abParses[1] ? TS_OK : TS_NO;
+}
+
+int Convert(int argc, char **argv, struct Options const *po)
+{
+    if (po->iTo == 0) {
+        Complain("convert needs --to (see morvrc_tool convert --help)");
+        return TS_USAGE;
+    }
+    char acOut[HOME_PATH];
+    if (!ArgumentCount("convert", argc, 2, 2) || !PickFile(po, "convert", 1, argv[1], 1, acOut))
+        return TS_USAGE;
+    /* IN is read under OUT's lock, so that when it is OUT no save comes
+     * between the reading and the rename. */
+    struct MorvUpdate up;
+    int iStatus = BeginSaving(argv[1], po->iWaitMs, &up);
+    if (iStatus != TS_OK)
+        return iStatus;
+    if (!up.snFound.bPresent && up.snFound.iErrno != ENOENT) {
+        Complain("cannot write %s: %s", argv[1], ReadErrorText(up.snFound.iErrno));
+        iStatus = TS_IO;
+    }
+    struct MorvLoadReport report;
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    if (iStatus == TS_OK)
+        iStatus = LoadWhole(argv[0], po->iFrom, &report, &layout);
+    FreeLayout(&layout);
+    struct MorvItem it = {0, -1};
+    if (iStatus == TS_OK && !TimesFitWidth(po->iTo, &it.iField)) {
+        char acName[64];
+        char *psValue = FormatItemValue(it);
+        ItemName(it, acName, sizeof acName);
+        Complain("%s holds %s, which does not fit a 32-bit time field; %s is not written", acName,
+                 psValue != NULL ? psValue : "?", argv[1]);
+        free(psValue);
+        iStatus = TS_REFUSED;
+    }
+    if (iStatus != TS_OK) {
+        AbandonUpdate(&up);
+        return iStatus;
+    }
+    /* The fields of a newer version cannot be converted without knowing
+     * them: the output is a version-38 file.  Written only over what OUT
+     * held, so that an OUT that already holds these bytes is left alone. */
+    NoteVersionChange(argv[0], &report, 0);
+    struct MorvLayout to = {po->iTo, 0, NULL, 0};
+    return SaveUpdate(&up, &to);
+}
