@@ -2,16 +2,15 @@
  * a morvrc in a temporary file, the user's editor on it, the text checked
  * as load checks it (again and again while the user wants to mend it), and
  * the file saved only when nobody changed it meanwhile. */
-#include "cli/verbs.h"
-
 #include "cli/files.h"
-#include "settings/morvrc/lines.h"
 #include "cli/home.h"
-#include "settings/store/morv.h"
+#include "cli/verbs.h"
+#include "settings/morvrc/lines.h"
 #include "settings/morvrc/morvrc.h"
-#include "settings/store/values.h"
-#include "settings/store/text.h"
 #include "settings/morvrc/reading.h"
+#include "settings/store/morv.h"
+#include "settings/store/text.h"
+#include "settings/store/values.h"
 
 #include <errno.h>
 #include <signal.h>

@@ -6,10 +6,10 @@
 
 #include "cli/tool.h"
 #include "settings/disk/history.h"
-#include "settings/store/text.h"
-#include "settings/store/morv.h"
 #include "settings/morvrc/follow.h"
 #include "settings/morvrc/reading.h"
+#include "settings/store/morv.h"
+#include "settings/store/text.h"
 
 #include <errno.h>
 #include <limits.h>

@@ -2,10 +2,9 @@
  * before each save listed with what changed between them, and one of them
  * written back through the one update, which keeps the bytes it replaces,
  * so that a restore is undone as any save is. */
-#include "cli/verbs.h"
-
 #include "cli/files.h"
 #include "cli/home.h"
+#include "cli/verbs.h"
 #include "settings/disk/history.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/text.h"

@@ -3,8 +3,8 @@
  * names and ranges that the verbs take. */
 #include "cli/home.h"
 
-#include "settings/store/catalogue.h"
 #include "settings/morvrc/morvrc.h"
+#include "settings/store/catalogue.h"
 #include "support/xchat.h"
 
 #include <errno.h>

@@ -1,16 +1,15 @@
 /* morvrc_tool's verbs that read a home as the editor does: list (the
  * editor's list of settings), describe (a row's help text) and reset (the
  * catalogue defaults, as "Reset to Default" puts them back). */
-#include "cli/verbs.h"
-
 #include "cli/files.h"
 #include "cli/home.h"
-#include "settings/store/catalogue.h"
-#include "settings/store/morv.h"
+#include "cli/verbs.h"
 #include "settings/morvrc/morvrc.h"
-#include "settings/store/items.h"
-#include "settings/store/text.h"
 #include "settings/morvrc/reading.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/items.h"
+#include "settings/store/morv.h"
+#include "settings/store/text.h"
 #include "support/mm.h"
 #include "support/xchat.h"
 
@@ -29,16 +28,24 @@
  * about.  Returns nothing: every outcome leaves values to show. */
 static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
 {
+    struct MorvSnapshot snap;
     struct MorvLoadReport report;
-    char acSentence[512];
-    if (ReadSetupPath(psPath, iTimeBytes, &report) == MORV_UNREADABLE)
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    char acDetail[16], acSentence[512];
+    /* "-", standard input, is whatever the user pipes in. */
+    if (!SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap)) {
+        StartStore(iTimeBytes, &report, &layout);
         fprintf(stderr,
                 "morvrc_tool: note: cannot read %s (%s): the values are those the editor starts "
                 "from\n",
-                psPath, strerror(report.iErrno));
-    else if (report.eOutcome != MORV_WHOLE &&
-             DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence))
+                psPath, strerror(snap.iErrno));
+    } else if (ReadIntoStore(&snap, iTimeBytes, &report, &layout, acDetail, sizeof acDetail) != MORV_WHOLE &&
+               DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence)) {
         fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
+    }
+    InstallTextDefaults(0);
+    FreeSnapshot(&snap);
+    FreeLayout(&layout);
 }
 
 /* ---- Rows and settings ------------------------------------------------- */

@@ -1,14 +1,13 @@
 /* morvrc_tool's verbs that take settings from a second source: load
  * applies "name = value" lines (dump's own output, or text a user wrote) to
  * a file, diff compares the settings of two files. */
-#include "cli/verbs.h"
-
 #include "cli/files.h"
+#include "cli/home.h"
+#include "cli/verbs.h"
 #include "settings/morvrc/json.h"
 #include "settings/morvrc/lines.h"
-#include "cli/home.h"
-#include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
+#include "settings/store/morv.h"
 #include "settings/store/values.h"
 
 #include <errno.h>

@@ -3,11 +3,11 @@
  * It reads and writes through the editor's own settings code; nothing here
  * knows the layout.  This file holds the entry point, the options and the table of
  * verbs. */
+#include "cli/files.h"
 #include "cli/tool.h"
 #include "cli/verbs.h"
-#include "cli/files.h"
-#include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
+#include "settings/store/morv.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -60,31 +60,30 @@ static const char acOutro[] =
 
 /* ---- Options ------------------------------------------------------------ */
 
-/* Reads the width given for option psOption.  Returns 4 or 8, or 0 after a
- * complaint. */
-static int ParseWidth(char const *psOption, char const *psValue)
-{
-    if (psValue != NULL && strcmp(psValue, "32") == 0)
-        return 4;
-    if (psValue != NULL && strcmp(psValue, "64") == 0)
-        return 8;
-    if (psValue == NULL)
-        Complain("%s needs a width, 32 or 64", psOption);
-    else
-        Complain("%s takes 32 or 64, not \"%.40s\"", psOption, psValue);
-    return 0;
-}
+/* The options that take one of two words, what each word is kept as,
+ * and what the option needs, for a complaint. */
+static const struct {
+    char const *psWhat;
+    char const *apsWords[2];
+    int aiValues[2];
+} aChoices[] = {
+    {"a width", {"32", "64"}, {4, 8}}, /* OK_WIDTH: bytes of a time field */
+    {"a version", {"1", "2"}, {1, 2}}, /* OK_XCHAT */
+};
 
-/* Reads the XChat version given for --xchat.  Returns 1 or 2, or 0 after a
- * complaint. */
-static int ParseXChat(char const *psOption, char const *psValue)
+/* Reads the word given for option psOption, of choice c (an index into
+ * aChoices).  Returns what it is kept as, or 0 after a complaint. */
+static int ParseChoice(char const *psOption, char const *psValue, int c)
 {
-    if (psValue != NULL && (strcmp(psValue, "1") == 0 || strcmp(psValue, "2") == 0))
-        return psValue[0] - '0';
+    for (int w = 0; w < 2; w++)
+        if (psValue != NULL && strcmp(psValue, aChoices[c].apsWords[w]) == 0)
+            return aChoices[c].aiValues[w];
     if (psValue == NULL)
-        Complain("%s needs a version, 1 or 2", psOption);
+        Complain("%s needs %s, %s or %s", psOption, aChoices[c].psWhat, aChoices[c].apsWords[0],
+                 aChoices[c].apsWords[1]);
     else
-        Complain("%s takes 1 or 2, not \"%.40s\"", psOption, psValue);
+        Complain("%s takes %s or %s, not \"%.40s\"", psOption, aChoices[c].apsWords[0],
+                 aChoices[c].apsWords[1], psValue);
     return 0;
 }
 
@@ -205,10 +204,8 @@ static int TakeOptions(int argc, char **argv, char const *psVerb, char const *ps
             po->*aOptionTable[iFound].piValue = iValue;
             continue;
         case OK_WIDTH:
-            iValue = ParseWidth(psName, psValue);
-            break;
         case OK_XCHAT:
-            iValue = ParseXChat(psName, psValue);
+            iValue = ParseChoice(psName, psValue, aOptionTable[iFound].eKind == OK_WIDTH ? 0 : 1);
             break;
         default:
             if (psValue == NULL || psValue[0] == '\0') {

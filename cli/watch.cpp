@@ -1,16 +1,15 @@
 /* morvrc_tool watch: a kernel watch on the directory of a morvrc, waited on
  * with poll() together with the interrupting signals, and after every quiet
  * period the settings that changed, named as diff names them. */
-#include "cli/verbs.h"
-
-#include "cli/tool.h"
 #include "cli/home.h"
-#include "settings/store/morv.h"
-#include "settings/morvrc/morvrc.h"
+#include "cli/tool.h"
+#include "cli/verbs.h"
 #include "settings/morvrc/follow.h"
-#include "settings/store/values.h"
-#include "settings/store/text.h"
+#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
+#include "settings/store/morv.h"
+#include "settings/store/text.h"
+#include "settings/store/values.h"
 #include "support/clock.h"
 
 #include <errno.h>

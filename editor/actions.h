@@ -1,7 +1,7 @@
 /* The editor's actions: what each widget of the window does, with the
  * unsaved-changes flag they keep, and the few steps that start-up shares
  * with them (ending the process, telling what a reading of morvrc found).
- * The catalogue they work on is settings/catalogue.h. */
+ * The catalogue they work on is settings/store/catalogue.h. */
 #ifndef MORV_EDITOR_ACTIONS_H
 #define MORV_EDITOR_ACTIONS_H
 

@@ -5,12 +5,12 @@
 #include "editor/watch.h"
 
 #include "editor/setup.h"
-#include "settings/store/catalogue.h"
-#include "settings/store/morv.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/follow.h"
-#include "settings/store/items.h"
+#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
+#include "settings/store/catalogue.h"
+#include "settings/store/items.h"
+#include "settings/store/morv.h"
 #include "support/runlog.h"
 #include "support/xchat.h"
 

@@ -46,7 +46,8 @@ static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, int 
 static void Refused(struct MorvReplaceReport *pr, char const *psPath, int bDirectory)
 {
     int iErr = errno;
-    char acDir[PATH_MAX], acName[PATH_MAX];
+    /* Room for the slash that ends a directory's name. */
+    char acDir[PATH_MAX - 1], acName[PATH_MAX];
     if (!bDirectory || !SplitPath(psPath, acDir, sizeof acDir, acName, sizeof acName))
         snprintf(pr->acRefusedBy, sizeof pr->acRefusedBy, "%s", psPath);
     else
@@ -215,6 +216,137 @@ static int MakeTemporary(int fdDir, char const *psName, char *acTemp, size_t uTe
     return -1;
 }
 
+/* A replacement under way: the file's directory and name, what is there
+ * now, and the temporary file made beside it. */
+struct Replacement {
+    char const *psTarget;          /* the file, links followed, for reports */
+    int fdDir;
+    char const *psName;
+    int bExists;
+    struct stat st;                /* of the file there, when bExists */
+    int fd;                        /* the temporary file, -1 when none is open */
+    char acTemp[NAME_MAX + 1];     /* its name, empty when there is none */
+    struct MorvReplaceReport *pr;
+};
+
+/* What writing the new file beside the old one came to. */
+enum Beside {
+    BESIDE_FAILED,    /* refused or changed meanwhile: errno and pr tell */
+    BESIDE_RENAMED,   /* the new file is in place */
+    BESIDE_IN_PLACE   /* a new file cannot be the same file: pr->acInPlaceWhy says why */
+};
+
+/* Whether what is at the name may be replaced by a regular file: nothing
+ * yet, or a regular file the identity taken may write.  Returns 1; 0 after
+ * Refused. */
+static int MayReplace(struct Replacement *prp)
+{
+    /* A name made a link since it was followed, a device, a FIFO or a
+     * directory is never replaced by a regular file. */
+    if (prp->bExists && !S_ISREG(prp->st.st_mode)) {
+        errno = S_ISDIR(prp->st.st_mode) ? EISDIR : S_ISLNK(prp->st.st_mode) ? ELOOP : EINVAL;
+        Refused(prp->pr, prp->psTarget, 0);
+        return 0;
+    }
+    /* Checked with the identity taken, not the real one. */
+    if (prp->bExists && faccessat(prp->fdDir, prp->psName, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        Refused(prp->pr, prp->psTarget, 0);
+        return 0;
+    }
+    return 1;
+}
+
+/* Gives the temporary file what the old one is to its user, or for a new
+ * file the permission bits a plain create would give, and closes it.
+ * Returns as WriteBeside. */
+static enum Beside FinishTemporary(struct Replacement *prp)
+{
+    struct MorvReplaceReport *pr = prp->pr;
+    if (prp->bExists && !KeepWhatTheFileIs(prp->fd, prp->fdDir, prp->psName, &prp->st, pr->acInPlaceWhy,
+                                           sizeof pr->acInPlaceWhy))
+        return BESIDE_IN_PLACE;
+    if (!prp->bExists) {
+        mode_t mask = umask(0);
+        umask(mask);
+        if (fchmod(prp->fd, 0666 & ~mask) != 0) {
+            Refused(pr, prp->psTarget, 0);
+            return BESIDE_FAILED;
+        }
+    }
+    int iClosed = close(prp->fd);
+    prp->fd = -1;
+    if (iClosed != 0) {
+        Refused(pr, prp->psTarget, 0);
+        return BESIDE_FAILED;
+    }
+    return BESIDE_RENAMED;
+}
+
+/* Writes the new bytes to a temporary file beside the old one, synced,
+ * and renames it over the old one, unless the file changed since
+ * pExpected.  Returns what it came to. */
+static enum Beside WriteBeside(struct Replacement *prp, unsigned char const *pData, size_t uSize,
+                               struct MorvSnapshot const *pExpected)
+{
+    struct MorvReplaceReport *pr = prp->pr;
+    /* One file under two names stays one file only if it is written
+     * where it is. */
+    if (prp->bExists && prp->st.st_nlink > 1) {
+        snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it has %lu links",
+                 (unsigned long)prp->st.st_nlink);
+        return BESIDE_IN_PLACE;
+    }
+    prp->fd = MakeTemporary(prp->fdDir, prp->psName, prp->acTemp, sizeof prp->acTemp);
+    if (prp->fd < 0) {
+        prp->acTemp[0] = '\0';
+        if (prp->bExists && TakesNoNewFile(errno)) {
+            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "its directory takes no new file");
+            return BESIDE_IN_PLACE;
+        }
+        Refused(pr, prp->psTarget, 1);
+        return BESIDE_FAILED;
+    }
+    int bWrote = 0;
+    if (!WriteAllAt(prp->fd, pData, uSize, 0, &bWrote) || fsync(prp->fd) != 0) {
+        Refused(pr, prp->psTarget, 0);
+        return BESIDE_FAILED;
+    }
+    enum Beside e = FinishTemporary(prp);
+    if (e != BESIDE_RENAMED)
+        return e;
+    /* The last look before the old file goes: another program may have
+     * written it since it was read. */
+    if (pExpected != NULL && !SnapshotMatches(prp->psTarget, pExpected)) {
+        errno = ESTALE;
+        return BESIDE_FAILED;
+    }
+    if (renameat(prp->fdDir, prp->acTemp, prp->fdDir, prp->psName) != 0) {
+        /* A file mounted on its own cannot be renamed over. */
+        if (prp->bExists && (errno == EBUSY || errno == EXDEV)) {
+            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it is a mount point");
+            return BESIDE_IN_PLACE;
+        }
+        Refused(pr, prp->psTarget, 0);
+        return BESIDE_FAILED;
+    }
+    prp->acTemp[0] = '\0';
+    /* The new file is in place already: a directory that cannot be synced
+     * is not worth a failure. */
+    fsync(prp->fdDir);
+    return BESIDE_RENAMED;
+}
+
+/* Closes and removes the temporary file of *prp, if there is one. */
+static void DropTemporary(struct Replacement *prp)
+{
+    if (prp->fd >= 0)
+        close(prp->fd);
+    prp->fd = -1;
+    if (prp->acTemp[0] != '\0')
+        unlinkat(prp->fdDir, prp->acTemp, 0);
+    prp->acTemp[0] = '\0';
+}
+
 /* ReplaceFile with the identity taken. */
 static int ReplaceAsTaken(char const *psPath, unsigned char const *pData, size_t uSize,
                           struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pr)
@@ -224,112 +356,30 @@ static int ReplaceAsTaken(char const *psPath, unsigned char const *pData, size_t
         Refused(pr, psPath, 0);
         return 0;
     }
-    char const *psName;
-    char acTemp[NAME_MAX + 1] = "";
-    int fd = -1, bDone = 0, iErr;
-    int fdDir = OpenDirectoryOf(psTarget, &psName);
-    struct stat st;
-    int bExists = fdDir >= 0 && fstatat(fdDir, psName, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (fdDir < 0 || (!bExists && errno != ENOENT)) {
+    struct Replacement rp;
+    memset(&rp, 0, sizeof rp);
+    rp.psTarget = psTarget;
+    rp.fd = -1;
+    rp.pr = pr;
+    rp.fdDir = OpenDirectoryOf(psTarget, &rp.psName);
+    rp.bExists = rp.fdDir >= 0 && fstatat(rp.fdDir, rp.psName, &rp.st, AT_SYMLINK_NOFOLLOW) == 0;
+    int bDone = 0;
+    if (rp.fdDir < 0 || (!rp.bExists && errno != ENOENT)) {
         /* Where there is no directory, the file's path names no place. */
-        Refused(pr, psTarget, fdDir < 0 && errno != ENOENT && errno != ENOTDIR && errno != EISDIR);
-        goto out;
-    }
-    /* A name made a link since it was followed, a device, a FIFO or a
-     * directory is never replaced by a regular file. */
-    if (bExists && !S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
-        Refused(pr, psTarget, 0);
-        goto out;
-    }
-    /* Checked with the identity taken, not the real one. */
-    if (bExists && faccessat(fdDir, psName, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
-        Refused(pr, psTarget, 0);
-        goto out;
-    }
-    /* One file under two names stays one file only if it is written
-     * where it is. */
-    if (bExists && st.st_nlink > 1) {
-        snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it has %lu links",
-                 (unsigned long)st.st_nlink);
-        goto in_place;
-    }
-    fd = MakeTemporary(fdDir, psName, acTemp, sizeof acTemp);
-    if (fd < 0) {
-        iErr = errno;
-        acTemp[0] = '\0';
-        if (bExists && TakesNoNewFile(iErr)) {
-            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "its directory takes no new file");
-            goto in_place;
-        }
-        Refused(pr, psTarget, 1);
-        goto out;
-    }
-    {
-        int bWrote = 0;
-        if (!WriteAllAt(fd, pData, uSize, 0, &bWrote) || fsync(fd) != 0) {
-            Refused(pr, psTarget, 0);
-            goto out;
+        Refused(pr, psTarget, rp.fdDir < 0 && errno != ENOENT && errno != ENOTDIR && errno != EISDIR);
+    } else if (MayReplace(&rp)) {
+        enum Beside e = WriteBeside(&rp, pData, uSize, pExpected);
+        bDone = e == BESIDE_RENAMED;
+        if (e == BESIDE_IN_PLACE) {
+            DropTemporary(&rp);
+            pr->bInPlace = 1;
+            bDone = RewriteInPlace(rp.fdDir, rp.psName, psTarget, pData, uSize, pExpected, pr);
         }
     }
-    if (bExists) {
-        if (!KeepWhatTheFileIs(fd, fdDir, psName, &st, pr->acInPlaceWhy, sizeof pr->acInPlaceWhy))
-            goto in_place;
-    } else {
-        /* The permission bits that a plain create would give. */
-        mode_t mask = umask(0);
-        umask(mask);
-        if (fchmod(fd, 0666 & ~mask) != 0) {
-            Refused(pr, psTarget, 0);
-            goto out;
-        }
-    }
-    iErr = close(fd);
-    fd = -1;
-    if (iErr != 0) {
-        Refused(pr, psTarget, 0);
-        goto out;
-    }
-    /* The last look before the old file goes: another program may have
-     * written it since it was read. */
-    if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
-        errno = ESTALE;
-        goto out;
-    }
-    if (renameat(fdDir, acTemp, fdDir, psName) != 0) {
-        /* A file mounted on its own cannot be renamed over. */
-        if (bExists && (errno == EBUSY || errno == EXDEV)) {
-            snprintf(pr->acInPlaceWhy, sizeof pr->acInPlaceWhy, "it is a mount point");
-            goto in_place;
-        }
-        Refused(pr, psTarget, 0);
-        goto out;
-    }
-    acTemp[0] = '\0';
-    /* The new file is in place already: a directory that cannot be synced
-     * is not worth a failure. */
-    fsync(fdDir);
-    bDone = 1;
-    goto out;
-
-in_place:
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-    if (acTemp[0] != '\0')
-        unlinkat(fdDir, acTemp, 0);
-    acTemp[0] = '\0';
-    pr->bInPlace = 1;
-    bDone = RewriteInPlace(fdDir, psName, psTarget, pData, uSize, pExpected, pr);
-
-out:
-    iErr = errno;
-    if (fd >= 0)
-        close(fd);
-    if (acTemp[0] != '\0')
-        unlinkat(fdDir, acTemp, 0);
-    if (fdDir >= 0)
-        close(fdDir);
+    int iErr = errno;
+    DropTemporary(&rp);
+    if (rp.fdDir >= 0)
+        close(rp.fdDir);
     free(psTarget);
     if (!bDone)
         pr->bInPlace = 0;

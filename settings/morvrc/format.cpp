@@ -104,7 +104,8 @@ struct Image {
     unsigned char *p;
     size_t uSize;
     size_t uCap;
-    int iError;  /* errno value of the first failure, 0 while none */
+    int iError;      /* errno value of the first failure, 0 while none */
+    int iTimeBytes;  /* the width of its time fields */
 };
 
 /* Records a failure unless an earlier one is already recorded. */
@@ -170,8 +171,8 @@ static void PutText(struct Image *pim, char const *ps)
  * other modes only checks that it is whole and steps over it; nothing is
  * stored unless the whole field is there, so damage leaves the setting as
  * it was.  It returns MORV_READ_OK, or the damage after Stop.  A writer
- * appends the field's setting to the image (iField: its index in
- * aMorvFields), recording a value that the file cannot hold. */
+ * appends the field's setting to the image, recording a value that the
+ * file cannot hold. */
 
 static enum MorvReadResult ReadInt32(struct Walk *pw, struct MorvField const *pf)
 {
@@ -183,10 +184,8 @@ static enum MorvReadResult ReadInt32(struct Walk *pw, struct MorvField const *pf
     return MORV_READ_OK;
 }
 
-static void WriteInt32(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField)
+static void WriteInt32(struct Image *pim, struct MorvField const *pf)
 {
-    (void)iTimeBytes;
-    (void)iField;
     PutSigned(pim, *(int *)pf->pSetting, 4);
 }
 
@@ -208,13 +207,12 @@ static enum MorvReadResult ReadTime(struct Walk *pw, struct MorvField const *pf)
     return MORV_READ_OK;
 }
 
-static void WriteTime(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField)
+static void WriteTime(struct Image *pim, struct MorvField const *pf)
 {
-    (void)iField;
     int64_t ll = (int64_t) * (time_t *)pf->pSetting;
-    if (iTimeBytes == 4 && (ll < INT32_MIN || ll > INT32_MAX))
+    if (pim->iTimeBytes == 4 && (ll < INT32_MIN || ll > INT32_MAX))
         Fail(pim, EOVERFLOW);
-    PutSigned(pim, ll, iTimeBytes);
+    PutSigned(pim, ll, pim->iTimeBytes);
 }
 
 static enum MorvReadResult ReadText(struct Walk *pw, struct MorvField const *pf)
@@ -241,10 +239,8 @@ static enum MorvReadResult ReadText(struct Walk *pw, struct MorvField const *pf)
     return MORV_READ_OK;
 }
 
-static void WriteText(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField)
+static void WriteText(struct Image *pim, struct MorvField const *pf)
 {
-    (void)iTimeBytes;
-    (void)iField;
     PutText(pim, *(char **)pf->pSetting);
 }
 
@@ -294,13 +290,12 @@ static enum MorvReadResult ReadPair(struct Walk *pw, struct MorvField const *pf)
     return MORV_READ_OK;
 }
 
-static void WritePair(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField)
+static void WritePair(struct Image *pim, struct MorvField const *pf)
 {
-    (void)iTimeBytes;
     /* A pair that the file cannot hold as it stands is stored without
      * texts, as the reader reads it back. */
     char **apsPair = (char **)pf->pSetting;
-    if (apsPair[0] != NULL && PairIsStorable(iField, NULL, 0)) {
+    if (apsPair[0] != NULL && PairIsStorable((int)(pf - aMorvFields), NULL, 0)) {
         PutText(pim, apsPair[0]);
         PutText(pim, apsPair[1]);
     } else {
@@ -327,10 +322,8 @@ static enum MorvReadResult ReadArray(struct Walk *pw, struct MorvField const *pf
     return MORV_READ_OK;
 }
 
-static void WriteArray(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField)
+static void WriteArray(struct Image *pim, struct MorvField const *pf)
 {
-    (void)iTimeBytes;
-    (void)iField;
     for (int k = 0; k < PARSER_MODES; k++)
         PutSigned(pim, ((int *)pf->pSetting)[k], 4);
 }
@@ -338,7 +331,7 @@ static void WriteArray(struct Image *pim, struct MorvField const *pf, int iTimeB
 /* By MorvFieldKind, in its order. */
 static const struct {
     enum MorvReadResult (*pfRead)(struct Walk *pw, struct MorvField const *pf);
-    void (*pfWrite)(struct Image *pim, struct MorvField const *pf, int iTimeBytes, int iField);
+    void (*pfWrite)(struct Image *pim, struct MorvField const *pf);
 } aKinds[] = {
     {ReadInt32, WriteInt32}, /* MFK_INT32 */
     {ReadTime, WriteTime},   /* MFK_TIME */
@@ -407,12 +400,12 @@ int ImageIsWhole(struct MorvReadInfo const *pInfo)
 
 int EncodeSetupImage(struct MorvLayout const *pLayout, unsigned char **ppData, size_t *puSize)
 {
-    int iTimeBytes = pLayout != NULL && pLayout->iTimeBytes != 0 ? pLayout->iTimeBytes
-                                                                 : NATIVE_TIME_BYTES;
-    struct Image im = {NULL, 0, 0, 0};
+    struct Image im = {NULL, 0, 0, 0, NATIVE_TIME_BYTES};
+    if (pLayout != NULL && pLayout->iTimeBytes != 0)
+        im.iTimeBytes = pLayout->iTimeBytes;
     PutSigned(&im, pLayout != NULL && pLayout->iVersion != 0 ? pLayout->iVersion : iSetupVersion, 4);
     for (int i = 0; i < MORV_FIELD_COUNT; i++)
-        aKinds[aMorvFields[i].eKind].pfWrite(&im, &aMorvFields[i], iTimeBytes, i);
+        aKinds[aMorvFields[i].eKind].pfWrite(&im, &aMorvFields[i]);
     if (pLayout != NULL && pLayout->uTail > 0)
         Put(&im, pLayout->pTail, pLayout->uTail);
     if (im.iError) {

@@ -4,8 +4,8 @@
  * was last seen of it remembered. */
 #include "settings/morvrc/morvrc.h"
 
-#include "settings/store/morv.h"
 #include "settings/morvrc/update.h"
+#include "settings/store/morv.h"
 #include "support/xchat.h"
 
 #include <errno.h>
@@ -48,21 +48,6 @@ enum MorvOutcome ReadSetupSnapshot(struct MorvSnapshot *pSnap, struct MorvLoadRe
     if (pReport != NULL)
         *pReport = r;
     return r.eOutcome;
-}
-
-enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport)
-{
-    ResetStore();
-    struct MorvSnapshot snap;
-    struct MorvLayout layout = {0, 0, NULL, 0};
-    /* "-", standard input, is whatever the user pipes in. */
-    int iErr = SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap) ? 0 : errno;
-    DecodeFile(&snap, iTimeBytes, pReport, &layout);
-    pReport->iErrno = iErr;
-    FreeSnapshot(&snap);
-    FreeLayout(&layout);
-    InstallTextDefaults(pReport->eOutcome == MORV_UNREADABLE);
-    return pReport->eOutcome;
 }
 
 void ReadSetup(struct session *pSession)

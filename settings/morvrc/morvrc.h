@@ -14,9 +14,8 @@
  *   CompareForUpdate(&up, &snMorvaneRC)     changed by another program?
  *   CommitSetup(&up, 1)            written only over what was last seen,
  *                                  which then becomes what was written
- * ReadSetupSnapshot loads bytes already read (the watch's) instead;
- * ReadSetupPath reads any other file the same way and remembers nothing of
- * it (morvrc_tool list).  A reading's failure is in its outcome and report,
+ * ReadSetupSnapshot loads bytes already read (the watch's) instead; any
+ * other file is read with settings/morvrc/reading.  A reading's failure is in its outcome and report,
  * a save's in its result and errno (settings/morvrc/update.h says which). */
 #ifndef MORV_SETTINGS_MORVRC_MORVRC_H
 #define MORV_SETTINGS_MORVRC_MORVRC_H
@@ -53,12 +52,6 @@ enum MorvOutcome ReadSetupReport(struct MorvLoadReport *pReport);
  * loaded is exactly what was looked at: *pSnap is taken over as
  * snMorvaneRC and left empty. */
 enum MorvOutcome ReadSetupSnapshot(struct MorvSnapshot *pSnap, struct MorvLoadReport *pReport);
-
-/* Reads psPath ("-": standard input) into the emptied store as
- * ReadSetupReport reads psMorvaneRC, at iTimeBytes or the width found when
- * it is 0, and remembers nothing of it.  Returns the outcome, described in
- * *pReport. */
-enum MorvOutcome ReadSetupPath(char const *psPath, int iTimeBytes, struct MorvLoadReport *pReport);
 
 /* ReadSetupReport for the script, which has no use for the report. */
 void ReadSetup(struct session *pSession);

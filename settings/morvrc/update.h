@@ -27,9 +27,9 @@
 #ifndef MORV_SETTINGS_MORVRC_UPDATE_H
 #define MORV_SETTINGS_MORVRC_UPDATE_H
 
-#include "settings/morvrc/format.h"
 #include "settings/disk/lock.h"
 #include "settings/disk/replace.h"
+#include "settings/morvrc/format.h"
 
 #include <stdio.h>
 

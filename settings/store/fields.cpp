@@ -81,18 +81,24 @@ const struct MorvField aMorvFields[MORV_FIELD_COUNT] = {
 static_assert(sizeof aMorvFields / sizeof aMorvFields[0] == MORV_FIELD_COUNT,
               "MORV_FIELD_COUNT counts the rows of aMorvFields");
 
+/* By MorvFieldKind, in its order: the bytes its setting takes (0 for the
+ * texts), the items it stores and the bytes between two of them. */
+const struct MorvKind aMorvKinds[MFK_INT32_ARRAY + 1] = {
+    {sizeof(int), 1, 0},                               /* MFK_INT32 */
+    {sizeof(time_t), 1, 0},                            /* MFK_TIME */
+    {0, 1, 0},                                         /* MFK_TEXT */
+    {0, 2, sizeof(char *)},                            /* MFK_TEXT_PAIR */
+    {sizeof iFlagParserMode, PARSER_MODES, sizeof(int)} /* MFK_INT32_ARRAY */
+};
+
 size_t FieldBytes(struct MorvField const *pf)
 {
-    switch (pf->eKind) {
-    case MFK_INT32:
-        return sizeof(int);
-    case MFK_TIME:
-        return sizeof(time_t);
-    case MFK_INT32_ARRAY:
-        return sizeof iFlagParserMode;
-    default:
-        return 0;
-    }
+    return aMorvKinds[pf->eKind].uBytes;
+}
+
+int FieldTexts(struct MorvField const *pf)
+{
+    return aMorvKinds[pf->eKind].uBytes == 0 ? aMorvKinds[pf->eKind].iItems : 0;
 }
 
 void SettingName(int iIndex, int iElement, char *psOut, size_t uOut)
@@ -128,7 +134,7 @@ void ResetStore(void)
     for (int i = 0; i < MORV_FIELD_COUNT; i++) {
         struct MorvField const *pf = &aMorvFields[i];
         char **apsTexts = (char **)pf->pSetting;
-        int nTexts = pf->eKind == MFK_TEXT ? 1 : pf->eKind == MFK_TEXT_PAIR ? 2 : 0;
+        int nTexts = FieldTexts(pf);
         for (int k = 0; k < nTexts; k++) {
             free(apsTexts[k]);
             apsTexts[k] = NULL;

@@ -43,9 +43,23 @@ struct MorvField {
 #define MORV_FIELD_COUNT 56
 extern const struct MorvField aMorvFields[MORV_FIELD_COUNT];
 
+/* What a kind of field is in memory: the bytes its setting takes (0 for
+ * the texts), the items it stores (ItemCount) and the bytes between two of
+ * them; by MorvFieldKind. */
+struct MorvKind {
+    size_t uBytes;
+    int iItems;
+    size_t uItem;
+};
+extern const struct MorvKind aMorvKinds[MFK_INT32_ARRAY + 1];
+
 /* Returns the bytes that the setting of a non-text field takes in memory
  * (an int, a time_t, the 19 ints of iFlagParserMode); 0 for a text. */
 size_t FieldBytes(struct MorvField const *pf);
+
+/* Returns the texts that the setting of a field is made of: 1 for a text,
+ * 2 for a pair, 0 for the others.  They lie at (char **)pf->pSetting. */
+int FieldTexts(struct MorvField const *pf);
 
 /* Writes into psOut (uOut bytes, cut to fit) the name of element iElement
  * of aMorvFields[iIndex]: "iMaxCloneCount" (iElement -1),

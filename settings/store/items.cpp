@@ -17,14 +17,7 @@
 
 int ItemCount(int iField)
 {
-    switch (aMorvFields[iField].eKind) {
-    case MFK_TEXT_PAIR:
-        return 2;
-    case MFK_INT32_ARRAY:
-        return PARSER_MODES;
-    default:
-        return 1;
-    }
+    return aMorvKinds[aMorvFields[iField].eKind].iItems;
 }
 
 void ItemName(struct MorvItem it, char *psOut, size_t uOut)
@@ -52,14 +45,7 @@ int AllItems(struct MorvItem *aItems, int iMax)
 static void *ItemPlace(struct MorvItem it)
 {
     struct MorvField const *pf = &aMorvFields[it.iField];
-    switch (pf->eKind) {
-    case MFK_INT32_ARRAY:
-        return &((int *)pf->pSetting)[it.iElement];
-    case MFK_TEXT_PAIR:
-        return &((char **)pf->pSetting)[it.iElement];
-    default:
-        return pf->pSetting;
-    }
+    return (char *)pf->pSetting + (it.iElement > 0 ? (size_t)it.iElement * aMorvKinds[pf->eKind].uItem : 0);
 }
 
 char **ItemText(struct MorvItem it)
@@ -90,8 +76,7 @@ char *FormatItemValue(struct MorvItem it)
 
 char *FormatItemJson(struct MorvItem it)
 {
-    struct MorvField const *pf = &aMorvFields[it.iField];
-    if (pf->eKind == MFK_TEXT || pf->eKind == MFK_TEXT_PAIR)
+    if (ItemIsText(it))
         return JsonText(*ItemText(it));
     /* Integers and time values read the same in both forms. */
     return FormatItemValue(it);
@@ -333,8 +318,7 @@ int AllItemsMarked(unsigned char const *abMarked)
 
 int ItemIsText(struct MorvItem it)
 {
-    enum MorvFieldKind eKind = aMorvFields[it.iField].eKind;
-    return eKind == MFK_TEXT || eKind == MFK_TEXT_PAIR;
+    return aMorvKinds[aMorvFields[it.iField].eKind].uBytes == 0;
 }
 
 int ItemPair(struct MorvItem it)

@@ -16,79 +16,103 @@ const struct TextEscape aTextEscapes[TEXT_ESCAPES] = {
     {'\r', 'r'}, {'\t', 't'},  {'\v', 'v'}, {'\'', '\''}, {'?', '?'},
 };
 
-/* Writes byte c at pc as a backslash and three octal digits, always three,
- * so that a digit that follows is not taken in.  Returns the place after. */
-static char *PutOctal(char *pc, unsigned char c)
-{
-    *pc++ = '\\';
-    *pc++ = (char)('0' + (c >> 6));
-    *pc++ = (char)('0' + ((c >> 3) & 7));
-    *pc++ = (char)('0' + (c & 7));
-    return pc;
-}
+/* ---- Writing a text so that every byte is seen ------------------------- */
 
-char *QuoteText(char const *ps)
+/* What becomes of the bytes from 0x80 on. */
+enum HighBytes {
+    HIGH_AS_IS,        /* written as they are */
+    HIGH_CHARACTERS,   /* as they are where they make a UTF-8 character from U+00A0 on */
+    HIGH_IF_UTF8       /* as they are when the whole text is UTF-8 */
+};
+
+/* A way of writing a text: the bytes with a name after a backslash, what
+ * becomes of the high bytes, and how the other bytes are escaped. */
+struct Dialect {
+    struct TextEscape const *aNamed;
+    int iNamed;
+    enum HighBytes eHigh;
+    int bHex;   /* 1: as \u00XX (JSON); 0: as three octal digits, always three,
+                   so that a digit that follows is not taken in */
+};
+
+static const struct TextEscape aJsonEscapes[] = {
+    {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
+};
+static const struct TextEscape aControlEscapes[] = {{'\n', 'n'}, {'\t', 't'}, {'\r', 'r'}};
+
+static const struct Dialect dQuoted = {aTextEscapes, TEXT_ESCAPES_WRITTEN, HIGH_CHARACTERS, 0};
+static const struct Dialect dJson = {aJsonEscapes, 7, HIGH_IF_UTF8, 1};
+static const struct Dialect dControls = {aControlEscapes, 3, HIGH_AS_IS, 0};
+
+/* Writes ps between psOpen and psClose as *pd says; bUtf8 tells that ps
+ * is valid UTF-8.  Returns a malloc'd text, or null when memory runs out. */
+static char *Written(char const *psOpen, char const *ps, struct Dialect const *pd, int bUtf8,
+                     char const *psClose)
 {
-    if (ps == NULL)
-        return strdup("absent");
-    size_t n = strlen(ps);
-    if (n > (SIZE_MAX - 3) / 4)
+    static const char acHex[] = "0123456789abcdef";
+    size_t n = strlen(ps), uOpen = strlen(psOpen), uClose = strlen(psClose);
+    if (n > (SIZE_MAX - 32) / 6)
         return NULL;
-    char *psOut = (char *)malloc(4 * n + 3);
+    char *psOut = (char *)malloc(6 * n + uOpen + uClose + 1);
     if (psOut == NULL)
         return NULL;
-    char *pc = psOut;
-    *pc++ = '"';
+    memcpy(psOut, psOpen, uOpen);
+    char *pc = psOut + uOpen;
     for (size_t i = 0; i < n; i++) {
         unsigned char c = (unsigned char)ps[i];
-        int iNamed = 0;
-        while (iNamed < TEXT_ESCAPES_WRITTEN && (unsigned char)aTextEscapes[iNamed].cByte != c)
-            iNamed++;
+        int k = 0;
+        while (k < pd->iNamed && (unsigned char)pd->aNamed[k].cByte != c)
+            k++;
         uint32_t uCode = 0;
-        size_t uLen = c >= 0x80 ? Utf8Sequence((unsigned char const *)ps + i, n - i, &uCode) : 0;
-        if (iNamed < TEXT_ESCAPES_WRITTEN) {
+        size_t uLen = c >= 0x80 && pd->eHigh == HIGH_CHARACTERS
+                          ? Utf8Sequence((unsigned char const *)ps + i, n - i, &uCode) : 0;
+        if (k < pd->iNamed) {
             *pc++ = '\\';
-            *pc++ = aTextEscapes[iNamed].cLetter;
-        } else if (c >= 0x20 && c < 0x7f) {
+            *pc++ = pd->aNamed[k].cLetter;
+        } else if ((c >= 0x20 && c < 0x7f) ||
+                   (c >= 0x80 && (pd->eHigh == HIGH_AS_IS || (pd->eHigh == HIGH_IF_UTF8 && bUtf8)))) {
             *pc++ = (char)c;
         } else if (uLen > 0 && uCode >= 0xa0) {
             /* A character, whatever the locale; the C1 controls stay escaped. */
             memcpy(pc, ps + i, uLen);
             pc += uLen;
             i += uLen - 1;
+        } else if (pd->bHex) {
+            memcpy(pc, "\\u00", 4);
+            pc[4] = acHex[c >> 4];
+            pc[5] = acHex[c & 15];
+            pc += 6;
         } else {
-            pc = PutOctal(pc, c);
+            *pc++ = '\\';
+            *pc++ = (char)('0' + (c >> 6));
+            *pc++ = (char)('0' + ((c >> 3) & 7));
+            *pc++ = (char)('0' + (c & 7));
         }
     }
-    *pc++ = '"';
-    *pc = '\0';
+    memcpy(pc, psClose, uClose + 1);
     return psOut;
 }
+
+char *QuoteText(char const *ps)
+{
+    return ps == NULL ? strdup("absent") : Written("\"", ps, &dQuoted, 0, "\"");
+}
+
 char *EscapeControls(char const *ps)
 {
-    static const char acNamed[] = "\nn\tt\rr";
-    size_t n = strlen(ps);
-    if (n > (SIZE_MAX - 1) / 4)
-        return NULL;
-    char *psOut = (char *)malloc(4 * n + 1);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        char const *pcNamed = strchr(acNamed, c);
-        if (c >= 0x20 && c != 0x7f) {
-            *pc++ = (char)c;
-        } else if (pcNamed != NULL && (pcNamed - acNamed) % 2 == 0) {
-            *pc++ = '\\';
-            *pc++ = pcNamed[1];
-        } else {
-            pc = PutOctal(pc, c);
-        }
-    }
-    *pc = '\0';
-    return psOut;
+    return Written("", ps, &dControls, 0, "");
 }
+
+char *JsonText(char const *ps)
+{
+    if (ps == NULL)
+        return strdup("null");
+    /* Any other text is one character per byte, U+0000 to U+00FF. */
+    int bUtf8 = IsUtf8(ps, strlen(ps));
+    return Written(bUtf8 ? "\"" : "{\"bytes\": \"", ps, &dJson, bUtf8, bUtf8 ? "\"" : "\"}");
+}
+
+/* ---- Reading and checking ------------------------------------------------ */
 
 size_t Utf8Sequence(unsigned char const *p, size_t n, uint32_t *puCode)
 {
@@ -132,58 +156,6 @@ int IsUtf8(char const *p, size_t n)
         i += uLen;
     }
     return 1;
-}
-char *JsonText(char const *ps)
-{
-    /* The escapes JSON has by name: the byte and the letter after the
-     * backslash. */
-    static const struct {
-        char cByte;
-        char cLetter;
-    } aJsonEscapes[] = {
-        {'"', '"'}, {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'},
-    };
-    static const char acHex[] = "0123456789abcdef";
-    static const char acBytesOpen[] = "{\"bytes\": ";
-    if (ps == NULL)
-        return strdup("null");
-    size_t n = strlen(ps);
-    int bUtf8 = IsUtf8(ps, n);
-    if (n > (SIZE_MAX - 16) / 6)
-        return NULL;
-    char *psOut = (char *)malloc(6 * n + 16);
-    if (psOut == NULL)
-        return NULL;
-    char *pc = psOut;
-    if (!bUtf8) {
-        memcpy(pc, acBytesOpen, sizeof acBytesOpen - 1);
-        pc += sizeof acBytesOpen - 1;
-    }
-    *pc++ = '"';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)ps[i];
-        size_t uNamed = 0;
-        while (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0] &&
-               (unsigned char)aJsonEscapes[uNamed].cByte != c)
-            uNamed++;
-        if (uNamed < sizeof aJsonEscapes / sizeof aJsonEscapes[0]) {
-            *pc++ = '\\';
-            *pc++ = aJsonEscapes[uNamed].cLetter;
-        } else if ((c >= 0x20 && c < 0x7f) || (c >= 0x80 && bUtf8)) {
-            *pc++ = (char)c;
-        } else {
-            /* A control character, or byte c of a text that is not UTF-8. */
-            memcpy(pc, "\\u00", 4);
-            pc[4] = acHex[c >> 4];
-            pc[5] = acHex[c & 15];
-            pc += 6;
-        }
-    }
-    *pc++ = '"';
-    if (!bUtf8)
-        *pc++ = '}';
-    *pc = '\0';
-    return psOut;
 }
 
 int HexDigit(char c)
@@ -273,8 +245,7 @@ fail:
     return 0;
 }
 
-/* How a pair breaks the rule of PairIsStorable: 0 for not at all, 1 when
- * one text is absent, 2 when text [0] is empty. */int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue)
+int ParseDecimal(char const *psText, long long llMin, long long llMax, long long *pllValue)
 {
     char const *ps = psText;
     if (*ps == '+' || *ps == '-')
@@ -293,7 +264,9 @@ fail:
 
 /* Whether ll lies in the editor's range for item it (named psName, typed
  * as psValue), or the ranges are forced.  Returns 1, or 0 with the reason
- * in psError. */void ShellWord(char const *psText, char *psOut, size_t uOut)
+ * in psError. */
+
+void ShellWord(char const *psText, char *psOut, size_t uOut)
 {
     if (psText[0] != '\0' && psText[strspn(psText, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                                    "0123456789/._+-,:@%=")] == '\0') {

@@ -78,31 +78,14 @@ void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues con
 /* ---- The store set aside ----------------------------------------------- */
 
 
-/* The text slots of field i: its single text, or the two of its pair.
- * Returns their number, 0 for a field without text. */
-static int TextSlots(int i, char ***papps)
-{
-    struct MorvField const *pf = &aMorvFields[i];
-    if (pf->eKind == MFK_TEXT) {
-        papps[0] = (char **)pf->pSetting;
-        return 1;
-    }
-    if (pf->eKind == MFK_TEXT_PAIR) {
-        papps[0] = &((char **)pf->pSetting)[0];
-        papps[1] = &((char **)pf->pSetting)[1];
-        return 2;
-    }
-    return 0;
-}
-
 void PutStoreBack(struct StoreStash *ps)
 {
     for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-        char **apps[2];
-        int n = TextSlots(i, apps);
+        char **apsTexts = (char **)aMorvFields[i].pSetting;
+        int n = FieldTexts(&aMorvFields[i]);
         for (int k = 0; k < n; k++) {
-            free(*apps[k]);
-            *apps[k] = ps->aps[i][k];
+            free(apsTexts[k]);
+            apsTexts[k] = ps->aps[i][k];
         }
         if (n == 0)
             memcpy(aMorvFields[i].pSetting, ps->ab[i], FieldBytes(&aMorvFields[i]));
@@ -113,13 +96,13 @@ int SetStoreAside(struct StoreStash *ps)
 {
     int bOk = 1;
     for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-        char **apps[2];
-        int n = TextSlots(i, apps);
+        char **apsTexts = (char **)aMorvFields[i].pSetting;
+        int n = FieldTexts(&aMorvFields[i]);
         ps->aps[i][0] = ps->aps[i][1] = NULL;
         for (int k = 0; k < n; k++) {
-            ps->aps[i][k] = *apps[k];
-            *apps[k] = NULL;
-            if (ps->aps[i][k] != NULL && (*apps[k] = strdup(ps->aps[i][k])) == NULL)
+            ps->aps[i][k] = apsTexts[k];
+            apsTexts[k] = NULL;
+            if (ps->aps[i][k] != NULL && (apsTexts[k] = strdup(ps->aps[i][k])) == NULL)
                 bOk = 0;
         }
         if (n == 0)
