@@ -1,17 +1,18 @@
 /* Fuzz target for the JSON documents that morvrc_tool's load --json reads
- * (settings/morvrc_json): dump --json's output after jq and users' scripts.
+ * (settings/morvrc/json): dump --json's output after jq and users' scripts.
  * Every input is applied to a store of initial values twice, for 4-byte and
  * for 8-byte time fields, and each run is checked:
  *   - a refusal gives a reason at a byte offset inside the input;
  *   - after success every text pair can be stored;
- *   - a round trip: the store written as dump --json writes its settings
- *     (JsonText for texts) is valid UTF-8, is taken whole by a store of
+ *   - a round trip: the store written as dump --json writes it is valid
+ *     UTF-8, is taken whole by a store of
  *     initial values and gives the same document and the same morvrc image.
  * The store is put back to its initial values after every input. */
 #include "settings/morvrc/json.h"
-#include "settings/store/morv.h"
 #include "settings/morvrc/morvrc.h"
 #include "settings/store/items.h"
+#include "settings/store/morv.h"
+#include "settings/store/text.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -34,23 +35,17 @@ namespace {
         }                                                                                          \
     } while (0)
 
-/* The store as a document with the settings object that dump --json
- * prints. */
+/* The store as dump --json prints it for a whole file of this version. */
 std::string Document()
 {
-    MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    CHECK(iItems > 0, "AllItems gave %d", iItems);
-    std::string s = "{\"version\": 38, \"settings\": {";
-    for (int k = 0; k < iItems; k++) {
-        char acName[64];
-        ItemName(aItems[k], acName, sizeof acName);
-        char *psValue = FormatItemJson(aItems[k]);
-        CHECK(psValue != NULL, "no JSON for item %d", k);
-        s += std::string(k > 0 ? ", \"" : "\"") + acName + "\": " + psValue;
-        free(psValue);
-    }
-    return s + "}}";
+    MorvReadInfo info;
+    memset(&info, 0, sizeof info);
+    info.iVersion = iSetupVersion;
+    char *psText = FormatJsonDump(&info, NULL);
+    CHECK(psText != NULL, "no document: out of memory");
+    std::string s = psText;
+    free(psText);
+    return s;
 }
 
 /* The store's image with iTimeBytes-wide time fields; empty when the store

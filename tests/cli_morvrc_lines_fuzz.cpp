@@ -1,5 +1,5 @@
 /* Fuzz target for the "name = value" lines that morvrc_tool's load reads
- * (cli/morvrc_lines): text that users paste and edit.  Every input is
+ * (settings/morvrc/lines): text that users paste and edit.  Every input is
  * applied to a store of initial values twice, for 4-byte and for 8-byte
  * time fields, and each run is checked:
  *   - a refusal names a line that the input has (1 to its number of lines)
@@ -50,20 +50,16 @@ int CountLines(char const *p, size_t n)
     return iLines;
 }
 
-/* The store as dump prints it. */
+/* The store as dump prints it for a whole file of this version. */
 std::string Dump()
 {
-    MorvItem aItems[MORV_MAX_ITEMS];
-    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
-    CHECK(iItems > 0, "AllItems gave %d", iItems);
-    std::string s;
-    for (int k = 0; k < iItems; k++) {
-        char *psLine = FormatSettingLine(aItems[k]);
-        CHECK(psLine != NULL, "no line for item %d", k);
-        s += psLine;
-        s += '\n';
-        free(psLine);
-    }
+    MorvReadInfo info;
+    memset(&info, 0, sizeof info);
+    info.iVersion = iSetupVersion;
+    char *psText = FormatDump(&info, 1, NULL);
+    CHECK(psText != NULL, "no dump: out of memory");
+    std::string s = psText;
+    free(psText);
     return s;
 }
 
