@@ -17,16 +17,6 @@
 #include <string.h>
 #include <time.h>
 
-/* The file a verb works on: its FILE operand, or the home's morvrc.
- * Returns it (psOut holds it, HOME_PATH bytes), or null after a complaint. */
-static char const *FileOperand(int argc, char **argv, int iAt, struct Options const *po,
-                               char *psOut)
-{
-    if (argc > iAt)
-        return argv[iAt];
-    return HomePath(po, "morvrc", psOut, 1) ? psOut : NULL;
-}
-
 /* The settings of one file or version as history compares them, and what
  * reading it found. */
 struct Reading {
@@ -96,7 +86,7 @@ int History(int argc, char **argv, struct Options const *po)
     if (!ArgumentCount("history", argc, 0, 1))
         return TS_USAGE;
     char acRc[HOME_PATH];
-    char const *psFile = FileOperand(argc, argv, 0, po, acRc);
+    char const *psFile = PickFile(po, "history", argc == 1, argv[0], 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
     struct MorvVersionList list;
@@ -169,7 +159,7 @@ int Restore(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     }
     char acRc[HOME_PATH];
-    char const *psFile = FileOperand(argc, argv, 1, po, acRc);
+    char const *psFile = PickFile(po, "restore", argc == 2, argv[1], 1, acRc);
     if (psFile == NULL)
         return TS_USAGE;
     /* Under the lock: no save adds a version, and so renumbers them,

@@ -29,14 +29,6 @@ struct State {
     char acDetail[256];
 };
 
-/* Describes the snapshot *pSnap, whose values reading gave with *pr
- * (null when it is absent), as DescribeFileState does. */
-static void DescribeState(struct MorvSnapshot const *pSnap, struct MorvLoadReport const *pr,
-                          int iErrno, struct State *ps)
-{
-    ps->psOutcome = DescribeFileState(pSnap, pr, iErrno, ps->acDetail, sizeof ps->acDetail);
-}
-
 /* Prints one state or change: plain, the time line (none for the first
  * state), the changed settings and, with bState, the file's state; with
  * bJson one object on one line.  pOld is null for the first state.
@@ -103,7 +95,7 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
     struct State state;
     int bPrinted;
     if (e == FOLLOW_REMOVED) {
-        DescribeState(&snNew, NULL, iErr, &state);
+        state.psOutcome = DescribeFileState(&snNew, NULL, iErr, state.acDetail, sizeof state.acDetail);
         bPrinted = PrintChange(bJson, psPath, &pw->vKnown, &pw->vKnown, &state, 1);
         pw->bWhole = 0;
     } else if (!TakeFileValues(&snNew, 0, &pw->vNew, &report)) {
@@ -111,7 +103,7 @@ static int LookAgain(struct MorvFollow *pf, char const *psPath, int bJson, struc
         Complain("out of memory");
         return -1;
     } else {
-        DescribeState(&snNew, &report, 0, &state);
+        state.psOutcome = DescribeFileState(&snNew, &report, 0, state.acDetail, sizeof state.acDetail);
         /* The settings of a file that is not whole are not compared: they
          * are what was before the damage, and the rest is unknown.  Once
          * whole again, its state says so even when no value changed. */
@@ -144,7 +136,8 @@ static int FirstLook(char const *psPath, int bJson, struct Watched *pw)
         Complain("out of memory");
         return 0;
     }
-    DescribeState(&pw->snKnown, pw->snKnown.bPresent ? &report : NULL, iErr, &state);
+    state.psOutcome = DescribeFileState(&pw->snKnown, pw->snKnown.bPresent ? &report : NULL, iErr,
+                                        state.acDetail, sizeof state.acDetail);
     pw->bWhole = strcmp(state.psOutcome, "whole") == 0;
     return PrintChange(bJson, psPath, NULL, &pw->vKnown, &state, 1);
 }
@@ -191,10 +184,9 @@ int Watch(int argc, char **argv, struct Options const *po)
 {
     if (!ArgumentCount("watch", argc, 0, 1))
         return TS_USAGE;
-    char acPath[HOME_PATH];
-    if (argc == 1)
-        snprintf(acPath, sizeof acPath, "%s", argv[0]);
-    else if (!HomePath(po, "morvrc", acPath, 1))
+    char acRc[HOME_PATH];
+    char const *psPath = PickFile(po, "watch", argc == 1, argv[0], 0, acRc);
+    if (psPath == NULL)
         return TS_USAGE;
 
     /* The signals come through a descriptor, so that one poll() waits for
@@ -213,8 +205,8 @@ int Watch(int argc, char **argv, struct Options const *po)
         return TS_IO;
     }
     struct MorvWatch watch;
-    if (!StartDirectoryWatch(acPath, &watch)) {
-        Complain("cannot watch %s: %s", acPath, strerror(errno));
+    if (!StartDirectoryWatch(psPath, &watch)) {
+        Complain("cannot watch %s: %s", psPath, strerror(errno));
         close(fdSignals);
         return TS_IO;
     }
@@ -222,8 +214,8 @@ int Watch(int argc, char **argv, struct Options const *po)
     int iStatus = TS_IO;
     if (pw == NULL)
         Complain("out of memory");
-    else if (FirstLook(acPath, po->bJson, pw))
-        iStatus = FollowLoop(acPath, po->bJson, fdSignals, &watch, pw);
+    else if (FirstLook(psPath, po->bJson, pw))
+        iStatus = FollowLoop(psPath, po->bJson, fdSignals, &watch, pw);
     if (pw != NULL) {
         FreeSnapshot(&pw->snKnown);
         FreeValues(&pw->vKnown);
