@@ -85,6 +85,12 @@ int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout);
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
 int CommitSetup(struct MorvUpdate *pu, int bCheck);
 
+/* CommitSetup only over the bytes of *pExpected (null: unconditionally),
+ * as the editor's "Overwrite" writes over exactly what its question
+ * showed.  Returns as CommitSetup does; ESTALE when the file no longer
+ * holds those bytes. */
+int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected);
+
 void AbandonUpdate(struct MorvUpdate *pu);
 
 /* Prints on pf, for a file that a save wrote over in place rather than
