@@ -25,6 +25,8 @@ TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 ARTIFACTS = os.environ.get("MORV_ARTIFACTS", tempfile.gettempdir())
 RUN_LOG = "/tmp/morvane_setup.log"
 TITLE = "MoRvAnE - Setup Interface - Version 4.0 - rc_version_38"
+# The title of every question, message and alert box: the program's name.
+BOX_TITLE = "MoRvAnE Setup"
 # Every run of the editor on this machine appends to RUN_LOG, and Exit removes
 # it; one test process at a time starts editors, whatever build tree or
 # checkout it comes from.  The lock is held until the process ends.
@@ -237,7 +239,8 @@ class Editor:
                 f.write(catalogue() if setup_dat is None else setup_dat)
         if messages:
             with open(os.path.join(self.dir, "morv_italiano.msg"), "w") as f:
-                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n")
+                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n"
+                        "// 5071 \"Avviso dei cloni privati\"\n")
 
     @property
     def rc(self):
@@ -368,8 +371,8 @@ class Editor:
         return self.window
 
     def wait_box(self):
-        """Waits for a question, message or alert box (an untitled FLTK window)."""
-        box = self.wait_for(lambda: next((i for i, t in self.windows().items() if t == ""), None),
+        """Waits for a question, message, alert or input box (titled BOX_TITLE)."""
+        box = self.wait_for(lambda: next((i for i, t in self.windows().items() if t == BOX_TITLE), None),
                             "a box")
         time.sleep(0.2 * SLOW)
         return box
@@ -416,6 +419,26 @@ class Editor:
         self.click(300, 50)
         if n > 1:
             self.key(*(["Down"] * (n - 1)))
+
+    def title(self):
+        """The main window's title as it is now."""
+        return self.xdo("getwindowname", self.window, check=False).strip()
+
+    def row_menu(self, y):
+        """Right-clicks the list line at y (50 for the first one shown, 17 pixels a line)."""
+        self.xdo("mousemove", "--window", self.window, 300, y, "click", 3)
+        time.sleep(0.3 * SLOW)
+
+    def double_click(self, y):
+        self.xdo("mousemove", "--window", self.window, 300, y, "click", "--repeat", 2, "--delay", 60, 1)
+        time.sleep(0.15 * SLOW)
+
+    def type_in_box(self, text):
+        """Replaces the text of an input box with text and answers it with Return."""
+        self.wait_box()
+        self.key("ctrl+a")
+        self.type(text)
+        self.answer("Return")
 
     def on(self):
         self.click(40, 302)
