@@ -23,6 +23,9 @@ TOOL = os.environ.get("MORV_TOOL", "")  # morvrc_tool of the same build
 RUNNER = shlex.split(os.environ.get("MORV_RUNNER", ""))
 TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 ARTIFACTS = os.environ.get("MORV_ARTIFACTS", tempfile.gettempdir())
+# A window manager to run on each private X server (MORV_WM=openbox), to try
+# the editor as it runs on a desktop; none by default.
+WM = shlex.split(os.environ.get("MORV_WM", ""))
 RUN_LOG = "/tmp/morvane_setup.log"
 TITLE = "MoRvAnE - Setup Interface - Version 4.0 - rc_version_38"
 # The title of every question, message and alert box: the program's name.
@@ -226,6 +229,7 @@ class Editor:
             self.write_rc(morvrc)
         self.proc = None
         self.xvfb = None
+        self.wm = None
         self.out_path = os.path.join(self.home, "stdout")
         self.window = None
         self.program_dir = None
@@ -301,6 +305,10 @@ class Editor:
                     else:
                         self.xvfb = xvfb
                         self.env = dict(os.environ, DISPLAY=":%d" % display, HOME=self.home)
+                        if WM:
+                            self.wm = subprocess.Popen(WM, env=self.env, stdout=subprocess.DEVNULL,
+                                                       stderr=subprocess.DEVNULL)
+                            time.sleep(0.5)
                         return
                 time.sleep(0.05)
             xvfb.kill()
@@ -491,6 +499,9 @@ class Editor:
 
     def close(self):
         self.close_editor()
+        if self.wm is not None:
+            self.wm.kill()
+            self.wm.wait()
         if self.xvfb is not None:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()
