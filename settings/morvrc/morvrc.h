@@ -67,6 +67,12 @@ void ReadSetup(struct session *pSession);
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
 int CommitSetup(struct MorvUpdate *pu, int bCheck);
 
+/* CommitSetup only over the bytes of *pExpected (null: unconditionally),
+ * as the editor's "Overwrite" writes over exactly what its question
+ * showed.  Returns as CommitSetup does; ESTALE when the file no longer
+ * holds those bytes. */
+int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected);
+
 /* The script's save of psMorvaneRC, without the lock: CommitSetup, which
  * prints what it tells, unconditionally (WriteSetup) or only over the bytes
  * of snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
