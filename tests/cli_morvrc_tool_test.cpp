@@ -752,7 +752,11 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_TRUE(Contains(r.err, "Edit again (e) or quit without saving (q)? ")) << r.err;
     std::string seen = ReadFileText(dir / "seen.2");
-    EXPECT_EQ(0u, seen.find("# error: line 9: iMaxCloneCount takes a whole")) << seen;
+    /* Numbered as in the text the user saved; the error stands where the
+     * heading was, so the line keeps its number in the text opened again. */
+    EXPECT_TRUE(Contains(r.err, ", line 8: iMaxCloneCount takes a whole")) << r.err;
+    EXPECT_EQ(0u, seen.find("# error: line 8: iMaxCloneCount takes a whole")) << seen;
+    EXPECT_EQ("iMaxCloneCount = ten", Lines(seen).at(7)) << seen;
     EXPECT_EQ("10\n", Tool({"get", rc, "iMaxCloneCount"}).out);
     /* A second bad round: the complaint and the comment name its line. */
     r = Edit({"ED_1=" + setMax + "ten/", "ED_2=s/^iFlagColor = .*/iFlagColor = x/",
