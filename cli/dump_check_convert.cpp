@@ -31,9 +31,11 @@ int Dump(int argc, char **argv, struct Options const *po)
     char acWhy[512] = "";
     iStatus = LoadStore(psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
     FreeLayout(&layout);
+    /* What was read, and with --json why the rest was not; of a text of
+     * settings, nothing: its bytes mean nothing as fields. */
+    int bText = TextFormOf(snap.pBytes, snap.uBytes) != MTF_NONE;
     FreeSnapshot(&snap);
-    /* What was read, and with --json why the rest was not. */
-    if (po->bJson || report.info.eResult != MORV_READ_TOO_OLD) {
+    if (!bText && (po->bJson || report.info.eResult != MORV_READ_TOO_OLD)) {
         char *psError = po->bJson && iStatus != TS_OK ? JsonText(acWhy) : NULL;
         char *psText = NULL;
         if (!po->bJson)
@@ -70,15 +72,16 @@ int Check(int argc, char **argv, struct Options const *po)
         iStatus = NoMemory();
     fputs(psText != NULL ? psText : "", stdout);
     free(psText);
-    /* Bytes that the other verbs take with a note: the same note; a file
-     * read whole at neither width, what it is or the way back to one. */
-    char acNote[2 * HOME_PATH + 512];
-    if (w.acNote[0] != '\0')
-        fprintf(stderr, "morvrc_tool: note: %s\n", w.acNote);
-    else if (!w.abParses[0] && !w.abParses[1] &&
-             (SayTextForm(psFile, &snap, acNote, sizeof acNote) ||
-              PointToLastWholeVersion(psFile, acNote, sizeof acNote)))
-        fprintf(stderr, "morvrc_tool: note: %s\n", acNote);
+    /* A text of settings is told so; bytes that the other verbs take with a
+     * note, the same note; a file not whole at the width read, the way back
+     * to its last whole version, as the other verbs tell it. */
+    char acNote[2 * HOME_PATH + 512], acWay[2 * HOME_PATH] = "";
+    int bText = SayTextForm(psFile, &snap, acNote, sizeof acNote);
+    if (!bText && !w.abParses[w.iBits == 64])
+        PointToLastWholeVersion(psFile, acWay, sizeof acWay);
+    if (bText || w.acNote[0] != '\0' || acWay[0] != '\0')
+        fprintf(stderr, "morvrc_tool: note: %s%s%s\n", bText ? acNote : w.acNote,
+                w.acNote[0] != '\0' && acWay[0] != '\0' ? "; " : "", acWay);
     FreeSnapshot(&snap);
     if (iStatus != TS_OK)
         return iStatus;

@@ -6,7 +6,6 @@
 #include "cli/home.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/lines.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
@@ -123,8 +122,10 @@ static int AskAgain(void)
         fputs("Edit again (e) or quit without saving (q)? ", stderr);
         fflush(stderr);
         char acAnswer[64];
-        if (fgets(acAnswer, sizeof acAnswer, stdin) == NULL)
+        if (fgets(acAnswer, sizeof acAnswer, stdin) == NULL) {
+            fputc('\n', stderr); /* the answer that never came ends the line */
             return 0;
+        }
         if (acAnswer[0] == 'e' || acAnswer[0] == 'E')
             return 1;
         if (acAnswer[0] == 'q' || acAnswer[0] == 'Q')

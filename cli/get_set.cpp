@@ -121,6 +121,7 @@ int Get(int argc, char **argv, struct Options const *po)
 
 int Set(int argc, char **argv, struct Options const *po)
 {
+    UseHomeRows(po, 1);
     if (argc < 2 || (argc % 2 == 0 && access(argv[0], F_OK) == 0)) {
         Complain("set: %s (see morvrc_tool set --help)",
                  argc < 2 ? "needs NAME and VALUE" : "every NAME needs a VALUE");
@@ -129,7 +130,6 @@ int Set(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     }
     /* FILE is there when the rest pairs up: NAME VALUE [NAME VALUE]... */
-    UseHomeRows(po, 1);
     char acRc[HOME_PATH];
     char const *psFile = PickFile(po, "set", argc % 2, argv[0], 1, acRc);
     if (psFile == NULL)

@@ -8,14 +8,11 @@
 #include "settings/disk/history.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/text.h"
-#include "settings/store/values.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 int History(int argc, char **argv, struct Options const *po)
 {

@@ -5,7 +5,6 @@
 #include "cli/home.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/lines.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/catalogue.h"
 #include "settings/store/items.h"
@@ -18,7 +17,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 /* ---- The home ------------------------------------------------------------ */

@@ -6,11 +6,9 @@
 #include "cli/verbs.h"
 #include "settings/morvrc/json.h"
 #include "settings/morvrc/lines.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/store/morv.h"
 #include "settings/store/values.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

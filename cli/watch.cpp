@@ -5,7 +5,6 @@
 #include "cli/tool.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/follow.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
