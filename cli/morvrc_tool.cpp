@@ -292,7 +292,7 @@ static const struct {
      "               several NAMEs, an object of their values by name\n"
      "--raw          a text's bytes alone, unquoted\n"
      "-z             end with a zero byte instead of a line feed\n"
-     "--default      the catalogue's default, as reset --all writes it, not FILE's\n"
+     "--default      the catalogue's default, as reset puts it back, not FILE's\n"
      "--home DIR, --xchat 1|2   the home whose setup.dat gives names and defaults\n"
      "\n"
      "Exit status 1 when FILE's version is older than a setting.\n",
