@@ -19,18 +19,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-/* The store's dump, as dump prints it, for a file of version iVersion, in
- * a malloc'd text (*ppText, *puText).  Returns 1, or 0 when memory runs out
- * (nothing allocated). */
-static int DumpText(int iVersion, char **ppText, size_t *puText)
-{
-    struct MorvReadInfo info;
-    memset(&info, 0, sizeof info);
-    info.iVersion = iVersion;
-    *ppText = FormatDump(&info, 0, puText);
-    return *ppText != NULL;
-}
-
 /* Writes uLen bytes at p, after the line psComment when it is not null,
  * over the file psPath.  Returns 1, or 0 after a complaint. */
 static int WriteText(char const *psPath, char const *psComment, char const *p, size_t uLen)
@@ -225,7 +213,7 @@ int Edit(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     int bNew;
-    char acDamage[512];
+    char acDamage[2048];
     /* The lock is not held while the user edits: the save takes it again,
      * and writes only over the file as it was read here. */
     struct MorvUpdate up;
@@ -237,9 +225,13 @@ int Edit(int argc, char **argv, struct Options const *po)
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)
         iStatus = RefuseDamaged(psPath, acDamage, &up.snFound);
-    char *pText = NULL;
+    /* The store's dump, as dump prints it, for a file of its version. */
+    struct MorvReadInfo info;
+    memset(&info, 0, sizeof info);
+    info.iVersion = bNew ? iSetupVersion : report.iVersion;
     size_t uText = 0;
-    if (iStatus == TS_OK && !DumpText(bNew ? iSetupVersion : report.iVersion, &pText, &uText))
+    char *pText = iStatus == TS_OK ? FormatDump(&info, 0, &uText) : NULL;
+    if (iStatus == TS_OK && pText == NULL)
         iStatus = NoMemory();
     char const *psDir = getenv("TMPDIR");
     char acTemp[HOME_PATH];

@@ -37,7 +37,8 @@ int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot
 /* Reads FILE into *pSnap: at most MORV_MAX_FILE bytes are kept, the rest
  * only counted (a pipe or device is read one byte further, no more).  With
  * bRegularOnly only a regular file is read; otherwise "-" is standard input
- * and a FIFO is read too.  Returns TS_OK, or TS_IO after a complaint, with
+ * and a FIFO is read too.  Returns TS_OK, or TS_IO after a complaint (the
+ * home's morvrc missing: and the note of a fresh home, NoteFreshHome), with
  * nothing allocated. */
 int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
 
@@ -51,8 +52,9 @@ int SayTextForm(char const *psPath, struct MorvSnapshot const *pSnap, char *psOu
  * Returns TS_OK for a whole file (one with bytes after its last setting is
  * taken, with a note); otherwise TS_DAMAGED (TS_REFUSED for a time value
  * this build cannot hold, TS_IO when memory runs out) with the reason in
- * psWhy (uWhy bytes).  The note and a damaged file's reason end with the
- * file's last whole version kept in its history, when there is one. */
+ * psWhy (uWhy bytes), for a text of settings what it is (SayTextForm).
+ * The note and a damaged morvrc's reason end with the file's last whole
+ * version kept in its history, when there is one. */
 int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
               struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 

@@ -39,8 +39,9 @@ static int PrintItem(struct MorvItem it, struct Options const *po)
 static int PrintNamed(struct MorvItem const *pNamed, int n, int iNames, struct Options const *po)
 {
     if (!po->bJson)
-        return PrintItem(pNamed[0], po) == TS_OK && pNamed[1].iElement != -2 ? PrintItem(pNamed[1], po)
-                                                                             : TS_OK;
+        return PrintItem(pNamed[0], po) != TS_OK ? TS_IO
+               : pNamed[1].iElement != -2        ? PrintItem(pNamed[1], po)
+                                                 : TS_OK;
     char acName[64];
     struct MorvItem itNamed = pNamed[1].iElement == -2 ? pNamed[0] : MorvItem{pNamed[0].iField, -1};
     ItemName(itNamed, acName, sizeof acName);
@@ -162,7 +163,7 @@ int Set(int argc, char **argv, struct Options const *po)
         return iStatus;
     }
     int bNew = 0;
-    char acDamage[512];
+    char acDamage[2048];
     iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)

@@ -26,7 +26,6 @@ int History(int argc, char **argv, struct Options const *po)
     int iStatus = ListOrComplain(psFile, &list);
     if (iStatus != TS_OK)
         return iStatus;
-
     char *psRows = FormatHistory(&list, psFile, po->bJson);
     char *psFile8 = JsonText(psFile);
     char *psFolder8 = JsonText(list.psFolder != NULL ? list.psFolder : "");

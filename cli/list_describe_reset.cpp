@@ -25,14 +25,16 @@
  * regular file only, at iTimeBytes or the width found, then the built-in
  * text defaults) and notes on standard error what the editor would warn
  * about.  With bStrict, a file that cannot be read is an error, but for
- * the home's morvrc missing, which the editor starts without.  Returns
- * TS_OK with values to show, or TS_IO after a complaint. */
+ * the home's morvrc missing, which the editor starts without, and a text
+ * of settings is too.  Returns TS_OK with values to show, or after a
+ * complaint TS_IO or TS_DAMAGED. */
 static int ReadLikeTheEditor(char const *psPath, int iTimeBytes, int bStrict)
 {
     struct MorvSnapshot snap;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
-    char acDetail[16], acSentence[512];
+    char acDetail[16], acSentence[2048];
+    int iStatus = TS_OK;
     /* "-", standard input, is whatever the user pipes in. */
     if (!SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap)) {
         int bFresh = NoteFreshHome(psPath, snap.iErrno);
@@ -46,14 +48,17 @@ static int ReadLikeTheEditor(char const *psPath, int iTimeBytes, int bStrict)
                     "starts from\n",
                     psPath, ReadErrorText(snap.iErrno));
         StartStore(iTimeBytes, &report, &layout);
-    } else if (ReadIntoStore(&snap, iTimeBytes, &report, &layout, acDetail, sizeof acDetail) != MORV_WHOLE &&
-               DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence)) {
-        fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
+    } else if (ReadIntoStore(&snap, iTimeBytes, &report, &layout, acDetail, sizeof acDetail) != MORV_WHOLE) {
+        /* A text of settings holds no values to show, bStrict. */
+        int bText = SayTextForm(psPath, &snap, acSentence, sizeof acSentence);
+        iStatus = bText && bStrict ? TS_DAMAGED : TS_OK;
+        if (bText || DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence))
+            fprintf(stderr, "morvrc_tool: %s%s\n", iStatus != TS_OK ? "" : "note: ", acSentence);
     }
     InstallTextDefaults(0);
     FreeSnapshot(&snap);
     FreeLayout(&layout);
-    return TS_OK;
+    return iStatus;
 }
 
 /* ---- Rows and settings ------------------------------------------------- */
@@ -81,18 +86,17 @@ static int PrintRecord(char *ps, int bFirst, struct Options const *po)
  * or psRc when it is not null, into the store (ReadLikeTheEditor, bStrict
  * as it takes it), then its setup.dat into the catalogue, bound to the
  * settings.  *piRows gets the rows read.  Returns ReadCatalogue's status,
- * TS_IO for a morvrc that must be read and cannot be, or TS_USAGE after a
- * complaint about the home's paths. */
+ * ReadLikeTheEditor's when it is not TS_OK, or TS_USAGE after a complaint
+ * about the home's paths. */
 static int ReadHome(struct Options const *po, char const *psRc, int bStrict, int *piRows)
 {
     char acRc[HOME_PATH], acDat[HOME_PATH];
     *piRows = 0;
     if ((psRc == NULL && (psRc = HomeMorvrc(po, acRc)) == NULL) || !HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
-    if (ReadLikeTheEditor(psRc, po->iBits, bStrict) != TS_OK)
-        return TS_IO;
+    int iStatus = ReadLikeTheEditor(psRc, po->iBits, bStrict);
     SetVariables();
-    return ReadCatalogue(acDat, piRows, 1);
+    return iStatus != TS_OK ? iStatus : ReadCatalogue(acDat, piRows, 1);
 }
 
 int List(int argc, char **argv, struct Options const *po)
@@ -102,7 +106,7 @@ int List(int argc, char **argv, struct Options const *po)
     int iRows;
     int iStatus = ReadHome(po, argc == 1 ? argv[0] : NULL, 1, &iRows);
     /* After a bad type code, the rows before it are listed. */
-    if (iStatus != TS_OK && iStatus != TS_DAMAGED)
+    if (iStatus != TS_OK && (iStatus != TS_DAMAGED || iRows == 0))
         return iStatus;
     if (po->bJson)
         printf("[");
@@ -275,7 +279,7 @@ int Reset(int argc, char **argv, struct Options const *po)
     iStatus = BeginSaving(psFile, po->iWaitMs, po->bForce && po->bAll, &up);
     if (iStatus != TS_OK)
         return iStatus;
-    char acDamage[512];
+    char acDamage[2048];
     iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2) {

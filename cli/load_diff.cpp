@@ -64,7 +64,7 @@ int Load(int argc, char **argv, struct Options const *po)
         free(pText);
         return iStatus;
     }
-    char acDamage[512];
+    char acDamage[2048];
     iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     unsigned char abTouched[MORV_MAX_ITEMS];

@@ -280,7 +280,8 @@ static const struct {
      "\n"
      "Exit status 5 when a time value does not fit 32 bits: OUT is not touched.\n",
      Convert},
-    {"get", "bjrzdHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] [--default] [FILE] NAME...",
+    {"get", "bjrzdHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] [--default] [FILE]\n"
+                       "    NAME...",
      "Prints values as dump shows them, one a line, in the order named.  NAME is a\n"
      "setting (iMaxCloneCount), a text of a pair (psFlagChanJoinBeep[0]) or both\n"
      "by the pair's name, an event (CHNICK, iFlagParserMode[CHNICK]) or a row's\n"
@@ -309,12 +310,11 @@ static const struct {
      "--bits 32|64   the width of FILE's time fields (of a new FILE: {bits})\n"
      "--force        take changes outside the ranges of the editor's rows\n"
      "--home DIR, --xchat 1|2   the home whose setup.dat gives names and ranges\n"
-     "\n"
-     "A FILE that is a text of settings, not a morvrc, is never written over.\n"
      "--wait SECONDS how long to wait for another program's save\n"
      "\n"
-     "Exit status 2 for a bad name or value, 4 for a damaged FILE, 5 for a pair\n"
-     "left with one text, 6 when FILE changed meanwhile; nothing is written.\n",
+     "Exit status 2 for a bad name or value, 4 for a damaged FILE or one that is a\n"
+     "text of settings, 5 for a pair left with one text, 6 when FILE changed\n"
+     "meanwhile; nothing is written.\n",
      Set},
     {"load", "bjHxFw", "[HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS]\n"
                        "    [FILE [INPUT]]",
@@ -599,7 +599,8 @@ static int Complete(int argc, char **argv)
 
 /* Moves the verb, the first argument that is neither an option nor an
  * option's value, to argv[1], so that options may come before it too
- * (morvrc_tool --home DIR list), as git -C DIR does. */
+ * (morvrc_tool --home DIR list), as git -C DIR does; --help or --version
+ * with no verb after it stays where it is. */
 static void VerbFirst(int argc, char **argv)
 {
     for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
@@ -625,8 +626,7 @@ static int Run(int argc, char **argv)
         fputs(" ... (morvrc_tool --help)\n", stderr);
         return TS_USAGE;
     }
-    if (IsOption(argv[1]) && strcmp(argv[1], "--version") != 0 && strcmp(argv[1], "--help") != 0 &&
-        strcmp(argv[1], "-h") != 0 && strcmp(argv[1], "--complete") != 0)
+    if (strcmp(argv[1], "--complete") != 0)
         VerbFirst(argc, argv);
     char const *psVerb = argv[1];
     if (strcmp(psVerb, "--version") == 0) {

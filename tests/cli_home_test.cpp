@@ -339,6 +339,13 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
               Tool({"get", "--json", rc, "MaxCloneCount", "psFlagChanJoinBeep", "--home", H}).out);
     EXPECT_EQ("10\n\">> \"\nabsent\n",
               Tool({"get", "--default", rc, "MaxCloneCount", "PrefixOutput", "ChanJoinBeep.channel", "--home", H}).out);
+    /* The names the completion offers are those each verb takes. */
+    std::string set = Tool({"--complete", "set", "names", "--home", H}).out;
+    std::string reset = Tool({"--complete", "reset", "names", "--home", H}).out;
+    std::string describe = Tool({"--complete", "describe", "names", "--home", H}).out;
+    EXPECT_TRUE(Contains(set, "\npsFlagChanJoinBeep[1]\n") && Contains(set, "\nChanJoinBeep.sound\n")) << set;
+    EXPECT_FALSE(Contains(set, "\npsFlagChanJoinBeep\n") || Contains(describe, "\npsFlagChanJoinBeep\n"));
+    EXPECT_TRUE(Contains(reset, "\npsFlagChanJoinBeep\n") && Contains(describe, "\nMaxCloneCount\n")) << reset;
     ProgramResult near = Tool({"get", rc, "ChanJoinBeep", "--home", H});
     EXPECT_EQ(2, near.iStatus);
     EXPECT_TRUE(Contains(near.err, "did you mean ChanJoinBeep.channel or ChanJoinBeep.sound?")) << near.err;
