@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -448,6 +450,84 @@ TEST_F(MessageFiles, RandomLinesLoadAsThePlainReadingSays)
             }
         }
     }
+}
+
+/* ---- The texts kept from the catalogue that copied every text at load ----
+ * support_mm_data/texts.txt holds, for three scenarios over the message
+ * files beside it, what that catalogue printed, returned and answered for
+ * every number (record.cpp there tells how it was taken).  Whatever the
+ * catalogue does at load time, its answers must stay these, byte for
+ * byte. */
+
+static std::string Unescaped(std::string const &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] != '\\') {
+            out += s[i];
+        } else if (s[i + 1] == '\\') {
+            out += '\\';
+            i++;
+        } else {
+            out += (char)strtol(s.substr(i + 2, 2).c_str(), nullptr, 16);
+            i += 3;
+        }
+    }
+    return out;
+}
+
+static std::string EmptyNumberText(int n)
+{
+    return "ATTENZIONE: Messaggio numero " + std::to_string(n) +
+           " fuori dal limite o comunque vuoto.\nContattare la VEL'Software !";
+}
+
+TEST_F(MessageFiles, EveryNumberAnswersAsTheCatalogueThatCopiedAtLoad)
+{
+    for (char const *ps : {"italiano", "english", "random"})
+        Write(ps, ReadFileText(std::string(MORV_MM_DATA "/morv_") + ps + ".msg"));
+    std::ifstream in(MORV_MM_DATA "/texts.txt");
+    ASSERT_TRUE(in.good());
+    std::string line, scenario, language;
+    std::set<int> listed;
+    int nScenarios = 0;
+    int iResult = -1;
+    auto unlisted = [&] {
+        for (int n = 0; n < 10000; n++) {
+            if (!listed.count(n)) {
+                ASSERT_EQ(EmptyNumberText(n), Message(n)) << scenario << ", number " << n;
+            }
+        }
+    };
+    while (std::getline(in, line)) {
+        char cKind = line[0];
+        std::string rest = line.substr(2);
+        if (cKind == 'S') {
+            if (nScenarios++ > 0)
+                unlisted();
+            scenario = rest;
+            listed.clear();
+            ssFlagAlredyLoaded = 0;
+            FlushMessage();
+        } else if (cKind == 'L') {
+            language = rest;
+        } else if (cKind == 'O') {
+            EXPECT_EQ(Unescaped(rest), Load(language.c_str(), &iResult)) << scenario << ", " << language;
+        } else if (cKind == 'R') {
+            EXPECT_EQ(atoi(rest.c_str()), iResult) << scenario << ", " << language;
+        } else if (cKind == 'C') {
+            ASSERT_NE(nullptr, psMessagePointer) << scenario << ", " << language;
+            EXPECT_EQ(Unescaped(rest), psMessagePointer) << scenario << ", " << language;
+        } else {
+            ASSERT_EQ('T', cKind) << line;
+            size_t uBlank = rest.find(' ');
+            int n = atoi(rest.substr(0, uBlank).c_str());
+            listed.insert(n);
+            EXPECT_EQ(Unescaped(rest.substr(uBlank + 1)), Message(n)) << scenario << ", number " << n;
+        }
+    }
+    unlisted();
+    EXPECT_EQ(3, nScenarios);
 }
 
 }  // namespace
