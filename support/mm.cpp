@@ -8,11 +8,14 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #define MESSAGE_NUMBERS 10000
 #define MESSAGE_LINE 4095   /* read buffer: a longer line comes in pieces */
@@ -167,28 +170,31 @@ static void WrapMessage(void)
     }
 }
 
-/* Reads the number of a message line exactly as sscanf(psLine, "// %04d ")
- * does, without its cost on every line: two slashes, any white space (as
- * isspace has it), then a field of at most four characters holding an
- * optional sign and the digits.  Returns 1 and sets *piNumber when the
- * field holds at least one digit, 0 otherwise. */
-static int ParseHeader(char const *psLine, int *piNumber)
+/* Reads the number of the message line of uLen characters at psLine exactly
+ * as sscanf(psLine, "// %04d ") reads it from a line cut there, without its
+ * cost on every line: two slashes, any white space (as isspace has it),
+ * then a field of at most four characters holding an optional sign and the
+ * digits.  A zero byte ends the line as it would end sscanf's text.
+ * Returns 1 and sets *piNumber when the field holds at least one digit, 0
+ * otherwise. */
+static int ParseHeader(char const *psLine, size_t uLen, int *piNumber)
 {
-    if (psLine[0] != '/' || psLine[1] != '/')
+    char const *psEnd = psLine + uLen;
+    if (uLen < 2 || psLine[0] != '/' || psLine[1] != '/')
         return 0;
     char const *p = psLine + 2;
-    while (isspace((unsigned char)*p))
+    while (p < psEnd && isspace((unsigned char)*p))
         p++;
     int iWidth = 4;
     int bNegative = 0;
-    if (*p == '-' || *p == '+') {
+    if (p < psEnd && (*p == '-' || *p == '+')) {
         bNegative = *p == '-';
         p++;
         iWidth--;
     }
     int iValue = 0;
     int iDigits = 0;
-    for (; iWidth > 0 && *p >= '0' && *p <= '9'; p++, iWidth--, iDigits++)
+    for (; p < psEnd && iWidth > 0 && *p >= '0' && *p <= '9'; p++, iWidth--, iDigits++)
         iValue = iValue * 10 + (*p - '0');
     if (iDigits == 0)
         return 0;
@@ -196,35 +202,243 @@ static int ParseHeader(char const *psLine, int *piNumber)
     return 1;
 }
 
-/* Stores the text of one message line (acLine holds a valid header with
- * number iNumber).  Lines without the quote at index 8, or with nothing
- * after the first quote, are ignored. */
-static void StoreMessageLine(char const *psLine, int iNumber)
+/* Makes a stored text of the uRaw bytes at pRaw, everything after the first
+ * quote of a message line: the line ends at a zero byte if it holds one; one
+ * trailing line feed, then one trailing quote, are dropped; the escapes are
+ * resolved and the text wrapped.  The text becomes the current message.
+ * Returns the new heap block, or null when it cannot be allocated. */
+static char *DecodeText(char const *pRaw, size_t uRaw)
 {
-    size_t uLen = strlen(psLine);
-    char const *psQuote = strchr(psLine, '"');
-    if (psQuote == NULL || uLen <= 8 || psLine[8] != '"' || psQuote[1] == '\0')
-        return;
-
-    char *psText = (char *)malloc(uLen);
+    size_t uText = strnlen(pRaw, uRaw);
+    char *psText = (char *)malloc(uText + 1);
     if (psText == NULL)
-        return;
-    /* The text runs from after the quote to the end of the line. */
-    size_t uText = uLen - (size_t)(psQuote + 1 - psLine);
-    memcpy(psText, psQuote + 1, uText + 1);
+        return NULL;
+    memcpy(psText, pRaw, uText);
+    psText[uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '\n')
         psText[--uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '"')
         psText[--uText] = '\0';
 
-    free(apsMessageArray[iNumber]);
-    apsMessageArray[iNumber] = psText;
     psMessagePointer = psText;
     unsigned uFound = ResolveEscapes(psText, 0, ESCAPE_BACKSLASHES, EscapesIn(psText));
     WrapMessage();
     /* The wrap turns blanks into line feeds, which neither makes nor breaks
      * a pair of backslashes, so uFound still holds for the last escape. */
     ResolveEscapes(psText, ESCAPE_BACKSLASHES, ESCAPE_COUNT, uFound);
+    return psText;
+}
+
+/* ---- Where the texts lie -------------------------------------------------
+ * A load reads its file once and notes, per number, where in the file the
+ * text lies; the text is read again and decoded when it is first asked for,
+ * and kept in its slot from then on.  Start-up thus neither decodes nor
+ * stores the thousands of texts that the first window never shows.
+ *
+ * Each file that still holds a text not yet asked for stays open (a file
+ * replaced by another under its name keeps its texts), with its size and
+ * time of change at the load: a file rewritten in place since then no
+ * longer holds those texts where they were, and its texts are not taken
+ * from it. */
+
+#define MESSAGE_SOURCES 8 /* files held open at once; a further one is decoded at load */
+#define TEXT_DECODED 0xff /* the state of a number whose slot holds its text */
+
+struct MessageSource {
+    int fd;
+    int iHolds; /* numbers whose text lies in it, plus one while it is being read; 0: slot free */
+    off_t lSize;
+    struct timespec tsModified;
+};
+
+struct MessagePlace {
+    off_t lOffset;            /* of the text, after the first quote */
+    unsigned short uLength;   /* bytes from there to the end of the line */
+    unsigned char uState;     /* 0 no text; 1 to MESSAGE_SOURCES in that source; TEXT_DECODED */
+};
+
+static struct MessageSource aSources[MESSAGE_SOURCES];
+static struct MessagePlace aPlaces[MESSAGE_NUMBERS];
+/* Numbers whose state is not 0: nothing to empty while it is 0. */
+static int iHeldNumbers = 0;
+
+/* Drops one hold of source iSource, closing its file with the last. */
+static void ReleaseSource(int iSource)
+{
+    if (--aSources[iSource].iHolds == 0)
+        close(aSources[iSource].fd);
+}
+
+/* Empties number n: frees its text or lets go of its place. */
+static void ForgetNumber(int n)
+{
+    struct MessagePlace *pp = &aPlaces[n];
+    if (pp->uState == 0)
+        return;
+    if (pp->uState == TEXT_DECODED) {
+        free(apsMessageArray[n]);
+        apsMessageArray[n] = NULL;
+    } else {
+        ReleaseSource(pp->uState - 1);
+    }
+    pp->uState = 0;
+    iHeldNumbers--;
+}
+
+static int SameTime(struct timespec a, struct timespec b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+/* Puts the text of number n into its slot if it still lies in its file.
+ * Returns 1 when the slot holds a text afterwards; 0 when there is none,
+ * when the file was rewritten in place since its load (the number is then
+ * emptied), or when the text cannot be allocated (the number keeps its
+ * place, for a later ask). */
+static int TakeText(int n)
+{
+    struct MessagePlace *pp = &aPlaces[n];
+    if (pp->uState == TEXT_DECODED)
+        return 1;
+    if (pp->uState == 0)
+        return 0;
+    struct MessageSource const *ps = &aSources[pp->uState - 1];
+    char acRaw[MESSAGE_LINE];
+    struct stat st;
+    ssize_t lRead = -1;
+    if (fstat(ps->fd, &st) == 0 && st.st_size == ps->lSize && SameTime(st.st_mtim, ps->tsModified))
+        lRead = pread(ps->fd, acRaw, pp->uLength, pp->lOffset);
+    if (lRead != (ssize_t)pp->uLength) {
+        ForgetNumber(n);
+        return 0;
+    }
+    char *psText = DecodeText(acRaw, pp->uLength);
+    if (psText == NULL)
+        return 0;
+    ReleaseSource(pp->uState - 1);
+    pp->uState = TEXT_DECODED;
+    apsMessageArray[n] = psText;
+    return 1;
+}
+
+/* Gives number n the text of uRaw bytes at pRaw, found at lOffset in the
+ * file being read: its place in source iSource, or for a negative iSource
+ * the decoded text.  A text that cannot be allocated leaves the number as
+ * it was. */
+static void StoreText(int n, int iSource, off_t lOffset, char const *pRaw, size_t uRaw)
+{
+    if (iSource < 0) {
+        char *psText = DecodeText(pRaw, uRaw);
+        if (psText == NULL)
+            return;
+        ForgetNumber(n);
+        apsMessageArray[n] = psText;
+        aPlaces[n].uState = TEXT_DECODED;
+    } else {
+        ForgetNumber(n);
+        aPlaces[n].lOffset = lOffset;
+        aPlaces[n].uLength = (unsigned short)uRaw;
+        aPlaces[n].uState = (unsigned char)(iSource + 1);
+        aSources[iSource].iHolds++;
+    }
+    iHeldNumbers++;
+}
+
+/* Takes the file open at fd as a source for its texts.  Returns its index,
+ * or -1 when its texts must be decoded now: it cannot be read again at an
+ * offset (a pipe, a device) or every source is taken. */
+static int OpenSource(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    for (int i = 0; i < MESSAGE_SOURCES; i++) {
+        struct MessageSource *ps = &aSources[i];
+        if (ps->iHolds == 0) {
+            ps->fd = fd;
+            ps->iHolds = 1; /* the load's own, until it ends */
+            ps->lSize = st.st_size;
+            ps->tsModified = st.st_mtim;
+            return i;
+        }
+    }
+    return -1;
+}
+
+/* Reads the message file open at fd line by line, as fgets with a buffer of
+ * MESSAGE_LINE bytes would cut it, and stores its texts (see StoreText for
+ * iSource).  *piLast is set to the last number stored, or left alone.  Returns 1
+ * at the end of the file (or at a read error, where fgets would stop), 0
+ * at the 10000th numbered line. */
+static int ReadMessageFile(int fd, int iSource, int *piLast)
+{
+    /* A piece of a line never exceeds MESSAGE_LINE - 1 characters, so a
+     * piece cut by the end of the buffer always fits once moved to its
+     * front. */
+    static char acBuffer[64 * 1024];
+    size_t uHave = 0, uAt = 0;
+    off_t lBase = 0; /* the file offset of acBuffer[0] */
+    int bEnd = 0;
+    int iLine = 0;
+    int iHeaders = 0;
+    for (;;) {
+        char const *p = acBuffer + uAt;
+        size_t uAvail = uHave - uAt;
+        size_t uPiece;
+        char const *pEol = (char const *)memchr(p, '\n', uAvail < MESSAGE_LINE - 1 ? uAvail : MESSAGE_LINE - 1);
+        if (pEol != NULL) {
+            uPiece = (size_t)(pEol - p) + 1;
+        } else if (uAvail >= MESSAGE_LINE - 1) {
+            uPiece = MESSAGE_LINE - 1;
+        } else if (bEnd) {
+            if (uAvail == 0)
+                return 1;
+            uPiece = uAvail;
+        } else {
+            memmove(acBuffer, p, uAvail);
+            lBase += (off_t)uAt;
+            uAt = 0;
+            uHave = uAvail;
+            ssize_t lRead = read(fd, acBuffer + uHave, sizeof acBuffer - uHave);
+            if (lRead < 0 && errno == EINTR)
+                continue;
+            if (lRead < 0)
+                return 1; /* fgets drops the line it was reading, and stops */
+            if (lRead == 0)
+                bEnd = 1;
+            uHave += (size_t)lRead;
+            continue;
+        }
+        off_t lOffset = lBase + (off_t)uAt;
+        uAt += uPiece;
+
+        iLine++;
+        if (p[0] == '#' || p[0] == '\0')
+            continue;
+        int iNumber;
+        if (!ParseHeader(p, uPiece, &iNumber)) {
+            iNumber = -1;
+        } else if (++iHeaders > MESSAGE_NUMBERS - 1) {
+            return 0;
+        }
+        if ((unsigned int)iNumber >= MESSAGE_NUMBERS) {
+            Say("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
+                "Messaggio ignorato\n",
+                iLine, iNumber);
+            continue;
+        }
+        /* The text follows the first quote, which the line needs at index
+         * 8 (or before it), ahead of any zero byte, and then one character
+         * at least. */
+        if (uPiece <= 8 || p[8] != '"' || memchr(p, '\0', 8) != NULL)
+            continue;
+        char const *psQuote = (char const *)memchr(p, '"', 9);
+        size_t uSkip = (size_t)(psQuote - p) + 1;
+        if (uSkip == uPiece || psQuote[1] == '\0')
+            continue;
+        StoreText(iNumber, iSource, lOffset + (off_t)uSkip, psQuote + 1, uPiece - uSkip);
+        *piLast = iNumber;
+    }
 }
 
 int LoadMessageFile(char const *psLanguage)
@@ -252,37 +466,22 @@ int LoadMessageFile(char const *psLanguage)
         Say("ERROR: Unable to load file %s; reason: %s\n", acPath, strerror(errno));
         return 0;
     }
-    FILE *f = fopen(acPath, "r");
-    if (f == NULL)
+    int fd = open(acPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    /* A message file is read whole: a large stdio buffer takes it in a few
-     * dozen reads instead of one read per 4 KiB. */
-    static char acReadBuffer[64 * 1024];
-    setvbuf(f, acReadBuffer, _IOFBF, sizeof acReadBuffer);
-
-    char acLine[MESSAGE_LINE];
-    int iLine = 0;
-    int iHeaders = 0;
-    while (fgets(acLine, sizeof acLine, f) != NULL) {
-        iLine++;
-        if (acLine[0] == '#' || acLine[0] == '\0')
-            continue;
-        int iNumber;
-        if (!ParseHeader(acLine, &iNumber)) {
-            iNumber = -1;
-        } else if (++iHeaders > MESSAGE_NUMBERS - 1) {
-            fclose(f);
-            return 0;
-        }
-        if ((unsigned int)iNumber >= MESSAGE_NUMBERS) {
-            Say("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
-                "Messaggio ignorato\n",
-                iLine, iNumber);
-            continue;
-        }
-        StoreMessageLine(acLine, iNumber);
-    }
-    fclose(f);
+    int iSource = OpenSource(fd);
+    int iLast = -1;
+    int iResult = ReadMessageFile(fd, iSource, &iLast);
+    if (iSource >= 0)
+        ReleaseSource(iSource); /* closes the file if it holds no text */
+    else
+        close(fd);
+    /* As when every text was decoded as it was read, the current message
+     * is the last one stored. */
+    if (iLast >= 0)
+        psMessagePointer = TakeText(iLast) ? apsMessageArray[iLast] : NULL;
+    if (!iResult)
+        return 0;
     ssFlagAlredyLoaded = 1;
     Say(" completed.\n");
     return 1;
@@ -299,7 +498,7 @@ char const *LanguageToLoad(int k, char const *psConfigured)
 
 char const *GetMessage(int iNumber)
 {
-    if ((unsigned int)iNumber < MESSAGE_NUMBERS && apsMessageArray[iNumber] != NULL) {
+    if ((unsigned int)iNumber < MESSAGE_NUMBERS && TakeText(iNumber)) {
         psMessagePointer = apsMessageArray[iNumber];
         if (*psMessagePointer != '\0')
             return psMessagePointer;
@@ -321,9 +520,8 @@ char const *GetMessage(int iNumber)
 
 void FlushMessage(void)
 {
-    for (int i = 0; i < MESSAGE_NUMBERS; i++) {
-        free(apsMessageArray[i]);
-        apsMessageArray[i] = NULL;
-    }
+    /* Nothing held, as at program start: the tables are not even read. */
+    for (int i = 0; iHeldNumbers > 0 && i < MESSAGE_NUMBERS; i++)
+        ForgetNumber(i);
     psMessagePointer = NULL;
 }

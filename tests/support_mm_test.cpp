@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,12 @@ class MessageFiles : public ::testing::Test {
         return testing::internal::GetCapturedStdout();
     }
     std::string Message(int n) { return GetMessage(n); }
+    /* Slot n once the number has been asked for: null without a text. */
+    char const *Slot(int n)
+    {
+        GetMessage(n);
+        return apsMessageArray[n];
+    }
 
     ScratchDir home;
 };
@@ -165,12 +172,12 @@ TEST_F(MessageFiles, LinesThatAreIgnoredAndTheirWarnings)
               " completed.\n",
               out.substr(out.find("  - Calculating")));
     EXPECT_EQ("ok", Message(1));
-    EXPECT_EQ(nullptr, apsMessageArray[1234]);
-    EXPECT_EQ(nullptr, apsMessageArray[6]);
+    EXPECT_EQ(nullptr, Slot(1234));
+    EXPECT_EQ(nullptr, Slot(6));
     EXPECT_EQ("ATTENZIONE: Messaggio numero 7 fuori dal limite o comunque vuoto.\nContattare la VEL'Software !",
               Message(7));
-    ASSERT_NE(nullptr, apsMessageArray[8]);
-    EXPECT_STREQ("", apsMessageArray[8]);
+    ASSERT_NE(nullptr, Slot(8));
+    EXPECT_STREQ("", Slot(8));
     EXPECT_EQ("crlf\"\r", Message(9));
     EXPECT_EQ("unclosed", Message(10));
 }
@@ -200,7 +207,7 @@ TEST_F(MessageFiles, TheTenThousandthHeaderStopsTheLoad)
                 file += "// " + std::to_string(1000 + i % 9000) + " \"t" + std::to_string(i) + "\"\n";
             Write("italiano", file);
             int r = LoadMessageFile("italiano");
-            printf("|%d %d %s", r, ssFlagAlredyLoaded, apsMessageArray[1000]);
+            printf("|%d %d %s", r, ssFlagAlredyLoaded, GetMessage(1000));
         },
         &out);
     EXPECT_EQ(0, iStatus);
@@ -304,8 +311,8 @@ TEST_F(MessageFiles, AnEscapeMadeByARemovalIsResolvedOnlyByALaterPass)
     Load("italiano", &iResult);
     EXPECT_EQ("x", Message(1));
     EXPECT_EQ("1z", Message(2));
-    ASSERT_NE(nullptr, apsMessageArray[3]);
-    EXPECT_STREQ("", apsMessageArray[3]);
+    ASSERT_NE(nullptr, Slot(3));
+    EXPECT_STREQ("", Slot(3));
     EXPECT_EQ("a\\\n", Message(4));
 }
 
@@ -336,7 +343,7 @@ TEST_F(MessageFiles, HeaderFormsReadAsScanfReadsThem)
     int iResult;
     std::string out = Load("italiano", &iResult);
     EXPECT_EQ(1, iResult);
-    EXPECT_EQ(nullptr, apsMessageArray[6]);
+    EXPECT_EQ(nullptr, Slot(6));
     EXPECT_EQ("tab", Message(7));
     EXPECT_EQ("plus", Message(12));
     EXPECT_EQ("x", Message(0));
@@ -443,9 +450,9 @@ TEST_F(MessageFiles, RandomLinesLoadAsThePlainReadingSays)
         for (int n = 0; n < 10000; n++) {
             auto it = want.find(n);
             if (it == want.end()) {
-                EXPECT_EQ(nullptr, apsMessageArray[n]) << "seed " << uSeed << " number " << n;
+                EXPECT_EQ(nullptr, Slot(n)) << "seed " << uSeed << " number " << n;
             } else {
-                ASSERT_NE(nullptr, apsMessageArray[n]) << "seed " << uSeed << " number " << n;
+                ASSERT_NE(nullptr, Slot(n)) << "seed " << uSeed << " number " << n;
                 EXPECT_EQ(it->second, std::string(apsMessageArray[n])) << "seed " << uSeed << " number " << n;
             }
         }
@@ -528,6 +535,96 @@ TEST_F(MessageFiles, EveryNumberAnswersAsTheCatalogueThatCopiedAtLoad)
     }
     unlisted();
     EXPECT_EQ(3, nScenarios);
+}
+
+/* ---- Texts read from their files when first asked for ------------------- */
+
+TEST_F(MessageFiles, ATextAskedForTwiceIsDecodedOnceAndKept)
+{
+    Write("italiano", "// 0001 \"uno \\\"due\\\"\"\n// 0002 \"l'ultimo\"\n");
+    int iResult;
+    Load("italiano", &iResult);
+    ASSERT_EQ(1, iResult);
+    EXPECT_EQ(nullptr, apsMessageArray[1]); /* not decoded by the load */
+    EXPECT_STREQ("l'ultimo", psMessagePointer);
+    char const *psFirst = GetMessage(1);
+    EXPECT_STREQ("uno \"due\"", psFirst);
+    EXPECT_EQ(psFirst, apsMessageArray[1]);
+    EXPECT_EQ(psFirst, GetMessage(1));
+    /* What edits the current message in place edits the kept text. */
+    EXPECT_EQ(1, local_ustrfindreplace("due", "2"));
+    EXPECT_EQ("uno \"2\"", Message(1));
+}
+
+TEST_F(MessageFiles, AFileLaidOverAnotherKeepsItsOwnTextsWhereverTheyLie)
+{
+    Write("italiano", "// 0001 \"uno\"\n// 0005 \"cinque\"\n// 0007 \"sette\"\n// 0008 \"otto\"\n");
+    Write("english", "// 0005 \"five\"\n// 0007 \"\"\n// 0009 \"nine\"\n// 0010 \"ten\"\n// 0011 \"eleven\"\n");
+    int iResult;
+    Load("italiano", &iResult);
+    EXPECT_EQ("cinque", Message(5)); /* asked for before the English file */
+    Load("english", &iResult);
+    EXPECT_EQ("five", Message(5));
+    EXPECT_EQ(EmptyNumberText(7), Message(7));
+    EXPECT_EQ("nine", Message(9));
+    /* A file put in the place of the Italian one leaves its texts as they
+     * were loaded; one rewritten in place no longer holds them where they
+     * were, so they are not taken from it. */
+    WriteFileText(home / "new.msg", "// 0001 \"nuovo\"\n// 0008 \"nuovo\"\n");
+    ASSERT_EQ(0, rename((home / "new.msg").c_str(), (home / ".xchat2/morvane/morv_italiano.msg").c_str()));
+    EXPECT_EQ("uno", Message(1));
+    Write("english", "// 0010 \"x\"\n");
+    EXPECT_EQ(EmptyNumberText(10), Message(10));
+    EXPECT_EQ("otto", Message(8));
+}
+
+/* The descriptors open in this process. */
+static int OpenFiles()
+{
+    int n = 0;
+    for (int fd = 0; fd < 1024; fd++)
+        n += fcntl(fd, F_GETFD) != -1;
+    return n;
+}
+
+TEST_F(MessageFiles, APipeAndFilesBeyondTheEighthAreDecodedAtTheirLoad)
+{
+    std::string file = ReadFileText(MORV_MM_DATA "/morv_italiano.msg");
+    Write("italiano", file);
+    int iResult;
+    Load("italiano", &iResult);
+    std::vector<std::string> vFromFile;
+    for (int n = 0; n < 10000; n++)
+        vFromFile.push_back(Message(n));
+
+    /* The same bytes from a pipe, which cannot be read again later. */
+    int iFilesBefore = OpenFiles();
+    ssFlagAlredyLoaded = 0;
+    int aiPipe[2];
+    ASSERT_EQ(0, pipe(aiPipe));
+    ASSERT_EQ((ssize_t)file.size(), write(aiPipe[1], file.data(), file.size()));
+    close(aiPipe[1]);
+    ASSERT_EQ(0, symlink(("/proc/self/fd/" + std::to_string(aiPipe[0])).c_str(),
+                         (home / ".xchat2/morvane/morv_pipe.msg").c_str()));
+    std::string out = Load("pipe", &iResult);
+    close(aiPipe[0]);
+    EXPECT_EQ(1, iResult);
+    EXPECT_NE(std::string::npos, out.find(" completed.\n"));
+    for (int n = 0; n < 10000; n++)
+        ASSERT_EQ(vFromFile[n], Message(n)) << "number " << n;
+
+    /* Ten files laid one over the other: each keeps its numbers. */
+    for (int i = 0; i < 10; i++)
+        Write(("l" + std::to_string(i)).c_str(),
+              "// 0" + std::to_string(100 + i) + " \"first of " + std::to_string(i) + "\"\n// 0200 \"" +
+                  std::to_string(i) + "\"\n");
+    for (int i = 0; i < 10; i++)
+        Load(("l" + std::to_string(i)).c_str(), &iResult);
+    for (int i = 0; i < 10; i++)
+        EXPECT_EQ("first of " + std::to_string(i), Message(100 + i));
+    EXPECT_EQ("9", Message(200));
+    FlushMessage();
+    EXPECT_EQ(iFilesBefore, OpenFiles()); /* every file let go of */
 }
 
 }  // namespace
