@@ -251,14 +251,15 @@ struct MessageSource {
     struct timespec tsModified;
 };
 
-struct MessagePlace {
-    off_t lOffset;            /* of the text, after the first quote */
-    unsigned short uLength;   /* bytes from there to the end of the line */
-    unsigned char uState;     /* 0 no text; 1 to MESSAGE_SOURCES in that source; TEXT_DECODED */
-};
-
 static struct MessageSource aSources[MESSAGE_SOURCES];
-static struct MessagePlace aPlaces[MESSAGE_NUMBERS];
+/* Per number: 0 no text, 1 to MESSAGE_SOURCES the text lies in that source,
+ * TEXT_DECODED its slot holds it; and where it lies, the offset of the text
+ * after the first quote and the bytes from there to the end of its line.
+ * The state is apart: the places of a file's numbers are only written at
+ * its load, so their pages are filled once, not first read as empty. */
+static unsigned char auState[MESSAGE_NUMBERS];
+static off_t alOffset[MESSAGE_NUMBERS];
+static unsigned short auLength[MESSAGE_NUMBERS];
 /* Numbers whose state is not 0: nothing to empty while it is 0. */
 static int iHeldNumbers = 0;
 
@@ -272,16 +273,15 @@ static void ReleaseSource(int iSource)
 /* Empties number n: frees its text or lets go of its place. */
 static void ForgetNumber(int n)
 {
-    struct MessagePlace *pp = &aPlaces[n];
-    if (pp->uState == 0)
+    if (auState[n] == 0)
         return;
-    if (pp->uState == TEXT_DECODED) {
+    if (auState[n] == TEXT_DECODED) {
         free(apsMessageArray[n]);
         apsMessageArray[n] = NULL;
     } else {
-        ReleaseSource(pp->uState - 1);
+        ReleaseSource(auState[n] - 1);
     }
-    pp->uState = 0;
+    auState[n] = 0;
     iHeldNumbers--;
 }
 
@@ -297,26 +297,25 @@ static int SameTime(struct timespec a, struct timespec b)
  * place, for a later ask). */
 static int TakeText(int n)
 {
-    struct MessagePlace *pp = &aPlaces[n];
-    if (pp->uState == TEXT_DECODED)
+    if (auState[n] == TEXT_DECODED)
         return 1;
-    if (pp->uState == 0)
+    if (auState[n] == 0)
         return 0;
-    struct MessageSource const *ps = &aSources[pp->uState - 1];
+    struct MessageSource const *ps = &aSources[auState[n] - 1];
     char acRaw[MESSAGE_LINE];
     struct stat st;
     ssize_t lRead = -1;
     if (fstat(ps->fd, &st) == 0 && st.st_size == ps->lSize && SameTime(st.st_mtim, ps->tsModified))
-        lRead = pread(ps->fd, acRaw, pp->uLength, pp->lOffset);
-    if (lRead != (ssize_t)pp->uLength) {
+        lRead = pread(ps->fd, acRaw, auLength[n], alOffset[n]);
+    if (lRead != (ssize_t)auLength[n]) {
         ForgetNumber(n);
         return 0;
     }
-    char *psText = DecodeText(acRaw, pp->uLength);
+    char *psText = DecodeText(acRaw, auLength[n]);
     if (psText == NULL)
         return 0;
-    ReleaseSource(pp->uState - 1);
-    pp->uState = TEXT_DECODED;
+    ReleaseSource(auState[n] - 1);
+    auState[n] = TEXT_DECODED;
     apsMessageArray[n] = psText;
     return 1;
 }
@@ -333,12 +332,12 @@ static void StoreText(int n, int iSource, off_t lOffset, char const *pRaw, size_
             return;
         ForgetNumber(n);
         apsMessageArray[n] = psText;
-        aPlaces[n].uState = TEXT_DECODED;
+        auState[n] = TEXT_DECODED;
     } else {
         ForgetNumber(n);
-        aPlaces[n].lOffset = lOffset;
-        aPlaces[n].uLength = (unsigned short)uRaw;
-        aPlaces[n].uState = (unsigned char)(iSource + 1);
+        alOffset[n] = lOffset;
+        auLength[n] = (unsigned short)uRaw;
+        auState[n] = (unsigned char)(iSource + 1);
         aSources[iSource].iHolds++;
     }
     iHeldNumbers++;
