@@ -1,6 +1,7 @@
-/* The message catalogue: loads numbered, quoted texts with escapes from the
- * message files and hands them out by number, with a warning text for any
- * number that has none. */
+/* The message catalogue: notes where the numbered, quoted texts of the
+ * message files lie, decodes each (escapes, wrapping) when it is first asked
+ * for, and hands them out by number, with a warning text for any number
+ * that has none. */
 #include "support/mm.h"
 
 #include "support/function.h"
@@ -237,9 +238,9 @@ static char *DecodeText(char const *pRaw, size_t uRaw)
  *
  * Each file that still holds a text not yet asked for stays open (a file
  * replaced by another under its name keeps its texts), with its size and
- * time of change at the load: a file rewritten in place since then no
- * longer holds those texts where they were, and its texts are not taken
- * from it. */
+ * time of last modification at the load: a file rewritten in place since
+ * then no longer holds those texts where they were, and its texts are not
+ * taken from it. */
 
 #define MESSAGE_SOURCES 8 /* files held open at once; a further one is decoded at load */
 #define TEXT_DECODED 0xff /* the state of a number whose slot holds its text */
