@@ -5,8 +5,9 @@
  *
  * HOME holds .xchat2/morvane/morv_LANGUAGE.msg.  Each round times one fgets
  * pass with stdio's default buffer, one with a 64 KiB buffer (the one the
- * loader gives its stream) and one load, in rotating order; before every load the catalogue
- * is emptied (untimed), so every load stores every text afresh.  Standard
+ * loader reads through) and one load, in rotating order; before every load the catalogue
+ * is emptied (untimed), so every load reads the whole file and notes every
+ * text afresh.  Standard
  * output is sent to /dev/null for both, so the load's progress lines cost
  * what they cost in a program whose output is not a terminal.  Prints, on
  * the original standard output:

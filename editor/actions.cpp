@@ -47,6 +47,7 @@ static char const acBadTypeCode[] = "OOPS, emmo' qui c'e' lo scaZZo peso... sOb,
 
 void Quit(int iStatus)
 {
+    ReleaseRunLog();
     fflush(stdout);
     _exit(iStatus);
 }

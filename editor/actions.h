@@ -12,7 +12,8 @@ struct MorvLoadReport;
 extern int bFlagModified;
 
 /* Ends the process at once with iStatus, standard output flushed first so
- * that the progress lines are not lost when it is not a terminal. */
+ * that the progress lines are not lost when it is not a terminal, and the
+ * run log's held lines written. */
 void Quit(int iStatus) __attribute__((noreturn));
 
 /* Prints the bad-type-code complaint and ends the process with status 2. */

@@ -117,6 +117,9 @@ int main(int argc, char **argv)
     window_Setup->label(acTitle);
 
     WriteLog("main() :Data Read Loop");
+    /* The rows' lines of the run log, four a row, wait for the first frame
+     * (below) instead of holding it up with a write each. */
+    HoldRunLog();
     if (LoadCatalogue(fSetupDat, acRowBuffer, AddListLine) < 0)
         BadTypeCode();
     WriteLog("main() :Data Read End");
@@ -133,5 +136,9 @@ int main(int argc, char **argv)
     pfReadAgainUnasked = ReadAgainUnasked;
     StartWatching();
     puts("Run the Graphic User Interface.");
+    /* The first frame, then the held lines. */
+    window_Setup->wait_for_expose();
+    Fl::flush();
+    ReleaseRunLog();
     return Fl::run();
 }

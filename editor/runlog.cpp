@@ -16,6 +16,41 @@
 
 char const *psLogFile = "/tmp/morvane_setup.log";
 
+static FILE *fOutput = NULL;
+
+/* Lines held by HoldRunLog, whole lines only, so that a flush never splits
+ * a line between two writes into the log that every run appends to. */
+static char acHeld[16 * 1024];
+static size_t uHeld = 0;
+static int bHold = 0;
+
+/* Appends the held lines to the open log in one write. */
+static void WriteHeld(void)
+{
+    if (uHeld > 0 && fOutput != NULL && fflush(fOutput) == 0) {
+        size_t uDone = 0;
+        while (uDone < uHeld) {
+            ssize_t lWritten = write(fileno(fOutput), acHeld + uDone, uHeld - uDone);
+            if (lWritten <= 0 && !(lWritten < 0 && errno == EINTR))
+                break; /* a log that cannot take them loses them, as it would lose the lines */
+            if (lWritten > 0)
+                uDone += (size_t)lWritten;
+        }
+    }
+    uHeld = 0;
+}
+
+void HoldRunLog(void)
+{
+    bHold = 1;
+}
+
+void ReleaseRunLog(void)
+{
+    WriteHeld();
+    bHold = 0;
+}
+
 /* Opens the run log for appending.  Its name is fixed and /tmp is shared,
  * so a link planted there, or a file of another user, is refused rather
  * than written through.  Returns the stream, or null with errno set. */
@@ -44,7 +79,6 @@ static FILE *OpenLogFile(char const *psPath)
 int WriteLog(char const *msg)
 {
     static time_t tFirstCall = 0;
-    static FILE *fOutput = NULL;
     static char *psPreviousLogFile = NULL;
     static int iNumeroChiamate = 0;
     static int iOpenError = 0; /* errno of the last failed open, 0 after a good one */
@@ -64,6 +98,7 @@ int WriteLog(char const *msg)
      * open waits for a forced reopen. */
     if (psPreviousLogFile == NULL || strcmp(psPreviousLogFile, psLogFile) != 0 || iFlagDebugModeFnc ||
         iFlagDebugMode || (fOutput == NULL && iOpenError == 0)) {
+        WriteHeld();
         if (fOutput != NULL)
             fclose(fOutput);
         fOutput = OpenLogFile(psLogFile);
@@ -95,6 +130,16 @@ int WriteLog(char const *msg)
                         "alla chiamata Nro: %d\n",
                         iNumeroChiamate);
     }
+    /* A stream closed after every line (iFlagDebugModeFnc) holds nothing. */
+    if (bHold && !iFlagDebugModeFnc && iLen > 0 && (size_t)iLen <= sizeof acHeld) {
+        if (uHeld + (size_t)iLen > sizeof acHeld)
+            WriteHeld();
+        memcpy(acHeld + uHeld, psLine, (size_t)iLen);
+        uHeld += (size_t)iLen;
+        free(psLine);
+        return 1;
+    }
+    WriteHeld();
     if (iLen > 0)
         fwrite(psLine, 1, (size_t)iLen, fOutput);
     free(psLine);

@@ -15,4 +15,13 @@ extern char const *psLogFile;
  * without following a symbolic link). */
 int WriteLog(char const *msg);
 
+/* From HoldRunLog to ReleaseRunLog the lines of WriteLog are kept in memory
+ * (stamped when written) and reach the log together, in a few writes of
+ * whole lines: start-up holds the lines of the catalogue's rows until the
+ * first frame is drawn.  Lines still held are lost if the process ends
+ * before the release; every start-up path that ends the process releases
+ * them first.  Neither can fail. */
+void HoldRunLog(void);
+void ReleaseRunLog(void);
+
 #endif

@@ -1,6 +1,7 @@
-/* The message catalogue: loads numbered, quoted texts with escapes from the
- * message files and hands them out by number, with a warning text for any
- * number that has none. */
+/* The message catalogue: notes where the numbered, quoted texts of the
+ * message files lie, decodes each (escapes, wrapping) when it is first asked
+ * for, and hands them out by number, with a warning text for any number
+ * that has none. */
 #include "support/mm.h"
 
 #include "support/function.h"
@@ -8,11 +9,14 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #define MESSAGE_NUMBERS 10000
 #define MESSAGE_LINE 4095   /* read buffer: a longer line comes in pieces */
@@ -167,28 +171,31 @@ static void WrapMessage(void)
     }
 }
 
-/* Reads the number of a message line exactly as sscanf(psLine, "// %04d ")
- * does, without its cost on every line: two slashes, any white space (as
- * isspace has it), then a field of at most four characters holding an
- * optional sign and the digits.  Returns 1 and sets *piNumber when the
- * field holds at least one digit, 0 otherwise. */
-static int ParseHeader(char const *psLine, int *piNumber)
+/* Reads the number of the message line of uLen characters at psLine exactly
+ * as sscanf(psLine, "// %04d ") reads it from a line cut there, without its
+ * cost on every line: two slashes, any white space (as isspace has it),
+ * then a field of at most four characters holding an optional sign and the
+ * digits.  A zero byte ends the line as it would end sscanf's text.
+ * Returns 1 and sets *piNumber when the field holds at least one digit, 0
+ * otherwise. */
+static int ParseHeader(char const *psLine, size_t uLen, int *piNumber)
 {
-    if (psLine[0] != '/' || psLine[1] != '/')
+    char const *psEnd = psLine + uLen;
+    if (uLen < 2 || psLine[0] != '/' || psLine[1] != '/')
         return 0;
     char const *p = psLine + 2;
-    while (isspace((unsigned char)*p))
+    while (p < psEnd && isspace((unsigned char)*p))
         p++;
     int iWidth = 4;
     int bNegative = 0;
-    if (*p == '-' || *p == '+') {
+    if (p < psEnd && (*p == '-' || *p == '+')) {
         bNegative = *p == '-';
         p++;
         iWidth--;
     }
     int iValue = 0;
     int iDigits = 0;
-    for (; iWidth > 0 && *p >= '0' && *p <= '9'; p++, iWidth--, iDigits++)
+    for (; p < psEnd && iWidth > 0 && *p >= '0' && *p <= '9'; p++, iWidth--, iDigits++)
         iValue = iValue * 10 + (*p - '0');
     if (iDigits == 0)
         return 0;
@@ -196,99 +203,254 @@ static int ParseHeader(char const *psLine, int *piNumber)
     return 1;
 }
 
-/* The text of one message line as written, its escapes not yet resolved:
- * from after the first quote, without one trailing line feed and then one
- * trailing quote.  Returns it in a malloc'd block of the line's length;
- * null for a line without the quote at index 8, with nothing after the
- * first quote, or when memory runs out. */
-static char *TakeMessageText(char const *psLine)
+/* Makes a text of the uRaw bytes at pRaw, everything after the first quote
+ * of a message line: the line ends at a zero byte if it holds one; one
+ * trailing line feed, then one trailing quote, are dropped; the escapes are
+ * resolved and, with bWrap, the text wrapped, which also makes it the
+ * current message.  Returns the new heap block, or null when it cannot be
+ * allocated. */
+static char *DecodeText(char const *pRaw, size_t uRaw, int bWrap)
 {
-    size_t uLen = strlen(psLine);
-    char const *psQuote = strchr(psLine, '"');
-    if (psQuote == NULL || uLen <= 8 || psLine[8] != '"' || psQuote[1] == '\0')
-        return NULL;
-    char *psText = (char *)malloc(uLen);
+    size_t uText = strnlen(pRaw, uRaw);
+    char *psText = (char *)malloc(uText + 1);
     if (psText == NULL)
         return NULL;
-    /* The text runs from after the quote to the end of the line. */
-    size_t uText = uLen - (size_t)(psQuote + 1 - psLine);
-    memcpy(psText, psQuote + 1, uText + 1);
+    memcpy(psText, pRaw, uText);
+    psText[uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '\n')
         psText[--uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '"')
         psText[--uText] = '\0';
-    return psText;
-}
-
-/* Stores the text of one message line (acLine holds a valid header with
- * number iNumber).  Lines without the quote at index 8, or with nothing
- * after the first quote, are ignored. */
-static void StoreMessageLine(char const *psLine, int iNumber)
-{
-    char *psText = TakeMessageText(psLine);
-    if (psText == NULL)
-        return;
-    free(apsMessageArray[iNumber]);
-    apsMessageArray[iNumber] = psText;
+    if (!bWrap) {
+        ResolveEscapes(psText, 0, ESCAPE_COUNT, EscapesIn(psText));
+        return psText;
+    }
     psMessagePointer = psText;
     unsigned uFound = ResolveEscapes(psText, 0, ESCAPE_BACKSLASHES, EscapesIn(psText));
     WrapMessage();
     /* The wrap turns blanks into line feeds, which neither makes nor breaks
      * a pair of backslashes, so uFound still holds for the last escape. */
     ResolveEscapes(psText, ESCAPE_BACKSLASHES, ESCAPE_COUNT, uFound);
+    return psText;
 }
 
-/* The files that loads read to their end, oldest first, for
- * MessageBeforeWrap; the oldest give way when there are more. */
-#define FILES_KEPT 4
-static char aacLoaded[FILES_KEPT][MESSAGE_PATH];
-static int iFilesLoaded = 0;
+/* ---- Where the texts lie -------------------------------------------------
+ * A load reads its file once and notes, per number, where in the file the
+ * text lies; the text is read again and decoded when it is first asked for,
+ * and kept in its slot from then on.  Start-up thus neither decodes nor
+ * stores the thousands of texts that the first window never shows.
+ *
+ * Each file that still holds a text not yet asked for stays open (a file
+ * replaced by another under its name keeps its texts), with its size and
+ * time of last modification at the load: a file rewritten in place since
+ * then no longer holds those texts where they were, and its texts are not
+ * taken from it. */
 
-/* Remembers psPath as the newest file loaded. */
-static void KeepLoadedPath(char const *psPath)
+#define MESSAGE_SOURCES 8 /* files held open at once; a further one is decoded at load */
+#define TEXT_DECODED 0xff /* the state of a number whose slot holds its text */
+
+struct MessageSource {
+    int fd;
+    int iHolds; /* numbers whose text lies in it, plus one while it is being read; 0: slot free */
+    off_t lSize;
+    struct timespec tsModified;
+};
+
+static struct MessageSource aSources[MESSAGE_SOURCES];
+/* Per number: 0 no text, 1 to MESSAGE_SOURCES the text lies in that source,
+ * TEXT_DECODED its slot holds it; and where it lies, the offset of the text
+ * after the first quote and the bytes from there to the end of its line.
+ * The state is apart: the places of a file's numbers are only written at
+ * its load, so their pages are filled once, not first read as empty. */
+static unsigned char auState[MESSAGE_NUMBERS];
+static off_t alOffset[MESSAGE_NUMBERS];
+static unsigned short auLength[MESSAGE_NUMBERS];
+/* Numbers whose state is not 0: nothing to empty while it is 0. */
+static int iHeldNumbers = 0;
+
+/* Drops one hold of source iSource, closing its file with the last. */
+static void ReleaseSource(int iSource)
 {
-    if (iFilesLoaded == FILES_KEPT) {
-        memmove(aacLoaded[0], aacLoaded[1], (FILES_KEPT - 1) * sizeof aacLoaded[0]);
-        iFilesLoaded--;
+    if (--aSources[iSource].iHolds == 0)
+        close(aSources[iSource].fd);
+}
+
+/* Empties number n: frees its text or lets go of its place. */
+static void ForgetNumber(int n)
+{
+    if (auState[n] == 0)
+        return;
+    if (auState[n] == TEXT_DECODED) {
+        free(apsMessageArray[n]);
+        apsMessageArray[n] = NULL;
+    } else {
+        ReleaseSource(auState[n] - 1);
     }
-    snprintf(aacLoaded[iFilesLoaded++], sizeof aacLoaded[0], "%s", psPath);
+    auState[n] = 0;
+    iHeldNumbers--;
 }
 
-/* The text of the last line of the file psPath that holds message
- * iNumber, as written (TakeMessageText).  Returns it malloc'd, or null. */
-static char *FindMessageText(char const *psPath, int iNumber)
+static int SameTime(struct timespec a, struct timespec b)
 {
-    FILE *f = fopen(psPath, "r");
-    if (f == NULL)
-        return NULL;
-    char acLine[MESSAGE_LINE];
-    char *psFound = NULL;
-    int iHeaders = 0, iLineNumber;
-    while (fgets(acLine, sizeof acLine, f) != NULL && iHeaders < MESSAGE_NUMBERS - 1) {
-        if (acLine[0] == '#' || !ParseHeader(acLine, &iLineNumber))
-            continue;
-        iHeaders++;
-        char *psText = iLineNumber == iNumber ? TakeMessageText(acLine) : NULL;
-        if (psText != NULL) {
-            free(psFound);
-            psFound = psText;
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+/* Reads into acRaw (MESSAGE_LINE bytes) the text of number n, whose text
+ * lies in its file, from there.  Returns its length, or -1 when the file
+ * was rewritten in place since its load or cannot be read. */
+static ssize_t ReadRaw(int n, char *acRaw)
+{
+    struct MessageSource const *ps = &aSources[auState[n] - 1];
+    struct stat st;
+    ssize_t lRead = -1;
+    if (fstat(ps->fd, &st) == 0 && st.st_size == ps->lSize && SameTime(st.st_mtim, ps->tsModified))
+        lRead = pread(ps->fd, acRaw, auLength[n], alOffset[n]);
+    return lRead == (ssize_t)auLength[n] ? lRead : -1;
+}
+
+/* Puts the text of number n into its slot if it still lies in its file.
+ * Returns 1 when the slot holds a text afterwards; 0 when there is none,
+ * when the file was rewritten in place since its load (the number is then
+ * emptied), or when the text cannot be allocated (the number keeps its
+ * place, for a later ask). */
+static int TakeText(int n)
+{
+    if (auState[n] == TEXT_DECODED)
+        return 1;
+    if (auState[n] == 0)
+        return 0;
+    char acRaw[MESSAGE_LINE];
+    if (ReadRaw(n, acRaw) < 0) {
+        ForgetNumber(n);
+        return 0;
+    }
+    char *psText = DecodeText(acRaw, auLength[n], 1);
+    if (psText == NULL)
+        return 0;
+    ReleaseSource(auState[n] - 1);
+    auState[n] = TEXT_DECODED;
+    apsMessageArray[n] = psText;
+    return 1;
+}
+
+/* Gives number n the text of uRaw bytes at pRaw, found at lOffset in the
+ * file being read: its place in source iSource, or for a negative iSource
+ * the decoded text.  A text that cannot be allocated leaves the number as
+ * it was. */
+static void StoreText(int n, int iSource, off_t lOffset, char const *pRaw, size_t uRaw)
+{
+    if (iSource < 0) {
+        char *psText = DecodeText(pRaw, uRaw, 1);
+        if (psText == NULL)
+            return;
+        ForgetNumber(n);
+        apsMessageArray[n] = psText;
+        auState[n] = TEXT_DECODED;
+    } else {
+        ForgetNumber(n);
+        alOffset[n] = lOffset;
+        auLength[n] = (unsigned short)uRaw;
+        auState[n] = (unsigned char)(iSource + 1);
+        aSources[iSource].iHolds++;
+    }
+    iHeldNumbers++;
+}
+
+/* Takes the file open at fd as a source for its texts.  Returns its index,
+ * or -1 when its texts must be decoded now: it cannot be read again at an
+ * offset (a pipe, a device) or every source is taken. */
+static int OpenSource(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    for (int i = 0; i < MESSAGE_SOURCES; i++) {
+        struct MessageSource *ps = &aSources[i];
+        if (ps->iHolds == 0) {
+            ps->fd = fd;
+            ps->iHolds = 1; /* the load's own, until it ends */
+            ps->lSize = st.st_size;
+            ps->tsModified = st.st_mtim;
+            return i;
         }
     }
-    fclose(f);
-    return psFound;
+    return -1;
 }
 
-char *MessageBeforeWrap(int iNumber)
+/* Reads the message file open at fd line by line, as fgets with a buffer of
+ * MESSAGE_LINE bytes would cut it, and stores its texts (see StoreText for
+ * iSource).  *piLast is set to the last number stored, or left alone.  Returns 1
+ * at the end of the file (or at a read error, where fgets would stop), 0
+ * at the 10000th numbered line. */
+static int ReadMessageFile(int fd, int iSource, int *piLast)
 {
-    if ((unsigned int)iNumber >= MESSAGE_NUMBERS || apsMessageArray[iNumber] == NULL ||
-        apsMessageArray[iNumber][0] == '\0')
-        return NULL;
-    char *psText = NULL;
-    for (int k = iFilesLoaded - 1; k >= 0 && psText == NULL; k--)
-        psText = FindMessageText(aacLoaded[k], iNumber);
-    if (psText != NULL)
-        ResolveEscapes(psText, 0, ESCAPE_COUNT, EscapesIn(psText));
-    return psText;
+    /* A piece of a line never exceeds MESSAGE_LINE - 1 characters, so a
+     * piece cut by the end of the buffer always fits once moved to its
+     * front. */
+    static char acBuffer[64 * 1024];
+    size_t uHave = 0, uAt = 0;
+    off_t lBase = 0; /* the file offset of acBuffer[0] */
+    int bEnd = 0;
+    int iLine = 0;
+    int iHeaders = 0;
+    for (;;) {
+        char const *p = acBuffer + uAt;
+        size_t uAvail = uHave - uAt;
+        size_t uPiece;
+        char const *pEol = (char const *)memchr(p, '\n', uAvail < MESSAGE_LINE - 1 ? uAvail : MESSAGE_LINE - 1);
+        if (pEol != NULL) {
+            uPiece = (size_t)(pEol - p) + 1;
+        } else if (uAvail >= MESSAGE_LINE - 1) {
+            uPiece = MESSAGE_LINE - 1;
+        } else if (bEnd) {
+            if (uAvail == 0)
+                return 1;
+            uPiece = uAvail;
+        } else {
+            memmove(acBuffer, p, uAvail);
+            lBase += (off_t)uAt;
+            uAt = 0;
+            uHave = uAvail;
+            ssize_t lRead = read(fd, acBuffer + uHave, sizeof acBuffer - uHave);
+            if (lRead < 0 && errno == EINTR)
+                continue;
+            if (lRead < 0)
+                return 1; /* fgets drops the line it was reading, and stops */
+            if (lRead == 0)
+                bEnd = 1;
+            uHave += (size_t)lRead;
+            continue;
+        }
+        off_t lOffset = lBase + (off_t)uAt;
+        uAt += uPiece;
+
+        iLine++;
+        if (p[0] == '#' || p[0] == '\0')
+            continue;
+        int iNumber;
+        if (!ParseHeader(p, uPiece, &iNumber)) {
+            iNumber = -1;
+        } else if (++iHeaders > MESSAGE_NUMBERS - 1) {
+            return 0;
+        }
+        if ((unsigned int)iNumber >= MESSAGE_NUMBERS) {
+            Say("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
+                "Messaggio ignorato\n",
+                iLine, iNumber);
+            continue;
+        }
+        /* The text follows the first quote, which the line needs at index
+         * 8 (or before it), ahead of any zero byte, and then one character
+         * at least. */
+        if (uPiece <= 8 || p[8] != '"' || memchr(p, '\0', 8) != NULL)
+            continue;
+        char const *psQuote = (char const *)memchr(p, '"', 9);
+        size_t uSkip = (size_t)(psQuote - p) + 1;
+        if (uSkip == uPiece || psQuote[1] == '\0')
+            continue;
+        StoreText(iNumber, iSource, lOffset + (off_t)uSkip, psQuote + 1, uPiece - uSkip);
+        *piLast = iNumber;
+    }
 }
 
 int LoadMessageFile(char const *psLanguage)
@@ -316,39 +478,23 @@ int LoadMessageFile(char const *psLanguage)
         Say("ERROR: Unable to load file %s; reason: %s\n", acPath, strerror(errno));
         return 0;
     }
-    FILE *f = fopen(acPath, "r");
-    if (f == NULL)
+    int fd = open(acPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    /* A message file is read whole: a large stdio buffer takes it in a few
-     * dozen reads instead of one read per 4 KiB. */
-    static char acReadBuffer[64 * 1024];
-    setvbuf(f, acReadBuffer, _IOFBF, sizeof acReadBuffer);
-
-    char acLine[MESSAGE_LINE];
-    int iLine = 0;
-    int iHeaders = 0;
-    while (fgets(acLine, sizeof acLine, f) != NULL) {
-        iLine++;
-        if (acLine[0] == '#' || acLine[0] == '\0')
-            continue;
-        int iNumber;
-        if (!ParseHeader(acLine, &iNumber)) {
-            iNumber = -1;
-        } else if (++iHeaders > MESSAGE_NUMBERS - 1) {
-            fclose(f);
-            return 0;
-        }
-        if ((unsigned int)iNumber >= MESSAGE_NUMBERS) {
-            Say("\nIl messaggio alla riga %d risulta avere un indice fuori limite ( %d ): "
-                "Messaggio ignorato\n",
-                iLine, iNumber);
-            continue;
-        }
-        StoreMessageLine(acLine, iNumber);
-    }
-    fclose(f);
+    int iSource = OpenSource(fd);
+    int iLast = -1;
+    int iResult = ReadMessageFile(fd, iSource, &iLast);
+    if (iSource >= 0)
+        ReleaseSource(iSource); /* closes the file if it holds no text */
+    else
+        close(fd);
+    /* As when every text was decoded as it was read, the current message
+     * is the last one stored. */
+    if (iLast >= 0)
+        psMessagePointer = TakeText(iLast) ? apsMessageArray[iLast] : NULL;
+    if (!iResult)
+        return 0;
     ssFlagAlredyLoaded = 1;
-    KeepLoadedPath(acPath);
     Say(" completed.\n");
     return 1;
 }
@@ -364,7 +510,7 @@ char const *LanguageToLoad(int k, char const *psConfigured)
 
 char const *GetMessage(int iNumber)
 {
-    if ((unsigned int)iNumber < MESSAGE_NUMBERS && apsMessageArray[iNumber] != NULL) {
+    if ((unsigned int)iNumber < MESSAGE_NUMBERS && TakeText(iNumber)) {
         psMessagePointer = apsMessageArray[iNumber];
         if (*psMessagePointer != '\0')
             return psMessagePointer;
@@ -384,12 +530,24 @@ char const *GetMessage(int iNumber)
     return acFallback;
 }
 
+char *MessageBeforeWrap(int iNumber)
+{
+    char acRaw[MESSAGE_LINE];
+    if ((unsigned int)iNumber >= MESSAGE_NUMBERS || auState[iNumber] == 0 ||
+        auState[iNumber] == TEXT_DECODED || ReadRaw(iNumber, acRaw) < 0)
+        return NULL;
+    char *psText = DecodeText(acRaw, auLength[iNumber], 0);
+    if (psText != NULL && psText[0] == '\0') {
+        free(psText);
+        psText = NULL;
+    }
+    return psText;
+}
+
 void FlushMessage(void)
 {
-    iFilesLoaded = 0;
-    for (int i = 0; i < MESSAGE_NUMBERS; i++) {
-        free(apsMessageArray[i]);
-        apsMessageArray[i] = NULL;
-    }
+    /* Nothing held, as at program start: the tables are not even read. */
+    for (int i = 0; iHeldNumbers > 0 && i < MESSAGE_NUMBERS; i++)
+        ForgetNumber(i);
     psMessagePointer = NULL;
 }

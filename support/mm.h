@@ -6,11 +6,15 @@
 
 #define MESSAGE_SLOTS 10002     /* numbers 0 to 9999; the last two are spare */
 
-/* Slot n owns the text of message n, or is null. */
+/* Slot n owns the text of message n once it has been decoded, which
+ * GetMessage does when the number is first asked for; until then the text
+ * lies in its file and the slot is null, as is the slot of a number without
+ * a text.  Written by the catalogue alone. */
 extern char *apsMessageArray[MESSAGE_SLOTS];
 
 /* The current message: the last text returned by GetMessage or being
- * unescaped by LoadMessageFile.  Owns nothing. */
+ * decoded, and after a load the text of the last message line it stored.
+ * Owns nothing. */
 extern char *psMessagePointer;
 
 /* 1 once a LoadMessageFile call has read a file to its end. */
@@ -23,8 +27,11 @@ extern int bQuietLoad;
 
 /* Loads the message file of psLanguage over the catalogue: every number it
  * defines replaces the stored text, every other number keeps its text.
- * Prints its progress and per-line warnings on standard output, unless
- * bQuietLoad.
+ * The file is read once, noting where each text lies; a file that can be
+ * read again at an offset stays open while it holds a text not yet asked
+ * for (one that cannot, or a ninth such file, has its texts decoded at
+ * once).  Prints its progress and per-line warnings on standard output,
+ * unless bQuietLoad.
  * Returns 1 when the file was read to its end; 0 for a null or empty name, a
  * path that would not fit its buffer, a file that cannot be opened, or a
  * file with 10000 numbered lines (the texts stored so far stay). */
@@ -39,19 +46,25 @@ int LoadMessageFile(char const *psLanguage);
  * case; every other k, and a null or base language at k = 1, give null. */
 char const *LanguageToLoad(int k, char const *psConfigured);
 
-/* Returns the text of message iNumber, never null.  A number out of range or
- * without a text gives a warning text held in one buffer of the catalogue,
- * valid until the next such call.  The caller must not change or free it. */
+/* Returns the text of message iNumber, never null.  The first ask reads the
+ * text from its file and decodes it into the number's slot, where later asks
+ * find it.  A number out of range or without a text, a text that cannot be
+ * allocated (it is read again at the next ask) and the text of a file that
+ * has been rewritten in place since its load give a warning text held in
+ * one buffer of the catalogue, valid until the next such call.  The caller
+ * must not change or free it. */
 char const *GetMessage(int iNumber);
 
-/* The text of message iNumber as GetMessage gives it, but not wrapped at 80
- * columns: the text as the message file holds it, its escapes resolved.
- * It is read again from the file that gave the catalogue its text.
- * Returns a malloc'd text; null when the number has no text, its file can
- * no longer be read, or memory runs out. */
+/* The text of message iNumber as GetMessage would first give it, but not
+ * wrapped at 80 columns: the text as the message file holds it, its
+ * escapes resolved, read from its file.  Ask before GetMessage does, which
+ * keeps only the wrapped text.  Returns a malloc'd text; null when the
+ * number has no text, has been asked for already, its file has been
+ * rewritten since its load, or memory runs out. */
 char *MessageBeforeWrap(int iNumber);
 
-/* Frees every stored text and empties the catalogue. */
+/* Frees every stored text, closes the files kept open and empties the
+ * catalogue. */
 void FlushMessage(void);
 
 /* Replaces in place every psPattern in the current message by psReplace,

@@ -180,4 +180,30 @@ TEST_F(RunLog, EveryLineCarriesThePidOfTheProcessThatWritesIt)
               ReadFileText(path));
 }
 
+TEST_F(RunLog, HeldLinesReachTheLogWholeAndInOrderAtTheReleaseOrTheEnd)
+{
+    std::string out = Child([&] {
+        WriteLog("before");
+        HoldRunLog();
+        for (int i = 0; i < 1000; i++) /* more than the hold keeps at once */
+            WriteLog(("held line " + std::to_string(i) + std::string(i % 50, '.')).c_str());
+        /* The last ones are still held. */
+        printf("%d|", ReadFileText(path).find("held line 999") == std::string::npos);
+        ReleaseRunLog();
+        WriteLog("after");
+        HoldRunLog();
+        WriteLog("held at the end");
+        fflush(stdout);
+        Quit(0);
+    });
+    EXPECT_EQ("1|", out);
+    std::string log = ReadFileText(path);
+    std::string pid = log.substr(0, log.find('_'));
+    std::string want = pid + "_00000 : before\n";
+    for (int i = 0; i < 1000; i++)
+        want += pid + "_00000 : held line " + std::to_string(i) + std::string(i % 50, '.') + "\n";
+    want += pid + "_00000 : after\n" + pid + "_00000 : held at the end\n";
+    EXPECT_EQ(want, log);
+}
+
 }  // namespace
