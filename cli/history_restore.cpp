@@ -6,6 +6,7 @@
 #include "cli/home.h"
 #include "cli/verbs.h"
 #include "settings/disk/history.h"
+#include "settings/disk/walk.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/text.h"
 #include "settings/store/values.h"
@@ -89,10 +90,18 @@ int History(int argc, char **argv, struct Options const *po)
     char const *psFile = PickFile(po, "history", argc == 1, argv[0], 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
+    /* The versions and the file as it is now, both of the one walk. */
+    struct MorvWalk walk;
+    if (!WalkPath(psFile, &walk)) {
+        Complain("cannot read the history of %s: %s", psFile, WalkErrorText(errno));
+        return TS_IO;
+    }
     struct MorvVersionList list;
-    int iStatus = ListOrComplain(psFile, &list);
-    if (iStatus != TS_OK)
+    int iStatus = ListOrComplain(psFile, &walk, &list);
+    if (iStatus != TS_OK) {
+        EndWalk(&walk);
         return iStatus;
+    }
 
     /* Each version beside the next newer one; the newest beside the file
      * as it is now. */
@@ -101,9 +110,11 @@ int History(int argc, char **argv, struct Options const *po)
     if (aReadings == NULL) {
         Complain("out of memory");
         FreeVersionList(&list);
+        EndWalk(&walk);
         return TS_IO;
     }
-    SnapshotFile(psFile, 1, &snap);
+    SnapshotWalked(&walk, &snap);
+    EndWalk(&walk);
     if (!TakeReading(&snap, &aReadings[0])) {
         Complain("out of memory");
         iStatus = TS_IO;
@@ -171,10 +182,11 @@ int Restore(int argc, char **argv, struct Options const *po)
     struct MorvVersionList list;
     struct MorvSnapshot snap;
     memset(&snap, 0, sizeof snap);
-    iStatus = ListOrComplain(psFile, &list);
-    if (iStatus == TS_OK)
+    iStatus = ListOrComplain(psFile, &up.walk, &list);
+    if (iStatus == TS_OK) {
         iStatus = ReadNumbered(&list, (int)llNumber, psFile, &snap);
-    FreeVersionList(&list);
+        FreeVersionList(&list);
+    }
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     if (iStatus == TS_OK) {

@@ -58,18 +58,19 @@ void ReadSetup(struct session *pSession);
 
 /* ---- Writing ----------------------------------------------------------- */
 
-/* The editor's and the script's save of psMorvaneRC (the update's file):
- * the store laid out as lyMorvaneRC, only over the bytes of snMorvaneRC
- * when bCheck is 1, after keeping what was found as CommitUpdate does; the
- * bytes written are kept in snMorvaneRC and how in
+/* The editor's and the script's save of psMorvaneRC (the file the update's
+ * walk found): the store laid out as lyMorvaneRC, only over the bytes of
+ * snMorvaneRC when bCheck is 1, after keeping what was found as
+ * CommitUpdate does; the bytes written are kept in snMorvaneRC and how in
  * rpMorvaneRC.  Tells a file rewritten in place on standard output, and any
  * failure but a refused check (ESTALE) as "\nUnable to open file %s for
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
 int CommitSetup(struct MorvUpdate *pu, int bCheck);
 
-/* The script's save of psMorvaneRC, without the lock: CommitSetup, which
- * prints what it tells, unconditionally (WriteSetup) or only over the bytes
- * of snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
+/* The script's save of psMorvaneRC, walked once but without the lock
+ * (WalkForUpdate): CommitSetup, which prints what it tells (a walk that is
+ * refused too), unconditionally (WriteSetup) or only over the bytes of
+ * snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
  * changed).  Return 1 on success, 0 on failure (errno kept, ESTALE). */
 int WriteSetup(void);
 int WriteSetupUnlessChanged(void);

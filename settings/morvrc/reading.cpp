@@ -4,6 +4,7 @@
 #include "settings/morvrc/reading.h"
 
 #include "settings/disk/history.h"
+#include "settings/disk/walk.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
 
@@ -215,8 +216,15 @@ int PointToLastWholeVersion(char const *psPath, char *psOut, size_t uOut)
     if (uOut > 0)
         psOut[0] = '\0';
     struct MorvVersionList list;
-    if (psPath == NULL || strcmp(psPath, "-") == 0 || !ListVersions(psPath, &list))
+    struct MorvWalk walk;
+    if (psPath == NULL || strcmp(psPath, "-") == 0 || !WalkPath(psPath, &walk))
         return 0;
+    int bListed = ListVersions(&walk, &list);
+    EndWalk(&walk);
+    if (!bListed) {
+        FreeVersionList(&list);
+        return 0;
+    }
     int iFound = 0;
     for (int i = 0; i < list.iCount && iFound == 0; i++) {
         struct MorvSnapshot snap;
