@@ -28,24 +28,24 @@ int Dump(int argc, char **argv, struct Options const *po)
         return iStatus;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
-    char acWhy[512] = "";
+    char acWhy[2048] = "";
     iStatus = LoadStore(psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
     FreeLayout(&layout);
+    /* What was read, and with --json why the rest was not; of a text of
+     * settings, nothing: its bytes mean nothing as fields. */
+    int bText = TextFormOf(snap.pBytes, snap.uBytes) != MTF_NONE;
     FreeSnapshot(&snap);
-    /* What was read, and with --json why the rest was not. */
-    if (po->bJson || report.info.eResult != MORV_READ_TOO_OLD) {
+    if (!bText && (po->bJson || report.info.eResult != MORV_READ_TOO_OLD)) {
         char *psError = po->bJson && iStatus != TS_OK ? JsonText(acWhy) : NULL;
         char *psText = NULL;
         if (!po->bJson)
             psText = FormatDump(&report.info, iStatus == TS_OK, NULL);
         else if (iStatus == TS_OK || psError != NULL)
             psText = FormatJsonDump(&report.info, psError);
-        if (psText == NULL) {
-            Complain("out of memory");
-            iStatus = TS_IO;
-        } else {
+        if (psText == NULL)
+            iStatus = NoMemory();
+        else
             fputs(psText, stdout);
-        }
         free(psText);
         free(psError);
     }
@@ -67,32 +67,21 @@ int Check(int argc, char **argv, struct Options const *po)
         return iStatus;
     struct MorvWidths w;
     CheckWidths(&snap, psFile, &w);
-    char acVersion[16] = "none";
-    if (snap.uBytes >= 4)
-        snprintf(acVersion, sizeof acVersion, "%lld", LittleEndianAt(snap.pBytes, 4));
-    if (po->bJson) {
-        char *apsSays[2] = {JsonText(w.aacSays[0]), JsonText(w.aacSays[1])};
-        if (apsSays[0] == NULL || apsSays[1] == NULL) {
-            Complain("out of memory");
-            iStatus = TS_IO;
-        } else {
-            printf("{\"version\": %s, \"size\": %lld, \"32\": {\"parses\": %s, \"says\": %s}, \"64\": "
-                   "{\"parses\": %s, \"says\": %s}, \"verdict\": \"%s\", \"width\": %d}\n",
-                   snap.uBytes >= 4 ? acVersion : "null", snap.llSize,
-                   w.abParses[0] ? "true" : "false", apsSays[0], w.abParses[1] ? "true" : "false",
-                   apsSays[1], w.psVerdict, w.iBits);
-        }
-        free(apsSays[0]);
-        free(apsSays[1]);
-    } else {
-        printf("version: %s\nsize: %lld bytes\n", acVersion, snap.llSize);
-        for (int k = 0; k < 2; k++)
-            printf("%d-bit: %s\n", 32 * (k + 1), w.aacSays[k]);
-        printf("verdict: %s\nwidth: %d-bit\n", w.psVerdict, w.iBits);
-    }
-    /* Bytes that the other verbs take with a note: the same note. */
-    if (w.acNote[0] != '\0')
-        fprintf(stderr, "morvrc_tool: note: %s\n", w.acNote);
+    char *psText = FormatWidths(&snap, &w, po->bJson);
+    if (psText == NULL)
+        iStatus = NoMemory();
+    fputs(psText != NULL ? psText : "", stdout);
+    free(psText);
+    /* A text of settings is told so; bytes that the other verbs take with a
+     * note, the same note; a file not whole at the width read, the way back
+     * to its last whole version, as the other verbs tell it. */
+    char acNote[2 * HOME_PATH + 512], acWay[2 * HOME_PATH] = "";
+    int bText = SayTextForm(psFile, &snap, acNote, sizeof acNote);
+    if (!bText && !w.abParses[w.iBits == 64])
+        PointToLastWholeVersion(psFile, acWay, sizeof acWay);
+    if (bText || w.acNote[0] != '\0' || acWay[0] != '\0')
+        fprintf(stderr, "morvrc_tool: note: %s%s%s\n", bText ? acNote : w.acNote,
+                w.acNote[0] != '\0' && acWay[0] != '\0' ? "; " : "", acWay);
     FreeSnapshot(&snap);
     if (iStatus != TS_OK)
         return iStatus;
@@ -113,7 +102,7 @@ int Convert(int argc, char **argv, struct Options const *po)
     /* IN is read under OUT's lock, so that when it is OUT no save comes
      * between the reading and the rename. */
     struct MorvUpdate up;
-    int iStatus = BeginSaving(argv[1], po->iWaitMs, &up);
+    int iStatus = BeginSaving(argv[1], po->iWaitMs, po->bForce, &up);
     if (iStatus != TS_OK)
         return iStatus;
     if (!up.snFound.bPresent && up.snFound.iErrno != ENOENT) {

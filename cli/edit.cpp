@@ -6,7 +6,6 @@
 #include "cli/home.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/lines.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
@@ -19,18 +18,6 @@
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-/* The store's dump, as dump prints it, for a file of version iVersion, in
- * a malloc'd text (*ppText, *puText).  Returns 1, or 0 when memory runs out
- * (nothing allocated). */
-static int DumpText(int iVersion, char **ppText, size_t *puText)
-{
-    struct MorvReadInfo info;
-    memset(&info, 0, sizeof info);
-    info.iVersion = iVersion;
-    *ppText = FormatDump(&info, 0, puText);
-    return *ppText != NULL;
-}
 
 /* Writes uLen bytes at p, after the line psComment when it is not null,
  * over the file psPath.  Returns 1, or 0 after a complaint. */
@@ -65,29 +52,17 @@ static void KeepOnSignal(int iSignal)
     raise(iSignal);
 }
 
-/* Writes into psTemp the lines of the settings that differ from *pBefore:
- * the user's changes alone, so that loading them changes nothing else.
- * Returns 1, or 0 after a complaint. */
+/* Writes into psTemp the lines of the settings that differ from *pBefore
+ * (FormatChangedLines).  Returns 1, or 0 after a complaint. */
 static int KeepChanges(char const *psTemp, struct MorvValues const *pBefore)
 {
-    struct MorvValues after;
-    FILE *f = TakeStoreValues(&after) ? fopen(psTemp, "w") : NULL;
-    if (f != NULL) {
-        fprintf(f, "# only the settings you changed; the others are as the file holds them\n");
-        for (int k = 0; k < after.iItems; k++) {
-            char *psLine = ItemDiffers(pBefore, &after, k) ? FormatSettingLine(after.aItems[k])
-                                                           : NULL;
-            if (psLine != NULL)
-                fprintf(f, "%s\n", psLine);
-            free(psLine);
-        }
-    }
-    FreeValues(&after);
-    if (f == NULL || (ferror(f) | fclose(f)) != 0) {
-        Complain("cannot write %s: %s", psTemp, strerror(errno));
-        return 0;
-    }
-    return 1;
+    size_t uText = 0;
+    char *psText = FormatChangedLines(pBefore, &uText);
+    int bKept = psText != NULL && WriteText(psTemp, NULL, psText, uText);
+    if (psText == NULL)
+        Complain("out of memory");
+    free(psText);
+    return bKept;
 }
 
 /* Runs the user's editor on psPath and waits for it.  Returns 1 when it
@@ -135,8 +110,10 @@ static int AskAgain(void)
         fputs("Edit again (e) or quit without saving (q)? ", stderr);
         fflush(stderr);
         char acAnswer[64];
-        if (fgets(acAnswer, sizeof acAnswer, stdin) == NULL)
+        if (fgets(acAnswer, sizeof acAnswer, stdin) == NULL) {
+            fputc('\n', stderr); /* the answer that never came ends the line */
             return 0;
+        }
         if (acAnswer[0] == 'e' || acAnswer[0] == 'E')
             return 1;
         if (acAnswer[0] == 'q' || acAnswer[0] == 'Q')
@@ -160,14 +137,30 @@ static void RestoreStore(struct MorvSnapshot const *pSnap, int bNew, int iTimeBy
     pLayout->iTimeBytes = iWidth;
 }
 
+/* The length of the first line of pText (uText bytes), its line feed
+ * included, when it is a heading edit put there: dump's version line or
+ * an error; 0 otherwise. */
+static size_t HeadingLength(char const *pText, size_t uText)
+{
+    static char const *const apsHeadings[] = {"# morvrc version ", "# error: "};
+    char const *pEnd = (char const *)memchr(pText, '\n', uText);
+    for (char const *ps : apsHeadings)
+        if (pEnd != NULL && uText > strlen(ps) && memcmp(pText, ps, strlen(ps)) == 0)
+            return (size_t)(pEnd - pText) + 1;
+    return 0;
+}
+
 /* Opens the text *ppText (*puText bytes, malloc'd) in the editor, in the
  * file psTemp, until it applies to the store or the user quits; *ppText is
- * then the last text shown.  Returns TS_OK with the store changed, TS_NO for
- * a text left as it was, or TS_USAGE after the user quit or the editor
+ * then the last text shown.  A bad line is numbered as in the text the
+ * user saved, and the text opened again has the error in place of its
+ * heading, so that its lines keep their numbers.  Returns TS_OK with the
+ * store changed, TS_NO for a text left as it was, or TS_USAGE after the
+ * user quit (*pbKept 1: psTemp holds the user's text) or the editor
  * failed. */
 static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
                          struct MorvSnapshot const *pSnap, int bNew, int iTimeBytes,
-                         struct MorvLayout *pLayout)
+                         struct MorvLayout *pLayout, int *pbKept)
 {
     char acError[600];
     char const *psComment = NULL;
@@ -186,24 +179,22 @@ static int EditUntilGood(char const *psTemp, char **ppText, size_t *puText,
         int iLine;
         char acWhy[512];
         int bGood = ApplySettingLines(pEdited, uEdited, iTimeBytes, &iLine, acWhy, sizeof acWhy, NULL);
-        /* The text as the user left it, without the comment it was given. */
-        size_t uDrop = 0;
-        if (psComment != NULL && uEdited > 2 && memcmp(pEdited, "# ", 2) == 0) {
-            char const *pEnd = (char const *)memchr(pEdited, '\n', uEdited);
-            uDrop = pEnd != NULL ? (size_t)(pEnd - pEdited) + 1 : 0;
-        }
-        memmove(pEdited, pEdited + uDrop, uEdited - uDrop);
         free(*ppText);
         *ppText = pEdited;
-        *puText = uEdited - uDrop;
+        *puText = uEdited;
         if (bGood)
             return TS_OK;
-        /* Numbered as the next text shows it, under its own comment. */
-        int iShown = iLine - (uDrop > 0 ? 1 : 0) + 1;
-        Complain("%s, line %d: %s", psTemp, iShown, acWhy);
-        if (!AskAgain())
+        Complain("%s, line %d: %s", psTemp, iLine, acWhy);
+        if (!AskAgain()) {
+            fprintf(stderr, "morvrc_tool: your text is kept in %s\n", psTemp);
+            *pbKept = 1;
             return TS_USAGE;
-        snprintf(acError, sizeof acError, "error: line %d: %s", iShown, acWhy);
+        }
+        /* The text as the user left it, its heading given to the error. */
+        size_t uDrop = HeadingLength(pEdited, uEdited);
+        memmove(pEdited, pEdited + uDrop, uEdited - uDrop);
+        *puText = uEdited - uDrop;
+        snprintf(acError, sizeof acError, "error: line %d: %s", iLine + (uDrop == 0), acWhy);
         psComment = acError;
     }
 }
@@ -222,24 +213,26 @@ int Edit(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     int bNew;
-    char acDamage[512];
+    char acDamage[2048];
     /* The lock is not held while the user edits: the save takes it again,
      * and writes only over the file as it was read here. */
     struct MorvUpdate up;
-    int iStatus = BeginSaving(psPath, po->iWaitMs, &up);
+    int iStatus = BeginSaving(psPath, po->iWaitMs, po->bForce, &up);
     if (iStatus != TS_OK)
         return iStatus;
     PauseUpdate(&up);
     iStatus = LoadOrStart(psPath, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2)
-        iStatus = RefuseDamaged(psPath, acDamage);
-    char *pText = NULL;
+        iStatus = RefuseDamaged(psPath, acDamage, &up.snFound);
+    /* The store's dump, as dump prints it, for a file of its version. */
+    struct MorvReadInfo info;
+    memset(&info, 0, sizeof info);
+    info.iVersion = bNew ? iSetupVersion : report.iVersion;
     size_t uText = 0;
-    if (iStatus == TS_OK && !DumpText(bNew ? iSetupVersion : report.iVersion, &pText, &uText)) {
-        Complain("out of memory");
-        iStatus = TS_IO;
-    }
+    char *pText = iStatus == TS_OK ? FormatDump(&info, 0, &uText) : NULL;
+    if (iStatus == TS_OK && pText == NULL)
+        iStatus = NoMemory();
     char const *psDir = getenv("TMPDIR");
     char acTemp[HOME_PATH];
     snprintf(acTemp, sizeof acTemp, "%s/morvrc_tool-edit-XXXXXX",
@@ -259,13 +252,12 @@ int Edit(int argc, char **argv, struct Options const *po)
     for (size_t k = 0; fd >= 0 && k < sizeof aiSignals / sizeof aiSignals[0]; k++)
         signal(aiSignals[k], KeepOnSignal);
     struct MorvValues before;
-    if (iStatus == TS_OK && !TakeStoreValues(&before)) {
-        Complain("out of memory");
-        iStatus = TS_IO;
-    }
+    if (iStatus == TS_OK && !TakeStoreValues(&before))
+        iStatus = NoMemory();
     int bKeepText = 0;
     if (iStatus == TS_OK) {
-        iStatus = EditUntilGood(acTemp, &pText, &uText, &up.snFound, bNew, report.iTimeBytes, &layout);
+        iStatus = EditUntilGood(acTemp, &pText, &uText, &up.snFound, bNew, report.iTimeBytes, &layout,
+                                &bKeepText);
         if (iStatus == TS_NO) {
             fprintf(stderr, "morvrc_tool: no change\n");
             iStatus = TS_OK;

@@ -4,10 +4,12 @@
  * ended with the tool's status. */
 #include "cli/files.h"
 
+#include "cli/home.h"
 #include "cli/tool.h"
 #include "settings/disk/history.h"
 #include "settings/disk/walk.h"
 #include "settings/morvrc/follow.h"
+#include "settings/morvrc/lines.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
@@ -165,8 +167,26 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
 {
     if (SnapshotFile(psPath, bRegularOnly, pSnap))
         return TS_OK;
-    Complain("cannot read %s: %s", psPath, WalkErrorText(errno));
+    int iErr = errno;
+    Complain("cannot read %s: %s", psPath, WalkErrorText(iErr));
+    NoteFreshHome(psPath, iErr);
     return TS_IO;
+}
+
+int SayTextForm(char const *psPath, struct MorvSnapshot const *pSnap, char *psOut, size_t uOut)
+{
+    enum MorvTextForm e = pSnap->bPresent ? TextFormOf(pSnap->pBytes, pSnap->uBytes) : MTF_NONE;
+    char acWord[HOME_PATH + 8];
+    ShellWord(psPath, acWord, sizeof acWord);
+    char const *psJson = e == MTF_JSON ? " --json" : "";
+    if (e != MTF_NONE)
+        snprintf(psOut, uOut,
+                 "%s is %s, not a morvrc: morvrc_tool load%s FILE %s (or morvrc_tool load%s FILE < "
+                 "%s) applies it to the morvrc FILE",
+                 psPath, e == MTF_JSON ? "a JSON document of settings as dump --json prints it"
+                                       : "a text of settings as dump prints it",
+                 psJson, acWord, psJson, acWord);
+    return e != MTF_NONE;
 }
 
 /* Adds to psWhy (uWhy bytes in all), which says what is wrong with the
@@ -196,7 +216,8 @@ static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap,
         }
         return TS_OK;
     }
-    if (pSnap->llSize > MORV_MAX_FILE && pSnap->bPartial) {
+    if (SayTextForm(psPath, pSnap, psWhy, uWhy)) {
+    } else if (pSnap->llSize > MORV_MAX_FILE && pSnap->bPartial) {
         snprintf(psWhy, uWhy, "%s is longer than 1 MiB: no morvrc is longer than %d bytes", psPath,
                  MORV_MAX_FILE);
     } else if (pSnap->llSize > MORV_MAX_FILE) {
@@ -223,7 +244,8 @@ int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeByt
               struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy)
 {
     int iStatus = LoadStoreSaying(psPath, pSnap, iTimeBytes, pr, pLayout, psWhy, uWhy);
-    if (iStatus == TS_DAMAGED)
+    /* A text of settings is no morvrc to restore over. */
+    if (iStatus == TS_DAMAGED && TextFormOf(pSnap->pBytes, pSnap->uBytes) == MTF_NONE)
         AddWayBack(psPath, psWhy, uWhy);
     return iStatus;
 }
@@ -292,9 +314,12 @@ void NoteVersionChange(char const *psPath, struct MorvLoadReport const *pr, int 
                 LastFieldNumber());
 }
 
-int RefuseDamaged(char const *psPath, char const *psDamage)
+int RefuseDamaged(char const *psPath, char const *psDamage, struct MorvSnapshot const *pSnap)
 {
-    Complain("%s; %s is unchanged (another program may be writing it: try again once it is "
+    if (pSnap->bPresent && TextFormOf(pSnap->pBytes, pSnap->uBytes) != MTF_NONE)
+        Complain("%s; %s is unchanged", psDamage, psPath);
+    else
+        Complain("%s; %s is unchanged (another program may be writing it: try again once it is "
              "done; should it stay so, morvrc_tool reset --all %s, or a load that sets every "
              "setting, writes it afresh)",
              psDamage, psPath, psPath);
@@ -336,7 +361,7 @@ static int LockRefused(char const *psPath, int iWait)
 
 char const *psSavingVerb = NULL;
 
-int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu)
+int BeginSaving(char const *psPath, int iWaitMillis, int bForce, struct MorvUpdate *pu)
 {
     int iWait = iWaitMillis >= 0 ? iWaitMillis : MORV_LOCK_WAIT_MS;
     /* Lives as long as the process: the update keeps a pointer to it. */
@@ -344,6 +369,16 @@ int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu)
     snprintf(acSaver, sizeof acSaver, "morvrc_tool %s", psSavingVerb != NULL ? psSavingVerb : "save");
     if (!BeginUpdate(pu, psPath, iWait, acSaver))
         return LockRefused(psPath, iWait);
+    /* A text of settings is no morvrc being written: a backup, or an
+     * input named where FILE goes, never written over unasked. */
+    char acText[2 * HOME_PATH + 256];
+    if (SayTextForm(psPath, &pu->snFound, acText, sizeof acText)) {
+        if (bForce)
+            return TS_OK;
+        Complain("%s; %s is unchanged", acText, psPath);
+        AbandonUpdate(pu);
+        return TS_DAMAGED;
+    }
     /* A file that another program is writing just now is not damage. */
     AwaitWholeFile(pu, FOLLOW_NOT_WHOLE_MS);
     return TS_OK;

@@ -46,16 +46,24 @@ int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot
  * only counted.  Only a regular file is read, opened without waiting: a
  * FIFO or a device is refused as "not a regular file"; with bRegularOnly
  * 0, "-" is standard input (which is read one byte past the limit, no
- * more).  Returns TS_OK, or TS_IO after a complaint, with nothing
+ * more).  Returns TS_OK, or TS_IO after a complaint (the home's morvrc
+ * missing: and the note of a fresh home, NoteFreshHome), with nothing
  * allocated. */
 int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
+
+/* Writes into psOut (uOut bytes) that psPath, held by *pSnap, is a text
+ * or a JSON document of settings rather than a morvrc (TextFormOf), and
+ * the load that applies it.  Returns 1; 0, psOut untouched, for any other
+ * file. */
+int SayTextForm(char const *psPath, struct MorvSnapshot const *pSnap, char *psOut, size_t uOut);
 
 /* Reads *pSnap, the file psPath, into the store as ReadIntoStore does.
  * Returns TS_OK for a whole file (one with bytes after its last setting is
  * taken, with a note); otherwise TS_DAMAGED (TS_REFUSED for a time value
  * this build cannot hold, TS_IO when memory runs out) with the reason in
- * psWhy (uWhy bytes).  The note and a damaged file's reason end with the
- * file's last whole version kept in its history, when there is one. */
+ * psWhy (uWhy bytes), for a text of settings what it is (SayTextForm).
+ * The note and a damaged morvrc's reason end with the file's last whole
+ * version kept in its history, when there is one. */
 int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
               struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 
@@ -71,10 +79,12 @@ extern char const *psSavingVerb;
 
 /* Begins the update of psPath (BeginUpdate) as "morvrc_tool VERB" (see
  * psSavingVerb), waiting iWaitMillis (-1: the default, 5 seconds) for
- * another program's save.  Returns TS_OK, or after
- * a complaint TS_CHANGED when another program held the lock all that time,
- * TS_IO when the lock file cannot be opened; nothing is then held. */
-int BeginSaving(char const *psPath, int iWaitMillis, struct MorvUpdate *pu);
+ * another program's save.  Returns TS_OK, or after a complaint TS_CHANGED
+ * when another program held the lock all that time, TS_IO when the file
+ * or its directory cannot be opened for the lock, TS_DAMAGED for a file
+ * that is a text of settings (SayTextForm) unless bForce; nothing is then
+ * held. */
+int BeginSaving(char const *psPath, int iWaitMillis, int bForce, struct MorvUpdate *pu);
 
 /* BeginSaving of an update paused (PauseUpdate) since it began. */
 int ResumeSaving(struct MorvUpdate *pu, int iWaitMillis);
@@ -93,8 +103,9 @@ int LoadOrStart(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeB
 
 /* Complains that psPath, damaged as psDamage says (LoadOrStart), is not
  * written by a change of some settings only, and names the two ways to
- * write it afresh.  Returns TS_DAMAGED. */
-int RefuseDamaged(char const *psPath, char const *psDamage);
+ * write it afresh, unless *pSnap, its bytes, is a text of settings, which
+ * nothing should write over.  Returns TS_DAMAGED. */
+int RefuseDamaged(char const *psPath, char const *psDamage, struct MorvSnapshot const *pSnap);
 
 /* Notes on standard error that psPath, damaged as psDamage says, is written
  * afresh: from every setting given (bAll 1, a whole load) or from the

@@ -108,20 +108,57 @@ int UseHomeRows(struct Options const *po, int bNote)
     return iRows;
 }
 
-int NamesSetting(char const *psArg)
+/* Whether psArg names a setting, a pair or a row, whatever files there are. */
+static int IsSettingName(char const *psArg)
 {
     struct MorvItem it;
     char acWhy[512];
+    return FindPair(psArg) >= 0 || FindItem(psArg, &it, acWhy, sizeof acWhy);
+}
+
+int NamesSetting(char const *psArg)
+{
     struct stat st;
-    return stat(psArg, &st) != 0 &&
-           (FindPair(psArg) >= 0 || FindItem(psArg, &it, acWhy, sizeof acWhy));
+    return stat(psArg, &st) != 0 && IsSettingName(psArg);
+}
+
+void NoteTakenForFile(char const *psArg)
+{
+    struct stat st;
+    if (stat(psArg, &st) == 0 && IsSettingName(psArg))
+        fprintf(stderr,
+                "morvrc_tool: note: %s was taken for FILE, as a file of that name is here; name "
+                "FILE first to mean the setting\n",
+                psArg);
+}
+
+/* The home's morvrc, once a verb has taken it for FILE: its absence is a
+ * fresh home. */
+static char acHomeMorvrc[HOME_PATH];
+
+int NoteFreshHome(char const *psPath, int iErrno)
+{
+    int bFresh = iErrno == ENOENT && acHomeMorvrc[0] != '\0' && strcmp(psPath, acHomeMorvrc) == 0;
+    if (bFresh)
+        fprintf(stderr,
+                "morvrc_tool: note: there is no morvrc yet: MoRvAnE and the editor start from the "
+                "defaults, which morvrc_tool list shows and morvrc_tool reset --all writes\n");
+    return bFresh;
+}
+
+char const *HomeMorvrc(struct Options const *po, char *psOut)
+{
+    if (!HomePath(po, "morvrc", psOut, 1))
+        return NULL;
+    snprintf(acHomeMorvrc, sizeof acHomeMorvrc, "%s", psOut);
+    return psOut;
 }
 
 char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
                      char const *psGiven, int bWrites, char *psOut)
 {
     if (!bGiven)
-        return HomePath(po, "morvrc", psOut, 1) ? psOut : NULL;
+        return HomeMorvrc(po, psOut);
     if (bWrites && strcmp(psGiven, "-") == 0)
         Complain("%s: - is standard input, never a file to write", psVerb);
     else if (NamesSetting(psGiven))

@@ -38,6 +38,20 @@ void NoteNoRows(void);
 /* Whether psArg names a setting, a pair or a row and is no file. */
 int NamesSetting(char const *psArg);
 
+/* Notes on standard error that psArg, a setting's name, was taken for FILE
+ * since a file of that name exists; nothing for any other psArg.  For a
+ * verb whose other arguments then did not fit. */
+void NoteTakenForFile(char const *psArg);
+
+/* Notes on standard error, for psPath missing (iErrno ENOENT) and the
+ * home's morvrc (HomeMorvrc), what the script and the editor start from.
+ * Returns 1 when it did so, 0 for any other file or error. */
+int NoteFreshHome(char const *psPath, int iErrno);
+
+/* Writes the path of the home's morvrc into psOut (HOME_PATH bytes), as the
+ * FILE of a verb.  Returns psOut, or null after a complaint. */
+char const *HomeMorvrc(struct Options const *po, char *psOut);
+
 /* The FILE of a verb: psGiven (the first operand, bGiven 1) or else the
  * home's morvrc, in psOut (HOME_PATH bytes).  A psGiven that names a
  * setting or a row and is not a file, and "-" for a verb that writes

@@ -4,7 +4,7 @@
 #include "cli/files.h"
 #include "cli/home.h"
 #include "cli/verbs.h"
-#include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/lines.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/catalogue.h"
 #include "settings/store/items.h"
@@ -17,7 +17,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 /* ---- The home ------------------------------------------------------------ */
@@ -25,105 +24,79 @@
 /* Reads morvrc psPath into the store as the editor's start-up does (a
  * regular file only, at iTimeBytes or the width found, then the built-in
  * text defaults) and notes on standard error what the editor would warn
- * about.  Returns nothing: every outcome leaves values to show. */
-static void ReadLikeTheEditor(char const *psPath, int iTimeBytes)
+ * about.  With bStrict, a file that cannot be read is an error, but for
+ * the home's morvrc missing, which the editor starts without, and a text
+ * of settings is too.  Returns TS_OK with values to show, or after a
+ * complaint TS_IO or TS_DAMAGED. */
+static int ReadLikeTheEditor(char const *psPath, int iTimeBytes, int bStrict)
 {
     struct MorvSnapshot snap;
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
-    char acDetail[16], acSentence[512];
+    char acDetail[16], acSentence[2048];
+    int iStatus = TS_OK;
     /* "-", standard input, is whatever the user pipes in. */
     if (!SnapshotFile(psPath, strcmp(psPath, "-") != 0, &snap)) {
+        int bFresh = NoteFreshHome(psPath, snap.iErrno);
+        if (bStrict && !bFresh) {
+            Complain("cannot read %s: %s", psPath, ReadErrorText(snap.iErrno));
+            return TS_IO;
+        }
+        if (!bFresh)
+            fprintf(stderr,
+                    "morvrc_tool: note: cannot read %s (%s): the values are those the editor "
+                    "starts from\n",
+                    psPath, ReadErrorText(snap.iErrno));
         StartStore(iTimeBytes, &report, &layout);
-        fprintf(stderr,
-                "morvrc_tool: note: cannot read %s (%s): the values are those the editor starts "
-                "from\n",
-                psPath, strerror(snap.iErrno));
-    } else if (ReadIntoStore(&snap, iTimeBytes, &report, &layout, acDetail, sizeof acDetail) != MORV_WHOLE &&
-               DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence)) {
-        fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
+    } else if (ReadIntoStore(&snap, iTimeBytes, &report, &layout, acDetail, sizeof acDetail) != MORV_WHOLE) {
+        /* A text of settings holds no values to show, bStrict. */
+        int bText = SayTextForm(psPath, &snap, acSentence, sizeof acSentence);
+        iStatus = bText && bStrict ? TS_DAMAGED : TS_OK;
+        if (bText || DescribeReading(&report, 0, psPath, acSentence, sizeof acSentence))
+            fprintf(stderr, "morvrc_tool: %s%s\n", iStatus != TS_OK ? "" : "note: ", acSentence);
     }
     InstallTextDefaults(0);
     FreeSnapshot(&snap);
     FreeLayout(&layout);
+    return iStatus;
 }
 
 /* ---- Rows and settings ------------------------------------------------- */
 
-/* Finds the row that psArg names among rows 1 to iRows (FindRow).
- * Returns the row, or 0 after a complaint. */
-static int RowNamed(char const *psArg, int iRows)
-{
-    int iRow = FindRow(psArg, iRows);
-    if (iRow == 0)
-        Complain("there is no row %.40s: setup.dat has %d rows", psArg, iRows);
-    else if (iRow == -1)
-        Complain("no row of setup.dat is named \"%.80s\", and no stored setting is (list shows "
-                 "the rows)",
-                 psArg);
-    else if (iRow == -2)
-        Complain("no row of setup.dat edits %.80s", psArg);
-    return iRow > 0 ? iRow : 0;
-}
 
 /* ---- list ----------------------------------------------------------------- */
 
-/* The words of the type codes, in the lists and in --json. */
-static char const *const apsTypes[] = {"boolean", "numeric", "text"};
-
-/* Prints row iRow as one object of list --json, after psSeparator.
- * Returns TS_OK, or TS_IO when memory runs out (after a complaint). */
-static int PrintJsonRow(int iRow, char const *psSeparator)
+/* Prints a record of list or search, ps (malloc'd, freed here): with
+ * --json an element of the array, after a comma unless bFirst; otherwise a
+ * line, or with -z a text ending in a zero byte.  Returns TS_OK, or TS_IO
+ * for a null ps, memory that ran out (after a complaint). */
+static int PrintRecord(char *ps, int bFirst, struct Options const *po)
 {
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    int bText = pr->iType == VARIABLE_STRING;
-    int bBound = RowIsBound(iRow);
-    struct MorvItem it;
-    char acSetting[64] = "null";
-    if (bBound && RowItem(iRow, &it)) {
-        /* Setting names are ASCII words with brackets: nothing to escape. */
-        char acName[56];
-        ItemName(it, acName, sizeof acName);
-        snprintf(acSetting, sizeof acSetting, "\"%s\"", acName);
-    }
-    char acNumbers[2][16];
-    snprintf(acNumbers[0], sizeof acNumbers[0], "%d", pr->iDefault);
-    snprintf(acNumbers[1], sizeof acNumbers[1], "%d", bBound && !bText ? *pr->piValue : 0);
-    char *psCommand = JsonText(pr->psCommand);
-    char *psName = JsonText(pr->psVariableName);
-    char *psDefault = bText ? JsonText(RowDefaultText(pr)) : strdup(acNumbers[0]);
-    char *psValue = !bBound ? strdup("null") : bText ? JsonText(pr->psValue) : strdup(acNumbers[1]);
-    int iStatus = TS_OK;
-    if (psCommand == NULL || psName == NULL || psDefault == NULL || psValue == NULL) {
-        Complain("out of memory");
-        iStatus = TS_IO;
-    } else {
-        printf("%s  {\"row\": %d, \"type\": \"%s\", \"command\": %s, \"name\": %s, \"setting\": %s, "
-               "\"default\": %s, \"value\": %s, \"help\": %d}",
-               psSeparator, iRow, apsTypes[pr->iType], psCommand, psName, acSetting, psDefault,
-               psValue, pr->iHelpMessage);
-    }
-    free(psCommand);
-    free(psName);
-    free(psDefault);
-    free(psValue);
-    return iStatus;
+    if (ps == NULL)
+        return NoMemory();
+    if (po->bJson)
+        printf("%s  %s", bFirst ? "\n" : ",\n", ps);
+    else
+        printf("%s%c", ps, po->bZero ? '\0' : '\n');
+    free(ps);
+    return TS_OK;
 }
 
 /* Reads the home that *po names as the editor's start-up does: its morvrc,
- * or psRc when it is not null, into the store, then its setup.dat into the
- * catalogue, bound to the settings.  *piRows gets the rows read.  Returns
- * ReadCatalogue's status, or TS_USAGE after a complaint about the home's
- * paths. */
-static int ReadHome(struct Options const *po, char const *psRc, int *piRows)
+ * or psRc when it is not null, into the store (ReadLikeTheEditor, bStrict
+ * as it takes it), then its setup.dat into the catalogue, bound to the
+ * settings.  *piRows gets the rows read.  Returns ReadCatalogue's status,
+ * ReadLikeTheEditor's when it is not TS_OK, or TS_USAGE after a complaint
+ * about the home's paths. */
+static int ReadHome(struct Options const *po, char const *psRc, int bStrict, int *piRows)
 {
     char acRc[HOME_PATH], acDat[HOME_PATH];
     *piRows = 0;
-    if ((psRc == NULL && !HomePath(po, "morvrc", acRc, 1)) || !HomePath(po, "setup.dat", acDat, 1))
+    if ((psRc == NULL && (psRc = HomeMorvrc(po, acRc)) == NULL) || !HomePath(po, "setup.dat", acDat, 1))
         return TS_USAGE;
-    ReadLikeTheEditor(psRc != NULL ? psRc : acRc, po->iBits);
+    int iStatus = ReadLikeTheEditor(psRc, po->iBits, bStrict);
     SetVariables();
-    return ReadCatalogue(acDat, piRows, 1);
+    return iStatus != TS_OK ? iStatus : ReadCatalogue(acDat, piRows, 1);
 }
 
 int List(int argc, char **argv, struct Options const *po)
@@ -131,39 +104,21 @@ int List(int argc, char **argv, struct Options const *po)
     if (!ArgumentCount("list", argc, 0, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, argc == 1 ? argv[0] : NULL, &iRows);
+    int iStatus = ReadHome(po, argc == 1 ? argv[0] : NULL, 1, &iRows);
     /* After a bad type code, the rows before it are listed. */
-    if (iStatus != TS_OK && iStatus != TS_DAMAGED)
+    if (iStatus != TS_OK && (iStatus != TS_DAMAGED || iRows == 0))
         return iStatus;
-
-    char acRow[ROW_BUFFER_SIZE + 8];
-    char const *psSeparator = "\n";
     if (po->bJson)
         printf("[");
+    int iShown = 0;
     for (int r = 1; r <= iRows; r++) {
         if (po->bChanged && !RowIsChanged(r))
             continue;
-        int iPrinted = TS_OK;
-        if (po->bJson) {
-            iPrinted = PrintJsonRow(r, psSeparator);
-            psSeparator = ",\n";
-        } else {
-            int n = snprintf(acRow, sizeof acRow, "%3d ", r);
-            FormatRowText(acRow + n, r); /* cannot fail: every row read has a good type */
-            char *psShown = EscapeControls(acRow);
-            if (psShown == NULL) {
-                Complain("out of memory");
-                return TS_IO;
-            }
-            fputs(psShown, stdout);
-            free(psShown);
-            putchar(po->bZero ? '\0' : '\n');
-        }
-        if (iPrinted != TS_OK)
-            return iPrinted;
+        if (PrintRecord(po->bJson ? FormatRowJson(r) : FormatListLine(r), iShown++ == 0, po) != TS_OK)
+            return TS_IO;
     }
     if (po->bJson)
-        printf("%s]\n", psSeparator[0] == ',' ? "\n" : "");
+        printf("%s]\n", iShown > 0 ? "\n" : "");
     return iStatus;
 }
 
@@ -188,44 +143,19 @@ static void LoadHelpTexts(int iXChat)
     }
 }
 
-/* Prints what describe tells of row iRow: a line with the row, its names,
- * type and range, then the help text; with bJson one object.  Returns
- * TS_OK, or TS_IO when memory runs out (after a complaint). */
-static int PrintDescription(int iRow, int bJson)
+
+/* Enters the home *po names, as the editor does, for the message
+ * catalogue finds its files from there, and loads the help texts
+ * (LoadHelpTexts).  Returns 1, or 0 after a complaint. */
+static int EnterHome(struct Options const *po)
 {
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    char acRange[32];
-    FormatRange(RowRange(iRow), bJson, acRange, sizeof acRange);
-    if (acRange[0] == '\0')
-        snprintf(acRange, sizeof acRange, "%s", bJson ? "null" : "a text");
-    char acSetting[64] = "";
-    struct MorvItem it;
-    if (RowIsBound(iRow) && RowItem(iRow, &it))
-        ItemName(it, acSetting, sizeof acSetting);
-    char const *psHelp = GetMessage(pr->iHelpMessage);
-    if (!bJson) {
-        printf("row %d, %s%s%s%s: %s, %s\n%s\n", iRow, pr->psVariableName,
-               acSetting[0] != '\0' ? " (" : "", acSetting, acSetting[0] != '\0' ? ")" : "",
-               apsTypes[pr->iType], acRange, psHelp);
-        return TS_OK;
+    char const *psHome = HomeDirectory(po, 1);
+    if (chdir(psHome) != 0) {
+        Complain("cannot enter %s: %s", psHome, strerror(errno));
+        return 0;
     }
-    char *psName = JsonText(pr->psVariableName);
-    char *psText = JsonText(psHelp);
-    int iStatus = TS_OK;
-    if (psName == NULL || psText == NULL) {
-        Complain("out of memory");
-        iStatus = TS_IO;
-    } else {
-        /* Setting names are ASCII words with brackets: nothing to escape. */
-        printf("{\"row\": %d, \"name\": %s, \"setting\": %s%s%s, \"type\": \"%s\", "
-               "\"range\": %s, \"help\": %s}\n",
-               iRow, psName, acSetting[0] != '\0' ? "\"" : "",
-               acSetting[0] != '\0' ? acSetting : "null", acSetting[0] != '\0' ? "\"" : "",
-               apsTypes[pr->iType], acRange, psText);
-    }
-    free(psName);
-    free(psText);
-    return iStatus;
+    LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
+    return 1;
 }
 
 int Describe(int argc, char **argv, struct Options const *po)
@@ -233,21 +163,68 @@ int Describe(int argc, char **argv, struct Options const *po)
     if (!ArgumentCount("describe", argc, 1, 1))
         return TS_USAGE;
     int iRows;
-    int iStatus = ReadHome(po, NULL, &iRows);
+    int iStatus = ReadHome(po, NULL, 0, &iRows);
     if (iStatus != TS_OK)
         return iStatus;
-    int iRow = RowNamed(argv[0], iRows);
-    if (iRow == 0)
+    char acWhy[512];
+    int iRow = RowNamed(argv[0], iRows, acWhy, sizeof acWhy);
+    if (iRow == 0) {
+        Complain("%s", acWhy);
         return TS_USAGE;
-    /* The message catalogue finds its files from the home, as the editor
-     * does once it has entered it. */
-    char const *psHome = HomeDirectory(po, 1);
-    if (chdir(psHome) != 0) {
-        Complain("cannot enter %s: %s", psHome, strerror(errno));
-        return TS_IO;
     }
-    LoadHelpTexts(po->iXChat != 0 ? po->iXChat : 2);
-    return PrintDescription(iRow, po->bJson);
+    if (!EnterHome(po))
+        return TS_IO;
+    char *psText = FormatDescription(iRow, po->bJson);
+    if (psText == NULL)
+        return NoMemory();
+    printf("%s\n", psText);
+    free(psText);
+    return TS_OK;
+}
+
+/* ---- search --------------------------------------------------------------- */
+
+/* Item it, which no row edits, as a record of search: "  -  name = value",
+ * or with bJson an object with a null row.  Returns a malloc'd text, or
+ * null when memory runs out. */
+static char *SettingRecord(struct MorvItem it, int bJson)
+{
+    char acName[64];
+    ItemName(it, acName, sizeof acName);
+    char *psValue = bJson ? FormatItemJson(it) : FormatSettingLine(it);
+    struct MorvText t = {NULL, 0, 0, psValue == NULL};
+    if (bJson)
+        AddText(&t, "{\"row\": null, \"setting\": \"%s\", \"value\": %s}", acName,
+                psValue != NULL ? psValue : "null");
+    else
+        AddText(&t, "  -  %s", psValue != NULL ? psValue : "");
+    free(psValue);
+    return TakeText(&t, NULL);
+}
+
+int Search(int argc, char **argv, struct Options const *po)
+{
+    if (!ArgumentCount("search", argc, 1, 2))
+        return TS_USAGE;
+    int iRows;
+    int iStatus = ReadHome(po, argc == 2 ? argv[0] : NULL, 1, &iRows);
+    if (iStatus != TS_OK || !EnterHome(po))
+        return iStatus != TS_OK ? iStatus : TS_IO;
+    char const *psWord = argv[argc - 1];
+    if (po->bJson)
+        printf("[");
+    int iShown = 0;
+    for (int r = 1; r <= iRows && iStatus == TS_OK; r++)
+        if (RowHoldsWord(r, psWord, GetMessage(dvArray[r].iHelpMessage)))
+            iStatus = PrintRecord(po->bJson ? FormatRowJson(r) : FormatListLine(r), iShown++ == 0, po);
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    for (int k = 0; k < iItems && iStatus == TS_OK; k++)
+        if (RowOfItem(aItems[k], iRows) == 0 && ItemHoldsWord(aItems[k], psWord))
+            iStatus = PrintRecord(SettingRecord(aItems[k], po->bJson), iShown++ == 0, po);
+    if (po->bJson && iStatus == TS_OK)
+        printf("%s]\n", iShown > 0 ? "\n" : "");
+    return iStatus == TS_OK && iShown == 0 ? TS_NO : iStatus;
 }
 
 /* ---- reset ---------------------------------------------------------------- */
@@ -272,43 +249,37 @@ int Reset(int argc, char **argv, struct Options const *po)
     int bFile = argc > 0 && (po->bAll || !NamesSetting(argv[0]));
     char acRc[HOME_PATH];
     char const *psFile = PickFile(po, "reset", bFile, argv[0], 1, acRc);
-    if (psFile == NULL || (!po->bAll && !ArgumentCount("reset", argc - bFile, 1, argc)))
+    if (psFile == NULL || (!po->bAll && !ArgumentCount("reset", argc - bFile, 1, argc))) {
+        if (psFile != NULL)
+            NoteTakenForFile(argv[0]);
         return TS_USAGE;
+    }
     unsigned char abReset[CATALOGUE_ROWS + 1];
     memset(abReset, 0, sizeof abReset);
     for (int r = 1; r <= iRows; r++)
         abReset[r] = po->bAll && RowIsBound(r);
+    char acWhy[512];
     for (int i = bFile; i < argc && !po->bAll; i++) {
-        /* A pair's own name means the rows of both of its texts. */
-        int iPair = FindPair(argv[i]);
-        for (int e = 0; e < 2 && iPair >= 0; e++) {
-            int iRow = RowOfItem({iPair, e}, iRows);
-            if (iRow == 0) {
-                Complain("no row of setup.dat edits %s[%d]", argv[i], e);
-                return TS_USAGE;
-            }
-            abReset[iRow] = 1;
-        }
-        if (iPair >= 0)
-            continue;
-        int iRow = RowNamed(argv[i], iRows);
-        if (iRow == 0)
-            return TS_USAGE;
-        if (!RowIsBound(iRow)) {
-            Complain("row %d (%s) has no setting to reset", iRow, dvArray[iRow].psVariableName);
+        int aiRows[2];
+        int n = RowsOfName(argv[i], iRows, aiRows, acWhy, sizeof acWhy);
+        if (n == 0) {
+            Complain("%s", acWhy);
+            if (bFile)
+                NoteTakenForFile(argv[0]);
             return TS_USAGE;
         }
-        abReset[iRow] = 1;
+        for (int e = 0; e < n; e++)
+            abReset[aiRows[e]] = 1;
     }
 
     struct MorvLoadReport report;
     struct MorvLayout layout;
     int bNew;
     struct MorvUpdate up;
-    iStatus = BeginSaving(psFile, po->iWaitMs, &up);
+    iStatus = BeginSaving(psFile, po->iWaitMs, po->bForce && po->bAll, &up);
     if (iStatus != TS_OK)
         return iStatus;
-    char acDamage[512];
+    char acDamage[2048];
     iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     if (iStatus == TS_OK && bNew == 2) {
@@ -316,18 +287,15 @@ int Reset(int argc, char **argv, struct Options const *po)
         if (po->bAll)
             NoteRepair(psFile, acDamage, 0);
         else
-            iStatus = RefuseDamaged(psFile, acDamage);
+            iStatus = RefuseDamaged(psFile, acDamage, &up.snFound);
     }
     if (iStatus == TS_OK) {
         SetVariables();
         for (int r = 1; r <= iRows && iStatus == TS_OK; r++) {
-            if (abReset[r] && ResetRowToDefault(r) != 1) {
-                Complain("out of memory");
-                iStatus = TS_IO;
-            }
+            if (abReset[r] && ResetRowToDefault(r) != 1)
+                iStatus = NoMemory();
         }
     }
-    char acWhy[512];
     if (iStatus == TS_OK && FirstUnstorablePair(acWhy, sizeof acWhy) >= 0) {
         Complain("%s; reset both of its rows; %s is unchanged", acWhy, psFile);
         iStatus = TS_REFUSED;

@@ -6,11 +6,9 @@
 #include "cli/verbs.h"
 #include "settings/morvrc/json.h"
 #include "settings/morvrc/lines.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/store/morv.h"
 #include "settings/store/values.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,12 +59,12 @@ int Load(int argc, char **argv, struct Options const *po)
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvUpdate up;
-    iStatus = BeginSaving(psFile, po->iWaitMs, &up);
+    iStatus = BeginSaving(psFile, po->iWaitMs, po->bForce, &up);
     if (iStatus != TS_OK) {
         free(pText);
         return iStatus;
     }
-    char acDamage[512];
+    char acDamage[2048];
     iStatus = LoadOrStart(psFile, &up.snFound, po->iBits, &report, &layout, &bNew, acDamage,
                           sizeof acDamage);
     unsigned char abTouched[MORV_MAX_ITEMS];
@@ -77,7 +75,7 @@ int Load(int argc, char **argv, struct Options const *po)
     free(pText);
     if (iStatus == TS_OK && bNew == 2) {
         if (!AllItemsMarked(abTouched))
-            iStatus = RefuseDamaged(psFile, acDamage);
+            iStatus = RefuseDamaged(psFile, acDamage, &up.snFound);
         else
             NoteRepair(psFile, acDamage, 1);
     }
@@ -126,10 +124,8 @@ static int TakeValues(char const *psPath, char const *psFile, int iTimeBytes, st
     } else {
         iStatus = LoadWhole(psPath, iTimeBytes, &report, &layout);
     }
-    if (iStatus == TS_OK && !TakeStoreValues(&pv->v)) {
-        Complain("out of memory");
-        iStatus = TS_IO;
-    }
+    if (iStatus == TS_OK && !TakeStoreValues(&pv->v))
+        iStatus = NoMemory();
     pv->pTail = layout.pTail;
     pv->uTail = layout.uTail;
     layout.pTail = NULL;
@@ -195,31 +191,20 @@ int Diff(int argc, char **argv, struct Options const *po)
         return TS_USAGE;
     }
 
-    int bDiffer = 0;
-    char const *psSeparator = "\n";
-    if (po->bJson)
-        printf("{\n  \"differences\": [");
-    for (int k = 0; k < a.v.iItems; k++) {
-        if (!ItemDiffers(&a.v, &b.v, k))
-            continue;
-        bDiffer = 1;
-        char acName[64];
-        ItemName(a.v.aItems[k], acName, sizeof acName);
-        if (po->bJson) {
-            printf("%s    {\"name\": \"%s\", \"a\": %s, \"b\": %s}", psSeparator, acName,
-                   a.v.apsJson[k], b.v.apsJson[k]);
-            psSeparator = ",\n";
-        } else {
-            PrintDifference(stdout, &a.v, &b.v, k);
-        }
-    }
+    char *psDiffer = FormatDifferences(&a.v, &b.v, po->bJson, "a", "b", ",\n    ");
+    int bDiffer = CountDifferences(&a.v, &b.v) > 0;
     int bTailsDiffer = a.uTail != b.uTail || (a.uTail > 0 && memcmp(a.pTail, b.pTail, a.uTail) != 0);
-    if (po->bJson)
-        printf("%s],\n  \"bytes_after_last_field_differ\": %s\n}\n",
-               psSeparator[0] == ',' ? "\n  " : "", bTailsDiffer ? "true" : "false");
-    else if (bTailsDiffer)
+    if (psDiffer == NULL)
+        Complain("out of memory");
+    else if (po->bJson)
+        printf("{\n  \"differences\": [%s%s%s],\n  \"bytes_after_last_field_differ\": %s\n}\n",
+               bDiffer ? "\n    " : "", psDiffer, bDiffer ? "\n  " : "", bTailsDiffer ? "true" : "false");
+    else
+        fputs(psDiffer, stdout);
+    if (psDiffer != NULL && !po->bJson && bTailsDiffer)
         printf("# the bytes after the last field differ: %zu bytes -> %zu bytes\n", a.uTail, b.uTail);
+    free(psDiffer);
     FreeFileValues(&a);
     FreeFileValues(&b);
-    return bDiffer || bTailsDiffer ? TS_NO : TS_OK;
+    return psDiffer == NULL ? TS_USAGE : bDiffer || bTailsDiffer ? TS_NO : TS_OK;
 }

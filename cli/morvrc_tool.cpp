@@ -4,9 +4,11 @@
  * knows the layout.  This file holds the entry point, the options and the table of
  * verbs. */
 #include "cli/files.h"
+#include "cli/home.h"
 #include "cli/tool.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/morvrc.h"
+#include "settings/store/catalogue.h"
 #include "settings/store/morv.h"
 
 #include <errno.h>
@@ -37,20 +39,23 @@ static const char acOutro[] =
     "Every verb finds a file's width as the editor does: the width at which it\n"
     "reads whole; this build's width, {bits} bits, when it reads whole at both; the\n"
     "width that reads further when it reads whole at neither.  --bits names it.\n"
-    "Options may come anywhere; -- ends them.  FILE left out is the home's morvrc;\n"
-    "a FILE or INPUT that is read may be -, standard input.  The verbs that write\n"
-    "hold the lock FILE.lock and wait for another program's save 5 seconds, or\n"
-    "--wait SECONDS: 0 to 3600, with fractions, in decimal or C hexadecimal (0x10\n"
-    "is 16).\n"
+    "Options may come anywhere, before VERB too; -- ends them.  FILE left out is\n"
+    "the home's morvrc; a FILE or INPUT that is read may be -, standard input.\n"
+    "The verbs that write lock FILE itself (flock; its directory while there is\n"
+    "no file) and wait for another program's save 5 seconds, or --wait SECONDS:\n"
+    "0 to 3600, with fractions, in decimal or C hexadecimal (0x10 is 16).  They\n"
+    "write over a FILE that is a text of settings (dump's, or JSON) only with\n"
+    "--force.\n"
     "\n"
     "Exit status:\n"
     "  0  success; diff: the files hold the same settings\n"
-    "  1  check: not as asked; get: FILE's version lacks NAME; diff: they differ\n"
+    "  1  check: not as asked; get: FILE's version lacks NAME; diff: they differ;\n"
+    "     search: nothing found\n"
     "  2  wrong command line, name, value or load line; edit given up; diff: any\n"
     "     trouble\n"
-    "  3  a file cannot be read or written\n"
-    "  4  damaged input, older than version {oldest}, bytes after its last field; a\n"
-    "     bad setup.dat row\n"
+    "  3  a file cannot be read or written (missing, unreadable, standard output)\n"
+    "  4  damaged input or older than version {oldest} (bytes after the last field\n"
+    "     are a note); FILE a text of settings, not a morvrc; a bad setup.dat row\n"
     "  5  a value cannot be stored as asked (a lone pair text, a time beyond 32 bits)\n"
     "  6  FILE changed by another program meanwhile, or locked longer than --wait\n"
     "\n"
@@ -132,6 +137,7 @@ static const struct {
     {'r', "--raw", OK_FLAG, &Options::bRaw, NULL},
     {'z', "-z", OK_FLAG, &Options::bZero, NULL},
     {'F', "--force", OK_FLAG, &Options::bForce, NULL},
+    {'d', "--default", OK_FLAG, &Options::bDefault, NULL},
 };
 #define OPTION_COUNT (int)(sizeof aOptionTable / sizeof aOptionTable[0])
 
@@ -261,31 +267,37 @@ static const struct {
      "--home DIR, --xchat 1|2   the home whose morvrc is FILE left out\n"
      "\n"
      "Exit status 0 when FILE parses exactly at --bits or, without it, at exactly\n"
-     "one width; 1 otherwise.\n",
+     "one width; 1 otherwise.  A damaged FILE is told with the last whole version\n"
+     "its history keeps and the restore that writes it back.\n",
      Check},
-    {"convert", "ftw", "[--from 32|64] --to 32|64 [--wait SECONDS] IN OUT",
+    {"convert", "ftwF", "[--from 32|64] --to 32|64 [--wait SECONDS] [--force] IN OUT",
      "Writes OUT (which may be IN) as a version-{version} file with --to-bit time\n"
      "fields and IN's values; fields that an older IN lacks get the initial values\n"
      "the editor starts from.  IN must parse exactly at --from (default: found).\n"
      "\n"
      "--from 32|64, --to 32|64   the widths of IN and OUT\n"
      "--wait SECONDS   how long to wait for another program's save of OUT\n"
+     "--force          write over an OUT that is a text of settings\n"
      "\n"
      "Exit status 5 when a time value does not fit 32 bits: OUT is not touched.\n",
      Convert},
-    {"get", "bjrzHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] [FILE] NAME",
-     "Prints one value as dump shows it.  NAME is a setting (iMaxCloneCount), a\n"
-     "text of a pair (psFlagChanJoinBeep[0]) or both by the pair's name, an event\n"
-     "(CHNICK, iFlagParserMode[CHNICK]) or a row's name (MaxCloneCount); a wrong\n"
-     "one is answered with the nearest.\n"
+    {"get", "bjrzdHx", "[HOME] [--bits 32|64] [--json|--raw] [-z] [--default] [FILE]\n"
+                       "    NAME...",
+     "Prints values as dump shows them, one a line, in the order named.  NAME is a\n"
+     "setting (iMaxCloneCount), a text of a pair (psFlagChanJoinBeep[0]) or both\n"
+     "by the pair's name, an event (CHNICK, iFlagParserMode[CHNICK]) or a row's\n"
+     "name (MaxCloneCount); a wrong one is answered with the nearest.  Of two or\n"
+     "more arguments the first is FILE unless it names a setting and is no file.\n"
      "\n"
      "--bits 32|64   the width of FILE's time fields\n"
-     "--json         the value as a JSON document (a pair's: an array of two)\n"
+     "--json         one JSON document: the value (a pair's: an array of two); of\n"
+     "               several NAMEs, an object of their values by name\n"
      "--raw          a text's bytes alone, unquoted\n"
      "-z             end with a zero byte instead of a line feed\n"
-     "--home DIR, --xchat 1|2   the home whose setup.dat gives the row names\n"
+     "--default      the catalogue's default, as reset puts it back, not FILE's\n"
+     "--home DIR, --xchat 1|2   the home whose setup.dat gives names and defaults\n"
      "\n"
-     "Exit status 1 when FILE's version is older than the setting.\n",
+     "Exit status 1 when FILE's version is older than a setting.\n",
      Get},
     {"set", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] [FILE] NAME VALUE\n"
                      "    [NAME VALUE]...",
@@ -301,8 +313,9 @@ static const struct {
      "--home DIR, --xchat 1|2   the home whose setup.dat gives names and ranges\n"
      "--wait SECONDS how long to wait for another program's save\n"
      "\n"
-     "Exit status 2 for a bad name or value, 4 for a damaged FILE, 5 for a pair\n"
-     "left with one text, 6 when FILE changed meanwhile; nothing is written.\n",
+     "Exit status 2 for a bad name or value, 4 for a damaged FILE or one that is a\n"
+     "text of settings, 5 for a pair left with one text, 6 when FILE changed\n"
+     "meanwhile; nothing is written.\n",
      Set},
     {"load", "bjHxFw", "[HOME] [--bits 32|64] [--json] [--force] [--wait SECONDS]\n"
                        "    [FILE [INPUT]]",
@@ -312,7 +325,9 @@ static const struct {
      "damaged FILE afresh.\n"
      "\n"
      "--json         INPUT is a document as dump --json writes it\n"
-     "--bits, --force, --home, --xchat, --wait   as for set\n"
+     "--force        as for set; and an INPUT that sets every setting writes over\n"
+     "               a FILE that is a text of settings\n"
+     "--bits, --home, --xchat, --wait   as for set\n"
      "\n"
      "Exit status 2 for a bad line, named by its number; otherwise as set.\n"
      "For example:\n"
@@ -320,14 +335,16 @@ static const struct {
      Load},
     {"edit", "bHxFw", "[HOME] [--bits 32|64] [--force] [--wait SECONDS] [FILE]",
      "Opens the dump of FILE (default: the home's morvrc) in $VISUAL, $EDITOR or\n"
-     "vi, checks the text as load does, asks again after a bad line, and writes\n"
-     "FILE as set does, only if no other program changed it meanwhile.\n"
+     "vi, checks the text as load does, asks again after a bad line (numbered as\n"
+     "in the text you saved), and writes FILE as set does, only if no other\n"
+     "program changed it meanwhile.\n"
      "\n"
      "--bits, --force, --home, --xchat, --wait   as for set\n"
      "\n"
-     "Exit status 2 when given up, 6 when FILE changed meanwhile: your changes\n"
-     "alone stay in a file whose name is printed, for load; a fatal signal leaves\n"
-     "the text where it says.\n",
+     "Exit status 2 when given up (after a bad line your text stays in a file\n"
+     "whose name is printed), 6 when FILE changed meanwhile: your changes alone\n"
+     "stay in a file whose name is printed, for load; a fatal signal leaves the\n"
+     "text where it says.\n",
      Edit},
     {"diff", "bjHx", "[--bits 32|64] [--json] A B\n"
                      "[HOME] [--bits 32|64] [--json] A|@N [B|@M] [FILE]",
@@ -346,7 +363,8 @@ static const struct {
      Diff},
     {"list", "Hxbcjz", "[HOME] [--bits 32|64] [--changed] [--json] [-z] [FILE]",
      "Prints the editor's list for the home: each row's number, command, variable\n"
-     "name, default and current value, from the home's morvrc or FILE.\n"
+     "name, default and current value, from the home's morvrc or FILE; without a\n"
+     "morvrc in the home, the values the editor starts from.\n"
      "\n"
      "--home DIR, --xchat 1|2   the home\n"
      "--bits 32|64   the width of morvrc's time fields\n"
@@ -354,8 +372,23 @@ static const struct {
      "--json         one JSON array, an object per row\n"
      "-z             end each row with a zero byte\n"
      "\n"
-     "Exit status 3 when setup.dat cannot be read, 4 at a bad type code.\n",
+     "Exit status 3 when setup.dat or FILE cannot be read, 4 at a bad type code.\n",
      List},
+    {"search", "Hxbjz", "[HOME] [--bits 32|64] [--json] [-z] [FILE] WORD",
+     "Prints the rows of the editor's list, as list prints them, whose command,\n"
+     "names, current value or help text (in the configured language) hold WORD in\n"
+     "any case, then the settings that no row edits whose name or value hold it,\n"
+     "as \"  -  name = value\"; values from the home's morvrc or FILE.\n"
+     "\n"
+     "--home DIR, --xchat 1|2   the home\n"
+     "--bits 32|64   the width of morvrc's time fields\n"
+     "--json         one JSON array: list --json's object for a row, {\"row\": null,\n"
+     "               \"setting\": NAME, \"value\": VALUE} for a setting\n"
+     "-z             end each line with a zero byte\n"
+     "\n"
+     "Exit status 1 when nothing holds WORD, 3 when setup.dat or FILE cannot be\n"
+     "read.\n",
+     Search},
     {"describe", "Hxbj", "[HOME] [--bits 32|64] [--json] ROW|NAME",
      "Prints a row's number, names, type and range, then its help text in the\n"
      "configured language, as the editor's help area shows it.  ROW is a number\n"
@@ -367,13 +400,14 @@ static const struct {
      "\n"
      "Exit status 2 when no row has ROW or NAME, 3 when setup.dat cannot be read.\n",
      Describe},
-    {"reset", "Hxbaw", "[HOME] [--bits 32|64] [--wait SECONDS] [FILE] NAME...\n"
-                       "[HOME] [--bits 32|64] [--wait SECONDS] --all [FILE]",
+    {"reset", "HxbawF", "[HOME] [--bits 32|64] [--wait SECONDS] [FILE] NAME...\n"
+                       "[HOME] [--bits 32|64] [--wait SECONDS] [--force] --all [FILE]",
      "Puts back the home's setup.dat defaults of the named rows or settings (a\n"
      "pair's name: both rows), or of every row with --all, as Reset to Default\n"
      "does, and writes FILE as set does.  --all also writes a damaged FILE afresh.\n"
      "\n"
      "--all          every row\n"
+     "--force        with --all, write over a FILE that is a text of settings\n"
      "--bits, --home, --xchat, --wait   as for set\n"
      "\n"
      "Exit status 4 for a damaged FILE without --all, 5 for a pair left with one\n"
@@ -384,8 +418,8 @@ static const struct {
      "then for every change the time and the settings that changed, as diff\n"
      "prints them, until interrupted.  A FILE that is not whole is told after 2\n"
      "seconds and its values shown once it is whole again; a link is followed to\n"
-     "its file and to where it points next; a directory that goes away is\n"
-     "waited for.\n"
+     "its file and to where it points next; a directory that goes away, or is not\n"
+     "there yet, is waited for (said once on standard error).\n"
      "\n"
      "--home DIR, --xchat 1|2   the home\n"
      "--json         one JSON object per line\n"
@@ -407,13 +441,14 @@ static const struct {
      "\n"
      "Exit status 3 when the history cannot be read.\n",
      History},
-    {"restore", "Hxw", "[HOME] [--wait SECONDS] N [FILE]",
+    {"restore", "HxwF", "[HOME] [--wait SECONDS] [--force] N [FILE]",
      "Writes version N of FILE (default: the home's morvrc), as history numbers\n"
      "them, back to FILE as set writes; the bytes it replaces are kept first, so a\n"
      "restore is undone by another: morvrc_tool restore 1 FILE.\n"
      "\n"
      "--home DIR, --xchat 1|2   the home\n"
      "--wait SECONDS how long to wait for another program's save\n"
+     "--force        write over a FILE that is a text of settings\n"
      "\n"
      "Exit status 2 for a version not kept, 4 for a damaged one; nothing is then\n"
      "written.\n",
@@ -517,22 +552,69 @@ static int Help(int argc, char **argv, struct Options const *po)
     return TS_OK;
 }
 
-/* For the shell's completion: without psVerb, the verbs; with it, the
- * verb's options.  One a line.  Returns the exit status. */
-static int Complete(char const *psVerb)
+/* The verb whose names --complete lists, and the rows its home has. */
+static char const *psNamesVerb;
+static int iNamesRows;
+
+/* Prints psName when the verb psNamesVerb takes it for a NAME, as it
+ * takes them: get a setting or a pair, set a setting, reset the rows a
+ * name gives, describe a row. */
+static void PrintIfTaken(char const *psName)
 {
-    if (psVerb == NULL) {
-        for (int v = 0; v < VERB_COUNT; v++)
-            printf("%s\n", aVerbs[v].psName);
+    struct MorvItem it;
+    char acWhy[512];
+    int aiRows[2];
+    char const *v = psNamesVerb;
+    int bTaken = strcmp(v, "get") == 0   ? FindPair(psName) >= 0 || FindItem(psName, &it, acWhy, sizeof acWhy)
+                 : strcmp(v, "set") == 0 ? FindItem(psName, &it, acWhy, sizeof acWhy)
+                 : strcmp(v, "reset") == 0 ? RowsOfName(psName, iNamesRows, aiRows, acWhy, sizeof acWhy) > 0
+                                           : strcmp(v, "describe") == 0 && RowNamed(psName, iNamesRows, acWhy, sizeof acWhy) > 0;
+    if (bTaken)
+        printf("%s\n", psName);
+}
+
+/* For the shell's completion, one a line: the verbs; with argv[0], that
+ * verb's options; with "names" after it, the names the verb takes (in the
+ * home the options after "names" give).  Returns the exit status. */
+static int Complete(int argc, char **argv)
+{
+    int v = argc > 0 ? FindVerb(argv[0]) : -1;
+    for (int k = 0; k < VERB_COUNT && argc == 0; k++)
+        printf("%s\n", aVerbs[k].psName);
+    if (argc == 0 || v < 0)
+        return argc == 0 ? TS_OK : TS_USAGE;
+    struct Options opts;
+    if (argc > 1 && strcmp(argv[1], "names") == 0) {
+        if (TakeOptions(argc - 2, argv + 2, argv[0], aVerbs[v].psOptions, &opts) < 0)
+            return TS_USAGE;
+        psNamesVerb = argv[0];
+        iNamesRows = UseHomeRows(&opts, 0);
+        ForEachName(iNamesRows, PrintIfTaken);
         return TS_OK;
     }
-    int v = FindVerb(psVerb);
-    if (v < 0)
-        return TS_USAGE;
     for (int k = 0; k < OPTION_COUNT; k++)
         if (strchr(aVerbs[v].psOptions, aOptionTable[k].cLetter) != NULL)
             printf("%s\n", aOptionTable[k].psName);
     return TS_OK;
+}
+
+/* Moves the verb, the first argument that is neither an option nor an
+ * option's value, to argv[1], so that options may come before it too
+ * (morvrc_tool --home DIR list), as git -C DIR does; --help or --version
+ * with no verb after it stays where it is. */
+static void VerbFirst(int argc, char **argv)
+{
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
+        if (!IsOption(argv[i])) {
+            char *psVerb = argv[i];
+            memmove(argv + 2, argv + 1, (size_t)(i - 1) * sizeof *argv);
+            argv[1] = psVerb;
+            return;
+        }
+        for (int k = 0; k < OPTION_COUNT; k++)
+            if (aOptionTable[k].eKind != OK_FLAG && strcmp(argv[i], aOptionTable[k].psName) == 0)
+                i++;
+    }
 }
 
 /* Runs the verb that argv names.  Returns the exit status. */
@@ -545,6 +627,8 @@ static int Run(int argc, char **argv)
         fputs(" ... (morvrc_tool --help)\n", stderr);
         return TS_USAGE;
     }
+    if (strcmp(argv[1], "--complete") != 0)
+        VerbFirst(argc, argv);
     char const *psVerb = argv[1];
     if (strcmp(psVerb, "--version") == 0) {
         printf("morvrc_tool %s (%d-bit time values)\n", MORV_VERSION, iNativeBytes * 8);
@@ -556,10 +640,12 @@ static int Run(int argc, char **argv)
     }
     /* Not in the help: only the completion asks. */
     if (strcmp(psVerb, "--complete") == 0)
-        return Complete(argc > 2 ? argv[2] : NULL);
+        return Complete(argc - 2, argv + 2);
     int v = FindVerb(psVerb);
     if (v < 0) {
-        Complain("no verb is named \"%.40s\" (morvrc_tool --help lists them)", psVerb);
+        Complain(IsOption(psVerb) ? "%.40s: options need a verb (morvrc_tool --help lists them)"
+                                  : "no verb is named \"%.40s\" (morvrc_tool --help lists them)",
+                 psVerb);
         return TS_USAGE;
     }
     struct Options opts;

@@ -14,6 +14,12 @@ void Complain(char const *psFormat, ...)
     va_end(ap);
 }
 
+int NoMemory(void)
+{
+    Complain("out of memory");
+    return TS_IO;
+}
+
 int ArgumentCount(char const *psVerb, int iHave, int iMin, int iMax)
 {
     if (iHave >= iMin && iHave <= iMax)

@@ -7,10 +7,10 @@
 enum ToolStatus {
     TS_OK = 0,
     TS_NO = 1,        /* check: not parsed as asked; get: the version lacks the setting;
-                         diff: the files differ */
+                         diff: the files differ; search: nothing found */
     TS_USAGE = 2,     /* wrong command line or value, a bad line for load */
     TS_IO = 3,        /* a file cannot be read or written */
-    TS_DAMAGED = 4,   /* the input is damaged, too old or has bytes after its last field */
+    TS_DAMAGED = 4,   /* the input is damaged or too old, or FILE a text of settings */
     TS_REFUSED = 5,   /* a value cannot be stored as asked */
     TS_CHANGED = 6    /* the file changed on disk between our read and our write */
 };
@@ -28,12 +28,16 @@ struct Options {
     int iWaitMs;           /* --wait SECONDS for another program's save, in ms; -1: the default */
     int bRaw;              /* --raw */
     int bZero;             /* -z: records end with a zero byte */
-    int bForce;            /* --force: values outside the editor's ranges */
+    int bForce;            /* --force: values outside the editor's ranges; a text written over */
+    int bDefault;          /* --default: the catalogue's values, not FILE's */
     int bHelp;             /* --help or -h */
 };
 
 /* Prints "morvrc_tool: " and the message on standard error. */
 void Complain(char const *psFormat, ...) __attribute__((format(printf, 1, 2)));
+
+/* Complains that memory ran out.  Returns TS_IO, the status to end with. */
+int NoMemory(void);
 
 /* Checks the number of arguments left after the options.  Returns 1, or 0
  * after a complaint. */

@@ -24,6 +24,7 @@ int Edit(int argc, char **argv, struct Options const *po);
 
 /* cli/list_describe_reset.cpp: the home's catalogue as the editor shows it. */
 int List(int argc, char **argv, struct Options const *po);
+int Search(int argc, char **argv, struct Options const *po);
 int Describe(int argc, char **argv, struct Options const *po);
 int Reset(int argc, char **argv, struct Options const *po);
 

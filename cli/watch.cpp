@@ -5,7 +5,6 @@
 #include "cli/tool.h"
 #include "cli/verbs.h"
 #include "settings/morvrc/follow.h"
-#include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
@@ -32,7 +31,8 @@ struct State {
 /* Prints one state or change: plain, the time line (none for the first
  * state), the changed settings and, with bState, the file's state; with
  * bJson one object on one line.  pOld is null for the first state.
- * Returns 1; 0 when the output could not be written. */
+ * Returns 1; 0 when the output could not be written or memory ran out
+ * (after a complaint). */
 static int PrintChange(int bJson, char const *psPath, struct MorvValues const *pOld,
                        struct MorvValues const *pNew, struct State const *ps, int bState)
 {
@@ -41,31 +41,25 @@ static int PrintChange(int bJson, char const *psPath, struct MorvValues const *p
     struct tm tmNow;
     if (localtime_r(&t, &tmNow) != NULL)
         strftime(acTime, sizeof acTime, "%H:%M:%S", &tmNow);
-    if (bJson) {
-        printf("{\"time\": \"%s\", \"changes\": [", acTime);
-        char const *psSeparator = "";
-        for (int k = 0; pOld != NULL && k < pNew->iItems; k++) {
-            if (!ItemDiffers(pOld, pNew, k))
-                continue;
-            char acName[64];
-            ItemName(pNew->aItems[k], acName, sizeof acName);
-            printf("%s{\"name\": \"%s\", \"old\": %s, \"new\": %s}", psSeparator, acName,
-                   pOld->apsJson[k], pNew->apsJson[k]);
-            psSeparator = ", ";
-        }
-        char *psDetail = JsonText(ps->acDetail);
-        printf("], \"outcome\": \"%s\", \"detail\": %s}\n", ps->psOutcome,
-               psDetail != NULL ? psDetail : "null");
-        free(psDetail);
+    /* The first state has nothing to compare with. */
+    char *psChanges = pOld != NULL ? FormatDifferences(pOld, pNew, bJson, "old", "new", ", ") : strdup("");
+    char *psDetail = JsonText(ps->acDetail);
+    int bMade = psChanges != NULL && psDetail != NULL;
+    if (!bMade) {
+        Complain("out of memory");
+    } else if (bJson) {
+        printf("{\"time\": \"%s\", \"changes\": [%s], \"outcome\": \"%s\", \"detail\": %s}\n", acTime,
+               psChanges, ps->psOutcome, psDetail);
     } else {
         if (pOld != NULL)
             printf("-- %s\n", acTime);
-        for (int k = 0; pOld != NULL && k < pNew->iItems; k++)
-            PrintDifference(stdout, pOld, pNew, k);
+        fputs(psChanges, stdout);
         if (bState)
             printf("# %s: %s\n", psPath, ps->acDetail);
     }
-    return fflush(stdout) == 0 && !ferror(stdout);
+    free(psChanges);
+    free(psDetail);
+    return bMade && fflush(stdout) == 0 && !ferror(stdout);
 }
 
 /* What the watch knows of the file: the bytes last looked at, and the
@@ -210,6 +204,9 @@ int Watch(int argc, char **argv, struct Options const *po)
         close(fdSignals);
         return TS_IO;
     }
+    if (watch.aPlaces[0].bAbove)
+        fprintf(stderr, "morvrc_tool: note: the directory of %s does not exist: the watch waits for it\n",
+                psPath);
     struct Watched *pw = (struct Watched *)calloc(1, sizeof *pw);
     int iStatus = TS_IO;
     if (pw == NULL)

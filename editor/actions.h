@@ -27,10 +27,15 @@ void TellLoad(struct MorvLoadReport const *pr, int bReload);
 /* Loads pNew, the bytes of morvrc that the watch found whole (taken over
  * and left empty), as "Load from Disk" does, without its question and
  * without the box that tells a success; the selected row stays selected
- * and shows its new value and help, the title loses its changed-on-disk
- * mark, and the settings count as saved when the file read whole.
- * Returns nothing; what was wrong with the file is told as a load tells it. */
+ * and shows its new value and help, below SHOWN_AGAIN, the title loses
+ * its changed-on-disk mark, and the settings count as saved when the file
+ * read whole.  Returns nothing; what was wrong with the file is told as a
+ * load tells it. */
 void ReadAgainUnasked(struct MorvSnapshot *pNew);
+
+/* Gives every list line its marks and the window's title its own, once
+ * start-up has filled the list and set the title. */
+void ShowMarks(void);
 
 /* The actions behind the window's widgets. */
 void listbox_VariablesSelected(void);
@@ -42,5 +47,44 @@ void ResetToDefault(void);
 void LoadFromDisk(void);
 void SaveToDisk(void);
 void Exit(void);
+
+/* The actions behind the keys and the list's menu.  Each writes its own
+ * run-log line; a row it reaches is shown as a click on it shows it. */
+
+/* Asks for a text and selects the next row, wrapping around, that has it
+ * in its command, variable name, current value or help text, in any case;
+ * a box says so when none has. */
+void FindVariable(void);
+
+/* Looks for the text last asked for again, from the row after the
+ * selected one; asks for one when none was. */
+void FindNextVariable(void);
+
+/* Adds letter c to the beginning of a variable name being typed (a letter
+ * after more than a second begins a new one) and selects the next row
+ * whose name begins so.  Returns 1; 0 for a plain q that would begin a
+ * name, which is left to "E x i t". */
+int TypeVariableName(char c);
+
+/* Where MoveSelection moves the selection to. */
+enum { MOVE_FIRST, MOVE_LAST, MOVE_PAGE_UP, MOVE_PAGE_DOWN };
+
+/* Selects the first or the last row, or the row a page of the list above
+ * or below the selected one (the first row when none is selected). */
+void MoveSelection(int eMove);
+
+/* Puts back the catalogue's default of the selected row, and of the other
+ * row of its text pair; nothing for a row without a setting. */
+void ResetRow(void);
+
+/* Selects row iRow, as a click does, and opens the row's menu at the
+ * pointer: its first item resets the row (ResetRow) and names the
+ * default, a numeric row's second types a number (TypeNumber). */
+void RowMenu(int iRow);
+
+/* For a selected numeric row: asks for a number with the current value
+ * and the range, and stores one in range as the counter stores its value;
+ * anything else is refused in a box and changes nothing. */
+void TypeNumber(void);
 
 #endif

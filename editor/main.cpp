@@ -2,6 +2,8 @@
  * message files, morvrc and setup.dat in the order the script expects, fills
  * the variable list and hands over to the toolkit's event loop. */
 #include "editor/actions.h"
+#include "editor/baseline.h"
+#include "editor/boxes.h"
 #include "editor/runlog.h"
 #include "editor/setup.h"
 #include "editor/watch.h"
@@ -17,7 +19,6 @@
 #include <FL/Fl_Browser.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/filename.H>
-#include <FL/fl_ask.H>
 
 #include <signal.h>
 #include <stdio.h>
@@ -38,7 +39,7 @@ static void LoadLanguage(char const *psLanguage)
     if (LoadMessageFile(psLanguage)) {
         puts("... done !");
     } else {
-        fl_alert("FATAL ERROR: Unable to open morv_%s.msg file.\n", psLanguage);
+        BoxAlert("FATAL ERROR: Unable to open morv_%s.msg file.\n", psLanguage);
         puts("... ops, file don't found !");
     }
 }
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
     WriteLog("main() :Set HOME");
     char const *psHome = getenv("HOME");
     if (psHome == NULL || chdir(psHome) != 0)
-        fl_alert("SYSTEM ERROR: Cannot change current directory.");
+        BoxAlert("SYSTEM ERROR: Cannot change current directory.");
 
     WriteLog("main() :Set X-Chat Path");
     SetXChatLayout(argc > 0 && argv[0] != NULL && strstr(argv[0], ".xchat/") != NULL ? 1 : 2);
@@ -67,7 +68,7 @@ int main(int argc, char **argv)
     WriteLog("main() :Check X-Chat");
     printf("\nCheck the %s directory in the current path ...\n", psXChatPath);
     if (!fl_filename_isdir(psXChatPath)) {
-        fl_alert("FATAL ERROR: Cannot find the %s directory in current path.", psXChatPath);
+        BoxAlert("FATAL ERROR: Cannot find the %s directory in current path.", psXChatPath);
         Quit(1);
     }
     puts("... done !");
@@ -85,6 +86,8 @@ int main(int argc, char **argv)
 
     WriteLog("main() :SetVariables()");
     SetVariables();
+    /* What is unsaved is judged against what is shown now, file or none. */
+    RememberShownValues();
 
     WriteLog("main() :Load LANG File");
     char const *psLanguage = LanguageToLoad(1, psMessageLanguage);
@@ -96,7 +99,7 @@ int main(int argc, char **argv)
     WriteLog("main() :Load DAT File");
     printf("Load the %s file ...\n", psSetupDat);
     if (!velDeviceReady(psSetupDat, "r")) {
-        fl_alert("FATAL ERROR: Unable to open %s file.\n", psSetupDat);
+        BoxAlert("FATAL ERROR: Unable to open %s file.\n", psSetupDat);
         puts("... ops, file don't found !");
         Quit(1);
     }
@@ -121,7 +124,11 @@ int main(int argc, char **argv)
     WriteLog("main() :Close Data");
     fclose(fSetupDat);
     WriteLog("main() :Enable ListBox");
+    ShowMarks();
     listbox_Variables->activate();
+    /* The keys go to the list from the start: the first Down selects the
+     * first row, with a window manager or without. */
+    listbox_Variables->take_focus();
     /* From here on a change made on disk is shown, or named at the save. */
     pfReadAgainUnasked = ReadAgainUnasked;
     StartWatching();

@@ -1,9 +1,11 @@
 /* Builds the editor's window: the variable list with its three value groups,
- * the help area and the four buttons.  Each callback only hands over to the
- * action of the same role.  Every window carries the program's class and icon. */
+ * the help area and the four buttons, and the keys of the window and of
+ * the list.  Each callback only hands over to the action of the same role.
+ * Every window carries the program's class and icon, every box its name. */
 #include "editor/setup.h"
 
 #include "editor/actions.h"
+#include "editor/boxes.h"
 #include "settings/store/items.h"
 
 #include <FL/Fl.H>
@@ -16,6 +18,9 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Output.H>
 #include <FL/Fl_RGB_Image.H>
+#include <FL/fl_ask.H>
+
+#include <ctype.h>
 
 Fl_Double_Window *window_Setup = NULL;
 Fl_Browser *listbox_Variables = NULL;
@@ -56,6 +61,135 @@ static void cb_button_SaveToDisk(Fl_Button *, void *) { SaveToDisk(); }
 static void cb_button_Exit(Fl_Button *, void *) { Exit(); }
 static void cb_button_LoadFromDisk(Fl_Button *, void *) { LoadFromDisk(); }
 
+/* The keys' callbacks, and the list's right and double clicks. */
+static void cb_key_Find(void) { FindVariable(); }
+static void cb_key_FindNext(void) { FindNextVariable(); }
+static void cb_key_First(void) { MoveSelection(MOVE_FIRST); }
+static void cb_key_Last(void) { MoveSelection(MOVE_LAST); }
+static void cb_key_PageUp(void) { MoveSelection(MOVE_PAGE_UP); }
+static void cb_key_PageDown(void) { MoveSelection(MOVE_PAGE_DOWN); }
+static void cb_key_ResetRow(void) { ResetRow(); }
+static void cb_key_TypeNumber(void) { TypeNumber(); }
+static int cb_key_Letter(char c) { return TypeVariableName(c); }
+static void cb_listbox_Variables_Menu(int iLine) { RowMenu(iLine); }
+static void cb_listbox_Variables_DoubleClick(void) { TypeNumber(); }
+
+/* Where a key is bound: anywhere in the main window (no box open), in the
+ * list while it has the keyboard focus, there while no row is selected,
+ * or on the counter. */
+enum KeyPlace { KEY_ANYWHERE, KEY_IN_LIST, KEY_IN_LIST_UNSELECTED, KEY_ON_COUNTER };
+
+struct KeyBinding {
+    int iKey;              /* Fl::event_key(), or with bCharacter the character typed */
+    int bCharacter;
+    int iModifiers;        /* of FL_CTRL, FL_ALT and FL_META, exactly those held */
+    enum KeyPlace ePlace;
+    void (*pfCallback)(void);
+};
+
+/* Up and Down move a selection the list's own way; without one they
+ * begin at the first row. */
+static const struct KeyBinding aKeyBindings[] = {
+    {'f', 0, FL_CTRL, KEY_ANYWHERE, cb_key_Find},
+    {'g', 0, FL_CTRL, KEY_ANYWHERE, cb_key_FindNext},
+    {FL_F + 3, 0, 0, KEY_ANYWHERE, cb_key_FindNext},
+    {'/', 1, 0, KEY_IN_LIST, cb_key_Find},
+    {FL_Home, 0, 0, KEY_IN_LIST, cb_key_First},
+    {FL_End, 0, 0, KEY_IN_LIST, cb_key_Last},
+    {FL_Page_Up, 0, 0, KEY_IN_LIST, cb_key_PageUp},
+    {FL_Page_Down, 0, 0, KEY_IN_LIST, cb_key_PageDown},
+    {FL_Down, 0, 0, KEY_IN_LIST_UNSELECTED, cb_key_First},
+    {FL_Up, 0, 0, KEY_IN_LIST_UNSELECTED, cb_key_First},
+    {FL_Delete, 0, 0, KEY_IN_LIST, cb_key_ResetRow},
+    {FL_Enter, 0, 0, KEY_ON_COUNTER, cb_key_TypeNumber},
+    {FL_KP_Enter, 0, 0, KEY_ON_COUNTER, cb_key_TypeNumber},
+};
+
+/* The modifiers that tell one binding from another; Shift only changes
+ * the character typed. */
+static int HeldModifiers(void) { return Fl::event_state() & (FL_CTRL | FL_ALT | FL_META); }
+
+/* Runs the callback of the key just pressed when it is bound to pWidget,
+ * the widget that has the keyboard, or with a null pWidget when it is
+ * bound anywhere in the window.  Returns 1 when it was. */
+static int RunKeyBinding(Fl_Widget const *pWidget)
+{
+    for (struct KeyBinding const &kb : aKeyBindings) {
+        Fl_Widget const *pBound = kb.ePlace == KEY_ANYWHERE     ? NULL
+                                  : kb.ePlace == KEY_ON_COUNTER ? (Fl_Widget *)textinput_NumericValue
+                                                                : (Fl_Widget *)listbox_Variables;
+        if (pBound != pWidget || kb.iModifiers != HeldModifiers() ||
+            (kb.ePlace == KEY_IN_LIST_UNSELECTED && listbox_Variables->value() != 0))
+            continue;
+        if (kb.bCharacter ? Fl::event_length() == 1 && Fl::event_text()[0] == kb.iKey
+                          : Fl::event_key() == kb.iKey) {
+            kb.pfCallback();
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* The window's keys: what no widget took comes here as a shortcut, and
+ * never while a box or a menu is open.  Keys bound to a widget are taken
+ * by the widget itself, as it gets them first. */
+static int WindowKeys(int iEvent)
+{
+    if (iEvent != FL_SHORTCUT || Fl::modal() != NULL || Fl::grab() != NULL)
+        return 0;
+    return RunKeyBinding(NULL);
+}
+
+/* The variable list: the browser, with its keys, its right click and its
+ * double click handed to the actions. */
+class Variables_Browser : public Fl_Browser {
+  public:
+    Variables_Browser(int x, int y, int w, int h, char const *psLabel) : Fl_Browser(x, y, w, h, psLabel) {}
+
+    int handle(int iEvent) override
+    {
+        if (iEvent == FL_KEYBOARD) {
+            unsigned char c = (unsigned char)Fl::event_text()[0];
+            if (RunKeyBinding(this))
+                return 1;
+            if (Fl::event_length() == 1 && isgraph(c) && HeldModifiers() == 0 && cb_key_Letter((char)c))
+                return 1;
+        }
+        if (iEvent == FL_PUSH && Fl::event_button() == FL_RIGHT_MOUSE) {
+            void *pItem = find_item(Fl::event_y());
+            cb_listbox_Variables_Menu(pItem != NULL ? lineno(pItem) : 0);
+            return 1;
+        }
+        /* A double click is known at its second press and acted on once
+         * the release has shown the row. */
+        if (iEvent == FL_PUSH)
+            bSecondPress = Fl::event_button() == FL_LEFT_MOUSE && Fl::event_clicks() > 0;
+        int iUsed = Fl_Browser::handle(iEvent);
+        if (iEvent == FL_RELEASE && bSecondPress) {
+            bSecondPress = 0;
+            cb_listbox_Variables_DoubleClick();
+        }
+        return iUsed;
+    }
+
+  private:
+    int bSecondPress = 0;
+};
+
+/* The counter, with its keys handed to the actions before the window's
+ * shortcuts could take them. */
+class Number_Counter : public Fl_Counter {
+  public:
+    Number_Counter(int x, int y, int w, int h) : Fl_Counter(x, y, w, h) {}
+
+    int handle(int iEvent) override
+    {
+        if (iEvent == FL_KEYBOARD && RunKeyBinding(this))
+            return 1;
+        return Fl_Counter::handle(iEvent);
+    }
+};
+
 void set_window_identity(void)
 {
     /* Taskbars match a window to its menu entry by this class (the entry's
@@ -65,6 +199,7 @@ void set_window_identity(void)
     Fl_Window::default_xclass(WINDOW_CLASS);
     Fl_RGB_Image icon(acIconRGBA, ICON_SIZE, ICON_SIZE, 4);
     Fl_Window::default_icon(&icon);
+    fl_message_title_default(BOX_TITLE);
 }
 
 /* A framed, titled group of the Variables and Help kind. */
@@ -118,7 +253,7 @@ Fl_Double_Window *make_window(void)
     window_Setup->callback((Fl_Callback *)cb_window_Setup);
 
     Fl_Group *pVariablesFrame = make_frame(5, 20, 790, 310, " V a r i a b l e s");
-    listbox_Variables = new Fl_Browser(
+    listbox_Variables = new Variables_Browser(
         10, 40, 780, 215,
         "           Command             Variable Name                 Default  Current");
     listbox_Variables->type(FL_HOLD_BROWSER);
@@ -138,7 +273,7 @@ Fl_Double_Window *make_window(void)
     group_OnOff->end();
 
     group_NumVar = make_value_group(175, 280, 165, 45, "Numeric Variable");
-    textinput_NumericValue = new Fl_Counter(180, 290, 155, 25);
+    textinput_NumericValue = new Number_Counter(180, 290, 155, 25);
     textinput_NumericValue->type(FL_SIMPLE_COUNTER);
     textinput_NumericValue->box(FL_PLASTIC_UP_BOX);
     textinput_NumericValue->color(FL_CYAN);
@@ -146,6 +281,8 @@ Fl_Double_Window *make_window(void)
     textinput_NumericValue->maximum(RANGE_COUNTER_MAX);
     textinput_NumericValue->step(1);
     textinput_NumericValue->textfont(FL_COURIER);
+    textinput_NumericValue->tooltip("A number from 0 to 4096: the arrows step by one; Return here, "
+                                    "or a double click on the row, lets you type one");
     textinput_NumericValue->callback((Fl_Callback *)cb_textinput_NumericValue);
     group_NumVar->end();
 
@@ -177,5 +314,8 @@ Fl_Double_Window *make_window(void)
                                       "Load the configuration file from disk");
     button_LoadFromDisk->callback((Fl_Callback *)cb_button_LoadFromDisk);
     window_Setup->end();
+    /* Built once by the program, once a test by the tests: one handler. */
+    Fl::remove_handler(WindowKeys);
+    Fl::add_handler(WindowKeys);
     return window_Setup;
 }

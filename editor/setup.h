@@ -31,11 +31,13 @@ extern Fl_Button *button_LoadFromDisk;
 #define WINDOW_CLASS "morvane-setup"
 
 /* Gives every window created from now on, boxes included, WINDOW_CLASS and
- * the menu entry's icon.  Returns nothing; cannot fail. */
+ * the menu entry's icon, and every box BOX_TITLE.  Returns nothing; cannot
+ * fail. */
 void set_window_identity(void);
 
 /* Creates the window and its fifteen children, not shown, with the list and
- * the three value groups inactive.  Returns window_Setup. */
+ * the three value groups inactive, and binds the window's and the list's
+ * keys.  Returns window_Setup. */
 Fl_Double_Window *make_window(void);
 
 #endif

@@ -4,6 +4,8 @@
  * saved. */
 #include "editor/watch.h"
 
+#include "editor/baseline.h"
+#include "editor/marks.h"
 #include "editor/setup.h"
 #include "settings/morvrc/follow.h"
 #include "settings/morvrc/morvrc.h"
@@ -19,6 +21,7 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,10 +40,7 @@ static struct MorvFollow foMorvaneRC = {0};
  * change is reported once. */
 static struct MorvSnapshot snReacted = {0, NULL, 0, 0, 0, 0};
 static int bReacted = 0;
-/* The window's title without the mark, and with it; empty while nothing
- * is watched. */
-static char acTitle[256] = "";
-static char acMarkedTitle[sizeof acTitle + 32];
+static int bWatching = 0;
 
 static void QuietPeriodOver(void *);
 
@@ -61,31 +61,16 @@ static void WatchReadable(int, void *)
         ArmQuietPeriod();
 }
 
-/* Returns 1 when what the editor holds differs from psMorvaneRC as it was
- * last read or written: a text typed into the field and not yet taken, a
- * time row edited, or a setting changed (a load or a reset that changed
- * nothing counts as nothing); 1 also when memory runs out, so that
- * nothing is thrown away unasked. */
+/* Returns 1 when what the editor holds differs from what it showed when
+ * it last read or wrote psMorvaneRC, bytes of it or none: a text typed
+ * into the field and not yet taken, a time row edited, or a setting
+ * changed (a load or a reset that changed nothing counts as nothing); 1
+ * also when memory runs out, so that nothing is thrown away unasked. */
 static int DiffersFromDisk(void)
 {
     if (textinput_TextValue->changed() && group_TextVar->active())
         return 1;
-    for (struct TimeCopy const &tc : aTimeCopies)
-        if (*tc.piCopy != TimeCopyOf(*tc.ptSetting))
-            return 1;
-    struct MorvValues *pv = (struct MorvValues *)calloc(2, sizeof *pv);
-    int bDiffers = 1;
-    if (pv != NULL && TakeFileValues(&snMorvaneRC, 1, &pv[0], NULL) && TakeStoreValues(&pv[1])) {
-        bDiffers = 0;
-        for (int k = 0; k < pv[0].iItems && !bDiffers; k++)
-            bDiffers = ItemDiffers(&pv[0], &pv[1], k);
-    }
-    if (pv != NULL) {
-        FreeValues(&pv[0]);
-        FreeValues(&pv[1]);
-    }
-    free(pv);
-    return bDiffers;
+    return StoreDiffersFromShown();
 }
 
 /* Remembers the bytes just reacted to in place of the earlier ones. */
@@ -116,8 +101,9 @@ static void DescribeNotWhole(struct MorvSnapshot const *pSnap, char *psOut, size
  * never to the editor's own saves, whose bytes snMorvaneRC holds. */
 static void QuietPeriodOver(void *)
 {
-    /* A box is open: its answer may save or load, so the look waits. */
-    if (Fl::modal() != NULL) {
+    /* A box or a menu is open: its answer may save, load or reset, so the
+     * look waits. */
+    if (Fl::modal() != NULL || Fl::grab() != NULL) {
         ArmQuietPeriod();
         return;
     }
@@ -150,17 +136,19 @@ static void QuietPeriodOver(void *)
         break;
     }
     LogStep("FileChanged()");
+    char acSaid[PATH_MAX + 128];
     if (DiffersFromDisk()) {
         MarkChangedOnDisk(1);
-        printf("The %s configuration file was changed by another program: your unsaved changes are "
-               "kept.\n",
-               psMorvaneRC);
+        snprintf(acSaid, sizeof acSaid,
+                 "The %s configuration file was changed by another program: your unsaved changes "
+                 "are kept.",
+                 psMorvaneRC);
+        printf("%s\n", acSaid);
+        TellInHelpArea(acSaid);
         RememberReacted(&snNew);
         return;
     }
-    printf("The %s configuration file was changed by another program: its settings are shown "
-           "again.\n",
-           psMorvaneRC);
+    printf(SHOWN_AGAIN "\n", psMorvaneRC);
     /* The bytes found whole, not the file read once more: a writer may
      * have begun again since. */
     if (pfReadAgainUnasked != NULL)
@@ -170,9 +158,9 @@ static void QuietPeriodOver(void *)
 
 void MarkChangedOnDisk(int bMark)
 {
-    if (acTitle[0] == '\0')
+    if (!bWatching)
         return;
-    window_Setup->label(bMark ? acMarkedTitle : acTitle);
+    SetChangedOnDiskMark(bMark);
     if (!bMark) {
         FreeSnapshot(&snReacted);
         bReacted = 0;
@@ -184,22 +172,20 @@ int StartWatching(void)
     /* Cheap when nothing happens: the kernel says when to look. */
     if (!StartDirectoryWatch(psMorvaneRC, &wtMorvaneRC))
         return 0;
-    snprintf(acTitle, sizeof acTitle, "%s", window_Setup->label());
-    snprintf(acMarkedTitle, sizeof acMarkedTitle, "%s [changed on disk]", acTitle);
+    bWatching = 1;
     Fl::add_fd(wtMorvaneRC.fd, FL_READ, WatchReadable);
     return 1;
 }
 
-int DescribeDiskChanges(char *psOut, size_t uOut)
+int DescribeDiskChanges(struct MorvSnapshot const *pOnDisk, char *psOut, size_t uOut)
 {
     if (uOut > 0)
         psOut[0] = '\0';
-    struct MorvSnapshot snap;
-    if (!SnapshotFile(psMorvaneRC, 1, &snap))
+    if (!pOnDisk->bPresent)
         return 0;
     struct MorvValues *pDisk = (struct MorvValues *)calloc(2, sizeof *pDisk);
     int n = 0;
-    if (pDisk != NULL && TakeFileValues(&snap, 1, &pDisk[0], NULL) && TakeStoreValues(&pDisk[1])) {
+    if (pDisk != NULL && TakeFileValues(pOnDisk, 1, &pDisk[0], NULL) && TakeStoreValues(&pDisk[1])) {
         size_t uUsed = 0;
         for (int k = 0; k < pDisk[0].iItems && n < DISK_CHANGES_SHOWN; k++) {
             char acLine[DISK_CHANGE_LINE];
@@ -218,7 +204,6 @@ int DescribeDiskChanges(char *psOut, size_t uOut)
         FreeValues(&pDisk[1]);
     }
     free(pDisk);
-    FreeSnapshot(&snap);
     if (n == 0 && uOut > 0)
         psOut[0] = '\0';
     return n;

@@ -14,6 +14,11 @@ struct MorvSnapshot;
  * Registered by the editor before StartWatching; null does nothing. */
 extern void (*pfReadAgainUnasked)(struct MorvSnapshot *pNew);
 
+/* What is said when the new bytes are shown, on standard output and in the
+ * window: a format for psMorvaneRC. */
+#define SHOWN_AGAIN \
+    "The %s configuration file was changed by another program: its settings are shown again."
+
 /* Starts watching psMorvaneRC, its directories and its links through the
  * toolkit's event loop; the window's title as it is now is the one that
  * gets the mark.
@@ -28,10 +33,10 @@ int StartWatching(void);
 void MarkChangedOnDisk(int bMark);
 
 /* Writes into psOut (uOut bytes) the settings whose values differ between
- * psMorvaneRC as it is now and the editor's store, one "name: on disk -> in
- * the editor" line each, at most ten, each after a line feed; the store is
- * left as it was.  Returns the number of lines, 0 (psOut empty) when the
- * file cannot be read or memory runs out. */
-int DescribeDiskChanges(char *psOut, size_t uOut);
+ * *pOnDisk, bytes of psMorvaneRC, and the editor's store, one "name: on
+ * disk -> in the editor" line each, at most ten, each after a line feed;
+ * the store is left as it was.  Returns the number of lines, 0 (psOut
+ * empty) when the snapshot holds no file or memory runs out. */
+int DescribeDiskChanges(struct MorvSnapshot const *pOnDisk, char *psOut, size_t uOut);
 
 #endif

@@ -196,19 +196,20 @@ static int ParseHeader(char const *psLine, int *piNumber)
     return 1;
 }
 
-/* Stores the text of one message line (acLine holds a valid header with
- * number iNumber).  Lines without the quote at index 8, or with nothing
- * after the first quote, are ignored. */
-static void StoreMessageLine(char const *psLine, int iNumber)
+/* The text of one message line as written, its escapes not yet resolved:
+ * from after the first quote, without one trailing line feed and then one
+ * trailing quote.  Returns it in a malloc'd block of the line's length;
+ * null for a line without the quote at index 8, with nothing after the
+ * first quote, or when memory runs out. */
+static char *TakeMessageText(char const *psLine)
 {
     size_t uLen = strlen(psLine);
     char const *psQuote = strchr(psLine, '"');
     if (psQuote == NULL || uLen <= 8 || psLine[8] != '"' || psQuote[1] == '\0')
-        return;
-
+        return NULL;
     char *psText = (char *)malloc(uLen);
     if (psText == NULL)
-        return;
+        return NULL;
     /* The text runs from after the quote to the end of the line. */
     size_t uText = uLen - (size_t)(psQuote + 1 - psLine);
     memcpy(psText, psQuote + 1, uText + 1);
@@ -216,7 +217,17 @@ static void StoreMessageLine(char const *psLine, int iNumber)
         psText[--uText] = '\0';
     if (uText > 0 && psText[uText - 1] == '"')
         psText[--uText] = '\0';
+    return psText;
+}
 
+/* Stores the text of one message line (acLine holds a valid header with
+ * number iNumber).  Lines without the quote at index 8, or with nothing
+ * after the first quote, are ignored. */
+static void StoreMessageLine(char const *psLine, int iNumber)
+{
+    char *psText = TakeMessageText(psLine);
+    if (psText == NULL)
+        return;
     free(apsMessageArray[iNumber]);
     apsMessageArray[iNumber] = psText;
     psMessagePointer = psText;
@@ -225,6 +236,59 @@ static void StoreMessageLine(char const *psLine, int iNumber)
     /* The wrap turns blanks into line feeds, which neither makes nor breaks
      * a pair of backslashes, so uFound still holds for the last escape. */
     ResolveEscapes(psText, ESCAPE_BACKSLASHES, ESCAPE_COUNT, uFound);
+}
+
+/* The files that loads read to their end, oldest first, for
+ * MessageBeforeWrap; the oldest give way when there are more. */
+#define FILES_KEPT 4
+static char aacLoaded[FILES_KEPT][MESSAGE_PATH];
+static int iFilesLoaded = 0;
+
+/* Remembers psPath as the newest file loaded. */
+static void KeepLoadedPath(char const *psPath)
+{
+    if (iFilesLoaded == FILES_KEPT) {
+        memmove(aacLoaded[0], aacLoaded[1], (FILES_KEPT - 1) * sizeof aacLoaded[0]);
+        iFilesLoaded--;
+    }
+    snprintf(aacLoaded[iFilesLoaded++], sizeof aacLoaded[0], "%s", psPath);
+}
+
+/* The text of the last line of the file psPath that holds message
+ * iNumber, as written (TakeMessageText).  Returns it malloc'd, or null. */
+static char *FindMessageText(char const *psPath, int iNumber)
+{
+    FILE *f = fopen(psPath, "r");
+    if (f == NULL)
+        return NULL;
+    char acLine[MESSAGE_LINE];
+    char *psFound = NULL;
+    int iHeaders = 0, iLineNumber;
+    while (fgets(acLine, sizeof acLine, f) != NULL && iHeaders < MESSAGE_NUMBERS - 1) {
+        if (acLine[0] == '#' || !ParseHeader(acLine, &iLineNumber))
+            continue;
+        iHeaders++;
+        char *psText = iLineNumber == iNumber ? TakeMessageText(acLine) : NULL;
+        if (psText != NULL) {
+            free(psFound);
+            psFound = psText;
+        }
+    }
+    fclose(f);
+    return psFound;
+}
+
+char *MessageBeforeWrap(int iNumber)
+{
+    if ((unsigned int)iNumber >= MESSAGE_NUMBERS || apsMessageArray[iNumber] == NULL ||
+        apsMessageArray[iNumber][0] == '\0')
+        return NULL;
+    char *psText = NULL;
+    for (int k = iFilesLoaded - 1; k >= 0 && psText == NULL; k--)
+        psText = FindMessageText(aacLoaded[k], iNumber);
+    if (psText != NULL)
+        ResolveEscapes(psText, 0, ESCAPE_COUNT, EscapesIn(psText));
+    return psText;
 }
 
 int LoadMessageFile(char const *psLanguage)
@@ -284,6 +348,7 @@ int LoadMessageFile(char const *psLanguage)
     }
     fclose(f);
     ssFlagAlredyLoaded = 1;
+    KeepLoadedPath(acPath);
     Say(" completed.\n");
     return 1;
 }
@@ -321,6 +386,7 @@ char const *GetMessage(int iNumber)
 
 void FlushMessage(void)
 {
+    iFilesLoaded = 0;
     for (int i = 0; i < MESSAGE_NUMBERS; i++) {
         free(apsMessageArray[i]);
         apsMessageArray[i] = NULL;

@@ -44,6 +44,13 @@ char const *LanguageToLoad(int k, char const *psConfigured);
  * valid until the next such call.  The caller must not change or free it. */
 char const *GetMessage(int iNumber);
 
+/* The text of message iNumber as GetMessage gives it, but not wrapped at 80
+ * columns: the text as the message file holds it, its escapes resolved.
+ * It is read again from the file that gave the catalogue its text.
+ * Returns a malloc'd text; null when the number has no text, its file can
+ * no longer be read, or memory runs out. */
+char *MessageBeforeWrap(int iNumber);
+
 /* Frees every stored text and empties the catalogue. */
 void FlushMessage(void);
 

@@ -4,12 +4,14 @@
  * MORV_FAIL_CLOSE_AFTER_FSYNC set, the close of a file synced successfully
  * fails with EIO, as a write error the kernel reports late would; with
  * MORV_DIE_IN_PWRITE set, the first pwrite (a rewrite in place) writes half
- * its bytes and the process dies, as one killed part way would. */
+ * its bytes and the process dies, as one killed part way would; every read
+ * of the file MORV_EIO_ON_READ names fails with EIO, as a bad disk's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /* The descriptor last synced successfully, or -1. */
@@ -80,4 +82,17 @@ ssize_t MorvPwrite64(int fd, void const *p, size_t n, long long llAt)
     ssize_t (*pfReal)(int, void const *, size_t, long long) =
         (ssize_t (*)(int, void const *, size_t, long long))dlsym(RTLD_NEXT, "pwrite64");
     return pfReal(fd, p, n, llAt);
+}
+
+ssize_t read(int fd, void *p, size_t n)
+{
+    char const *psPath = getenv("MORV_EIO_ON_READ");
+    struct stat stFile, stRead;
+    if (psPath != NULL && stat(psPath, &stFile) == 0 && fstat(fd, &stRead) == 0 &&
+        stFile.st_dev == stRead.st_dev && stFile.st_ino == stRead.st_ino) {
+        errno = EIO;
+        return -1;
+    }
+    ssize_t (*pfReal)(int, void *, size_t) = (ssize_t (*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
+    return pfReal(fd, p, n);
 }

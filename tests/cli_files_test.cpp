@@ -114,6 +114,8 @@ TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
     r = Tool({"dump", rc});
     EXPECT_TRUE(Contains(r.err, "the last whole version kept is 1, from ")) << r.err;
     EXPECT_TRUE(Contains(r.err, " (morvrc_tool set): morvrc_tool restore 1 " + rc + "\n")) << r.err;
+    r = Tool({"check", rc});
+    EXPECT_TRUE(Contains(r.err, " (morvrc_tool set): morvrc_tool restore 1 " + rc + "\n")) << r.err;
     r = Tool({"restore", "1", rc});
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_EQ(sample, ReadFileBytes(dir / "other"));
@@ -127,6 +129,55 @@ TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
     EXPECT_EQ(3, p.iStatus) << p.err;
     EXPECT_TRUE(Contains(p.err, "cannot write " + rc + ": File too large; " + rc + " is unchanged")) << p.err;
     EXPECT_EQ(sample, ReadFileBytes(rc));
+}
+
+/* A morvrc that is there but cannot be read, for a read that fails (EIO)
+ * or a mode that lets its user write it only (0200), is never taken for a
+ * missing one: no verb writes the defaults over it. */
+TEST_F(MorvrcTool, AFileThereButUnreadableIsNeverWrittenOverAsMissing)
+{
+    char const *psLib = getenv("MORV_CHANGE_ON_FSYNC_LIB");
+    if (psLib == nullptr)
+        GTEST_SKIP() << "MORV_CHANGE_ON_FSYNC_LIB names no library";
+    ByteVector sample = MakeSample(kNative).bytes;
+    WriteFileBytes(rc, sample);
+    for (std::vector<std::string> args : {std::vector<std::string>{"set", rc, "iMaxCloneCount", "1"},
+                                          {"load", rc, "/dev/null"}, {"reset", "--all", rc}}) {
+        ToolResult r = Tool(args, {std::string("LD_PRELOAD=") + psLib, "MORV_EIO_ON_READ=" + rc,
+                                   "ASAN_OPTIONS=verify_asan_link_order=0"});
+        EXPECT_EQ(3, r.iStatus) << args[0] << r.err;
+        EXPECT_TRUE(Contains(r.err, "cannot read " + rc + ": Input/output error")) << r.err;
+        EXPECT_EQ(sample, ReadFileBytes(rc));
+    }
+    if (geteuid() != 0)
+        return;
+    /* A user of its own, with a real home, removed after. */
+    std::string user = "morvtest" + std::to_string(getpid() % 100000);
+    ASSERT_EQ(0, system(("useradd -m " + user + " 2>/dev/null").c_str()));
+    struct Removed {
+        std::string user;
+        ~Removed() { EXPECT_EQ(0, system(("userdel -r " + user + " 2>/dev/null").c_str())); }
+    } removed{user};
+    struct passwd const *pw = getpwnam(user.c_str());
+    ASSERT_NE(nullptr, pw);
+    uid_t uid = pw->pw_uid;
+    gid_t gid = pw->pw_gid;
+    std::string own = dir / "own", file = own + "/morvrc";
+    ASSERT_EQ(0, mkdir(own.c_str(), 0755));
+    WriteFileBytes(file, sample);
+    EXPECT_EQ(0, chown(own.c_str(), uid, gid) | chown(file.c_str(), uid, gid) | chmod(file.c_str(), 0200));
+    for (char const *psVerb : {"set", "load"}) {
+        std::vector<std::string> argv = {"setpriv", "--reuid=" + std::to_string(uid),
+                                         "--regid=" + std::to_string(gid), "--clear-groups"};
+        argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+        argv.insert(argv.end(), {ToolForAnyone(), psVerb, file});
+        if (psVerb[0] == 's')
+            argv.insert(argv.end(), {"iMaxCloneCount", "1"});
+        ProgramResult r = RunProgram(argv, "iMaxCloneCount = 1\n", dir.path());
+        EXPECT_EQ(3, r.iStatus) << psVerb << r.err;
+        EXPECT_TRUE(Contains(r.err, "cannot read " + file + ": Permission denied")) << r.err;
+    }
+    EXPECT_EQ(sample, ReadFileBytes(file));
 }
 
 TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
@@ -588,6 +639,25 @@ bool ReadLines(int fd, std::string *pOut, size_t iLines)
     return true;
 }
 
+/* Starts the program argv with its standard output on fdOut and its
+ * standard error on fdErr (-1: as the test's).  Returns its process id. */
+pid_t Start(std::vector<std::string> argv, int fdOut, int fdErr)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fdOut, 1);
+        if (fdErr >= 0)
+            dup2(fdErr, 2);
+        std::vector<char *> ap;
+        for (std::string &a : argv)
+            ap.push_back(&a[0]);
+        ap.push_back(nullptr);
+        execvp(ap[0], ap.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
 {
     /* Kept elsewhere and linked in, as dotfiles are. */
@@ -601,17 +671,8 @@ TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
     ASSERT_EQ(0, pipe(afd));
     std::vector<std::string> args = gRunner;
     args.insert(args.end(), {gTool, "watch", rc});
-    pid_t pid = fork();
+    pid_t pid = Start(args, afd[1], -1);
     ASSERT_LE(0, pid);
-    if (pid == 0) {
-        dup2(afd[1], 1);
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
     close(afd[1]);
     std::string out;
     /* Each rewrite waits for the block of the one before: they are told
@@ -673,6 +734,34 @@ TEST_F(MorvrcTool, WatchPrintsEveryRewriteUntilTerminated)
     EXPECT_EQ(0u, lines[11].find("# " + rc + ": damaged at byte ")) << out;
     EXPECT_EQ(whole, lines[13]);
     EXPECT_EQ("iMaxMessageChar: 300 -> 306", lines[15]);
+
+    /* A directory not there yet is waited for, said once; a reader that
+     * goes away ends the watch at once, with exit status 3. */
+    int afdErr[2];
+    /* The test's ends are no reader of the watch's own. */
+    ASSERT_EQ(0, pipe2(afd, O_CLOEXEC));
+    ASSERT_EQ(0, pipe2(afdErr, O_CLOEXEC));
+    args.back() = dir / "later/sub/morvrc";
+    pid = Start(args, afd[1], afdErr[1]);
+    ASSERT_LE(0, pid);
+    close(afd[1]);
+    close(afdErr[1]);
+    out.clear();
+    std::string err;
+    EXPECT_TRUE(ReadLines(afd[0], &out, 1) && ReadLines(afdErr[0], &err, 1)) << out << err;
+    EXPECT_EQ("# " + args.back() + ": missing or unreadable (No such file or directory)\n", out);
+    EXPECT_EQ("morvrc_tool: note: the directory of " + args.back() + " does not exist: the watch waits for it\n",
+              err);
+    close(afd[0]);
+    iStatus = -1;
+    for (int iWaited = 0; iWaited < 200 && waitpid(pid, &iStatus, WNOHANG) == 0; iWaited++)
+        usleep(50000);
+    if (iStatus == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &iStatus, 0);
+    }
+    close(afdErr[0]);
+    EXPECT_TRUE(WIFEXITED(iStatus) && WEXITSTATUS(iStatus) == 3) << iStatus;
 }
 
 }  // namespace

@@ -237,7 +237,19 @@ TEST_F(HomeVerbs, ListShowsTheLinesOfTheEditorsStartUp)
     EXPECT_EQ(TextLine(26, "/PREFIX", "PrefixOutput", ">> ", "(null)") + "\n" +
                   TextLine(27, "/POSTFIX", "PostfixOutput", " ", "(null)") + "\n",
               r.out);
-    EXPECT_NE(std::string::npos, r.err.find("cannot read " + rc)) << r.err;
+    std::string fresh = "morvrc_tool: note: there is no morvrc yet: MoRvAnE and the editor start "
+                        "from the defaults, which morvrc_tool list shows and morvrc_tool reset "
+                        "--all writes\n";
+    EXPECT_EQ(fresh, r.err);
+    /* The other reading verbs say so too, and stay exit 3; a FILE named
+     * that is missing is no fresh home, for list neither. */
+    r = Tool({"dump", "--home", home.path()});
+    EXPECT_EQ(3, r.iStatus);
+    EXPECT_TRUE(Contains(r.err, "cannot read " + rc + ": No such file or directory\n" + fresh)) << r.err;
+    r = Tool({"list", "--changed", "--home", home.path(), work / "typo"});
+    EXPECT_EQ(3, r.iStatus);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("morvrc_tool: cannot read " + work / "typo" + ": No such file or directory\n", r.err);
 
     if (kNative == 8) {
         /* A 64-bit time value shows through its low 32 bits, as a signed
@@ -263,6 +275,8 @@ TEST_F(HomeVerbs, ListPicksTheHomeAndXChatVersion)
     ASSERT_EQ(0, r.iStatus) << r.err;
     EXPECT_EQ(NumberLine(7, "/MAXCLONE", "MaxCloneCount", 10, 77), Lines(r.out).at(6));
 
+    /* Options before the verb too, as git -C DIR. */
+    EXPECT_EQ(r.out, Tool({"--home", home.path(), "list"}).out);
     r = Tool({"list", "--xchat", "1", "--home", home.path()});
     EXPECT_EQ(3, r.iStatus);
     EXPECT_NE(std::string::npos, r.err.find(home.path() + "/.xchat/morvane/setup.dat")) << r.err;
@@ -317,6 +331,24 @@ TEST_F(HomeVerbs, TheRowsNamesAndRangesHoldForGetSetLoadAndReset)
     WriteFileBytes(rc, image);
     std::string H = home.path();
     EXPECT_EQ("77\n", Tool({"get", rc, "MaxCloneCount", "--home", H}).out);
+    /* Several names, in order, FILE left out or not; the catalogue's
+     * defaults instead of the file's values. */
+    EXPECT_EQ("0\n77\n\"#chan\"\n\"beep.wav\"\n",
+              Tool({"get", "--home", H, "iFlagDebugMode", "MaxCloneCount", "psFlagChanJoinBeep"}).out);
+    EXPECT_EQ("{\"iMaxCloneCount\": 77, \"psFlagChanJoinBeep\": [\"#chan\", \"beep.wav\"]}\n",
+              Tool({"get", "--json", rc, "MaxCloneCount", "psFlagChanJoinBeep", "--home", H}).out);
+    EXPECT_EQ("10\n\">> \"\nabsent\n",
+              Tool({"get", "--default", rc, "MaxCloneCount", "PrefixOutput", "ChanJoinBeep.channel", "--home", H}).out);
+    /* The names the completion offers are those each verb takes. */
+    std::string set = Tool({"--complete", "set", "names", "--home", H}).out;
+    std::string reset = Tool({"--complete", "reset", "names", "--home", H}).out;
+    std::string describe = Tool({"--complete", "describe", "names", "--home", H}).out;
+    EXPECT_TRUE(Contains(set, "\npsFlagChanJoinBeep[1]\n") && Contains(set, "\nChanJoinBeep.sound\n")) << set;
+    EXPECT_FALSE(Contains(set, "\npsFlagChanJoinBeep\n") || Contains(describe, "\npsFlagChanJoinBeep\n"));
+    EXPECT_TRUE(Contains(reset, "\npsFlagChanJoinBeep\n") && Contains(describe, "\nMaxCloneCount\n")) << reset;
+    ProgramResult near = Tool({"get", rc, "ChanJoinBeep", "--home", H});
+    EXPECT_EQ(2, near.iStatus);
+    EXPECT_TRUE(Contains(near.err, "did you mean ChanJoinBeep.channel or ChanJoinBeep.sound?")) << near.err;
     /* The last row is a row too. */
     ProgramResult last = Tool({"get", rc, "DisableSHBM", "--home", H});
     EXPECT_EQ(0, last.iStatus) << last.err;
@@ -411,6 +443,39 @@ TEST_F(HomeVerbs, ResetAllOrAWholeLoadRepairADamagedFile)
         EXPECT_EQ(0, r.iStatus) << r.err;
         EXPECT_EQ(good, ReadFileBytes(rc));
     }
+
+    /* A text of settings where FILE goes ("load kept.txt" for "load FILE
+     * kept.txt"), or JSON: told so with the load that applies it; no verb
+     * writes over it, nor advises a write, but with --force one that
+     * writes a whole file. */
+    std::string kept = work / "kept.txt";
+    for (std::string text : {dump, Tool({"dump", "--json", work / "good"}).out}) {
+        WriteFileText(kept, text);
+        std::string form = text[0] == '{' ? "a JSON document of settings as dump --json prints it"
+                                          : "a text of settings as dump prints it";
+        std::string load = text[0] == '{' ? "load --json FILE " : "load FILE ";
+        for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+                 {"load", kept}, {"reset", "--all", kept}, {"set", kept, "iMaxCloneCount", "1"},
+                 {"restore", "1", kept}, {"dump", kept}, {"check", kept}}) {
+            std::vector<std::string> line = gRunner;
+            line.push_back(gTool);
+            line.insert(line.end(), args.begin(), args.end());
+            line.insert(line.end(), {"--home", H});
+            ProgramResult r = RunProgram(line, "", work.path());
+            SCOPED_TRACE(args[0]);
+            EXPECT_EQ(args[0] == "check" ? 1 : 4, r.iStatus) << r.err;
+            EXPECT_TRUE(Contains(r.err, kept + " is " + form + ", not a morvrc: morvrc_tool " + load +
+                                            kept + " (or morvrc_tool " + load + "< " + kept +
+                                            ") applies it to the morvrc FILE"))
+                << r.err;
+            EXPECT_FALSE(Contains(r.err, "reset --all")) << r.err;
+            EXPECT_EQ(args[0] == "check" ? 6u : 0u, Lines(r.out).size()) << r.out;
+            EXPECT_EQ(text, ReadFileText(kept));
+        }
+    }
+    ProgramResult r = Tool({"reset", "--all", "--force", kept, "--home", H});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ(Rc(kNative, Defaults()), ReadFileBytes(kept));
 }
 
 /* ---- describe ------------------------------------------------------------- */
@@ -485,6 +550,26 @@ TEST_F(HomeVerbs, DescribeShowsWhatTheEditorsHelpAreaShows)
         EXPECT_EQ(2, r.iStatus) << ps;
         EXPECT_EQ("", r.out) << ps;
     }
+    /* --json gives the text as its file holds it: the breaks at 80 columns
+     * are the help area's. */
+    std::string wrapped = texts[11];
+    ASSERT_NE(std::string::npos, wrapped.find('\n')) << wrapped;
+    std::string whole = wrapped.substr(0, wrapped.size() - 1);
+    size_t uBreak = whole.find('\n');
+    whole[uBreak] = ' ';
+    EXPECT_TRUE(Contains(Tool({"describe", "--json", "--home", home.path(), "12"}).out,
+                         "\"help\": \"" + whole + "\"}"));
+
+    /* Found by a word of a help text in the home's language, in any case,
+     * across the help area's breaks; one line each, or JSON. */
+    ProgramResult found = Tool({"search", "--home", home.path(), "ATTACK"});
+    EXPECT_EQ(0, found.iStatus) << found.err;
+    EXPECT_EQ(Lines(Tool({"list", "--home", home.path()}).out).at(6) + "\n", found.out);
+    size_t uWord = whole.rfind(' ', uBreak - 1) + 1;
+    found = Tool({"search", "--json", "--home", home.path(),
+                  whole.substr(uWord, whole.find(' ', uBreak + 1) - uWord)});
+    EXPECT_EQ(0u, found.out.find("[\n  {\"row\": 12, ")) << found.out;
+    EXPECT_EQ(1, Tool({"search", "--home", home.path(), "no such word"}).iStatus);
 }
 
 /* ---- reset ---------------------------------------------------------------- */

@@ -10,6 +10,7 @@ MORV_TIME_BYTES the width of its time values.
 import codecs
 import json
 import os
+import re
 import shlex
 import shutil
 import struct
@@ -51,9 +52,10 @@ def text(b):
     return struct.pack("<i", len(b)) + b
 
 
-def morvrc(texts, pairs=None, ints=None):
-    """A version-38 file of this build's width: int and time field n holds
-    ints.get(n, n), texts and pairs by field number (absent when missing)."""
+def morvrc(texts, pairs=None, ints=None, width=TIME_BYTES):
+    """A version-38 file of width-byte time fields (default: this build's):
+    int and time field n holds ints.get(n, n), texts and pairs by field
+    number (absent when missing)."""
     pairs = pairs or {}
     ints = ints or {}
     out = struct.pack("<i", 38)
@@ -61,7 +63,7 @@ def morvrc(texts, pairs=None, ints=None):
         if kind == "i":
             out += struct.pack("<i", ints.get(n, n))
         elif kind == "t":
-            out += struct.pack("<q" if TIME_BYTES == 8 else "<i", ints.get(n, -n))
+            out += struct.pack("<q" if width == 8 else "<i", ints.get(n, -n))
         elif kind == "a":
             out += struct.pack("<19i", *[k % 2 for k in range(19)])
         elif kind == "s":
@@ -262,11 +264,12 @@ class JsonTest(unittest.TestCase):
                           "type": "numeric", "range": [0, 4096]},
                          {k: v for k, v in row.items() if k != "help"})
 
-    def run_examples(self, lines, tool_word):
+    def run_examples(self, lines, tool_word, status=0):
         """Runs each line with bash on a copy of the demo home (HOME), in a
         directory that holds morvrc, old/morvrc and morvrc32, tool_word
         standing for the tool; a comment that is a single word is the output.
-        A watch runs until a SIGINT a second later; an editor changes nothing."""
+        A watch runs until a SIGINT a second later; an editor changes nothing.
+        Each line must end with status."""
         source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         home = os.path.join(self.dir, "home")
         if not os.path.exists(home):
@@ -279,14 +282,15 @@ class JsonTest(unittest.TestCase):
             f.write("#!/bin/sh\nexit 0\n")
         os.chmod(os.path.join(bin_dir, "nano"), 0o755)
         env = dict(os.environ, HOME=home, EDITOR="true", VISUAL="", PATH=bin_dir + ":" + os.environ["PATH"],
+                   TMPDIR=self.dir,
                    t=" ".join(shlex.quote(w) for w in RUNNER + [TOOL]), rc=rc)
         for line in lines:
             command = line.replace(tool_word, '"${t[@]}" ')
-            if line.startswith(tool_word + "watch"):
+            if line.startswith(tool_word + "watch") and status == 0:
                 command = "timeout --preserve-status -s INT 1 " + command
             r = subprocess.run(["bash", "-o", "pipefail", "-c", 'eval "t=($t)"; ' + command],
                                cwd=self.dir, env=env, capture_output=True)
-            self.assertEqual(0, r.returncode, "%s\n%s" % (line, r.stderr.decode("latin-1")))
+            self.assertEqual(status, r.returncode, "%s\n%s" % (line, r.stderr.decode("latin-1")))
             comment = line.partition("  # ")[2].strip()
             if comment and " " not in comment:
                 self.assertEqual(comment, r.stdout.decode().strip(), line)
@@ -321,6 +325,82 @@ class JsonTest(unittest.TestCase):
         self.run_examples(["$t reset --all $rc", "cp $rc morvrc", "cp $rc old/morvrc",
                            "$t convert --to 32 $rc morvrc32"], "$t ")
         self.run_examples([line.replace("morvrc_tool ", "$t ") for line in lines], "$t ")
+
+    # A command for each exit status that a help text or the manual page
+    # documents, by verb (None: the tool's list of them), run where
+    # run_examples runs its lines; $t is the tool.
+    STATUS_CASES = {
+        ("check", 0): "$t check morvrc",
+        ("check", 1): "$t check cut",
+        ("dump", 4): "$t dump cut",
+        ("convert", 5): "$t convert --to 32 big64 out32",
+        ("get", 1): "$t get old14 psAudioDevice",
+        ("set", 2): "$t set morvrc iMaxCloneCount ten",
+        ("set", 4): "$t set cut iMaxCloneCount 1",
+        ("set", 5): "$t set morvrc 'psFlagChanModBeep[0]' '#alone'",
+        ("set", 6): "flock morvrc sleep 1 >/dev/null 2>&1 & sleep 0.3; $t set --wait 0.1 morvrc iFlagColor 0",
+        ("load", 2): "echo bad | $t load morvrc",
+        ("edit", 0): "EDITOR=true $t edit morvrc",
+        ("edit", 2): "EDITOR=false $t edit morvrc",
+        ("edit", 6): "cp morvrc victim; EDITOR='sh edit6.sh' $t edit victim",
+        ("diff", 0): "$t diff morvrc old/morvrc",
+        ("diff", 1): "cp morvrc d1 && $t set d1 iMaxCloneCount 3 && $t diff morvrc d1",
+        ("diff", 2): "$t diff morvrc missing",
+        ("list", 3): "$t list missing",
+        ("list", 4): "$t list --home bad",
+        ("search", 1): "$t search zzzqqq",
+        ("search", 3): "$t search --home empty flood",
+        ("describe", 2): "$t describe 999",
+        ("describe", 3): "$t describe --home empty 7",
+        ("reset", 4): "$t reset cut MaxCloneCount",
+        ("reset", 5): "cp morvrc p5 && $t set p5 'psFlagChanJoinBeep[0]' '#c' 'psFlagChanJoinBeep[1]' b && "
+                      "$t reset p5 ChanJoinBeep.channel",
+        ("watch", 0): "timeout --preserve-status -s INT 1 $t watch morvrc >/dev/null",
+        ("watch", 3): "$t watch morvrc >/dev/full",
+        ("history", 3): "mkdir -p st/morvane && : >st/morvane/history && XDG_STATE_HOME=$PWD/st $t history morvrc",
+        ("restore", 2): "$t restore 99 morvrc",
+        ("restore", 4): "head -c 100 morvrc >r4 && $t reset --all r4 && $t restore 1 r4",
+    }
+
+    def documented_statuses(self):
+        """The (verb, status) pairs that --help, help VERB and the manual
+        page document; verb None for the tool's list of statuses."""
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        with open(os.path.join(source, "man", "morvrc_tool.1"), encoding="utf-8") as f:
+            page = f.read()
+        texts = [(verb, self.tool("help", verb)) for verb in self.tool("--complete").split()]
+        for entry in page.split("\n.SH COMMANDS\n")[1].split("\n.SH ")[0].split("\n.TP\n"):
+            verb = re.match(r"\\fB(\w+)\\fP", entry)
+            text = re.sub(r"(?m)^\.[A-Z]+ ?|\\f[BIP]|\\\(..", "", entry).replace("\\-", "-")
+            texts += [(verb.group(1), text)] if verb else []
+        found = {(None, int(n)) for n in re.findall(r"(?m)^  ([0-9])  ", self.tool("--help"))}
+        found |= {(None, int(n)) for n in
+                  re.findall(r"\n\.B ([0-9])\n", page.split("\n.SH EXIT STATUS\n")[1].split("\n.SH ")[0])}
+        for verb, text in texts:
+            # From the word "status" to the end of its sentence, every
+            # digit that stands alone: "Exit status 2 for ..., 4 for ...".
+            for sentence in re.split(r"\.\s", " ".join(text.split())):
+                if "status" in sentence:
+                    found |= {(verb, int(n)) for n in re.findall(r"(?<![\w(|.-])([0-9])(?![\w)|.])",
+                                                                 sentence[sentence.index("status"):])}
+        return found
+
+    def test_every_documented_exit_status(self):
+        """Each exit status that the help and the manual page document
+        comes out of a command that should give it."""
+        documented = self.documented_statuses()
+        self.assertGreater(len(documented), 30, documented)
+        self.assertEqual(set(), {c for c in documented if c[0] is not None} - set(self.STATUS_CASES))
+        self.assertEqual({n for _, n in documented}, {n for _, n in self.STATUS_CASES})
+        self.run_examples(["$t reset --all $rc", "cp $rc morvrc", "cp $rc old/morvrc",
+                           "head -c 100 morvrc >cut", "mkdir -p empty bad/.xchat2/morvane",
+                           "echo '7 | /X | X | 0 | - | 1' >bad/.xchat2/morvane/setup.dat"], "$t ")
+        self.write(os.path.join(self.dir, "big64"), morvrc({}, ints={15: 1 << 33}, width=8))
+        self.write(os.path.join(self.dir, "old14"), struct.pack("<i", 14) + morvrc({})[4:100 + 3 * TIME_BYTES])
+        with open(os.path.join(self.dir, "edit6.sh"), "w") as f:
+            f.write("sed -i 's/^iMaxCloneCount.*/iMaxCloneCount = 11/' \"$1\"; printf '!' >>victim\n")
+        for (verb, status), command in sorted(self.STATUS_CASES.items()):
+            self.run_examples([command], "$t ", status=status)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -585,6 +585,7 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
     }
     EXPECT_FALSE(FileExists(missing));
     EXPECT_EQ(MakeSample(kNative).bytes, ReadFileBytes(rc));
+
     /* "--" ends the options, so a file may be named like one. */
     std::string dashed = dir / "--bits";
     WriteFileBytes(dashed, MakeSample(kNative).bytes);
@@ -592,7 +593,14 @@ TEST_F(MorvrcTool, WrongCommandLinesAndMissingFiles)
     ASSERT_NE(nullptr, getcwd(acCwd, sizeof acCwd));
     ASSERT_EQ(0, chdir(dir.path().c_str()));
     ToolResult r = Tool({"get", "--", "--bits", "iMaxCloneCount"});
+    /* A setting's name that is also a file here is taken for FILE: said so
+     * when the rest then does not fit. */
+    WriteFileText(dir / "iFlagColor", "");
+    ToolResult taken = Tool({"set", "iFlagColor", "0"});
     ASSERT_EQ(0, chdir(acCwd));
+    EXPECT_EQ(2, taken.iStatus);
+    EXPECT_TRUE(Contains(taken.err, "note: iFlagColor was taken for FILE, as a file of that name is here"))
+        << taken.err;
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_EQ("77\n", r.out);
     /* Options may follow the operands; a negative number is a value. */
@@ -728,6 +736,7 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
         unlink((dir / "calls").c_str());
         env.push_back("EDITOR=" + editor);
         env.push_back("VISUAL=");
+        env.push_back("TMPDIR=" + dir.path());
         std::vector<std::string> argv = gRunner;
         for (std::string const &e : env)
             if (!gRunner.empty())
@@ -752,7 +761,11 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_TRUE(Contains(r.err, "Edit again (e) or quit without saving (q)? ")) << r.err;
     std::string seen = ReadFileText(dir / "seen.2");
-    EXPECT_EQ(0u, seen.find("# error: line 9: iMaxCloneCount takes a whole")) << seen;
+    /* Numbered as in the text the user saved; the error stands where the
+     * heading was, so the line keeps its number in the text opened again. */
+    EXPECT_TRUE(Contains(r.err, ", line 8: iMaxCloneCount takes a whole")) << r.err;
+    EXPECT_EQ(0u, seen.find("# error: line 8: iMaxCloneCount takes a whole")) << seen;
+    EXPECT_EQ("iMaxCloneCount = ten", Lines(seen).at(7)) << seen;
     EXPECT_EQ("10\n", Tool({"get", rc, "iMaxCloneCount"}).out);
     /* A second bad round: the complaint and the comment name its line. */
     r = Edit({"ED_1=" + setMax + "ten/", "ED_2=s/^iFlagColor = .*/iFlagColor = x/",
@@ -769,13 +782,19 @@ TEST_F(MorvrcTool, EditInTheUsersEditor)
     EXPECT_EQ(2, r.iStatus) << r.err;
     EXPECT_EQ(image, ReadFileBytes(rc));
 
-    /* A bad line, then q or the end of the answers: the file as it was. */
+    /* A bad line, then q or the end of the answers: the file as it was,
+     * and the user's text kept where it says. */
     for (std::string answers : {"q\n", ""}) {
         WriteFileBytes(rc, image);
         r = Edit({"ED_1=" + setMax + "ten/"}, answers);
         EXPECT_EQ(2, r.iStatus) << r.err;
         EXPECT_EQ("1\n", ReadFileText(dir / "calls"));
         EXPECT_EQ(image, ReadFileBytes(rc));
+        size_t uKept = r.err.find("your text is kept in ");
+        ASSERT_NE(std::string::npos, uKept) << r.err;
+        std::string kept = r.err.substr(uKept + 21, r.err.find('\n', uKept) - uKept - 21);
+        EXPECT_TRUE(Contains(ReadFileText(kept), "\niMaxCloneCount = ten\n")) << kept;
+        unlink(kept.c_str());
     }
 
     /* Set by another program meanwhile: exit 6, and the user's change kept

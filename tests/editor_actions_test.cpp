@@ -1,7 +1,11 @@
 /* The editor window and the actions behind it, driven in-process: the
- * widget layout, selection and the value controls, and the four buttons
- * with their question and message boxes answered through Fl::modal(). */
+ * widget layout, selection and the value controls, the list's marks, and
+ * the four buttons with their question and message boxes answered through
+ * Fl::modal(), every box checked for its title and its width. */
 #include "editor/actions.h"
+#include "editor/baseline.h"
+#include "editor/boxes.h"
+#include "editor/marks.h"
 #include "editor/runlog.h"
 #include "editor/setup.h"
 #include "settings/store/catalogue.h"
@@ -23,9 +27,11 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Output.H>
+#include <FL/fl_draw.H>
 
 #include <algorithm>
 #include <deque>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <fcntl.h>
@@ -61,6 +67,27 @@ namespace {
 /* Question and message boxes seen, and the buttons to press in them. */
 std::deque<std::string> gAnswers;
 std::vector<std::string> gBoxes;
+std::vector<std::string> gBoxTexts;  /* as shown, broken into lines */
+
+/* Checks that every line of a box's text fits BOX_TEXT_WIDTH in the box's
+ * font, unless it is a single word or a command, and returns the text
+ * with its lines joined again by blanks, as it was before it was broken. */
+std::string CheckedBoxText(Fl_Widget const *pText)
+{
+    std::string text = pText->label(), joined;
+    fl_font(pText->labelfont(), pText->labelsize());
+    size_t uAt = 0;
+    while (uAt <= text.size()) {
+        size_t uEnd = std::min(text.find('\n', uAt), text.size());
+        std::string line = text.substr(uAt, uEnd - uAt);
+        if (line.find(' ') != std::string::npos && line.rfind("morvrc_tool ", 0) != 0) {
+            EXPECT_LE(fl_width(line.c_str()), BOX_TEXT_WIDTH) << line;
+        }
+        joined += (uAt > 0 ? " " : "") + line;
+        uAt = uEnd + 1;
+    }
+    return joined;
+}
 
 void AnswerBox(void *)
 {
@@ -86,11 +113,17 @@ void AnswerBox(void *)
     for (Fl_Button *b : visible)
         buttons += (buttons.empty() ? "" : ",") + std::string(b->label());
     /* The text of the box, then its buttons from left to right. */
-    gBoxes.push_back(std::string(w->child(0)->label()) + " [" + buttons + "]");
+    EXPECT_STREQ("MoRvAnE Setup", w->label());
+    gBoxTexts.push_back(w->child(0)->label());
+    gBoxes.push_back(CheckedBoxText(w->child(0)) + " [" + buttons + "]");
+    if (pPress == nullptr && !visible.empty()) {
+        /* The rightmost button closes the box, so that the test fails
+         * rather than waits for ever. */
+        ADD_FAILURE() << "no button " << button << " in " << gBoxes.back();
+        pPress = visible.back();
+    }
     if (pPress != nullptr)
         pPress->do_callback();
-    else
-        ADD_FAILURE() << "no button " << button << " in " << gBoxes.back();
     if (!gAnswers.empty())
         Fl::repeat_timeout(0.01, AnswerBox);
 }
@@ -143,6 +176,7 @@ class Editor : public ::testing::Test {
     {
         gAnswers.clear();
         gBoxes.clear();
+        gBoxTexts.clear();
         ASSERT_EQ(0, chdir(home.path().c_str()));
         setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
         mkdir(".xchat2", 0755);
@@ -161,12 +195,15 @@ class Editor : public ::testing::Test {
         testing::internal::GetCapturedStdout();
         ReadSetup(nullptr);
         SetVariables();
+        set_window_identity();
         make_window();
         WriteFileText(".xchat2/morvane/setup.dat", CatalogueText());
         FILE *f = fopen(".xchat2/morvane/setup.dat", "r");
         char acRow[ROW_BUFFER_SIZE];
         LoadCatalogue(f, acRow, [](char const *psRowText) { listbox_Variables->add(psRowText); });
         fclose(f);
+        RememberShownValues();
+        ShowMarks();
         listbox_Variables->activate();
     }
     void TearDown() override
@@ -183,7 +220,9 @@ class Editor : public ::testing::Test {
         listbox_Variables->value(n);
         listbox_VariablesSelected();
     }
-    std::string Line(int n) { return listbox_Variables->text(n); }
+    /* A list line's row text, and the format codes before it. */
+    std::string Line(int n) { return listbox_Variables->text(n) + MarksLength(listbox_Variables->text(n)); }
+    std::string Marks(int n) { return std::string(listbox_Variables->text(n), MarksLength(listbox_Variables->text(n))); }
     /* "O" for the one active value group: "B", "N", "T" or "-" for none. */
     std::string ActiveGroup()
     {
@@ -423,6 +462,79 @@ TEST_F(Editor, ResetAsksAndPutsEveryDefaultBack)
     EXPECT_EQ(Row("/C7", "V7", "107", "107"), Line(7));
     EXPECT_EQ("-", ActiveGroup());
     EXPECT_EQ(1, bFlagModified);
+    EXPECT_EQ(107, textinput_NumericValue->value());   /* greyed, the row's new value */
+
+    /* A text typed and not taken is not left in the greyed field, nor is
+     * another row's value in the other controls. */
+    Select(26);
+    textinput_TextValue->value("/ECHO quiq");
+    textinput_TextValue->set_changed();
+    Answer({"Yes"});
+    ResetToDefault();
+    EXPECT_STREQ(">> ", textinput_TextValue->value());
+    EXPECT_EQ(0, textinput_NumericValue->value());
+    EXPECT_EQ(0, radiobutton_ON->value() + radiobutton_OFF->value());
+}
+
+TEST_F(Editor, MarksShowWhatDiffersAndWhatIsUnsavedBesideTheRowTexts)
+{
+    std::string title = window_Setup->label();
+    /* Row 7 holds 10, not its default 107: bold, while the run log has the
+     * row text alone. */
+    EXPECT_EQ("@b", Marks(7));
+    EXPECT_EQ("", Marks(2));
+    EXPECT_NE(std::string::npos, Log().find(" : " + Line(7) + "\n"));
+    EXPECT_EQ(std::string::npos, Log().find("@"));
+    /* Both marks keep Courier's widths, so the columns stay under the header. */
+    fl_font(FL_COURIER, listbox_Variables->textsize());
+    double dPlain = fl_width(Line(7).c_str());
+    for (Fl_Font f : {FL_COURIER_BOLD, FL_COURIER_ITALIC, FL_COURIER_BOLD_ITALIC}) {
+        fl_font(f, listbox_Variables->textsize());
+        EXPECT_EQ(dPlain, fl_width(Line(7).c_str())) << f;
+    }
+
+    /* Changed since it was read: the second mark, and the title's. */
+    Select(2);
+    radiobutton_ONSelected();
+    EXPECT_EQ(MARK_DEFAULT_DIFFERS MARK_UNSAVED, Marks(2));
+    EXPECT_EQ("*" + title, window_Setup->label());
+    radiobutton_OFFSelected();    /* back to what was read: nothing unsaved */
+    EXPECT_EQ("", Marks(2));
+    EXPECT_EQ(title, window_Setup->label());
+    radiobutton_ONSelected();
+    Answer({"Yes", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(MARK_DEFAULT_DIFFERS, Marks(2));
+    EXPECT_EQ(title, window_Setup->label());
+}
+
+TEST_F(Editor, AReloadByTheWatchIsSaidInTheHelpAreaAndLeavesNothingStale)
+{
+    free(psAwayPostfix);
+    psAwayPostfix = strdup("-seen");
+    ASSERT_EQ(1, WriteSetup());
+    free(psAwayPostfix);
+    psAwayPostfix = strdup("_AWAY");
+    SetVariables();
+    Select(35);
+    struct MorvSnapshot snap;
+    ASSERT_EQ(1, SnapshotFile(".xchat2/morvane/morvrc", 1, &snap));
+    ReadAgainUnasked(&snap);
+    FreeSnapshot(&snap);
+    EXPECT_STREQ("-seen", textinput_TextValue->value());
+    /* The sentence, broken to the area's width, above the row's help. */
+    std::string shown = textoutput_help->value(), help = std::string("\n\n") + GetMessage(4035);
+    ASSERT_LT(help.size(), shown.size());
+    EXPECT_EQ(help, shown.substr(shown.size() - help.size()));
+    std::string said = shown.substr(0, shown.size() - help.size());
+    std::replace(said.begin(), said.end(), '\n', ' ');
+    EXPECT_EQ("The .xchat2/morvane/morvrc configuration file was changed by another program: its "
+              "settings are shown again.",
+              said);
+    Select(35);
+    EXPECT_STREQ(GetMessage(4035), textoutput_help->value());
 }
 
 TEST_F(Editor, LoadRereadsTheFileAndRedrawsEveryLine)
@@ -453,9 +565,27 @@ TEST_F(Editor, LoadRereadsTheFileAndRedrawsEveryLine)
     LoadFromDisk();
     ASSERT_EQ(2u, gBoxes.size());
     EXPECT_EQ("ATTENTION: Unable to open .xchat2/morvane/morvrc configuration file. The variables keep their "
-              "current values.\n [Close]",
+              "current values.  [Close]",
               gBoxes[1]);
     EXPECT_STREQ("OSS", psAudioDevice);  /* present texts keep their value */
+
+    /* Damaged, with a whole version kept: the way back names the file by
+     * its absolute path, the command whole on a line of its own. */
+    testing::internal::CaptureStdout();
+    for (int i : {1, 2}) {
+        iMaxCloneCount = i;
+        Answer({"Yes", "Close"});
+        SaveToDisk();
+    }
+    ASSERT_EQ(0, truncate(".xchat2/morvane/morvrc", 40));
+    Answer({"Yes", "Close"});
+    LoadFromDisk();
+    testing::internal::GetCapturedStdout();
+    char acHere[PATH_MAX];
+    ASSERT_NE(nullptr, getcwd(acHere, sizeof acHere));
+    std::string command = std::string("\nmorvrc_tool restore 1 ") + acHere + "/.xchat2/morvane/morvrc\n";
+    ASSERT_LE(command.size(), gBoxTexts.back().size());
+    EXPECT_EQ(command, gBoxTexts.back().substr(gBoxTexts.back().size() - command.size())) << gBoxTexts.back();
 }
 
 TEST_F(Editor, SaveWritesBackTheTimeCopiesAndReportsFailures)
@@ -516,7 +646,7 @@ TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
     SaveToDisk();
     testing::internal::GetCapturedStdout();
     EXPECT_EQ("ATTENTION: the configuration was not saved: V20 and V21 must both hold a text, or both be "
-              "empty.\n [Close]",
+              "empty.  [Close]",
               gBoxes.back());
     textinput_TextValue->value("");
     textinput_TextValueSelected();
@@ -530,7 +660,7 @@ TEST_F(Editor, SaveHoldsTheLockAsksAgainAndKeepsTheFileAsItWas)
     SaveToDisk();
     testing::internal::GetCapturedStdout();
     close(fdLock);
-    EXPECT_EQ("ATTENTION: the configuration was not saved: another program is saving " + rc + ".\n [Close]",
+    EXPECT_EQ("ATTENTION: the configuration was not saved: another program is saving " + rc + ".  [Close]",
               gBoxes.back());
     EXPECT_EQ(saved, ReadFileBytes(rc));
 
@@ -614,4 +744,39 @@ TEST_F(Editor, ARowRedrawnWithAnUnknownTypeCodeEndsWithStatus2)
     EXPECT_EQ("OOPS, emmo' qui c'e' lo scaZZo peso... sOb, mi tocca abortire 8__(\n", out);
 }
 
+TEST_F(Editor, AFileThatIsThereButUnreadableIsReplacedOnlyWhenTheUserSaysSo)
+{
+    /* Unreadable to root only through its user's identity, which root
+     * takes for a file in that user's directory. */
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the file's user is another user, made so by root";
+    std::string rc = ".xchat2/morvane/morvrc";
+    ASSERT_EQ(0, chmod(home.path().c_str(), 0755));
+    ASSERT_EQ(0, chmod(".xchat2", 0755));
+    ASSERT_EQ(0, chown(".xchat2/morvane", 65534, 65534));
+    WriteFileText(rc, "not for reading");
+    ASSERT_EQ(0, chown(rc.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(rc.c_str(), 0200));
+    ReadSetup(nullptr);
+    SetVariables();
+    RememberShownValues();
+    Select(1);
+    radiobutton_ONSelected();
+    Answer({"Yes", "Cancel"});
+    SaveToDisk();
+    EXPECT_EQ("The configuration file " + rc + " exists but could not be read; do you want to overwrite it ? "
+              "[Overwrite,Cancel]",
+              gBoxes.back());
+    EXPECT_EQ(1, bFlagModified);
+    Answer({"Yes", "Overwrite", "Close"});
+    testing::internal::CaptureStdout();
+    SaveToDisk();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ("File " + rc + " successfully saved. [Close]", gBoxes.back());
+    EXPECT_EQ(0, bFlagModified);
+    ASSERT_EQ(0, chmod(rc.c_str(), 0600));
+    EXPECT_NE("not for reading", ReadFileText(rc));
+}
+
 }  // namespace
+

@@ -16,8 +16,8 @@ import tempfile
 import time
 import unittest
 
-from editor_session import (EDITOR, ORDINARY_UID, RUNNER, TITLE, TOOL, Editor, FIELDS, RUN_LOG,
-                            TIME_BYTES, as_ordinary_user, image, values)
+from editor_session import (EDITOR, ORDINARY_UID, RUNNER, SLOW, TITLE, TOOL, Editor, FIELDS,
+                            RUN_LOG, TIME_BYTES, as_ordinary_user, image, values)
 
 # The setting each catalogue row edits.
 ROW_SETTING = {n + 1: FIELDS[n][0] for n in range(19)}
@@ -98,7 +98,7 @@ class EditorTest(unittest.TestCase):
 
     # -- start-up -------------------------------------------------------
 
-    def test_first_start_warns_then_runs_and_quits_cleanly(self):
+    def test_first_start_warns_then_runs_and_keeps_its_edits(self):
         e = self.editor()
         e.start()
         e.answer("Return")  # no morvrc yet: the attention box
@@ -119,10 +119,6 @@ class EditorTest(unittest.TestCase):
                          listed.stdout.decode("latin-1").splitlines())
         self.assertTrue(all(line.split(" : ")[0].endswith("_00000") or line.split(" : ")[0][-6] == "_"
                             for line in Editor.run_log().splitlines() if " : " in line))
-        e.key("q")
-        self.assertEqual(0, e.wait_exit())
-        self.assertIsNone(Editor.run_log(), "Exit removes the run log")
-        self.assertFalse(os.path.exists(e.rc), "nothing was saved")
         self.assertEqual(
             "\nCheck the .xchat2/morvane/ directory in the current path ...\n"
             "... done !\n"
@@ -136,6 +132,88 @@ class EditorTest(unittest.TestCase):
             "Load the .xchat2/morvane/setup.dat file ...\n"
             "... done !\n"
             "Run the Graphic User Interface.\n", e.stdout())
+
+        # No file was read: another program's file is judged against what
+        # the window showed, the initial values.  Only the last setting is
+        # edited, and that file comes while a question waits.
+        kept = lambda n: e.stdout().count("The %s configuration file was changed by another program: "
+                                          "your unsaved changes are kept.\n" % RC) == n
+        marked = lambda: e.title() == "*" + TITLE + " [changed on disk]"
+        e.key("End")                 # row 77
+        e.on()                       # iFlagDisableSHBM, now its default
+        self.assertEqual("*" + TITLE, e.title())
+        e.reset_button()
+        e.wait_box()
+        e.write_rc(image(values(iMaxCloneCount=5)))
+        time.sleep(1)
+        e.answer("Escape")           # "No": the file is looked at now
+        e.wait_for(lambda: kept(1) and marked(), "the first run's edit kept")
+
+        e.key("ctrl+f")
+        e.type_in_box("CLONI")       # row 7, by its help text
+        e.double_click(50)           # row 7, at the top of the list now
+        e.type_in_box("5000")
+        e.answer("Return")           # refused: out of range
+        e.key("F3")                  # row 71, the next with the word
+        e.click(250, 302)            # the counter
+        e.key("Return")
+        e.type_in_box(" 4000 ")
+        e.click(300, 50)             # back in the list
+        e.key("Home")
+        e.type("var3")               # row 3
+        e.off()
+        e.click(300, 50)
+        e.key("Home", "Page_Down")   # a page down from row 1: row 13
+        e.off()
+        e.write_rc(image(values(iMaxCloneCount=6)))
+        e.wait_for(lambda: kept(2), "the edits kept again")
+        log = log_messages(Editor.run_log())
+        for line in ("MoveSelection()", "FindVariable()", "FindNextVariable()", "TypeNumber()",
+                     "TypeVariableName()"):
+            self.assertIn(line, log)
+
+        # Overwrite names what it overwrites: changed again while the
+        # question is open, the question is asked again.
+        e.save_button()
+        e.answer("Return")           # "Are you sure ?" Yes
+        e.wait_box()
+        theirs = image(values(iMaxCloneCount=7, psAwayPostfix="-3rd"))
+        e.write_rc(theirs)
+        e.answer("Return")           # "Overwrite": asked again
+        e.answer("Return")           # "Overwrite"
+        e.answer("Return")           # "File ... successfully saved."
+        asked = e.stdout().split("do you want to overwrite it ?\n")
+        self.assertEqual(3, len(asked))
+        self.assertIn("iMaxCloneCount: 6 -> 10", asked[1].splitlines()[:10])
+        self.assertNotIn("psAwayPostfix", asked[1])
+        for line in ("iMaxCloneCount: 7 -> 10", 'psAwayPostfix: "-3rd" -> "_AWAY"'):
+            self.assertIn(line, asked[2].splitlines()[:10])
+        mine = image(values(iFlagDisableSHBM=1, iPrivateKillerAlert=4000, iFlagCloneDetect=0,
+                            iFlagCTCPAnswer=0))
+        self.assertImage(mine, e.read_rc())
+        folder = os.path.join(e.home, ".local", "state", "morvane", "history",
+                              os.path.realpath(e.rc).replace("!", "!!").replace("/", "!"))
+        with open(os.path.join(folder, max(os.listdir(folder))), "rb") as f:
+            self.assertEqual(theirs, f.read(), "the bytes overwritten were those asked about")
+        self.assertEqual(TITLE, e.title())
+
+        # The same after a Load from Disk that found no file.
+        os.unlink(e.rc)
+        e.wait_for(lambda: "configuration file was removed by another program" in e.stdout(),
+                   "the removal told")
+        e.load_button()
+        e.answer("Return")           # "ATTENTION: are you sure ?" Yes
+        e.answer("Return")           # "Unable to open ...": the values stay
+        e.select_row(1)
+        e.on()
+        theirs = image(values(iMaxCloneCount=8))
+        e.write_rc(theirs)
+        e.wait_for(lambda: kept(3) and marked(), "the edit after a load without a file kept")
+        e.exit_button()
+        e.answer("shift+Tab", "space")   # "Exit without saving"
+        self.assertEqual(0, e.wait_exit())
+        self.assertIsNone(Editor.run_log(), "Exit removes the run log")
+        self.assertEqual(theirs, e.read_rc())
 
     def test_exit_statuses_of_failed_starts(self):
         # No script directory: alert, then status 1.
@@ -271,6 +349,21 @@ class EditorTest(unittest.TestCase):
     def test_reset_restores_catalogue_defaults(self):
         start = image(values(iMaxCloneCount=3, psFlagChanJoinBeep=("#a", "b.wav"), psPostfixOutput="x"))
         e = self.started(morvrc=start)
+        # One row by its menu, whose first item resets it; a pair, both of
+        # its rows, by the key.
+        e.row_menu(50 + 6 * 17)      # row 7
+        e.key("Return")
+        e.select_row(21)
+        e.key("Delete")
+        e.save_button()
+        e.answer("Return")
+        e.answer("Return")
+        self.assertImage(image(values(iMaxCloneCount=20, psPostfixOutput="x")), e.read_rc())
+        log = log_messages(Editor.run_log())
+        self.assertEqual(["RowMenu()", "listbox_VariablesSelected()", "ResetRow()"],
+                         log[log.index("RowMenu()"):log.index("RowMenu()") + 3])
+        self.assertEqual(2, log.count("ResetRow()"))
+
         e.reset_button()
         e.answer("Return")
         e.save_button()
@@ -305,13 +398,24 @@ class EditorTest(unittest.TestCase):
         # Damaged in text [1] of the first pair: what comes before it is shown.
         damaged = bytearray(image(values(iMaxCloneCount=42, psFlagChanJoinBeep=("#a", "b"))))
         damaged[FIRST_PAIR_AT + 6:FIRST_PAIR_AT + 10] = struct.pack("<i", -1)
-        e = self.editor(morvrc=bytes(damaged))
+        # A whole version is kept first, as the tool's save keeps it.
+        e = self.editor(morvrc=image(values(iMaxCloneCount=41)))
+        tool_env = dict(os.environ, HOME=e.home)
+        subprocess.run(RUNNER + [TOOL, "set", e.rc, "iMaxCloneCount", "40"], env=tool_env, check=True,
+                       capture_output=True)
+        e.write_rc(bytes(damaged))
         e.start()
-        e.answer("Return")           # the damage alert
+        # The damage alert, with the way back, fits a screen 800 pixels wide.
+        geometry = e.xdo("getwindowgeometry", e.wait_box())
+        self.assertLessEqual(int(re.search(r"Geometry: (\d+)x", geometry).group(1)), 800, geometry)
+        e.answer("Return")
         e.wait_main()
         self.assertIn("Load the %s configuration file, if this exist ...\n"
                       "ATTENTION: %s is damaged at byte %d (psFlagChanJoinBeep[1]): the settings from "
-                      "there on were not read.\n... done !\n" % (RC, RC, FIRST_PAIR_AT + 6), e.stdout())
+                      "there on were not read; the last whole version kept is 1, from "
+                      % (RC, RC, FIRST_PAIR_AT + 6), e.stdout())
+        restore = re.search(r" \(morvrc_tool set\): (morvrc_tool restore 1 (\S+))\n", e.stdout())
+        self.assertEqual(os.path.join(e.home, RC), restore.group(2))
         shown = shown_values(Editor.run_log())
         self.assertEqual(("42", "(null)", "1"), (shown["Var7"], shown["Var20"], shown["Var3"]))
         e.select_row(7)
@@ -319,7 +423,8 @@ class EditorTest(unittest.TestCase):
 
         # Each reload says what it found.
         for content, said in ((struct.pack("<i", 13) + bytes(damaged[4:]),
-                               "ATTENTION: %s was not read: it is empty or older than version 14.\n"),
+                               "ATTENTION: %s was not read: it is empty or older than version 14; the "
+                               "last whole version kept is 1, from "),
                               (None, "ATTENTION: Unable to open %s configuration file. The variables "
                                      "keep their current values.\n")):
             if content is None:
@@ -340,6 +445,10 @@ class EditorTest(unittest.TestCase):
         e.answer("Return")           # "Save"
         self.assertEqual(0, e.wait_exit())
         self.assertImage(changed, e.read_rc())
+        # The way back works from any directory, as it was given.
+        subprocess.run(RUNNER + [TOOL] + restore.group(1).split()[1:], env=tool_env, cwd="/",
+                       check=True, capture_output=True)
+        self.assertImage(image(values(iMaxCloneCount=41)), e.read_rc())
 
     def test_empty_file_or_fifo_at_start_is_told_and_left_alone(self):
         e = self.editor(morvrc=b"")

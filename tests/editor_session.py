@@ -23,8 +23,13 @@ TOOL = os.environ.get("MORV_TOOL", "")  # morvrc_tool of the same build
 RUNNER = shlex.split(os.environ.get("MORV_RUNNER", ""))
 TIME_BYTES = int(os.environ.get("MORV_TIME_BYTES", "8"))
 ARTIFACTS = os.environ.get("MORV_ARTIFACTS", tempfile.gettempdir())
+# A window manager to run on each private X server (MORV_WM=openbox), to try
+# the editor as it runs on a desktop; none by default.
+WM = shlex.split(os.environ.get("MORV_WM", ""))
 RUN_LOG = "/tmp/morvane_setup.log"
 TITLE = "MoRvAnE - Setup Interface - Version 4.0 - rc_version_38"
+# The title of every question, message and alert box: the program's name.
+BOX_TITLE = "MoRvAnE Setup"
 # Every run of the editor on this machine appends to RUN_LOG, and Exit removes
 # it; one test process at a time starts editors, whatever build tree or
 # checkout it comes from.  The lock is held until the process ends.
@@ -224,6 +229,7 @@ class Editor:
             self.write_rc(morvrc)
         self.proc = None
         self.xvfb = None
+        self.wm = None
         self.out_path = os.path.join(self.home, "stdout")
         self.window = None
         self.program_dir = None
@@ -237,7 +243,8 @@ class Editor:
                 f.write(catalogue() if setup_dat is None else setup_dat)
         if messages:
             with open(os.path.join(self.dir, "morv_italiano.msg"), "w") as f:
-                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n")
+                f.write("// 5001 \"Aiuto della riga uno\"\n// 5007 \"Numero massimo di cloni\"\n"
+                        "// 5071 \"Avviso dei cloni privati\"\n")
 
     @property
     def rc(self):
@@ -298,6 +305,10 @@ class Editor:
                     else:
                         self.xvfb = xvfb
                         self.env = dict(os.environ, DISPLAY=":%d" % display, HOME=self.home)
+                        if WM:
+                            self.wm = subprocess.Popen(WM, env=self.env, stdout=subprocess.DEVNULL,
+                                                       stderr=subprocess.DEVNULL)
+                            time.sleep(0.5)
                         return
                 time.sleep(0.05)
             xvfb.kill()
@@ -368,8 +379,8 @@ class Editor:
         return self.window
 
     def wait_box(self):
-        """Waits for a question, message or alert box (an untitled FLTK window)."""
-        box = self.wait_for(lambda: next((i for i, t in self.windows().items() if t == ""), None),
+        """Waits for a question, message, alert or input box (titled BOX_TITLE)."""
+        box = self.wait_for(lambda: next((i for i, t in self.windows().items() if t == BOX_TITLE), None),
                             "a box")
         time.sleep(0.2 * SLOW)
         return box
@@ -416,6 +427,26 @@ class Editor:
         self.click(300, 50)
         if n > 1:
             self.key(*(["Down"] * (n - 1)))
+
+    def title(self):
+        """The main window's title as it is now."""
+        return self.xdo("getwindowname", self.window, check=False).strip()
+
+    def row_menu(self, y):
+        """Right-clicks the list line at y (50 for the first one shown, 17 pixels a line)."""
+        self.xdo("mousemove", "--window", self.window, 300, y, "click", 3)
+        time.sleep(0.3 * SLOW)
+
+    def double_click(self, y):
+        self.xdo("mousemove", "--window", self.window, 300, y, "click", "--repeat", 2, "--delay", 60, 1)
+        time.sleep(0.15 * SLOW)
+
+    def type_in_box(self, text):
+        """Replaces the text of an input box with text and answers it with Return."""
+        self.wait_box()
+        self.key("ctrl+a")
+        self.type(text)
+        self.answer("Return")
 
     def on(self):
         self.click(40, 302)
@@ -468,6 +499,9 @@ class Editor:
 
     def close(self):
         self.close_editor()
+        if self.wm is not None:
+            self.wm.kill()
+            self.wm.wait()
         if self.xvfb is not None:
             self.xvfb.send_signal(signal.SIGTERM)
             self.xvfb.wait()

@@ -271,9 +271,9 @@ class DocumentationTest(unittest.TestCase):
 
     def test_completion_offers_verbs_and_their_options(self):
         offered = self.complete("")
-        self.assertEqual({"dump", "check", "convert", "get", "set", "list", "describe", "reset",
-                          "load", "edit", "diff", "watch", "history", "restore", "help", "--help",
-                          "--version"}, offered)
+        self.assertEqual({"dump", "check", "convert", "get", "set", "list", "search", "describe",
+                          "reset", "load", "edit", "diff", "watch", "history", "restore", "help",
+                          "--help", "--version"}, offered)
         self.assertTrue(set(self.verbs) <= offered, self.verbs)
         self.assertEqual({"describe", "diff", "dump"}, self.complete("d"))
         for verb, options in self.verb_options.items():
@@ -287,9 +287,16 @@ class DocumentationTest(unittest.TestCase):
                              .returncode)
             self.assertEqual({"iMaxCloneCount", "iMaxQueryMSGFlood", "iMaxMessageSent",
                               "iMaxMessageChar"}, self.complete("get", "rc", "--json", "iMax"))
-            self.assertEqual({"psFlagChanJoinBeep", "psFlagChanJoinBeep[0]",
-                              "psFlagChanJoinBeep[1]"},
-                             self.complete("reset", "rc", "iFlagColor", "psFlagChanJ"))
+            # Exactly the names each verb takes: set no pair's own name, reset
+            # the rows of the home's list, before the verb too.
+            demo = ("--home", os.path.join(SOURCE, "demo", "home"))
+            self.assertEqual({"psFlagChanJoinBeep[0]", "psFlagChanJoinBeep[1]"},
+                             self.complete("set", "rc", "psFlagChanJ"))
+            self.assertEqual({"psFlagChanJoinBeep", "psFlagChanJoinBeep[0]", "psFlagChanJoinBeep[1]"},
+                             self.complete(*demo, "reset", "rc", "iFlagColor", "psFlagChanJ"))
+            self.assertEqual({"ChanJoinBeep.channel", "ChanJoinBeep.sound"},
+                             self.complete("describe", *demo, "ChanJ"))
+            self.assertEqual(set(), self.complete("reset", "rc", "psFlagChanJ", home=self.root))
             # The history's verbs take FILE where it stands: restore after N.
             self.assertIn("rc", self.complete("history", "r"))
             self.assertIn("rc", self.complete("restore", "1", "r"))
@@ -305,6 +312,12 @@ class DocumentationTest(unittest.TestCase):
             os.makedirs(os.path.join(home, ".xchat2", "morvane"), exist_ok=True)
             shutil.copy(os.path.join(self.root, "rc"), os.path.join(home, ".xchat2", "morvane", "morvrc"))
             self.assertEqual({"NOTICE", "NOTIFY"}, self.complete("get", "NOTI", home=home))
+            # The versions of the home's morvrc after restore and diff @.
+            morvrc = os.path.join(home, ".xchat2", "morvane", "morvrc")
+            for value in ("1", "2"):
+                run(tool, "set", morvrc, "iMaxCloneCount", value, env=dict(os.environ, HOME=home))
+            self.assertEqual({"1", "2"}, self.complete("restore", "", home=home))
+            self.assertEqual({"@1", "@2"}, self.complete("diff", "@", home=home))
 
     def test_desktop_entry_is_valid_and_starts_the_editor(self):
         path = os.path.join(SOURCE, "packaging", APP_ID + ".desktop")

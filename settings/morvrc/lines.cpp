@@ -4,6 +4,7 @@
 #include "settings/morvrc/lines.h"
 
 #include "settings/store/text.h"
+#include "settings/store/values.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,6 +42,22 @@ char *FormatDump(struct MorvReadInfo const *pInfo, int bWhole, size_t *puLen)
     if (bWhole && pInfo->llConsumed < pInfo->llSize)
         AddText(&t, "# %lld bytes after the last field: fields of version %d not shown\n",
                 pInfo->llSize - pInfo->llConsumed, pInfo->iVersion);
+    return TakeText(&t, puLen);
+}
+
+char *FormatChangedLines(struct MorvValues const *pBefore, size_t *puLen)
+{
+    struct MorvValues after;
+    struct MorvText t = {NULL, 0, 0, !TakeStoreValues(&after)};
+    AddText(&t, "# only the settings you changed; the others are as the file holds them\n");
+    for (int k = 0; k < after.iItems; k++) {
+        char *psLine = ItemDiffers(pBefore, &after, k) ? FormatSettingLine(after.aItems[k]) : NULL;
+        if (psLine != NULL)
+            AddText(&t, "%s\n", psLine);
+        t.bFailed |= psLine == NULL && ItemDiffers(pBefore, &after, k);
+        free(psLine);
+    }
+    FreeValues(&after);
     return TakeText(&t, puLen);
 }
 
@@ -128,4 +145,43 @@ int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLi
         }
     }
     return 1;
+}
+
+enum MorvTextForm TextFormOf(unsigned char const *p, size_t uSize)
+{
+    char const *ps = (char const *)p;
+    if (uSize == 0 || memchr(ps, '\0', uSize) != NULL)
+        return MTF_NONE;
+    size_t uAt = ByteOrderMark(ps, uSize);
+    for (;;) {
+        while (uAt < uSize && (IsBlank(ps[uAt]) || ps[uAt] == '\n' || ps[uAt] == '\r'))
+            uAt++;
+        if (uAt == uSize)
+            return MTF_NONE;
+        if (ps[uAt] == '{')
+            return MTF_JSON;
+        char const *pEnd = (char const *)memchr(ps + uAt, '\n', uSize - uAt);
+        size_t uLen = pEnd != NULL ? (size_t)(pEnd - (ps + uAt)) : uSize - uAt;
+        static const char acHeading[] = "# morvrc version";
+        if (uLen >= sizeof acHeading - 1 && memcmp(ps + uAt, acHeading, sizeof acHeading - 1) == 0)
+            return MTF_LINES;
+        if (ps[uAt] != '#') {
+            /* The name alone, cut at the blanks or the "=" after it. */
+            char acName[80], acWhy[256];
+            size_t uName = 0;
+            while (uName < uLen && uName < sizeof acName - 1 && !IsBlank(ps[uAt + uName]) &&
+                   ps[uAt + uName] != '=')
+                uName++;
+            memcpy(acName, ps + uAt, uName);
+            acName[uName] = '\0';
+            size_t uEq = uName;
+            while (uEq < uLen && IsBlank(ps[uAt + uEq]))
+                uEq++;
+            struct MorvItem it;
+            return uEq < uLen && ps[uAt + uEq] == '=' && FindItem(acName, &it, acWhy, sizeof acWhy)
+                       ? MTF_LINES
+                       : MTF_NONE;
+        }
+        uAt += uLen;
+    }
 }

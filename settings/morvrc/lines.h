@@ -42,4 +42,26 @@ char *FormatDump(struct MorvReadInfo const *pInfo, int bWhole, size_t *puLen);
 int ApplySettingLines(char const *pText, size_t uSize, int iTimeBytes, int *piLine, char *psWhy,
                       size_t uWhy, unsigned char *abTouched);
 
+struct MorvValues;
+
+/* The lines of the items whose values in the store differ from *pBefore,
+ * after a comment that says so: the changes alone, so that loading them
+ * changes nothing else.  Returns a malloc'd text (*puLen its length), or
+ * null when memory runs out. */
+char *FormatChangedLines(struct MorvValues const *pBefore, size_t *puLen);
+
+/* The text forms of the settings that a file may hold instead of a morvrc. */
+enum MorvTextForm {
+    MTF_NONE,    /* neither: a morvrc, damaged or not, or anything else */
+    MTF_LINES,   /* dump's "name = value" lines */
+    MTF_JSON     /* dump --json's document */
+};
+
+/* What the uSize bytes at p hold: a text without a zero byte (a morvrc
+ * always has some in its version word) whose first line that is neither
+ * blank nor another comment is dump's "# morvrc version" line or a line
+ * "NAME = ..." that names a setting, is MTF_LINES; one whose first
+ * character but blanks and a byte-order mark is "{" is MTF_JSON. */
+enum MorvTextForm TextFormOf(unsigned char const *p, size_t uSize);
+
 #endif

@@ -78,19 +78,23 @@ int WriteSetupUnlessChanged(void) { return SaveUnlocked(1); }
 
 int CommitSetup(struct MorvUpdate *pu, int bCheck)
 {
+    return CommitSetupOver(pu, bCheck ? &snMorvaneRC : NULL);
+}
+
+int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected)
+{
     char const *psPath = pu->psPath;
     struct MorvSnapshot written;
     if (!ImageMatches(&lyMorvaneRC, &pu->snFound))
         KeepFound(pu);
-    int bDone = ReplaceSetupWalked(&pu->walk, &lyMorvaneRC, bCheck ? &snMorvaneRC : NULL, &written,
-                                   &rpMorvaneRC);
+    int bDone = ReplaceSetupWalked(&pu->walk, &lyMorvaneRC, pExpected, &written, &rpMorvaneRC);
     int iErr = errno;
     AbandonUpdate(pu);
     if (bDone) {
         FreeSnapshot(&snMorvaneRC);
         snMorvaneRC = written;
         TellInPlace(stdout, psPath, &rpMorvaneRC);
-    } else if (!(bCheck && iErr == ESTALE)) {
+    } else if (!(pExpected != NULL && iErr == ESTALE)) {
         printf("\nUnable to open file %s for writing (%s).",
                rpMorvaneRC.acRefusedBy[0] != '\0' ? rpMorvaneRC.acRefusedBy : psPath,
                strerror(iErr));

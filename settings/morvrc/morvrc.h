@@ -67,6 +67,12 @@ void ReadSetup(struct session *pSession);
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
 int CommitSetup(struct MorvUpdate *pu, int bCheck);
 
+/* CommitSetup only over the bytes of *pExpected (null: unconditionally),
+ * as the editor's "Overwrite" writes over exactly what its question
+ * showed.  Returns as CommitSetup does; ESTALE when the file no longer
+ * holds those bytes, or is no longer the file the update's walk found. */
+int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected);
+
 /* The script's save of psMorvaneRC, walked once but without the lock
  * (WalkForUpdate): CommitSetup, which prints what it tells (a walk that is
  * refused too), unconditionally (WriteSetup) or only over the bytes of

@@ -5,6 +5,7 @@
 
 #include "settings/disk/history.h"
 #include "settings/disk/walk.h"
+#include "settings/store/catalogue.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
 
@@ -12,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 enum MorvOutcome ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
                                struct MorvLoadReport *pr, struct MorvLayout *pLayout,
@@ -36,6 +38,18 @@ enum MorvOutcome ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
     }
     DescribeRead(pSnap, pi, pr->iTimeBytes, psDetail, uDetail);
     return pr->eOutcome;
+}
+
+int StartDefaults(int iRows, int iTimeBytes, struct MorvLoadReport *pr)
+{
+    struct MorvLayout layout = {0, 0, NULL, 0};
+    StartStore(iTimeBytes, pr, &layout);
+    FreeLayout(&layout);
+    SetVariables();
+    for (int r = 1; r <= iRows; r++)
+        if (RowIsBound(r) && ResetRowToDefault(r) != 1)
+            return 0;
+    return 1;
 }
 
 void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout)
@@ -285,4 +299,122 @@ void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct Mo
         r.llExtra = r.info.llSize - r.info.llConsumed;
         DescribeReading(&r, pSnap->llSize, psPath, pw->acNote, sizeof pw->acNote);
     }
+}
+
+char *FormatWidths(struct MorvSnapshot const *pSnap, struct MorvWidths const *pw, int bJson)
+{
+    char acVersion[24] = "none";
+    if (pSnap->uBytes >= 4)
+        snprintf(acVersion, sizeof acVersion, "%lld", LittleEndianAt(pSnap->pBytes, 4));
+    struct MorvText t = {NULL, 0, 0, 0};
+    if (!bJson) {
+        AddText(&t, "version: %s\nsize: %lld bytes\n", acVersion, pSnap->llSize);
+        for (int k = 0; k < 2; k++)
+            AddText(&t, "%d-bit: %s\n", 32 * (k + 1), pw->aacSays[k]);
+        AddText(&t, "verdict: %s\nwidth: %d-bit\n", pw->psVerdict, pw->iBits);
+        return TakeText(&t, NULL);
+    }
+    char *apsSays[2] = {JsonText(pw->aacSays[0]), JsonText(pw->aacSays[1])};
+    t.bFailed = apsSays[0] == NULL || apsSays[1] == NULL;
+    AddText(&t, "{\"version\": %s, \"size\": %lld", pSnap->uBytes >= 4 ? acVersion : "null",
+            pSnap->llSize);
+    for (int k = 0; k < 2; k++)
+        AddText(&t, ", \"%d\": {\"parses\": %s, \"says\": %s}", 32 * (k + 1),
+                pw->abParses[k] ? "true" : "false", apsSays[k] != NULL ? apsSays[k] : "null");
+    AddText(&t, ", \"verdict\": \"%s\", \"width\": %d}\n", pw->psVerdict, pw->iBits);
+    free(apsSays[0]);
+    free(apsSays[1]);
+    return TakeText(&t, NULL);
+}
+
+char *FormatVersionRow(int iNumber, struct MorvVersion const *pv, struct MorvLoadReport const *pr,
+                       int bWhole, int iDiffer, int bJson)
+{
+    struct MorvText t = {NULL, 0, 0, 0};
+    char acTime[64], acDiffer[16] = "-", acBits[16] = "null";
+    int iBits = pr->iTimeBytes * 8;
+    if (iDiffer >= 0)
+        snprintf(acDiffer, sizeof acDiffer, "%d", iDiffer);
+    if (bJson) {
+        time_t tReplaced = (time_t)pv->llSeconds;
+        struct tm tm;
+        char acUtc[32] = "";
+        if (gmtime_r(&tReplaced, &tm) != NULL)
+            strftime(acUtc, sizeof acUtc, "%Y-%m-%dT%H:%M:%S", &tm);
+        char *psSaver = JsonText(pv->acSaver);
+        if (iBits > 0)
+            snprintf(acBits, sizeof acBits, "%d", iBits);
+        t.bFailed = psSaver == NULL;
+        AddText(&t,
+                "{\"number\": %d, \"time\": \"%s.%09ldZ\", \"saver\": %s, \"size\": %lld, "
+                "\"bits\": %s, \"version\": %d, \"whole\": %s, \"differs\": %s}",
+                iNumber, acUtc, pv->lNanos, psSaver != NULL ? psSaver : "null", pv->llSize, acBits,
+                pr->iVersion, bWhole ? "true" : "false", iDiffer >= 0 ? acDiffer : "null");
+        free(psSaver);
+        return TakeText(&t, NULL);
+    }
+    FormatVersionTime(pv, acTime, sizeof acTime);
+    char acWidth[16];
+    if (pr->eOutcome == MORV_TOO_OLD)
+        snprintf(acWidth, sizeof acWidth, "too old");
+    else if (!bWhole)
+        snprintf(acWidth, sizeof acWidth, "damaged");
+    else
+        snprintf(acWidth, sizeof acWidth, "%d-bit", iBits);
+    AddText(&t, "%3d  %-19s  %-7s  %7d  %7s  %s", iNumber, acTime, acWidth, pr->iVersion, acDiffer,
+            pv->acSaver);
+    return TakeText(&t, NULL);
+}
+
+/* The settings of one file or version as history compares them, and what
+ * reading it found. */
+struct Reading {
+    struct MorvValues v;
+    struct MorvLoadReport report;
+    int bRead;   /* 1: read whole, so its settings compare */
+};
+
+/* Reads *pSnap into *pr (emptied first; an absent snapshot, or pSnap null,
+ * is a file not read).  Returns 1; 0 when memory runs out. */
+static int TakeReading(struct MorvSnapshot const *pSnap, struct Reading *pr)
+{
+    FreeValues(&pr->v);
+    memset(pr, 0, sizeof *pr);
+    if (pSnap == NULL || !pSnap->bPresent)
+        return 1;
+    if (!TakeFileValues(pSnap, 0, &pr->v, &pr->report))
+        return 0;
+    pr->bRead = pr->report.eOutcome == MORV_WHOLE;
+    return 1;
+}
+
+char *FormatHistory(struct MorvVersionList const *pList, struct MorvSnapshot const *pNow, int bJson)
+{
+    /* Each version beside the next newer one; the newest beside the file
+     * as it is now. */
+    struct Reading *aReadings = (struct Reading *)calloc(2, sizeof *aReadings);
+    struct MorvSnapshot snap;
+    if (aReadings == NULL)
+        return NULL;
+    struct MorvText t = {NULL, 0, 0, !TakeReading(pNow, &aReadings[0])};
+    for (int i = 0; i < pList->iCount && !t.bFailed; i++) {
+        struct Reading *pNewer = &aReadings[i % 2], *pThis = &aReadings[(i + 1) % 2];
+        /* A version removed meanwhile by another save's bounds is shown as
+         * one not read. */
+        int bThere = ReadVersion(pList, &pList->pVersions[i], &snap);
+        t.bFailed = !TakeReading(bThere ? &snap : NULL, pThis);
+        if (bThere)
+            FreeSnapshot(&snap);
+        int iDiffer = pThis->bRead && pNewer->bRead ? CountDifferences(&pThis->v, &pNewer->v) : -1;
+        char *psRow = FormatVersionRow(i + 1, &pList->pVersions[i], &pThis->report, pThis->bRead,
+                                       iDiffer, bJson);
+        AddText(&t, "%s%s%s", i > 0 && bJson ? ",\n    " : "", psRow != NULL ? psRow : "",
+                bJson ? "" : "\n");
+        t.bFailed |= psRow == NULL;
+        free(psRow);
+    }
+    FreeValues(&aReadings[0].v);
+    FreeValues(&aReadings[1].v);
+    free(aReadings);
+    return TakeText(&t, NULL);
 }

@@ -30,6 +30,12 @@ enum MorvOutcome ReadIntoStore(struct MorvSnapshot const *pSnap, int iTimeBytes,
  * when it is 0. */
 void StartStore(int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout);
 
+/* Empties the store and gives it what reset --all writes to a new file:
+ * the start values (StartStore, *pr as it gives it), then the catalogue's
+ * default of each of its rows 1 to iRows that is bound to a setting.
+ * Returns 1; 0 when memory runs out. */
+int StartDefaults(int iRows, int iTimeBytes, struct MorvLoadReport *pr);
+
 /* Says, into psOut (uOut bytes), why walking *pSnap at iTimeBytes stopped
  * where *pi says, or what follows the last field when it did not stop:
  * "field 21 (psFlagChanJoinBeep) at byte 92: text length 100 runs 5 bytes
@@ -93,5 +99,33 @@ struct MorvWidths {
 
 /* Looks at *pSnap, the file psPath, at both widths into *pw.  Cannot fail. */
 void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct MorvWidths *pw);
+
+/* What check prints of *pSnap, looked at as *pw: the lines "version: N",
+ * "size: N bytes", what each width says, the verdict and the width read
+ * at, or with bJson one JSON object of the same.  Returns a malloc'd text
+ * ending in a line feed, or null when memory runs out. */
+char *FormatWidths(struct MorvSnapshot const *pSnap, struct MorvWidths const *pw, int bJson);
+
+struct MorvVersion;
+
+/* Version iNumber of a history, *pv, as history lists it: the number, when
+ * it was replaced, its width ("damaged" or "too old" for one that does not
+ * read whole, bWhole 0), its version, iDiffer settings that differ from the
+ * next newer one (-1: not known, "-") and who saved over it, in columns;
+ * or with bJson one JSON object of the same, the time in UTC.  *pr is the
+ * reading of its bytes.  Returns a malloc'd text without a line feed, or
+ * null when memory runs out. */
+char *FormatVersionRow(int iNumber, struct MorvVersion const *pv, struct MorvLoadReport const *pr,
+                       int bWhole, int iDiffer, int bJson);
+
+struct MorvVersionList;
+
+/* The versions of *pList, a file's history, as history lists them
+ * (FormatVersionRow), newest first, each compared with the next newer one
+ * and the newest with *pNow, the file as it is now (read on the walk its
+ * history was found from): lines, or with bJson the JSON objects joined by
+ * ",\n    ".  Returns a malloc'd text (empty without versions), or null
+ * when memory runs out. */
+char *FormatHistory(struct MorvVersionList const *pList, struct MorvSnapshot const *pNow, int bJson);
 
 #endif

@@ -7,6 +7,7 @@
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
 #include "support/function.h"
+#include "support/mm.h"
 #include "support/runlog.h"
 
 #include <stdint.h>
@@ -308,6 +309,167 @@ int FormatRowText(char *psBuffer, int iRow)
         return 0;
     }
     return 1;
+}
+
+char *FormatListLine(int iRow)
+{
+    char acRow[ROW_BUFFER_SIZE + 8];
+    int n = snprintf(acRow, sizeof acRow, "%3d ", iRow);
+    FormatRowText(acRow + n, iRow);
+    return EscapeControls(acRow);
+}
+
+char const *RowTypeWord(int iType)
+{
+    static char const *const apsTypes[] = {"boolean", "numeric", "text"};
+    return iType >= 0 && iType <= VARIABLE_STRING ? apsTypes[iType] : "?";
+}
+
+/* ps, or "null" in its place when memory ran out making it: the text it
+ * goes into is then lost anyway (MorvText's bFailed). */
+static char const *OrNull(char const *ps) { return ps != NULL ? ps : "null"; }
+
+char *FormatRowJson(int iRow)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    int bText = pr->iType == VARIABLE_STRING;
+    int bBound = RowIsBound(iRow);
+    struct MorvItem it;
+    char acSetting[64] = "null";
+    if (bBound && RowItem(iRow, &it)) {
+        /* Setting names are ASCII words with brackets: nothing to escape. */
+        char acName[56];
+        ItemName(it, acName, sizeof acName);
+        snprintf(acSetting, sizeof acSetting, "\"%s\"", acName);
+    }
+    char *psCommand = JsonText(pr->psCommand);
+    char *psName = JsonText(pr->psVariableName);
+    char *psDefault = bText ? JsonText(RowDefaultText(pr)) : NULL;
+    char *psValue = bBound && bText ? JsonText(pr->psValue) : NULL;
+    struct MorvText t = {NULL, 0, 0, 0};
+    t.bFailed = psCommand == NULL || psName == NULL || (bText && psDefault == NULL) ||
+                (bBound && bText && psValue == NULL);
+    AddText(&t, "{\"row\": %d, \"type\": \"%s\", \"command\": %s, \"name\": %s, \"setting\": %s, ",
+            iRow, RowTypeWord(pr->iType), OrNull(psCommand), OrNull(psName), acSetting);
+    if (bText)
+        AddText(&t, "\"default\": %s, \"value\": %s", OrNull(psDefault), OrNull(psValue));
+    else if (bBound)
+        AddText(&t, "\"default\": %d, \"value\": %d", pr->iDefault, *pr->piValue);
+    else
+        AddText(&t, "\"default\": %d, \"value\": null", pr->iDefault);
+    AddText(&t, ", \"help\": %d}", pr->iHelpMessage);
+    free(psCommand);
+    free(psName);
+    free(psDefault);
+    free(psValue);
+    return TakeText(&t, NULL);
+}
+
+int RowHoldsWord(int iRow, char const *psWord, char const *psHelp)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    char acValue[64] = "", acSetting[64] = "";
+    struct MorvItem it;
+    if (RowIsBound(iRow) && RowItem(iRow, &it))
+        ItemName(it, acSetting, sizeof acSetting);
+    if (pr->iType != VARIABLE_STRING && pr->piValue != NULL)
+        snprintf(acValue, sizeof acValue, "%d", *pr->piValue);
+    char const *apsTexts[] = {pr->psCommand, pr->psVariableName, acSetting,
+                              pr->iType == VARIABLE_STRING ? pr->psValue : acValue, psHelp};
+    for (char const *ps : apsTexts)
+        if (ps != NULL && ps[0] != '\0' && ContainsWord(ps, psWord))
+            return 1;
+    return 0;
+}
+
+void ForEachName(int iRows, void (*pfName)(char const *psName))
+{
+    struct MorvItem aItems[MORV_MAX_ITEMS];
+    int iItems = AllItems(aItems, MORV_MAX_ITEMS);
+    char acName[64];
+    for (int k = 0; k < iItems; k++) {
+        ItemName(aItems[k], acName, sizeof acName);
+        pfName(acName);
+    }
+    for (int k = 0; k < iItems; k++) {
+        if (aItems[k].iElement == 0 && ItemPair(aItems[k]) >= 0) {
+            ItemName({aItems[k].iField, -1}, acName, sizeof acName);
+            pfName(acName);
+        }
+    }
+    for (int e = 0; e < PARSER_MODES; e++)
+        pfName(apsFlagParseMode[e]);
+    for (int r = 1; r <= iRows && r <= CATALOGUE_ROWS; r++)
+        if (dvArray[r].psVariableName != NULL)
+            pfName(dvArray[r].psVariableName);
+}
+
+int RowNamed(char const *psArg, int iRows, char *psWhy, size_t uWhy)
+{
+    int iRow = FindRow(psArg, iRows);
+    if (iRow == 0)
+        snprintf(psWhy, uWhy, "there is no row %.40s: setup.dat has %d rows", psArg, iRows);
+    else if (iRow == -1)
+        snprintf(psWhy, uWhy,
+                 "no row of setup.dat is named \"%.80s\", and no stored setting is (list shows "
+                 "the rows)",
+                 psArg);
+    else if (iRow == -2)
+        snprintf(psWhy, uWhy, "no row of setup.dat edits %.80s", psArg);
+    return iRow > 0 ? iRow : 0;
+}
+
+int RowsOfName(char const *psArg, int iRows, int aiRows[2], char *psWhy, size_t uWhy)
+{
+    int iPair = FindPair(psArg);
+    for (int e = 0; e < 2 && iPair >= 0; e++) {
+        aiRows[e] = RowOfItem({iPair, e}, iRows);
+        if (aiRows[e] == 0) {
+            snprintf(psWhy, uWhy, "no row of setup.dat edits %.80s[%d]", psArg, e);
+            return 0;
+        }
+    }
+    if (iPair >= 0)
+        return 2;
+    aiRows[0] = RowNamed(psArg, iRows, psWhy, uWhy);
+    if (aiRows[0] > 0 && !RowIsBound(aiRows[0]))
+        snprintf(psWhy, uWhy, "row %d (%s) edits no setting", aiRows[0],
+                 dvArray[aiRows[0]].psVariableName);
+    return aiRows[0] > 0 && RowIsBound(aiRows[0]);
+}
+
+char *FormatDescription(int iRow, int bJson)
+{
+    struct VariableDescriptor const *pr = &dvArray[iRow];
+    char acRange[32];
+    FormatRange(RowRange(iRow), bJson, acRange, sizeof acRange);
+    if (acRange[0] == '\0')
+        snprintf(acRange, sizeof acRange, "%s", bJson ? "null" : "a text");
+    char acSetting[64] = "";
+    struct MorvItem it;
+    if (RowIsBound(iRow) && RowItem(iRow, &it))
+        ItemName(it, acSetting, sizeof acSetting);
+    char const *psHelp = GetMessage(pr->iHelpMessage);
+    struct MorvText t = {NULL, 0, 0, 0};
+    if (!bJson) {
+        AddText(&t, "row %d, %s%s%s%s: %s, %s\n%s", iRow, pr->psVariableName,
+                acSetting[0] != '\0' ? " (" : "", acSetting, acSetting[0] != '\0' ? ")" : "",
+                RowTypeWord(pr->iType), acRange, psHelp);
+        return TakeText(&t, NULL);
+    }
+    char *psWhole = MessageBeforeWrap(pr->iHelpMessage);
+    char *psName = JsonText(pr->psVariableName);
+    char *psText = JsonText(psWhole != NULL ? psWhole : psHelp);
+    t.bFailed = psName == NULL || psText == NULL;
+    /* Setting names are ASCII words with brackets: nothing to escape. */
+    AddText(&t, "{\"row\": %d, \"name\": %s, \"setting\": %s%s%s, \"type\": \"%s\", \"range\": %s, \"help\": %s}",
+            iRow, OrNull(psName), acSetting[0] != '\0' ? "\"" : "",
+            acSetting[0] != '\0' ? acSetting : "null", acSetting[0] != '\0' ? "\"" : "",
+            RowTypeWord(pr->iType), acRange, OrNull(psText));
+    free(psWhole);
+    free(psName);
+    free(psText);
+    return TakeText(&t, NULL);
 }
 
 /* Matches a bar with any white space before it.  Returns 1 when matched;

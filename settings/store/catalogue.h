@@ -129,4 +129,48 @@ void NameItemsByRows(int iRows);
  * type code is not 0, 1 or 2, leaving psBuffer an empty text. */
 int FormatRowText(char *psBuffer, int iRow);
 
+/* The list line of row iRow as morvrc_tool prints it: the row number in
+ * three columns, a blank and FormatRowText's line, its control bytes
+ * escaped (EscapeControls) so that it stays one line.  Returns a malloc'd
+ * text, or null when memory runs out. */
+char *FormatListLine(int iRow);
+
+/* Row iRow as one JSON object: its number, type, command, variable name,
+ * the setting it edits (null for none), default, value (null when not
+ * bound) and help-message number.  Returns a malloc'd text, or null when
+ * memory runs out. */
+char *FormatRowJson(int iRow);
+
+/* The word for a row's type code, "boolean", "numeric" or "text"; "?" for
+ * another code. */
+char const *RowTypeWord(int iType);
+
+/* Whether row iRow holds psWord (ContainsWord) in its command, its
+ * variable name, the name of the setting it edits, the value its list
+ * line shows, or psHelp, its help text (null for none). */
+int RowHoldsWord(int iRow, char const *psWord, char const *psHelp);
+
+/* Hands pfName every name that may name a setting: each stored item's,
+ * each text pair's own, each event's, and the variable names of rows 1 to
+ * iRows of the catalogue read, once each, in that order. */
+void ForEachName(int iRows, void (*pfName)(char const *psName));
+
+/* Finds the row that psArg names among rows 1 to iRows, as FindRow does.
+ * Returns the row, or 0 with the reason in psWhy (uWhy bytes). */
+int RowNamed(char const *psArg, int iRows, char *psWhy, size_t uWhy);
+
+/* Finds the rows among rows 1 to iRows, bound to a setting (RowIsBound),
+ * that psArg names: those of both texts of a pair by the pair's own name,
+ * or one row as RowNamed finds it.  Returns how many rows went into
+ * aiRows, 1 or 2; 0 with the reason in psWhy (uWhy bytes). */
+int RowsOfName(char const *psArg, int iRows, int aiRows[2], char *psWhy, size_t uWhy);
+
+/* What describe prints of row iRow: a line with the row, its variable
+ * name, the setting it edits, its type and range, then its help text
+ * (GetMessage) as the editor's help area shows it; or with bJson one JSON
+ * object of the same, with the help text as its file holds it, unwrapped
+ * (MessageBeforeWrap).  Returns a malloc'd text without a final line feed,
+ * or null when memory runs out. */
+char *FormatDescription(int iRow, int bJson);
+
 #endif

@@ -176,6 +176,22 @@ static void NearestName(char const *psName, struct MorvItem const *aItems, int i
                 snprintf(psOut, uOut, "%s", apsCandidates[c]);
             }
         }
+        /* The rows of a pair's two texts share the part of their names
+         * before the dot ("ChanJoinBeep.channel", "ChanJoinBeep.sound"),
+         * which names neither alone: both are offered. */
+        char const *psDot = apsCandidates[2] != NULL && k + 1 < iItems && apsItemRow[k] != NULL &&
+                                    apsItemRow[k + 1] != NULL
+                                ? strchr(apsItemRow[k], '.')
+                                : NULL;
+        size_t uStem = psDot != NULL ? (size_t)(psDot - apsItemRow[k]) : 0;
+        if (uStem > 0 && uStem < sizeof acName && strncmp(apsItemRow[k], apsItemRow[k + 1], uStem + 1) == 0) {
+            snprintf(acName, sizeof acName, "%.*s", (int)uStem, apsItemRow[k]);
+            int d = Distance(psName, acName);
+            if (d < iBest) {
+                iBest = d;
+                snprintf(psOut, uOut, "%s or %s", apsItemRow[k], apsItemRow[k + 1]);
+            }
+        }
     }
 }
 
@@ -295,6 +311,17 @@ int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t u
     snprintf(psError, uError, "no stored setting is named \"%.80s\" (%s%s%sdump lists them)", psName,
              acNear[0] != '\0' ? "did you mean " : "", acNear, acNear[0] != '\0' ? "? " : "");
     return 0;
+}
+
+int ItemHoldsWord(struct MorvItem it, char const *psWord)
+{
+    char acName[64];
+    ItemName(it, acName, sizeof acName);
+    char *psValue = ItemIsText(it) ? NULL : FormatItemValue(it);
+    int bHolds = ContainsWord(acName, psWord) ||
+                 ContainsWord(ItemIsText(it) ? *ItemText(it) : psValue, psWord);
+    free(psValue);
+    return bHolds;
 }
 
 int FindPair(char const *psName)

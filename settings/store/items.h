@@ -71,6 +71,11 @@ int ItemAt(void const *pValue, struct MorvItem *pit);
  * which suggests the nearest name when one is near. */
 int FindItem(char const *psName, struct MorvItem *pItem, char *psError, size_t uError);
 
+/* Whether item it holds psWord (ContainsWord) in its name or its value: a
+ * text as it is stored, a number in decimal; a text that is absent holds
+ * nothing. */
+int ItemHoldsWord(struct MorvItem it, char const *psWord);
+
 /* The field index of the text pair named psName (its name without an
  * index, as "psFlagChanJoinBeep", in any case), or -1 when psName names
  * none. */

@@ -158,6 +158,29 @@ int IsUtf8(char const *p, size_t n)
     return 1;
 }
 
+/* c as ContainsWord compares it: lower case, and every blank a space. */
+static char Folded(char c)
+{
+    if (c == '\t' || c == '\n')
+        return ' ';
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
+
+int ContainsWord(char const *psText, char const *psWord)
+{
+    if (psText == NULL)
+        return 0;
+    for (char const *p = psText;; p++) {
+        size_t k = 0;
+        while (psWord[k] != '\0' && Folded(p[k]) == Folded(psWord[k]))
+            k++;
+        if (psWord[k] == '\0')
+            return 1;
+        if (*p == '\0')
+            return 0;
+    }
+}
+
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')

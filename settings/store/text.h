@@ -60,6 +60,12 @@ char *JsonText(char const *ps);
  * terminal.  Returns a malloc'd text, or null when memory runs out. */
 char *EscapeControls(char const *ps);
 
+/* Whether psText holds psWord, ASCII letters compared without case and a
+ * blank, a tab and a line feed taken as one another (a text wrapped for
+ * display still holds its words).  An empty word is in every text, a null
+ * text holds none. */
+int ContainsWord(char const *psText, char const *psWord);
+
 /* Returns the value of hex digit c, or -1 for any other character. */
 int HexDigit(char c);
 

@@ -5,6 +5,7 @@
 
 #include "settings/store/fields.h"
 #include "settings/store/morv.h"
+#include "settings/store/text.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -73,6 +74,27 @@ void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues con
     ItemName(pa->aItems[k], acName, sizeof acName);
     fprintf(f, acDifference, acName, pa->apsPlain[k], pb->apsPlain[k]);
     fputc('\n', f);
+}
+
+char *FormatDifferences(struct MorvValues const *pa, struct MorvValues const *pb, int bJson,
+                        char const *psKeyA, char const *psKeyB, char const *psJoin)
+{
+    struct MorvText t = {NULL, 0, 0, 0};
+    char const *psBefore = "";
+    for (int k = 0; k < pa->iItems; k++) {
+        if (!ItemDiffers(pa, pb, k))
+            continue;
+        char acName[64];
+        ItemName(pa->aItems[k], acName, sizeof acName);
+        if (bJson)
+            AddText(&t, "%s{\"name\": \"%s\", \"%s\": %s, \"%s\": %s}", psBefore, acName,
+                    psKeyA, pa->apsJson[k], psKeyB, pb->apsJson[k]);
+        else
+            AddText(&t, acDifference, acName, pa->apsPlain[k], pb->apsPlain[k]);
+        AddText(&t, "%s", bJson ? "" : "\n");
+        psBefore = psJoin;
+    }
+    return TakeText(&t, NULL);
 }
 
 /* ---- The store set aside ----------------------------------------------- */

@@ -40,6 +40,14 @@ void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, 
  * however long the texts, and a line feed; nothing when they are the same. */
 void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k);
 
+/* The items whose values differ between the two states, in item order:
+ * each "name: a -> b" on a line of its own (PrintDifference), or with bJson
+ * as JSON objects {"name": N, "A": a, "B": b}, A and B the keys psKeyA
+ * and psKeyB, joined by psJoin.  Returns a malloc'd text (empty when none
+ * differ), or null when memory runs out. */
+char *FormatDifferences(struct MorvValues const *pa, struct MorvValues const *pb, int bJson,
+                        char const *psKeyA, char const *psKeyB, char const *psJoin);
+
 /* Returns the number of items whose values differ between the two states. */
 int CountDifferences(struct MorvValues const *pa, struct MorvValues const *pb);
 
