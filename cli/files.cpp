@@ -7,6 +7,7 @@
 #include "cli/home.h"
 #include "cli/tool.h"
 #include "settings/disk/history.h"
+#include "settings/disk/walk.h"
 #include "settings/morvrc/follow.h"
 #include "settings/morvrc/lines.h"
 #include "settings/morvrc/reading.h"
@@ -14,20 +15,38 @@
 #include "settings/store/text.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 /* The most load reads: a dump of the longest morvrc, every byte of its
  * texts written as a four-character escape, with room to spare. */
 #define LOAD_MAX_INPUT (8 * MORV_MAX_FILE)
 
+/* Opens psInput for reading without waiting for a FIFO's writer; what is
+ * then read waits for the data as any input does.  Returns the stream, or
+ * null with errno set. */
+static FILE *OpenInput(char const *psInput)
+{
+    int fd = open(psInput, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int iFlags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    FILE *f = iFlags >= 0 && fcntl(fd, F_SETFL, iFlags & ~O_NONBLOCK) == 0 ? fdopen(fd, "r") : NULL;
+    if (f == NULL && fd >= 0) {
+        int iErr = errno;
+        close(fd);
+        errno = iErr;
+    }
+    return f;
+}
+
 int ReadInputText(char const *psInput, char **ppText, size_t *puText)
 {
     int bStdin = strcmp(psInput, "-") == 0;
     char const *psShown = bStdin ? "standard input" : psInput;
-    FILE *f = bStdin ? stdin : fopen(psInput, "r");
+    FILE *f = bStdin ? stdin : OpenInput(psInput);
     if (f == NULL) {
         Complain("cannot read %s: %s", psShown, strerror(errno));
         return TS_IO;
@@ -84,15 +103,26 @@ int IsVersionName(char const *psArg)
            psArg[1] != '-';
 }
 
-int ListOrComplain(char const *psFile, struct MorvVersionList *pList)
+int ListOrComplain(char const *psFile, struct MorvWalk const *pWalk, struct MorvVersionList *pList)
 {
-    if (ListVersions(psFile, pList))
-        return TS_OK;
-    char acFolder[PATH_MAX] = "";
+    struct MorvWalk walk;
+    int bWalked = pWalk != NULL || WalkPath(psFile, &walk);
     int iErr = errno;
-    HistoryFolder(psFile, acFolder, sizeof acFolder, NULL);
-    Complain("cannot read the history of %s%s%s: %s", psFile, acFolder[0] ? " in " : "", acFolder,
-             strerror(iErr));
+    if (!bWalked) {
+        memset(pList, 0, sizeof *pList);
+        pList->fdFolder = -1;
+        Complain("cannot read the history of %s: %s", psFile, WalkErrorText(iErr));
+        return TS_IO;
+    }
+    int bListed = ListVersions(pWalk != NULL ? pWalk : &walk, pList);
+    iErr = errno;
+    if (pWalk == NULL)
+        EndWalk(&walk);
+    if (bListed)
+        return TS_OK;
+    Complain("cannot read the history of %s%s%s: %s", psFile, pList->psFolder != NULL ? " in " : "",
+             pList->psFolder != NULL ? pList->psFolder : "", strerror(iErr));
+    FreeVersionList(pList);
     return TS_IO;
 }
 
@@ -120,11 +150,17 @@ int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot
     int iNumber = atoi(psName + 1);
     snprintf(psLabel, uLabel, "version %d of %s", iNumber, psFile);
     struct MorvVersionList list;
-    int iStatus = ListOrComplain(psFile, &list);
-    if (iStatus == TS_OK)
-        iStatus = ReadNumbered(&list, iNumber, psFile, pSnap);
+    int iStatus = ListOrComplain(psFile, NULL, &list);
+    if (iStatus != TS_OK)
+        return iStatus;
+    iStatus = ReadNumbered(&list, iNumber, psFile, pSnap);
     FreeVersionList(&list);
     return iStatus;
+}
+
+char const *WalkErrorText(int iErr)
+{
+    return acWalkRefusal[0] != '\0' ? acWalkRefusal : ReadErrorText(iErr);
 }
 
 int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
@@ -132,7 +168,7 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
     if (SnapshotFile(psPath, bRegularOnly, pSnap))
         return TS_OK;
     int iErr = errno;
-    Complain("cannot read %s: %s", psPath, ReadErrorText(iErr));
+    Complain("cannot read %s: %s", psPath, WalkErrorText(iErr));
     NoteFreshHome(psPath, iErr);
     return TS_IO;
 }
@@ -307,9 +343,17 @@ static int LockRefused(char const *psPath, int iWait)
                  psPath, iWait / 1000.0);
         return TS_CHANGED;
     }
+    if (errno == ESTALE) {
+        Complain("%s was changed by another program while morvrc_tool was working; nothing was "
+                 "written (run the command again)",
+                 psPath);
+        return TS_CHANGED;
+    }
     /* A directory, a FIFO or a device is never saved over. */
     if (errno == EISDIR || errno == EINVAL)
-        Complain("cannot read %s: %s", psPath, errno == EINVAL ? "not a regular file" : strerror(errno));
+        Complain("cannot read %s: %s", psPath, ReadErrorText(errno));
+    else if (acWalkRefusal[0] != '\0')
+        Complain("cannot write %s: %s; the file is unchanged", psPath, acWalkRefusal);
     else
         Complain("cannot lock %s for saving: %s; the file is unchanged", psPath, strerror(errno));
     return TS_IO;
@@ -356,7 +400,9 @@ int SaveUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
         return TS_OK;
     }
     int iErr = errno;
-    if (iErr == EOVERFLOW || iErr == EFBIG) {
+    /* Too large for a morvrc, as opposed to a write that a file-size limit
+     * stopped, which names the file that refused. */
+    if ((iErr == EOVERFLOW || iErr == EFBIG) && pu->report.acRefusedBy[0] == '\0') {
         Complain("cannot write %s: %s; nothing was written", psPath,
                  iErr == EFBIG ? "the file would be longer than the most a morvrc may hold"
                                : "a value does not fit the file");

@@ -10,17 +10,25 @@
 
 #include <stddef.h>
 
-/* Reads all of psInput ("-": standard input), at most eight times the
- * longest morvrc, into a malloc'd block (*ppText, *puText).  Returns TS_OK;
+/* Reads all of psInput ("-": standard input), opened without waiting for
+ * a FIFO's writer, at most eight times the longest morvrc, into a malloc'd
+ * block (*ppText, *puText).  Returns TS_OK;
  * after a complaint TS_IO (not readable, no memory) or TS_USAGE (longer). */
 int ReadInputText(char const *psInput, char **ppText, size_t *puText);
 
 /* Whether psArg names a kept version, "@N" with N a number from 1. */
 int IsVersionName(char const *psArg);
 
-/* Lists the versions kept of psFile into *pList (ListVersions).  Returns
- * TS_OK, or TS_IO after a complaint. */
-int ListOrComplain(char const *psFile, struct MorvVersionList *pList);
+/* Lists the versions kept of psFile into *pList (ListVersions), the file
+ * pWalk found (an update's), or psFile walked once for it when pWalk is
+ * null.  Returns TS_OK, the list then to be freed (FreeVersionList), or
+ * TS_IO after a complaint, with nothing held. */
+int ListOrComplain(char const *psFile, struct MorvWalk const *pWalk, struct MorvVersionList *pList);
+
+/* Why a walk or a reading with errno iErr failed, in words: the walk's
+ * refusal (an unsafe transition, a link not followed) when it said one,
+ * else as ReadErrorText says. */
+char const *WalkErrorText(int iErr);
 
 /* Reads version iNumber of *pList, the history of psFile, into *pSnap.
  * Returns TS_OK, or after a complaint TS_USAGE (not kept) or TS_IO. */
@@ -35,11 +43,12 @@ int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot
                      char *psLabel, size_t uLabel);
 
 /* Reads FILE into *pSnap: at most MORV_MAX_FILE bytes are kept, the rest
- * only counted (a pipe or device is read one byte further, no more).  With
- * bRegularOnly only a regular file is read; otherwise "-" is standard input
- * and a FIFO is read too.  Returns TS_OK, or TS_IO after a complaint (the
- * home's morvrc missing: and the note of a fresh home, NoteFreshHome), with
- * nothing allocated. */
+ * only counted.  Only a regular file is read, opened without waiting: a
+ * FIFO or a device is refused as "not a regular file"; with bRegularOnly
+ * 0, "-" is standard input (which is read one byte past the limit, no
+ * more).  Returns TS_OK, or TS_IO after a complaint (the home's morvrc
+ * missing: and the note of a fresh home, NoteFreshHome), with nothing
+ * allocated. */
 int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
 
 /* Writes into psOut (uOut bytes) that psPath, held by *pSnap, is a text
@@ -59,8 +68,8 @@ int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeByt
               struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
 
 /* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
- * or, when it is 0, at the width found for it ("-" and a FIFO are read as
- * LoadInput reads them).  Returns TS_OK, or the status to end with after a
+ * or, when it is 0, at the width found for it ("-" is read as LoadInput
+ * reads it).  Returns TS_OK, or the status to end with after a
  * complaint; *pLayout is released by the caller either way (FreeLayout). */
 int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
               struct MorvLayout *pLayout);

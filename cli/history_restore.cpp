@@ -6,9 +6,11 @@
 #include "cli/home.h"
 #include "cli/verbs.h"
 #include "settings/disk/history.h"
+#include "settings/disk/walk.h"
 #include "settings/morvrc/reading.h"
 #include "settings/store/text.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,11 +24,23 @@ int History(int argc, char **argv, struct Options const *po)
     char const *psFile = PickFile(po, "history", argc == 1, argv[0], 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
+    /* The versions and the file as it is now, both of the one walk. */
+    struct MorvWalk walk;
+    if (!WalkPath(psFile, &walk)) {
+        Complain("cannot read the history of %s: %s", psFile, WalkErrorText(errno));
+        return TS_IO;
+    }
     struct MorvVersionList list;
-    int iStatus = ListOrComplain(psFile, &list);
-    if (iStatus != TS_OK)
+    int iStatus = ListOrComplain(psFile, &walk, &list);
+    struct MorvSnapshot now;
+    SnapshotWalked(&walk, &now);
+    EndWalk(&walk);
+    if (iStatus != TS_OK) {
+        FreeSnapshot(&now);
         return iStatus;
-    char *psRows = FormatHistory(&list, psFile, po->bJson);
+    }
+    char *psRows = FormatHistory(&list, &now, po->bJson);
+    FreeSnapshot(&now);
     char *psFile8 = JsonText(psFile);
     char *psFolder8 = JsonText(list.psFolder != NULL ? list.psFolder : "");
     if (psRows == NULL || psFile8 == NULL || psFolder8 == NULL)
@@ -70,10 +84,11 @@ int Restore(int argc, char **argv, struct Options const *po)
     struct MorvVersionList list;
     struct MorvSnapshot snap;
     memset(&snap, 0, sizeof snap);
-    iStatus = ListOrComplain(psFile, &list);
-    if (iStatus == TS_OK)
+    iStatus = ListOrComplain(psFile, &up.walk, &list);
+    if (iStatus == TS_OK) {
         iStatus = ReadNumbered(&list, (int)llNumber, psFile, &snap);
-    FreeVersionList(&list);
+        FreeVersionList(&list);
+    }
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     if (iStatus == TS_OK) {

@@ -54,7 +54,7 @@ int ReadCatalogue(char const *psPath, int *piRows, int bComplain)
     /* A FIFO or a device could block or never end: a regular file only,
      * opened as morvrc is. */
     struct stat st;
-    int fd = OpenForReading(psPath, 1, &st);
+    int fd = OpenForReading(psPath, &st);
     FILE *f = fd >= 0 ? fdopen(fd, "r") : NULL;
     int iErr = errno;
     if (f == NULL) {

@@ -12,6 +12,7 @@
 #include "settings/store/morv.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -661,6 +662,10 @@ static int Run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    /* Under a file-size limit a write that grows too large fails with
+     * EFBIG, is undone and reported, instead of killing the tool half way
+     * through a rewrite in place. */
+    signal(SIGXFSZ, SIG_IGN);
     int iStatus = Run(argc, argv);
     ResetSettings();
     /* Output that never arrived is a failure, not a success, nor an answer:

@@ -17,6 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -28,8 +29,10 @@
 #include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,6 +119,16 @@ TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
     r = Tool({"restore", "1", rc});
     EXPECT_EQ(0, r.iStatus) << r.err;
     EXPECT_EQ(sample, ReadFileBytes(dir / "other"));
+
+    /* A file-size limit ends no rewrite half way: the write that grows
+     * too large fails, the old bytes are put back, and it is said. */
+    std::vector<std::string> argv = {"bash", "-c", "ulimit -f 2 && exec \"$@\"", "bash"};
+    argv.insert(argv.end(), gRunner.begin(), gRunner.end());
+    argv.insert(argv.end(), {gTool, "set", rc, "psAwayPostfix", "\"" + std::string(3000, 'w') + "\""});
+    ProgramResult p = RunProgram(argv, "", dir.path());
+    EXPECT_EQ(3, p.iStatus) << p.err;
+    EXPECT_TRUE(Contains(p.err, "cannot write " + rc + ": File too large; " + rc + " is unchanged")) << p.err;
+    EXPECT_EQ(sample, ReadFileBytes(rc));
 }
 
 /* A morvrc that is there but cannot be read, for a read that fails (EIO)
@@ -174,7 +187,8 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
      * two names of one file. */
     WriteFileText(rc + ".tmp-Ab12Cd", "left by a save that was killed");
     std::string ro = dir / "ro", other = ro + "/other";
-    for (int iRound = 0; iRound < (geteuid() == 0 ? 2 : 1); iRound++) {
+    TestUser user("p");
+    for (int iRound = 0; iRound < (user.made() ? 2 : 1); iRound++) {
         SCOPED_TRACE(iRound);
         std::string file = iRound == 0 ? rc : ro + "/morvrc", name2 = iRound == 0 ? rc : other;
         std::vector<std::string> argv = {"timeout", "-s", "KILL", "150"};
@@ -183,10 +197,11 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
             ASSERT_EQ(0, mkdir(ro.c_str(), 0755));
             WriteFileBytes(file, MakeSample(kNative).bytes);
             ASSERT_EQ(0, link(file.c_str(), other.c_str()));
-            ASSERT_EQ(0, chown(file.c_str(), 65534, 65534));
-            ASSERT_EQ(0, chown(ro.c_str(), 65534, 65534));
+            ASSERT_EQ(0, chown(file.c_str(), user.uid(), user.gid()));
+            ASSERT_EQ(0, chown(ro.c_str(), user.uid(), user.gid()));
             ASSERT_EQ(0, chmod(ro.c_str(), 0555));
-            argv.insert(argv.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+            std::vector<std::string> const asUser = user.AsUser();
+            argv.insert(argv.end(), asUser.begin(), asUser.end());
         } else {
             WriteFileBytes(file, MakeSample(kNative).bytes);
         }
@@ -221,12 +236,12 @@ TEST_F(MorvrcTool, ParallelSetsAllLandAndALockHeldTooLongIsExit6)
         EXPECT_TRUE(Contains(r.err, "another program is saving " + name2)) << r.err;
         EXPECT_EQ(saved, ReadFileBytes(file));
     }
-    if (geteuid() != 0)
+    if (!user.made())
         return;
     /* A file to be made in a directory whose lock cannot be taken: no
      * silent success. */
     ASSERT_EQ(0, chmod(ro.c_str(), 0333));
-    std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    std::vector<std::string> argv = user.AsUser();
     argv.insert(argv.end(), gRunner.begin(), gRunner.end());
     argv.insert(argv.end(), {ToolForAnyone(), "set", ro + "/new", "iMaxCloneCount", "5"});
     ProgramResult r = RunProgram(argv, "", dir.path());
@@ -284,10 +299,11 @@ TEST_F(MorvrcTool, ASetWaitsForAFileAnotherProgramIsStillWriting)
 
 TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
 {
-    if (geteuid() != 0)
+    TestUser user("o");
+    if (!user.made())
         GTEST_SKIP() << "only root can give a file to another user";
     WriteFileBytes(rc, MakeSample(kNative).bytes);
-    ASSERT_EQ(0, chown(rc.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chown(rc.c_str(), user.uid(), user.gid()));
     ASSERT_EQ(0, chmod(rc.c_str(), 0640));
     ASSERT_EQ(0, setxattr(rc.c_str(), "user.morv", "kept", 4, 0));
     ToolResult r = Tool({"set", rc, "iMaxCloneCount", "5"});
@@ -295,8 +311,8 @@ TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
     EXPECT_EQ("", r.err);
     struct stat st;
     ASSERT_EQ(0, stat(rc.c_str(), &st));
-    EXPECT_EQ(65534u, st.st_uid);
-    EXPECT_EQ(65534u, st.st_gid);
+    EXPECT_EQ(user.uid(), st.st_uid);
+    EXPECT_EQ(user.gid(), st.st_gid);
     EXPECT_EQ(0640u, st.st_mode & 07777);
     char acValue[16] = "";
     EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
@@ -327,34 +343,85 @@ TEST_F(MorvrcTool, ASavedFileKeepsItsOwnerModeAttributesAndLinks)
     EXPECT_EQ("7\n", Tool({"get", rc, "iMaxCloneCount"}).out);
 }
 
+/* A process that runs fn as user, until it is stopped (StopSwapper). */
+pid_t StartAs(TestUser const &user, std::function<void()> const &fn)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        gid_t gid = user.gid();
+        if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(user.uid()) != 0)
+            _exit(3);
+        fn();
+        _exit(0);
+    }
+    return pid;
+}
+
+void StopSwapper(pid_t pid)
+{
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+/* Puts at path, again and again, a link to target and a file of bytes,
+ * each renamed into place as an attacker would; with bPause each is left
+ * there a moment. */
+void SwapFileAndLink(std::string const &path, std::string const &target, ByteVector const &bytes, bool bPause)
+{
+    /* The two swapped in one call each time, as fast as it goes. */
+    std::string other = path + ".x";
+    WriteFileBytes(path, bytes);
+    if (symlink(target.c_str(), other.c_str()) != 0)
+        return;
+    for (int i = 0;; i++) {
+        renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+        if (bPause)
+            usleep(500 + i % 7 * 300);
+    }
+}
+
 TEST_F(MorvrcTool, RootWorksOnAUsersFileWithTheUsersRightsAlone)
 {
-    if (geteuid() != 0)
+    TestUser user("a");
+    if (!user.made())
         GTEST_SKIP() << "only root can act on another user's home";
-    /* A home of the user's and a directory of root's alone. */
+    /* A home of the user's, a directory of root's alone, and a file of
+     * root's that root's own groups may write. */
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
     std::string home = dir / "home", secret = dir / "secret", shadow = secret + "/shadow";
-    std::string user = home + "/morvrc";
+    std::string userRc = home + "/morvrc", grouped = dir / "grouped";
     ASSERT_EQ(0, mkdir(home.c_str(), 0755));
-    ASSERT_EQ(0, chown(home.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chown(home.c_str(), user.uid(), user.gid()));
     ASSERT_EQ(0, mkdir(secret.c_str(), 0700));
     WriteFileText(shadow, "root:x:0:\n");
+    if (getgroups(0, nullptr) <= 0) {
+        gid_t gRoot = 0;
+        ASSERT_EQ(0, setgroups(1, &gRoot));
+    }
+    gid_t agRoot[64];
+    ASSERT_LT(0, getgroups(64, agRoot));
+    ByteVector sample = MakeSample(kNative).bytes;
+    WriteFileBytes(grouped, sample);
+    ASSERT_EQ(0, chown(grouped.c_str(), 0, agRoot[0]));
+    ASSERT_EQ(0, chmod(grouped.c_str(), 0660));
     /* The user's links to root's file, to a file root's directory lacks,
-     * and to a device: nothing is written through them. */
+     * to a device and to root's group's file: nothing is written through
+     * them. */
     struct Case {
         std::string target;
         std::vector<std::string> args;
     } const aCases[] = {
-        {shadow, {"set", user, "iMaxCloneCount", "5"}},
-        {shadow, {"reset", "--all", user, "--home", MORV_DEMO_HOME}},
-        {secret + "/job", {"set", user, "iMaxCloneCount", "5"}},
-        {"/dev/null", {"set", user, "iMaxCloneCount", "5"}},
+        {shadow, {"set", userRc, "iMaxCloneCount", "5"}},
+        {shadow, {"reset", "--all", userRc, "--home", MORV_DEMO_HOME}},
+        {secret + "/job", {"set", userRc, "iMaxCloneCount", "5"}},
+        {"/dev/null", {"set", userRc, "iMaxCloneCount", "5"}},
+        {grouped, {"set", userRc, "iMaxCloneCount", "5"}},
     };
     for (Case const &c : aCases) {
         SCOPED_TRACE(c.target + " " + c.args[0]);
-        unlink(user.c_str());
-        ASSERT_EQ(0, symlink(c.target.c_str(), user.c_str()));
-        ASSERT_EQ(0, lchown(user.c_str(), 65534, 65534));
+        unlink(userRc.c_str());
+        ASSERT_EQ(0, symlink(c.target.c_str(), userRc.c_str()));
+        ASSERT_EQ(0, lchown(userRc.c_str(), user.uid(), user.gid()));
         ToolResult r = Tool(c.args);
         EXPECT_EQ(3, r.iStatus) << r.err;
         EXPECT_TRUE(Contains(r.err, c.target == "/dev/null" ? "not a regular file" : "Permission denied"))
@@ -362,47 +429,190 @@ TEST_F(MorvrcTool, RootWorksOnAUsersFileWithTheUsersRightsAlone)
     }
     EXPECT_EQ("root:x:0:\n", ReadFileText(shadow));
     EXPECT_EQ(std::vector<std::string>({"shadow"}), Names(secret));
-    EXPECT_EQ(std::vector<std::string>({"morvrc"}), Names(home));
+    EXPECT_EQ(sample, ReadFileBytes(grouped));
     struct stat st;
     ASSERT_EQ(0, stat("/dev/null", &st));
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 
     /* The user's own file is saved and stays the user's; a morvrc.lock
      * that is another name of root's file is no matter of a save's. */
-    unlink(user.c_str());
-    WriteFileBytes(user, MakeSample(kNative).bytes);
-    ASSERT_EQ(0, chown(user.c_str(), 65534, 65534));
-    ASSERT_EQ(0, link(shadow.c_str(), (user + ".lock").c_str()));
-    ToolResult r = Tool({"set", user, "iMaxCloneCount", "5"});
+    unlink(userRc.c_str());
+    WriteFileBytes(userRc, sample);
+    ASSERT_EQ(0, chown(userRc.c_str(), user.uid(), user.gid()));
+    ASSERT_EQ(0, link(shadow.c_str(), (userRc + ".lock").c_str()));
+    ToolResult r = Tool({"set", userRc, "iMaxCloneCount", "5"});
     EXPECT_EQ(0, r.iStatus) << r.err;
-    ASSERT_EQ(0, stat(user.c_str(), &st));
-    EXPECT_EQ(65534u, st.st_uid);
+    ASSERT_EQ(0, stat(userRc.c_str(), &st));
+    EXPECT_EQ(user.uid(), st.st_uid);
     ASSERT_EQ(0, stat(shadow.c_str(), &st));
     EXPECT_EQ(0u, st.st_uid);
     EXPECT_EQ(std::vector<std::string>({"morvrc", "morvrc.lock"}), Names(home));
-    /* Its version goes to the user's own history, made with the user's
-     * rights: nobody's home, /nonexistent, is not made by root's. */
-    struct passwd const *pw = getpwuid(65534);
-    if (pw != nullptr && access(pw->pw_dir, F_OK) != 0) {
-        EXPECT_TRUE(Contains(r.out, "morvrc_tool: note: the version of " + user + " before this save was not kept "
-                                    "in its history (" + pw->pw_dir + "/.local/state/morvane/history/"))
-            << r.out;
-        EXPECT_TRUE(Contains(r.out, "Permission denied); it is saved all the same\n")) << r.out;
-        EXPECT_NE(0, access(pw->pw_dir, F_OK));
-    }
 }
 
-TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWrittenThrough)
+TEST_F(MorvrcTool, RootRefusesTwoOwnersOnTheWayAndNeverFollowsALinkSwappedIn)
 {
+    TestUser user("s"), other("t");
+    if (!user.made() || !other.made())
+        GTEST_SKIP() << "only root can act on another user's home";
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
+    ByteVector sample = MakeSample(kNative).bytes;
+    /* A link of one user in another user's sticky directory: refused, the
+     * two named, the other user's private file untouched. */
+    std::string sticky = dir / "sticky", theirs = sticky + "/morvrc", planted = sticky + "/planted";
+    ASSERT_EQ(0, mkdir(sticky.c_str(), 01777));
+    ASSERT_EQ(0, chown(sticky.c_str(), other.uid(), other.gid()));
+    WriteFileBytes(theirs, sample);
+    ASSERT_EQ(0, chown(theirs.c_str(), other.uid(), other.gid()));
+    ASSERT_EQ(0, chmod(theirs.c_str(), 0600));
+    ASSERT_EQ(0, symlink(theirs.c_str(), planted.c_str()));
+    ASSERT_EQ(0, lchown(planted.c_str(), user.uid(), user.gid()));
+    ToolResult r = Tool({"set", planted, "iMaxCloneCount", "5"});
+    EXPECT_EQ(3, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.err, "unsafe transition: " + planted + " belongs to " + user.name() + ", but " +
+                                    sticky + ", on the way to it, belongs to " + other.name()))
+        << r.err;
+    EXPECT_EQ(sample, ReadFileBytes(theirs));
+
+    /* The user swaps a file of theirs and a link to root's file in a
+     * directory of root's that their group may write, while root resets
+     * it: root's file is never written. */
+    std::string shared = dir / "shared", rootRc = dir / "root-morvrc";
+    ASSERT_EQ(0, mkdir(shared.c_str(), 0775));
+    ASSERT_EQ(0, chown(shared.c_str(), 0, user.gid()));
+    ASSERT_EQ(0, chmod(shared.c_str(), 02775));
+    WriteFileBytes(rootRc, sample);
+    pid_t pid = StartAs(user, [&] { SwapFileAndLink(shared + "/morvrc", rootRc, sample, false); });
+    int aiStatus[8] = {0};
+    for (int i = 0; i < 300; i++) {
+        r = Tool({"reset", "--all", shared + "/morvrc", "--home", MORV_DEMO_HOME});
+        aiStatus[r.iStatus < 7 ? r.iStatus : 7]++;
+    }
+    StopSwapper(pid);
+    EXPECT_EQ(sample, ReadFileBytes(rootRc));
+    printf("reset --all while swapped: %d saved, %d refused, %d changed meanwhile\n", aiStatus[0],
+           aiStatus[3], aiStatus[6]);
+    /* Saved as the user, refused through the link, or changed meanwhile by
+     * the swaps: never anything else. */
+    EXPECT_EQ(300, aiStatus[0] + aiStatus[3] + aiStatus[6]);
+    EXPECT_LT(0, aiStatus[3]);
+}
+
+TEST_F(MorvrcTool, RootKeepsEveryVersionInTheHistoryOfTheFileItLocked)
+{
+    TestUser user("h"), victim("v");
+    if (!user.made() || !victim.made())
+        GTEST_SKIP() << "only root can act on another user's home";
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
+    ASSERT_EQ(0, chmod(victim.home().c_str(), 0700));
+    /* The user's file saved by root: its version is in the user's history,
+     * made with the user's rights. */
+    Sample sample = MakeSample(kNative);
+    std::string userRc = user.home() + "/morvrc";
+    WriteFileBytes(userRc, sample.bytes);
+    ASSERT_EQ(0, chown(userRc.c_str(), user.uid(), user.gid()));
+    ToolResult r = Tool({"set", userRc, "iMaxCloneCount", "5"});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_EQ("", r.out);
+    std::string folder = user.home() + "/.local/state/morvane/history/";
+    for (char c : userRc)
+        folder += c == '/' ? '!' : c;
+    std::vector<std::string> versions = Names(folder);
+    ASSERT_EQ(1u, versions.size()) << folder;
+    struct stat st;
+    for (std::string const &path : {user.home() + "/.local", folder, folder + "/" + versions[0]}) {
+        ASSERT_EQ(0, stat(path.c_str(), &st)) << path;
+        EXPECT_EQ(user.uid(), st.st_uid) << path;
+    }
+
+    /* The victim's private file, with a version of its own kept. */
+    std::string victimRc = victim.home() + "/morvrc";
+    ByteVector secret = sample.bytes;
+    secret[sample.uAwayPostfixAt + 4] = 'S';
+    WriteFileBytes(victimRc, secret);
+    ASSERT_EQ(0, chown(victimRc.c_str(), victim.uid(), victim.gid()));
+    ASSERT_EQ(0, chmod(victimRc.c_str(), 0600));
+    ASSERT_EQ(0, Tool({"set", victimRc, "iMaxCloneCount", "6"}).iStatus);
+    ByteVector victimNow = ReadFileBytes(victimRc);
+    ToolResult before = Tool({"history", victimRc});
+    ASSERT_EQ(0, before.iStatus) << before.err;
+
+    /* The user flips a name between a file of theirs and a link to the
+     * victim's while root sets and restores it: no version of one file is
+     * kept in the other's history, nor restored into the other. */
+    std::string flip = user.home() + "/flip";
+    pid_t pid = StartAs(user, [&] { SwapFileAndLink(flip, victimRc, sample.bytes, true); });
+    for (int i = 0; i < 60; i++) {
+        Tool({"set", flip, "iMaxCloneCount", std::to_string(10 + i)});
+        Tool({"restore", "1", flip});
+    }
+    StopSwapper(pid);
+    EXPECT_EQ(victimNow, ReadFileBytes(victimRc));
+    ToolResult after = Tool({"history", victimRc});
+    EXPECT_EQ(before.out, after.out);
+    std::string flipFolder = user.home() + "/.local/state/morvane/history/";
+    for (char c : flip)
+        flipFolder += c == '/' ? '!' : c;
+    std::vector<std::string> kept = Names(flipFolder);
+    EXPECT_LT(0u, kept.size());
+    for (std::string const &name : kept) {
+        ByteVector b = ReadFileBytes(flipFolder + "/" + name);
+        EXPECT_TRUE(b != secret && b != victimNow) << name;
+    }
+    /* Left a file of the user's, or the link. */
+    ASSERT_EQ(0, lstat(flip.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode) || (ReadFileBytes(flip) != secret && ReadFileBytes(flip) != victimNow));
+
+    /* Root's XDG_STATE_HOME in the user's home, a folder there a link to a
+     * directory of root's: root's own history is used instead, and nothing
+     * of the user's or of that directory is touched. */
+    std::string rootDir = dir / "root-dir", important = rootDir + "/.tmp-important";
+    ASSERT_EQ(0, mkdir(rootDir.c_str(), 0755));
+    WriteFileText(important, "keep me");
+    struct utimbuf old = {1000000, 1000000};
+    ASSERT_EQ(0, utime(important.c_str(), &old));
+    std::string state = user.home() + "/.local/state", rootRc = dir / "root-morvrc";
+    std::string planted = state + "/morvane/history/";
+    for (char c : rootRc)
+        planted += c == '/' ? '!' : c;
+    std::vector<std::string> argv = user.AsUser();
+    argv.insert(argv.end(), {"ln", "-s", rootDir, planted});
+    ASSERT_EQ(0, RunProgram(argv, "", dir.path()).iStatus);
+    WriteFileBytes(rootRc, sample.bytes);
+    r = Tool({"set", rootRc, "iMaxCloneCount", "7"}, {"XDG_STATE_HOME=" + state});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.out, "morvrc_tool: note: XDG_STATE_HOME=" + state + " is not used (")) << r.out;
+    std::string rootFolder = dir / ".local/state/morvane/history/";
+    for (char c : rootRc)
+        rootFolder += c == '/' ? '!' : c;
+    EXPECT_EQ(1u, Names(rootFolder).size()) << rootFolder;
+    ASSERT_EQ(0, stat(rootDir.c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+    EXPECT_EQ(std::vector<std::string>({".tmp-important"}), Names(rootDir));
+}
+
+TEST_F(MorvrcTool, PipesAreReadBoundedAndNeverWaitedFor)
+{
+    /* A FIFO without a writer, or a device, as FILE: refused at once by
+     * every verb, as INPUT read as the empty input it is. */
     std::string fifo = dir / "fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    ToolResult r = Tool({"set", fifo, "iMaxCloneCount", "1"});
-    EXPECT_EQ(3, r.iStatus);
-    EXPECT_TRUE(Contains(r.err, "not a regular file")) << r.err;
-    r = Tool({"dump", "/dev/zero"});
-    EXPECT_EQ(4, r.iStatus);
-    EXPECT_TRUE(Contains(r.err, "longer than 1 MiB")) << r.err;
+    std::vector<std::vector<std::string>> const aaArgs = {
+        {"set", fifo, "iMaxCloneCount", "1"}, {"dump", fifo}, {"check", fifo},
+        {"get", fifo, "iMaxCloneCount"},     {"diff", fifo, fifo}, {"convert", "--to", "32", fifo, rc},
+        {"dump", "/dev/zero"}};
+    for (std::vector<std::string> const &args : aaArgs) {
+        std::string const &file = args[0] == "convert" ? args[3] : args[1];
+        SCOPED_TRACE(args[0] + " " + file);
+        ToolResult r = Tool(args);
+        EXPECT_EQ(args[0] == "diff" ? 2 : 3, r.iStatus);
+        EXPECT_TRUE(Contains(r.err, "cannot read " + file + ": not a regular file")) << r.err;
+    }
+    EXPECT_FALSE(FileExists(rc));
+    WriteFileBytes(rc, MakeSample(kNative).bytes);
+    ToolResult r = Tool({"load", rc, fifo});
+    EXPECT_EQ(0, r.iStatus) << r.err;
     ByteVector sample = MakeSample(kNative).bytes;
+    EXPECT_EQ(sample, ReadFileBytes(rc));
     std::vector<std::string> argv = gRunner;
     argv.insert(argv.end(), {gTool, "get", "-", "iMaxCloneCount"});
     ProgramResult p = RunProgram(argv, std::string(sample.begin(), sample.end()), dir.path());

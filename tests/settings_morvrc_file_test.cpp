@@ -9,6 +9,7 @@
 #include "settings/store/items.h"
 #include "settings/disk/lock.h"
 #include "settings/disk/replace.h"
+#include "settings/disk/walk.h"
 #include "tests/settings_images.h"
 #include "tests/test_support.h"
 
@@ -123,6 +124,19 @@ extern "C" int __wrap_renameat(int fdFrom, char const *psFrom, int fdTo, char co
 }
 
 namespace {
+
+/* Takes the lock of path as a save does, on what one walk of it found.
+ * Returns LockWalked's result; *pfd gets the lock. */
+int Lock(std::string const &path, int iWaitMillis, int *pfd)
+{
+    MorvWalk walk;
+    *pfd = -1;
+    if (!WalkPath(path.c_str(), &walk))
+        return 0;
+    int iLocked = LockWalked(&walk, iWaitMillis, pfd);
+    EndWalk(&walk);
+    return iLocked;
+}
 
 /* Saving: a failed save leaves the old file exactly as it was, and a good
  * one replaces it whole. */
@@ -251,15 +265,17 @@ TEST_F(SafeSave, AReadOnlyFileIsRefusedAndADirectoryWithoutNewFilesIsWrittenInPl
     std::string inner = sub + "/morvrc";
     WriteFileBytes(inner, old);
     chmod(inner.c_str(), 0444);
-    if (geteuid() == 0) {
-        ASSERT_EQ(0, chown(sub.c_str(), 65534, 65534));
-        ASSERT_EQ(0, chown(inner.c_str(), 65534, 65534));
+    TestUser user("r");
+    if (user.made()) {
+        ASSERT_EQ(0, chown(sub.c_str(), user.uid(), user.gid()));
+        ASSERT_EQ(0, chown(inner.c_str(), user.uid(), user.gid()));
         chmod(dir.path().c_str(), 0755);
     }
     std::string out;
     int iStatus = RunInChild(
         [&] {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            gid_t gid = user.gid();
+            if (user.made() && (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(user.uid()) != 0))
                 _exit(3);
             psMorvaneRC = &inner[0];
             int iFile = WriteSetup();
@@ -407,19 +423,21 @@ TEST_F(SafeSave, AnAttributeOrAnOwnerANewFileCannotTakeIsKeptInPlace)
     char acValue[8] = "";
     EXPECT_EQ(4, getxattr(rc.c_str(), "user.morv", acValue, sizeof acValue));
     EXPECT_EQ(4u, ReadFileBytes(rc).size());
-    if (geteuid() != 0)
+    TestUser user("g");
+    if (!user.made())
         GTEST_SKIP() << "only root can make a file of another user's";
     /* An ordinary user saving root's group-writable file in the user's own
      * directory: root stays its owner. */
     std::string sub = dir / "sub", inner = sub + "/morvrc";
     chmod(dir.path().c_str(), 0755);
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
-    ASSERT_EQ(0, chown(sub.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chown(sub.c_str(), user.uid(), user.gid()));
     WriteFileBytes(inner, old);
-    ASSERT_EQ(0, chown(inner.c_str(), 0, 65534));
+    ASSERT_EQ(0, chown(inner.c_str(), 0, user.gid()));
     ASSERT_EQ(0, chmod(inner.c_str(), 0664));
     int iStatus = RunInChild([&] {
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+        gid_t gid = user.gid();
+        if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(user.uid()) != 0)
             _exit(3);
         MorvReplaceReport r;
         exit(ReplaceFile(inner.c_str(), old.data(), 4, nullptr, &r) == 1 && r.bInPlace ? 0 : 1);
@@ -436,9 +454,9 @@ TEST_F(SafeSave, EverySaverOfTheFileTakesOneLockHeldUntilItsSaveIsDone)
     std::string other = dir / "other";
     ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
     int fdLock, fdOther;
-    ASSERT_EQ(1, LockFile(rc.c_str(), 0, &fdLock));
+    ASSERT_EQ(1, Lock(rc, 0, &fdLock));
     errno = 0;
-    EXPECT_EQ(0, LockFile(other.c_str(), 0, &fdOther));
+    EXPECT_EQ(0, Lock(other, 0, &fdOther));
     EXPECT_EQ(EWOULDBLOCK, errno);
     unlink(other.c_str());
     /* Still held when the new file is synced. */
@@ -458,14 +476,14 @@ TEST_F(SafeSave, EverySaverOfTheFileTakesOneLockHeldUntilItsSaveIsDone)
     pid_t pid = fork();
     if (pid == 0) {
         int fd;
-        if (LockFile(rc.c_str(), 0, &fd) != 1)
+        if (Lock(rc, 0, &fd) != 1)
             _exit(1);
         usleep(300000);
         ReplaceFile(rc.c_str(), old.data(), 8, nullptr, nullptr);
         _exit(0);
     }
     usleep(100000);
-    ASSERT_EQ(1, LockFile(rc.c_str(), 5000, &fdLock));
+    ASSERT_EQ(1, Lock(rc, 5000, &fdLock));
     waitpid(pid, nullptr, 0);
     struct stat stLock, stNow;
     ASSERT_EQ(0, fstat(fdLock, &stLock));
@@ -477,8 +495,8 @@ TEST_F(SafeSave, EverySaverOfTheFileTakesOneLockHeldUntilItsSaveIsDone)
     /* A file still to be made: its directory is locked, and nothing is
      * left there. */
     unlink(rc.c_str());
-    ASSERT_EQ(1, LockFile(rc.c_str(), 0, &fdLock));
-    EXPECT_EQ(0, LockFile(rc.c_str(), 0, &fdOther));
+    ASSERT_EQ(1, Lock(rc, 0, &fdLock));
+    EXPECT_EQ(0, Lock(rc, 0, &fdOther));
     UnlockFile(fdLock);
     EXPECT_EQ(0, Entries());
 }

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -153,6 +154,66 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return r;
+}
+
+/* Runs argv with its output thrown away.  Returns its exit status. */
+static int RunQuietly(std::vector<std::string> const &argv)
+{
+    std::vector<std::string> args = argv;
+    std::vector<char *> ap;
+    for (std::string &s : args)
+        ap.push_back(&s[0]);
+    ap.push_back(nullptr);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open("/dev/null", O_RDWR);
+        dup2(fd, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execvp(ap[0], ap.data());
+        _exit(127);
+    }
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
+}
+
+TestUser::TestUser(char const *psTag)
+{
+    if (geteuid() != 0)
+        return;
+    name_ = std::string("morv") + psTag + std::to_string(getpid());
+    /* Another test program may hold the user database's lock a moment. */
+    for (int iTry = 0; iTry < 50 && !bMade_; iTry++) {
+        bMade_ = RunQuietly({"useradd", "-m", "-U", "-s", "/bin/sh", name_}) == 0;
+        if (!bMade_)
+            usleep(100 * 1000);
+    }
+    struct passwd const *pw = bMade_ ? getpwnam(name_.c_str()) : nullptr;
+    if (pw == nullptr) {
+        bMade_ = false;
+        return;
+    }
+    uid_ = pw->pw_uid;
+    gid_ = pw->pw_gid;
+    home_ = pw->pw_dir;
+}
+
+TestUser::~TestUser()
+{
+    if (!bMade_)
+        return;
+    for (int iTry = 0; iTry < 50; iTry++) {
+        if (RunQuietly({"userdel", "-r", "-f", name_}) == 0 || getpwnam(name_.c_str()) == nullptr)
+            break;
+        usleep(100 * 1000);
+    }
+}
+
+std::vector<std::string> TestUser::AsUser() const
+{
+    return {"setpriv", "--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(gid_), "--clear-groups"};
 }
 
 std::vector<std::string> Lines(std::string const &s)

@@ -81,6 +81,29 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
  * every test.  Returns the exit status: 2 for a wrong command line. */
 int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::string> *pRunner);
 
+/* A user made for a test, with a home of its own (useradd -m) and a group
+ * of its own, removed with its home by the destructor, so also after a
+ * test that fails.  Only root makes one: made() tells whether it was. */
+class TestUser {
+  public:
+    /* psTag: a few lowercase letters that tell the test's users apart. */
+    explicit TestUser(char const *psTag);
+    ~TestUser();
+    bool made() const { return bMade_; }
+    std::string const &name() const { return name_; }
+    std::string const &home() const { return home_; }
+    unsigned uid() const { return uid_; }
+    unsigned gid() const { return gid_; }
+    /* "setpriv ..." that runs a program as this user, with its own group
+     * alone. */
+    std::vector<std::string> AsUser() const;
+
+  private:
+    bool bMade_ = false;
+    std::string name_, home_;
+    unsigned uid_ = 0, gid_ = 0;
+};
+
 /* Frees the catalogue's texts and empties every row, as before loading. */
 void ClearCatalogue();
 

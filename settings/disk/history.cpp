@@ -1,10 +1,10 @@
-/* The local history of a morvrc: one folder per file under the user's
- * state directory, one file per kept version holding its exact bytes and
- * named by the time it was replaced and by who replaced it. */
+/* The local history of a morvrc: one folder per file under its user's state
+ * directory, found from what the file's walk resolved and reached through
+ * descriptors alone, one file per kept version holding its exact bytes and
+ * named by its number, the time it was replaced and who replaced it. */
 #include "settings/disk/history.h"
 
-#include "settings/disk/identity.h"
-#include "settings/disk/path.h"
+#include "settings/disk/walk.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -18,194 +18,245 @@
 #include <time.h>
 #include <unistd.h>
 
-/* The user whose history a file's is, and whose rights every step of it
- * takes: root working on another user's file takes that user's
- * file-system identity (AssumeUser), so that nothing in the user's home
- * becomes root's and no link of the user's leads root's writes elsewhere. */
-struct HistoryUser {
-    uid_t uid;
-    gid_t gid;
-    int bOther;   /* 1: not this process's own user */
-};
+/* The longest name of one folder of the file's own part of the path. */
+#define FOLDER_PART 200
 
-/* The absolute path of the file psPath leads to, which need not exist: its
- * directory resolved, its name kept.  Returns a malloc'd path or null. */
-static char *FullPath(char const *psPath)
-{
-    char *psTarget = FollowLinks(psPath);
-    if (!psTarget) return NULL;
-    char acDir[PATH_MAX], acName[PATH_MAX], acReal[PATH_MAX];
-    char const *psName = acName;
-    char *psFull = NULL;
-    if (SplitPath(psTarget, acDir, sizeof acDir, acName, sizeof acName) && realpath(acDir, acReal)) {
-        size_t uLen = strlen(acReal) + strlen(psName) + 2;
-        psFull = (char *)malloc(uLen);
-        if (psFull) snprintf(psFull, uLen, "%s/%s", strcmp(acReal, "/") ? acReal : "", psName);
-    } else if (psTarget[0] == '/') {
-        psFull = strdup(psTarget);
-    } else {
-        char acCwd[PATH_MAX];
-        if (getcwd(acCwd, sizeof acCwd)) {
-            size_t uLen = strlen(acCwd) + strlen(psTarget) + 2;
-            psFull = (char *)malloc(uLen);
-            if (psFull) snprintf(psFull, uLen, "%s/%s", acCwd, psTarget);
-        }
-    }
-    free(psTarget);
-    if (!psFull && !errno) errno = ENOMEM;
-    return psFull;
-}
+/* Room for a folder's whole path: the state directory, morvane/history/
+ * and the file's resolved path written out at most three bytes a byte,
+ * with the marks and slashes of its parts. */
+#define FOLDER_PATH (4 * PATH_MAX + 256)
 
-/* The user whose history holds psFull: the process's own, or for root the
- * file's user (UserOfFile). */
-static void FindUser(char const *psFull, struct HistoryUser *pu)
-{
-    pu->bOther = UserOfFile(psFull, &pu->uid, &pu->gid);
-}
-
-/* The state directory of the user pu: XDG_STATE_HOME or ~/.local/state for
- * the process's own user, the owner's ~/.local/state otherwise. */
-static int StateHome(struct HistoryUser const *pu, char *psOut, size_t uOut)
-{
-    char const *psHome = NULL;
-    if (!pu->bOther) {
-        char const *psState = getenv("XDG_STATE_HOME");
-        if (psState && psState[0] == '/') {
-            if ((size_t)snprintf(psOut, uOut, "%s", psState) >= uOut) return errno = ENAMETOOLONG, 0;
-            return 1;
-        }
-        psHome = getenv("HOME");
-    } else {
-        struct passwd const *pw = getpwuid(pu->uid);
-        psHome = pw ? pw->pw_dir : NULL;
-    }
-    if (!psHome || psHome[0] != '/') return errno = ENOENT, 0;
-    if ((size_t)snprintf(psOut, uOut, "%s/.local/state", psHome) >= uOut) return errno = ENAMETOOLONG, 0;
-    return 1;
-}
-
-/* Writes psFrom with '/' as '!' and '!' as "!!" into psOut (uOut bytes).
- * Returns the length it would take. */
-static size_t Escape(char const *psFrom, char *psOut, size_t uOut)
+/* Writes psFull into psOut (uOut bytes) with '/' as '!' and '!', '%' and
+ * '+' as %21, %25 and %2B: no two paths give one text, and '+' is left
+ * for the marks between folders.  Returns the length it would take. */
+static size_t Encode(char const *psFull, char *psOut, size_t uOut)
 {
     size_t u = 0;
-    for (char const *ps = psFrom; *ps; ps++) {
-        char const *psAs = *ps == '/' ? "!" : *ps == '!' ? "!!" : NULL;
-        for (size_t k = 0; k < (psAs ? strlen(psAs) : 1); k++, u++)
-            if (u + 1 < uOut) psOut[u] = psAs ? psAs[k] : *ps;
+    for (char const *ps = psFull; *ps != '\0'; ps++) {
+        char acCode[4] = {*ps, '\0'};
+        if (*ps == '/')
+            acCode[0] = '!';
+        else if (*ps == '!' || *ps == '%' || *ps == '+')
+            snprintf(acCode, sizeof acCode, "%%%02X", (unsigned)(unsigned char)*ps);
+        for (char const *pc = acCode; *pc != '\0'; pc++, u++)
+            if (u + 1 < uOut)
+                psOut[u] = *pc;
     }
-    if (uOut) psOut[u < uOut ? u : uOut - 1] = '\0';
+    if (uOut > 0)
+        psOut[u < uOut ? u : uOut - 1] = '\0';
     return u;
 }
 
-/* The folder's own name for the file psFull; see HistoryFolder. */
-static void FolderName(char const *psFull, char *psOut, size_t uOut)
+/* Writes into psOut (uOut bytes) the folders of the file psFull below
+ * morvane/history/, joined by '/': its encoding cut, between two codes,
+ * into parts of at most FOLDER_PART characters, each but the last ending
+ * in '+' and each but the first beginning with one.  Returns 1; 0 with
+ * errno ENAMETOOLONG. */
+static int FileFolders(char const *psFull, char *psOut, size_t uOut)
 {
-    if (Escape(psFull, psOut, uOut) <= 200) return;
-    unsigned long long ullHash = 1469598103934665603ULL;
-    for (char const *ps = psFull; *ps; ps++) ullHash = (ullHash ^ (unsigned char)*ps) * 1099511628211ULL;
-    char acEnd[200];
-    Escape(psFull + strlen(psFull) - 90, acEnd, sizeof acEnd);
-    snprintf(psOut, uOut, "%016llx%s", ullHash, acEnd);
-}
-
-/* Finds the history folder of psPath (see HistoryFolder) into psOut (uOut
- * bytes) and its user into *pu.  Returns 1; 0 with errno set. */
-static int Locate(char const *psPath, char *psOut, size_t uOut, struct HistoryUser *pu)
-{
-    if (!psPath || !*psPath) return errno = ENOENT, 0;
-    char *psFull = FullPath(psPath);
-    if (!psFull) return 0;
-    FindUser(psFull, pu);
-    char acState[PATH_MAX], acName[NAME_MAX + 1];
-    int bOk = StateHome(pu, acState, sizeof acState);
-    FolderName(psFull, acName, sizeof acName);
-    free(psFull);
-    if (!bOk) return 0;
-    if ((size_t)snprintf(psOut, uOut, "%s/morvane/history/%s", acState, acName) >= uOut)
+    static char acCode[3 * PATH_MAX + 1];
+    if (Encode(psFull, acCode, sizeof acCode) >= sizeof acCode)
         return errno = ENAMETOOLONG, 0;
+    size_t uOutAt = 0, uPart = 0;
+    for (char const *ps = acCode; *ps != '\0';) {
+        size_t uCode = *ps == '%' ? 3 : 1;
+        char const *psMark = "";
+        if (uPart + uCode > FOLDER_PART) {
+            psMark = "+/+";
+            uPart = 1;
+        }
+        int n = snprintf(psOut + uOutAt, uOut - uOutAt, "%s%.*s", psMark, (int)uCode, ps);
+        if (n < 0 || (size_t)n >= uOut - uOutAt)
+            return errno = ENAMETOOLONG, 0;
+        uOutAt += (size_t)n;
+        uPart += uCode;
+        ps += uCode;
+    }
     return 1;
 }
 
-int HistoryFolder(char const *psPath, char *psOut, size_t uOut, unsigned *puid)
+/* Opens, with the identity in force, the state directory of the walk's
+ * user (see KeepVersion), making what is missing with bCreate; its path
+ * goes to psHome (uHome bytes), and why $XDG_STATE_HOME was passed over to
+ * psNote (empty otherwise).  Returns the descriptor, or -1 with errno set
+ * (ENOENT: none yet, without bCreate). */
+static int OpenStateHome(struct MorvWalk const *pWalk, int bCreate, char *psHome, size_t uHome, char *psNote,
+                         size_t uNote)
 {
-    struct HistoryUser user;
-    if (!Locate(psPath, psOut, uOut, &user)) return 0;
-    if (puid) *puid = user.uid;
-    return 1;
+    uid_t uid = WalkUser(pWalk);
+    psNote[0] = '\0';
+    char const *psState = getenv("XDG_STATE_HOME");
+    if (psState != NULL && psState[0] == '/') {
+        int fd = OpenTrustedDirectory(psState, uid, bCreate, 1);
+        snprintf(psHome, uHome, "%s", psState);
+        if (fd >= 0 || (errno == ENOENT && !bCreate))
+            return fd;
+        snprintf(psNote, uNote, "XDG_STATE_HOME=%s is not used (%.*s)", psState, PATH_MAX,
+                 acWalkRefusal[0] != '\0' ? acWalkRefusal : strerror(errno));
+        acWalkRefusal[0] = '\0';
+    }
+    /* The process's own HOME may be another user's, as sudo -E leaves it. */
+    char const *psUserHome = pWalk->bTake ? NULL : getenv("HOME");
+    int fdHome = psUserHome != NULL && psUserHome[0] == '/' ? OpenTrustedDirectory(psUserHome, uid, 0, 0) : -1;
+    if (fdHome >= 0) {
+        close(fdHome);
+    } else {
+        struct passwd const *pw = getpwuid(uid);
+        psUserHome = pw != NULL ? pw->pw_dir : NULL;
+    }
+    if (psUserHome == NULL || psUserHome[0] != '/')
+        return errno = ENOENT, -1;
+    if ((size_t)snprintf(psHome, uHome, "%s/.local/state", strcmp(psUserHome, "/") != 0 ? psUserHome : "") >=
+        uHome)
+        return errno = ENAMETOOLONG, -1;
+    return OpenTrustedDirectory(psHome, uid, bCreate, 0);
 }
 
-/* Makes every missing directory of psFolder mode 0700, as the current
- * file-system identity.  Returns 1; 0 with errno set. */
-static int MakeFolders(char const *psFolder)
+/* Opens the folders psRelative below fdTop, one at a time without
+ * following a link, each of which must be uid's (or root's), making the
+ * missing ones mode 0700 with bCreate; the last one is made private.
+ * Returns its descriptor, or -1 with errno set. */
+static int OpenBelow(int fdTop, char *psRelative, uid_t uid, int bCreate)
 {
-    char acPath[PATH_MAX];
-    if ((size_t)snprintf(acPath, sizeof acPath, "%s", psFolder) >= sizeof acPath) return errno = ENAMETOOLONG, 0;
-    for (char *ps = acPath + 1;; ps++) {
-        if (*ps != '/' && *ps) continue;
-        char c = *ps;
-        *ps = '\0';
-        if (mkdir(acPath, 0700) != 0 && errno != EEXIST) return 0;
-        *ps = c;
-        if (!c) break;
+    int fd = fdTop;
+    char *psSaved = NULL;
+    for (char *psName = strtok_r(psRelative, "/", &psSaved); psName != NULL;
+         psName = strtok_r(NULL, "/", &psSaved)) {
+        int iFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int fdNext = openat(fd, psName, iFlags);
+        if (fdNext < 0 && errno == ENOENT && bCreate && (mkdirat(fd, psName, 0700) == 0 || errno == EEXIST))
+            fdNext = openat(fd, psName, iFlags);
+        struct stat st;
+        if (fdNext >= 0 && fstat(fdNext, &st) == 0 && st.st_uid != uid && st.st_uid != 0) {
+            close(fdNext);
+            fdNext = -1;
+            errno = EPERM;
+        }
+        int iErr = errno;
+        close(fd);
+        errno = iErr;
+        if (fdNext < 0)
+            return -1;
+        fd = fdNext;
     }
     struct stat st;
-    if (stat(acPath, &st) != 0) return 0;
-    if (!S_ISDIR(st.st_mode)) return errno = ENOTDIR, 0;
-    if ((st.st_mode & 077) && chmod(acPath, 0700) != 0) return 0;
-    return 1;
+    /* The versions are the user's alone. */
+    if (fstat(fd, &st) != 0 || ((st.st_mode & 077) && st.st_uid == uid && fchmod(fd, 0700) != 0)) {
+        int iErr = errno;
+        close(fd);
+        errno = iErr;
+        return -1;
+    }
+    return fd;
 }
 
-/* Reads a version's name: "20261207T230455.123456789Z,morvrc_tool,set".
+/* Finds the history folder of the walk's file, with the identity in
+ * force: *ppsFolder gets its path (malloc'd, null when there is no place
+ * for it) and psNote why $XDG_STATE_HOME was passed over.  Returns its
+ * descriptor, or -1 with errno set (ENOENT: none yet, without bCreate). */
+static int FindFolder(struct MorvWalk const *pWalk, int bCreate, char **ppsFolder, char *psNote, size_t uNote)
+{
+    *ppsFolder = NULL;
+    char acHome[PATH_MAX] = "";
+    char *psRelative = (char *)malloc(FOLDER_PATH);
+    char *psFolder = (char *)malloc(FOLDER_PATH);
+    int fd = -1;
+    if (psRelative == NULL || psFolder == NULL) {
+        errno = ENOMEM;
+    } else if (strcpy(psRelative, "morvane/history/"),
+               FileFolders(pWalk->acFull, psRelative + strlen(psRelative), FOLDER_PATH - strlen(psRelative))) {
+        fd = OpenStateHome(pWalk, bCreate, acHome, sizeof acHome, psNote, uNote);
+        if (acHome[0] != '\0' &&
+            (size_t)snprintf(psFolder, FOLDER_PATH, "%s/%s", acHome, psRelative) < FOLDER_PATH) {
+            *ppsFolder = psFolder;
+            psFolder = NULL;
+        }
+        if (fd >= 0 && *ppsFolder == NULL) {
+            close(fd);
+            fd = -1;
+            errno = ENAMETOOLONG;
+        }
+        if (fd >= 0)
+            fd = OpenBelow(fd, psRelative, WalkUser(pWalk), bCreate);
+    }
+    int iErr = errno;
+    free(psRelative);
+    free(psFolder);
+    errno = iErr;
+    return fd;
+}
+
+/* Reads a version's name, "0000000042,20261207T230455.123456789Z,morvrc_tool,set",
+ * or one named by the time alone, "20261207T230455.123456789Z,morvrc_tool,set".
  * Returns 1 for a version's name, 0 for anything else. */
 static int ParseName(char const *psName, struct MorvVersion *pv)
 {
     struct tm tm;
     memset(&tm, 0, sizeof tm);
     long lNanos = 0;
-    int iUsed = 0;
-    if (sscanf(psName, "%4d%2d%2dT%2d%2d%2d.%9ldZ%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-               &tm.tm_min, &tm.tm_sec, &lNanos, &iUsed) != 7 || iUsed != 26 || psName[iUsed] != ',')
+    long long llNumber = 0;
+    int iNumbered = 0, iUsed = 0;
+    if (strspn(psName, "0123456789") == 10 && psName[10] == ',') {
+        llNumber = atoll(psName);
+        iNumbered = 11;
+    }
+    char const *psTime = psName + iNumbered;
+    if (sscanf(psTime, "%4d%2d%2dT%2d%2d%2d.%9ldZ%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+               &tm.tm_sec, &lNanos, &iUsed) != 7 ||
+        iUsed != 26 || psTime[iUsed] != ',' || strlen(psName) >= sizeof pv->acFile)
         return 0;
-    if (strlen(psName) >= sizeof pv->acFile) return 0;
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
     memset(pv, 0, sizeof *pv);
     snprintf(pv->acFile, sizeof pv->acFile, "%s", psName);
+    pv->llNumber = llNumber;
     pv->llSeconds = (long long)timegm(&tm);
     pv->lNanos = lNanos;
-    snprintf(pv->acSaver, sizeof pv->acSaver, "%s", psName + iUsed + 1);
+    snprintf(pv->acSaver, sizeof pv->acSaver, "%s", psTime + iUsed + 1);
     for (char *ps = pv->acSaver; *ps; ps++)
-        if (*ps == ',') *ps = ' ';
+        if (*ps == ',')
+            *ps = ' ';
     return 1;
 }
 
+/* By number; versions named by the time alone come after, by their time. */
 static int NewestFirst(void const *pa, void const *pb)
 {
     struct MorvVersion const *a = (struct MorvVersion const *)pa, *b = (struct MorvVersion const *)pb;
-    if (a->llSeconds != b->llSeconds) return a->llSeconds > b->llSeconds ? -1 : 1;
-    if (a->lNanos != b->lNanos) return a->lNanos > b->lNanos ? -1 : 1;
+    if (a->llNumber != b->llNumber)
+        return a->llNumber > b->llNumber ? -1 : 1;
+    if (a->llSeconds != b->llSeconds)
+        return a->llSeconds > b->llSeconds ? -1 : 1;
+    if (a->lNanos != b->lNanos)
+        return a->lNanos > b->lNanos ? -1 : 1;
     return -strcmp(a->acFile, b->acFile);
 }
 
-/* Lists the folder psFolder, as the current identity.  A missing folder is
- * an empty list.  Returns 1; 0 with errno set. */
-static int ListFolder(char const *psFolder, struct MorvVersionList *pList)
+/* Lists the folder open on fdFolder into pList, as the current identity.
+ * Returns 1; 0 with errno set. */
+static int ListFolder(int fdFolder, struct MorvVersionList *pList)
 {
-    DIR *pDir = opendir(psFolder);
-    if (!pDir) return errno == ENOENT ? 1 : 0;
+    int fdList = dup(fdFolder);
+    DIR *pDir = fdList >= 0 ? fdopendir(fdList) : NULL;
+    if (pDir == NULL) {
+        int iErr = errno;
+        if (fdList >= 0)
+            close(fdList);
+        return errno = iErr, 0;
+    }
+    rewinddir(pDir);
     int iCap = 0, bOk = 1;
     struct dirent const *pe;
     while ((pe = readdir(pDir)) != NULL) {
         struct MorvVersion v;
-        if (!ParseName(pe->d_name, &v)) continue;
         struct stat st;
-        if (fstatat(dirfd(pDir), pe->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (!ParseName(pe->d_name, &v) || fstatat(fdFolder, pe->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
         v.llSize = st.st_size;
         if (pList->iCount == iCap) {
             iCap = iCap ? iCap * 2 : 64;
-            struct MorvVersion *pNew =
-                (struct MorvVersion *)realloc(pList->pVersions, (size_t)iCap * sizeof *pNew);
+            struct MorvVersion *pNew = (struct MorvVersion *)realloc(pList->pVersions, (size_t)iCap * sizeof *pNew);
             if (!pNew) {
                 bOk = 0;
                 errno = ENOMEM;
@@ -218,175 +269,234 @@ static int ListFolder(char const *psFolder, struct MorvVersionList *pList)
     int iErrno = errno;
     closedir(pDir);
     errno = iErrno;
-    if (bOk && pList->iCount > 1) qsort(pList->pVersions, (size_t)pList->iCount, sizeof *pList->pVersions, NewestFirst);
+    if (bOk && pList->iCount > 1)
+        qsort(pList->pVersions, (size_t)pList->iCount, sizeof *pList->pVersions, NewestFirst);
     return bOk;
 }
 
-int ListVersions(char const *psPath, struct MorvVersionList *pList)
+/* Opens the version psName of the folder on fdFolder and reads it into
+ * *pSnap.  Returns 1; 0 with errno set. */
+static int ReadVersionAt(int fdFolder, char const *psName, struct MorvSnapshot *pSnap)
 {
-    memset(pList, 0, sizeof *pList);
-    char acFolder[PATH_MAX];
-    struct HistoryUser user;
-    struct MorvIdentity id;
-    if (!Locate(psPath, acFolder, sizeof acFolder, &user)) return 0;
-    pList->psFolder = strdup(acFolder);
-    if (!pList->psFolder) return errno = ENOMEM, 0;
-    int bOk = AssumeUser(user.uid, user.gid, &id);
-    if (bOk) {
-        bOk = ListFolder(acFolder, pList);
-        ResumeIdentity(&id);
+    memset(pSnap, 0, sizeof *pSnap);
+    struct stat st;
+    int fd = openat(fdFolder, psName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+        errno = EINVAL;
     }
-    if (!bOk) FreeVersionList(pList);
-    return bOk;
+    if (fd < 0)
+        return pSnap->iErrno = errno, 0;
+    int bRead = SnapshotDescriptor(fd, pSnap);
+    int iErr = errno;
+    close(fd);
+    errno = iErr;
+    return bRead;
 }
 
-int ReadVersion(struct MorvVersionList const *pList, struct MorvVersion const *pVersion,
-                struct MorvSnapshot *pSnap) {
-    char acPath[PATH_MAX];
-    if (!pList->psFolder) return errno = ENOENT, 0;
-    if ((size_t)snprintf(acPath, sizeof acPath, "%s/%s", pList->psFolder, pVersion->acFile) >= sizeof acPath)
-        return errno = ENAMETOOLONG, 0;
-    return SnapshotFile(acPath, 1, pSnap);
-}
-
-void FreeVersionList(struct MorvVersionList *pList)
-{
-    free(pList->psFolder);
-    free(pList->pVersions);
-    memset(pList, 0, sizeof *pList);
-}
-
-/* Whether the file psPath holds exactly the uSize bytes at pData. */
-static int HoldsBytes(char const *psPath, unsigned char const *pData, size_t uSize)
+/* Whether the version psName of the folder on fdFolder holds exactly the
+ * uSize bytes at pData. */
+static int HoldsBytes(int fdFolder, char const *psName, unsigned char const *pData, size_t uSize)
 {
     struct MorvSnapshot snap;
-    if (!SnapshotFile(psPath, 1, &snap)) return 0;
+    if (!ReadVersionAt(fdFolder, psName, &snap))
+        return 0;
     int bSame = snap.uBytes == uSize && snap.llSize == (long long)uSize &&
                 (uSize == 0 || memcmp(snap.pBytes, pData, uSize) == 0);
     FreeSnapshot(&snap);
     return bSame;
 }
 
-/* Removes the versions beyond the bounds, and temporary files that a keep
- * killed part way left there more than a minute ago. */
-static void Prune(char const *psFolder, struct MorvVersionList const *pList)
+/* Removes the versions of pList beyond the bounds, never the newest, and
+ * temporary files that a keep killed part way left more than a minute ago. */
+static void Prune(int fdFolder, struct MorvVersionList const *pList)
 {
     long long llBytes = 0;
     for (int i = 0; i < pList->iCount; i++) {
         llBytes += pList->pVersions[i].llSize;
-        if (i == 0 || (i < MORV_HISTORY_MAX_VERSIONS && llBytes <= MORV_HISTORY_MAX_BYTES)) continue;
-        char acPath[PATH_MAX];
-        if ((size_t)snprintf(acPath, sizeof acPath, "%s/%s", psFolder, pList->pVersions[i].acFile) < sizeof acPath)
-            unlink(acPath);
+        if (i > 0 && (i >= MORV_HISTORY_MAX_VERSIONS || llBytes > MORV_HISTORY_MAX_BYTES))
+            unlinkat(fdFolder, pList->pVersions[i].acFile, 0);
     }
-    DIR *pDir = opendir(psFolder);
-    if (!pDir) return;
+    int fdList = dup(fdFolder);
+    DIR *pDir = fdList >= 0 ? fdopendir(fdList) : NULL;
+    if (pDir == NULL) {
+        if (fdList >= 0)
+            close(fdList);
+        return;
+    }
+    rewinddir(pDir);
     struct dirent const *pe;
     time_t tNow = time(NULL);
     while ((pe = readdir(pDir)) != NULL) {
         struct stat st;
-        if (strncmp(pe->d_name, ".tmp-", 5) == 0 &&
-            fstatat(dirfd(pDir), pe->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_mtime + 60 < tNow)
-            unlinkat(dirfd(pDir), pe->d_name, 0);
+        if (strncmp(pe->d_name, ".tmp-", 5) == 0 && fstatat(fdFolder, pe->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_mtime + 60 < tNow)
+            unlinkat(fdFolder, pe->d_name, 0);
     }
     closedir(pDir);
 }
 
-/* Writes the version's bytes to a new file of the folder and names it;
- * see KeepVersion.  As the current identity.  Returns 1; 0 with errno set
- * and the path that refused in psRefused. */
-static int WriteVersion(char const *psFolder, unsigned char const *pData, size_t uSize,
-                        char const *psSaver, char *psRefused, size_t uRefused) {
-    snprintf(psRefused, uRefused, "%s", psFolder);
-    if (!MakeFolders(psFolder)) return 0;
-    struct MorvVersionList list;
-    memset(&list, 0, sizeof list);
-    if (ListFolder(psFolder, &list) && list.iCount > 0) {
-        char acNewest[PATH_MAX];
-        int bSame = (size_t)snprintf(acNewest, sizeof acNewest, "%s/%s", psFolder,
-                                     list.pVersions[0].acFile) < sizeof acNewest &&
-                    HoldsBytes(acNewest, pData, uSize);
-        FreeVersionList(&list);
-        if (bSame) return 1;
+/* Writes the uSize bytes at pData to a new temporary file of the folder on
+ * fdFolder, synced, its name into acTemp.  Returns 1; 0 with errno set and
+ * nothing left. */
+static int WriteTemporary(int fdFolder, unsigned char const *pData, size_t uSize, char *acTemp, size_t uTemp)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    unsigned long long ullSeed = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)getpid() << 32);
+    int fd = -1;
+    for (int iTry = 0; fd < 0 && iTry < 100; iTry++) {
+        ullSeed = ullSeed * 6364136223846793005ULL + 1442695040888963407ULL;
+        snprintf(acTemp, uTemp, ".tmp-%08llx", (ullSeed >> 24) & 0xffffffffULL);
+        fd = openat(fdFolder, acTemp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return 0;
     }
-    FreeVersionList(&list);
-    char acTemp[PATH_MAX];
-    if ((size_t)snprintf(acTemp, sizeof acTemp, "%s/.tmp-XXXXXX", psFolder) >= sizeof acTemp)
-        return errno = ENAMETOOLONG, 0;
-    int fd = mkstemp(acTemp);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return errno = EEXIST, 0;
     size_t uDone = 0;
     int bOk = 1;
     while (bOk && uDone < uSize) {
         ssize_t n = write(fd, pData + uDone, uSize - uDone);
-        if (n > 0) uDone += (size_t)n;
-        else if (n < 0 && errno == EINTR) continue;
-        else bOk = 0;
+        if (n > 0)
+            uDone += (size_t)n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            bOk = 0;
     }
-    if (bOk) bOk = fsync(fd) == 0;
-    int iErrno = errno;
-    if (close(fd) != 0 && bOk) bOk = 0, iErrno = errno;
-    if (!bOk) {
-        unlink(acTemp);
-        return errno = iErrno ? iErrno : EIO, 0;
-    }
-    /* The name: the time it was replaced and who replaced it; a name taken
-     * in the same nanosecond moves on by one. */
+    if (bOk)
+        bOk = fsync(fd) == 0;
+    int iErrno = bOk ? 0 : errno != 0 ? errno : EIO;
+    if (close(fd) != 0 && bOk)
+        bOk = 0, iErrno = errno;
+    if (!bOk)
+        unlinkat(fdFolder, acTemp, 0);
+    errno = iErrno;
+    return bOk;
+}
+
+/* Writes the version's bytes to a new file of the folder on fdFolder and
+ * names it one more than the newest; see KeepVersion.  As the current
+ * identity.  Returns 1; 0 with errno set. */
+static int WriteVersion(int fdFolder, unsigned char const *pData, size_t uSize, char const *psSaver)
+{
+    struct MorvVersionList list;
+    memset(&list, 0, sizeof list);
+    if (!ListFolder(fdFolder, &list))
+        return 0;
+    long long llNext = list.iCount > 0 ? list.pVersions[0].llNumber + 1 : 1;
+    int bSame = list.iCount > 0 && HoldsBytes(fdFolder, list.pVersions[0].acFile, pData, uSize);
+    free(list.pVersions);
+    if (bSame)
+        return 1;
+    char acTemp[32];
+    if (!WriteTemporary(fdFolder, pData, uSize, acTemp, sizeof acTemp))
+        return 0;
+    /* The name: the number, the time it was replaced (to be shown) and who
+     * replaced it; a number taken meanwhile moves on by one. */
     char acSaver[64];
     snprintf(acSaver, sizeof acSaver, "%s", psSaver && *psSaver ? psSaver : "unknown");
     for (char *ps = acSaver; *ps; ps++)
-        if (*ps == ' ' || *ps == '/' || *ps == ',') *ps = ',';
+        if (*ps == ' ' || *ps == '/' || *ps == ',')
+            *ps = ',';
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    for (int iTry = 0;; iTry++) {
-        struct tm tm;
-        gmtime_r(&ts.tv_sec, &tm);
-        char acPath[PATH_MAX];
-        if ((size_t)snprintf(acPath, sizeof acPath, "%s/%04d%02d%02dT%02d%02d%02d.%09ldZ,%s", psFolder,
-                             tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                             (long)ts.tv_nsec, acSaver) >= sizeof acPath) {
-            unlink(acTemp);
-            return errno = ENAMETOOLONG, 0;
-        }
-        if (link(acTemp, acPath) == 0) break;
+    struct tm tm;
+    gmtime_r(&ts.tv_sec, &tm);
+    for (int iTry = 0;; iTry++, llNext++) {
+        char acName[128];
+        snprintf(acName, sizeof acName, "%010lld,%04d%02d%02dT%02d%02d%02d.%09ldZ,%s", llNext, tm.tm_year + 1900,
+                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, (long)ts.tv_nsec, acSaver);
+        if (linkat(fdFolder, acTemp, fdFolder, acName, 0) == 0)
+            break;
         if (errno != EEXIST || iTry > 1000) {
-            iErrno = errno;
-            unlink(acTemp);
+            int iErrno = errno;
+            unlinkat(fdFolder, acTemp, 0);
             return errno = iErrno, 0;
         }
-        if (++ts.tv_nsec >= 1000000000L) ts.tv_nsec = 0, ts.tv_sec++;
     }
-    unlink(acTemp);
-    int fdDir = open(psFolder, O_RDONLY | O_DIRECTORY);
-    if (fdDir >= 0) {
-        fsync(fdDir);
-        close(fdDir);
-    }
+    unlinkat(fdFolder, acTemp, 0);
+    fsync(fdFolder);
     memset(&list, 0, sizeof list);
-    if (ListFolder(psFolder, &list)) Prune(psFolder, &list);
-    FreeVersionList(&list);
+    if (ListFolder(fdFolder, &list))
+        Prune(fdFolder, &list);
+    free(list.pVersions);
     return 1;
 }
 
-int KeepVersion(char const *psPath, unsigned char const *pData, size_t uSize,
+int KeepVersion(struct MorvWalk const *pWalk, unsigned char const *pData, size_t uSize,
                 char const *psSaver, char *psWhy, size_t uWhy)
 {
-    char acFolder[PATH_MAX], acRefused[PATH_MAX];
-    struct HistoryUser user;
+    char acNote[PATH_MAX + 512];
+    if (psWhy && uWhy)
+        psWhy[0] = '\0';
     struct MorvIdentity id;
-    if (psWhy && uWhy) psWhy[0] = '\0';
-    if (!Locate(psPath, acFolder, sizeof acFolder, &user)) {
-        if (psWhy) snprintf(psWhy, uWhy, "no history folder for %s: %s", psPath ? psPath : "", strerror(errno));
+    if (!AssumeWalkIdentity(pWalk, &id)) {
+        if (psWhy)
+            snprintf(psWhy, uWhy, "the identity of the file's user cannot be taken: %s", strerror(errno));
         return 0;
     }
-    snprintf(acRefused, sizeof acRefused, "%s", acFolder);
-    int bOk = AssumeUser(user.uid, user.gid, &id);
-    if (bOk) {
-        bOk = WriteVersion(acFolder, pData, uSize, psSaver, acRefused, sizeof acRefused);
-        ResumeIdentity(&id);
-    }
-    if (!bOk && psWhy) snprintf(psWhy, uWhy, "%s: %s", acRefused, strerror(errno));
+    char *psFolder;
+    int fdFolder = FindFolder(pWalk, 1, &psFolder, acNote, sizeof acNote);
+    int bOk = fdFolder >= 0 && WriteVersion(fdFolder, pData, uSize, psSaver);
+    int iErr = errno;
+    if (fdFolder >= 0)
+        close(fdFolder);
+    ResumeIdentity(&id);
+    char const *psWhere = psFolder != NULL ? psFolder : pWalk->acShown;
+    if (!bOk && psWhy)
+        snprintf(psWhy, uWhy, "%s: %s", psWhere,
+                 fdFolder < 0 && acWalkRefusal[0] != '\0' ? acWalkRefusal : strerror(iErr));
+    else if (acNote[0] != '\0' && psWhy)
+        snprintf(psWhy, uWhy, "%s; the versions of %s are kept in %s", acNote, pWalk->acShown, psWhere);
+    free(psFolder);
+    errno = iErr;
     return bOk;
+}
+
+int ListVersions(struct MorvWalk const *pWalk, struct MorvVersionList *pList)
+{
+    memset(pList, 0, sizeof *pList);
+    pList->fdFolder = -1;
+    pList->bTake = pWalk->bTake;
+    pList->uid = pWalk->uid;
+    pList->gid = pWalk->gid;
+    struct MorvIdentity id;
+    if (!AssumeWalkIdentity(pWalk, &id))
+        return 0;
+    char acNote[PATH_MAX + 512];
+    pList->fdFolder = FindFolder(pWalk, 0, &pList->psFolder, acNote, sizeof acNote);
+    int bOk = pList->fdFolder >= 0 ? ListFolder(pList->fdFolder, pList) : errno == ENOENT && pList->psFolder;
+    ResumeIdentity(&id);
+    return bOk;
+}
+
+int ReadVersion(struct MorvVersionList const *pList, struct MorvVersion const *pVersion,
+                struct MorvSnapshot *pSnap)
+{
+    memset(pSnap, 0, sizeof *pSnap);
+    if (pList->psFolder == NULL || pList->fdFolder < 0)
+        return errno = pSnap->iErrno = ENOENT, 0;
+    struct MorvIdentity id;
+    int bTaken = pList->bTake ? AssumeUser(pList->uid, pList->gid, &id) : AssumeUser(geteuid(), getegid(), &id);
+    if (!bTaken)
+        return pSnap->iErrno = errno, 0;
+    int bRead = ReadVersionAt(pList->fdFolder, pVersion->acFile, pSnap);
+    ResumeIdentity(&id);
+    return bRead;
+}
+
+void FreeVersionList(struct MorvVersionList *pList)
+{
+    /* A folder is open only where its path is known. */
+    if (pList->psFolder != NULL && pList->fdFolder >= 0)
+        close(pList->fdFolder);
+    free(pList->psFolder);
+    free(pList->pVersions);
+    memset(pList, 0, sizeof *pList);
+    pList->fdFolder = -1;
 }
 
 void FormatVersionTime(struct MorvVersion const *pv, char *psOut, size_t uOut)

@@ -1,10 +1,8 @@
 /* A path taken apart and followed as the kernel would: its directory and
- * last name, the file its links lead to, and its directory opened for the
- * *at calls that then work on names in it alone. */
+ * last name, and the file its links lead to. */
 #include "settings/disk/path.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -66,25 +64,4 @@ char *FollowLinks(char const *psPath)
     }
     errno = ENOMEM;
     return NULL;
-}
-
-int OpenDirectoryOf(char const *psTarget, char const **ppsName)
-{
-    size_t uLen = strlen(psTarget);
-    char acDir[PATH_MAX], acName[PATH_MAX];
-    if (uLen == 0 || psTarget[uLen - 1] == '/') {
-        errno = EISDIR;
-        return -1;
-    }
-    if (!SplitPath(psTarget, acDir, sizeof acDir, acName, sizeof acName)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    *ppsName = psTarget + uLen - strlen(acName);
-    int fd = open(acDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    /* A directory that may be searched and written but not read still
-     * takes files by name. */
-    if (fd < 0 && errno == EACCES)
-        fd = open(acDir, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return fd;
 }

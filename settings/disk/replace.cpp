@@ -3,8 +3,8 @@
  * it in place where a new file could not be the same file to its user. */
 #include "settings/disk/replace.h"
 
-#include "settings/disk/identity.h"
 #include "settings/disk/path.h"
+#include "settings/disk/walk.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -21,9 +21,9 @@
  * are made unique. */
 static const char acTempSuffix[] = ".tmp-XXXXXX";
 
-/* Writes all n bytes at offset llAt; *pbWrote becomes 1 once a byte is
- * written.  Returns 1, or 0 with errno set. */
-static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, int *pbWrote)
+/* Writes all n bytes at offset llAt; *puDone counts the bytes written.
+ * Returns 1, or 0 with errno set. */
+static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, size_t *puDone)
 {
     while (n > 0) {
         ssize_t w = pwrite(fd, p, n, llAt);
@@ -32,8 +32,7 @@ static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, int 
                 continue;
             return 0;
         }
-        if (w > 0)
-            *pbWrote = 1;
+        *puDone += (size_t)w;
         p += w;
         n -= (size_t)w;
         llAt += w;
@@ -111,7 +110,10 @@ static int KeepWhatTheFileIs(int fd, int fdDir, char const *psName, struct stat 
         return 0;
     }
     int fdOld = openat(fdDir, psName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    int bCopied = fdOld >= 0 && CopyAttributes(fdOld, fd);
+    struct stat stOld;
+    /* The attributes of the very file whose owner and mode were taken. */
+    int bCopied = fdOld >= 0 && fstat(fdOld, &stOld) == 0 && stOld.st_dev == pst->st_dev &&
+                  stOld.st_ino == pst->st_ino && CopyAttributes(fdOld, fd);
     if (fdOld >= 0)
         close(fdOld);
     if (!bCopied) {
@@ -121,34 +123,90 @@ static int KeepWhatTheFileIs(int fd, int fdDir, char const *psName, struct stat 
     return 1;
 }
 
-/* Writes the bytes over the file psName in fdDir (psTarget, for reports)
- * itself, truncates it to their length and syncs it, after checking it
- * against pExpected.  A write that fails part way puts the old bytes back
- * when they could all be read first.  Returns 1, or 0 with errno set and
- * pr->acRefusedBy and pr->iLeft filled. */
-static int RewriteInPlace(int fdDir, char const *psName, char const *psTarget,
-                          unsigned char const *pData, size_t uSize,
-                          struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pr)
+/* A replacement under way: the walk's file, what is at its name now, and
+ * the temporary file made beside it. */
+struct Replacement {
+    struct MorvWalk const *pWalk;
+    char const *psTarget;          /* the file, for reports */
+    int fdDir;
+    char const *psName;
+    int bExists;
+    struct stat st;                /* of the file there, when bExists */
+    int fd;                        /* the temporary file, -1 when none is open */
+    char acTemp[NAME_MAX + 1];     /* its name, empty when there is none */
+    struct MorvReplaceReport *pr;
+};
+
+/* Whether *pst (null: nothing) is what the walk found at the name, or
+ * what its lock was taken on since. */
+static int IsTheWalkedFile(struct Replacement const *prp, struct stat const *pst)
 {
-    int iFlags = O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(fdDir, psName, O_RDWR | iFlags);
+    struct MorvWalk const *pw = prp->pWalk;
+    if (pst == NULL || !pw->bExists)
+        return pst == NULL && !pw->bExists;
+    return pst->st_dev == pw->st.st_dev && pst->st_ino == pw->st.st_ino;
+}
+
+/* Puts the nOld bytes at pOld back over the file on fd, which a rewrite
+ * changed over its first uWritten bytes (and from uSize on, with
+ * bTruncated), and syncs it.  Returns 1 when the file holds them again. */
+static int PutBack(int fd, unsigned char const *pOld, size_t nOld, size_t uWritten, int bTruncated,
+                   size_t uSize)
+{
+    /* Only what was changed is written again, so that a file longer than a
+     * file-size limit allows is put back all the same. */
+    size_t uSpan = bTruncated && uSize < nOld ? nOld : uWritten < nOld ? uWritten : nOld;
+    size_t uIgnored = 0;
+    struct stat st;
+    return WriteAllAt(fd, pOld, uSpan, 0, &uIgnored) && fstat(fd, &st) == 0 &&
+           (st.st_size == (off_t)nOld || ftruncate(fd, (off_t)nOld) == 0) && fsync(fd) == 0;
+}
+
+/* Opens the walk's file for the rewrite, never through a link, and checks
+ * it against what the walk found and against pExpected.  *pbReadable tells
+ * whether it could be opened for reading too.  Returns the descriptor, or
+ * -1 with errno set (ESTALE for another file or one changed since). */
+static int OpenForRewrite(struct Replacement *prp, struct MorvSnapshot const *pExpected, struct stat *pst,
+                          int *pbReadable)
+{
+    int fd = OpenWalkedFile(prp->pWalk, O_RDWR, pst);
     /* A file that may be written but not read is written all the same,
      * without the old bytes to put back. */
-    int bReadable = fd >= 0;
+    *pbReadable = fd >= 0;
     if (fd < 0 && errno == EACCES)
-        fd = openat(fdDir, psName, O_WRONLY | iFlags);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) {
-            close(fd);
-            errno = EINVAL;
-        }
-        Refused(pr, psTarget, 0);
-        return 0;
+        fd = OpenWalkedFile(prp->pWalk, O_WRONLY, pst);
+    if (fd < 0) {
+        /* A link put at the name since the walk is never followed. */
+        if (errno == ELOOP)
+            errno = ESTALE;
+        return -1;
     }
-    if (pExpected != NULL && !SnapshotMatches(psTarget, pExpected)) {
+    int bSame = IsTheWalkedFile(prp, pst);
+    if (bSame && pExpected != NULL)
+        bSame = *pbReadable ? DescriptorMatches(fd, pExpected) : WalkedFileMatches(prp->pWalk, pExpected);
+    if (!bSame) {
         close(fd);
         errno = ESTALE;
+        return -1;
+    }
+    return fd;
+}
+
+/* Writes the bytes over the walk's file itself, truncates it to their
+ * length and syncs it, after checking it against pExpected.  A write that
+ * fails part way puts the old bytes back when they could all be read
+ * first.  Returns 1, or 0 with errno set and pr->acRefusedBy and pr->iLeft
+ * filled. */
+static int RewriteInPlace(struct Replacement *prp, unsigned char const *pData, size_t uSize,
+                          struct MorvSnapshot const *pExpected)
+{
+    struct MorvReplaceReport *pr = prp->pr;
+    struct stat st;
+    int bReadable;
+    int fd = OpenForRewrite(prp, pExpected, &st, &bReadable);
+    if (fd < 0) {
+        if (errno != ESTALE)
+            Refused(pr, prp->psTarget, 0);
         return 0;
     }
     /* The old bytes, read through this very descriptor. */
@@ -158,17 +216,15 @@ static int RewriteInPlace(int fdDir, char const *psName, char const *psTarget,
         (pOld = (unsigned char *)malloc((size_t)st.st_size + 1)) != NULL)
         nOld = pread(fd, pOld, (size_t)st.st_size + 1, 0);
     int bOldKnown = nOld >= 0 && nOld == (ssize_t)st.st_size;
-    int bWrote = 0;
-    int bDone = WriteAllAt(fd, pData, uSize, 0, &bWrote) &&
-                (bWrote = 1, ftruncate(fd, (off_t)uSize) == 0) && fsync(fd) == 0;
+    size_t uWritten = 0;
+    int bTruncated = 0;
+    int bDone = WriteAllAt(fd, pData, uSize, 0, &uWritten) &&
+                (bTruncated = 1, ftruncate(fd, (off_t)uSize) == 0) && fsync(fd) == 0;
     int iErr = errno;
-    pr->iLeft = bWrote ? MORV_LEFT_MIXED : MORV_LEFT_OLD;
-    if (!bDone && bWrote && bOldKnown) {
-        int bIgnored = 0;
-        if (WriteAllAt(fd, pOld, (size_t)nOld, 0, &bIgnored) && ftruncate(fd, (off_t)nOld) == 0 &&
-            fsync(fd) == 0)
-            pr->iLeft = MORV_LEFT_OLD;
-    }
+    int bTouched = uWritten > 0 || bTruncated;
+    pr->iLeft = bTouched ? MORV_LEFT_MIXED : MORV_LEFT_OLD;
+    if (!bDone && bTouched && bOldKnown && PutBack(fd, pOld, (size_t)nOld, uWritten, bTruncated, uSize))
+        pr->iLeft = MORV_LEFT_OLD;
     free(pOld);
     if (close(fd) != 0 && bDone) {
         /* Synced before the close failed: the file holds the new bytes. */
@@ -178,7 +234,7 @@ static int RewriteInPlace(int fdDir, char const *psName, char const *psTarget,
     }
     if (!bDone) {
         errno = iErr;
-        Refused(pr, psTarget, 0);
+        Refused(pr, prp->psTarget, 0);
     }
     return bDone;
 }
@@ -216,19 +272,6 @@ static int MakeTemporary(int fdDir, char const *psName, char *acTemp, size_t uTe
     return -1;
 }
 
-/* A replacement under way: the file's directory and name, what is there
- * now, and the temporary file made beside it. */
-struct Replacement {
-    char const *psTarget;          /* the file, links followed, for reports */
-    int fdDir;
-    char const *psName;
-    int bExists;
-    struct stat st;                /* of the file there, when bExists */
-    int fd;                        /* the temporary file, -1 when none is open */
-    char acTemp[NAME_MAX + 1];     /* its name, empty when there is none */
-    struct MorvReplaceReport *pr;
-};
-
 /* What writing the new file beside the old one came to. */
 enum Beside {
     BESIDE_FAILED,    /* refused or changed meanwhile: errno and pr tell */
@@ -241,7 +284,7 @@ enum Beside {
  * Refused. */
 static int MayReplace(struct Replacement *prp)
 {
-    /* A name made a link since it was followed, a device, a FIFO or a
+    /* A name made a link since it was walked, a device, a FIFO or a
      * directory is never replaced by a regular file. */
     if (prp->bExists && !S_ISREG(prp->st.st_mode)) {
         errno = S_ISDIR(prp->st.st_mode) ? EISDIR : S_ISLNK(prp->st.st_mode) ? ELOOP : EINVAL;
@@ -282,6 +325,22 @@ static enum Beside FinishTemporary(struct Replacement *prp)
     return BESIDE_RENAMED;
 }
 
+/* Whether the name still holds what the replacement began with, and as
+ * pExpected says: the last look before the old file goes, for another
+ * program may have written or replaced it since.  Returns 1; 0 with errno
+ * ESTALE. */
+static int StillAsFound(struct Replacement const *prp, struct MorvSnapshot const *pExpected)
+{
+    struct stat st;
+    int bThere = fstatat(prp->fdDir, prp->psName, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!IsTheWalkedFile(prp, bThere ? &st : NULL) ||
+        (pExpected != NULL && !WalkedFileMatches(prp->pWalk, pExpected))) {
+        errno = ESTALE;
+        return 0;
+    }
+    return 1;
+}
+
 /* Writes the new bytes to a temporary file beside the old one, synced,
  * and renames it over the old one, unless the file changed since
  * pExpected.  Returns what it came to. */
@@ -306,20 +365,16 @@ static enum Beside WriteBeside(struct Replacement *prp, unsigned char const *pDa
         Refused(pr, prp->psTarget, 1);
         return BESIDE_FAILED;
     }
-    int bWrote = 0;
-    if (!WriteAllAt(prp->fd, pData, uSize, 0, &bWrote) || fsync(prp->fd) != 0) {
+    size_t uIgnored = 0;
+    if (!WriteAllAt(prp->fd, pData, uSize, 0, &uIgnored) || fsync(prp->fd) != 0) {
         Refused(pr, prp->psTarget, 0);
         return BESIDE_FAILED;
     }
     enum Beside e = FinishTemporary(prp);
     if (e != BESIDE_RENAMED)
         return e;
-    /* The last look before the old file goes: another program may have
-     * written it since it was read. */
-    if (pExpected != NULL && !SnapshotMatches(prp->psTarget, pExpected)) {
-        errno = ESTALE;
+    if (!StillAsFound(prp, pExpected))
         return BESIDE_FAILED;
-    }
     if (renameat(prp->fdDir, prp->acTemp, prp->fdDir, prp->psName) != 0) {
         /* A file mounted on its own cannot be renamed over. */
         if (prp->bExists && (errno == EBUSY || errno == EXDEV)) {
@@ -347,68 +402,83 @@ static void DropTemporary(struct Replacement *prp)
     prp->acTemp[0] = '\0';
 }
 
-/* ReplaceFile with the identity taken. */
-static int ReplaceAsTaken(char const *psPath, unsigned char const *pData, size_t uSize,
+/* ReplaceWalked with the identity taken. */
+static int ReplaceAsTaken(struct MorvWalk const *pWalk, unsigned char const *pData, size_t uSize,
                           struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pr)
 {
-    char *psTarget = FollowLinks(psPath);
-    if (psTarget == NULL) {
-        Refused(pr, psPath, 0);
-        return 0;
-    }
     struct Replacement rp;
     memset(&rp, 0, sizeof rp);
-    rp.psTarget = psTarget;
+    rp.pWalk = pWalk;
+    rp.psTarget = pWalk->acShown;
     rp.fd = -1;
     rp.pr = pr;
-    rp.fdDir = OpenDirectoryOf(psTarget, &rp.psName);
-    rp.bExists = rp.fdDir >= 0 && fstatat(rp.fdDir, rp.psName, &rp.st, AT_SYMLINK_NOFOLLOW) == 0;
+    rp.fdDir = pWalk->fdDir;
+    rp.psName = pWalk->acName;
+    rp.bExists = fstatat(rp.fdDir, rp.psName, &rp.st, AT_SYMLINK_NOFOLLOW) == 0;
     int bDone = 0;
-    if (rp.fdDir < 0 || (!rp.bExists && errno != ENOENT)) {
-        /* Where there is no directory, the file's path names no place. */
-        Refused(pr, psTarget, rp.fdDir < 0 && errno != ENOENT && errno != ENOTDIR && errno != EISDIR);
+    if (!rp.bExists && errno != ENOENT) {
+        Refused(pr, rp.psTarget, 1);
+    } else if (!IsTheWalkedFile(&rp, rp.bExists ? &rp.st : NULL)) {
+        errno = ESTALE;
     } else if (MayReplace(&rp)) {
         enum Beside e = WriteBeside(&rp, pData, uSize, pExpected);
         bDone = e == BESIDE_RENAMED;
         if (e == BESIDE_IN_PLACE) {
             DropTemporary(&rp);
             pr->bInPlace = 1;
-            bDone = RewriteInPlace(rp.fdDir, rp.psName, psTarget, pData, uSize, pExpected, pr);
+            bDone = RewriteInPlace(&rp, pData, uSize, pExpected);
         }
     }
     int iErr = errno;
     DropTemporary(&rp);
-    if (rp.fdDir >= 0)
-        close(rp.fdDir);
-    free(psTarget);
     if (!bDone)
         pr->bInPlace = 0;
     errno = iErr;
     return bDone;
 }
 
-int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
-                struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport)
+int ReplaceWalked(struct MorvWalk const *pWalk, unsigned char const *pData, size_t uSize,
+                  struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport)
 {
     struct MorvReplaceReport r;
     struct MorvReplaceReport *pr = pReport != NULL ? pReport : &r;
     memset(pr, 0, sizeof *pr);
-    if (psPath == NULL || *psPath == '\0') {
-        errno = ENOENT;
-        return 0;
-    }
     /* An image that the reader would call damaged is never written. */
     if (uSize > MORV_MAX_FILE) {
         errno = EFBIG;
         return 0;
     }
-    struct MorvIdentity id;
-    if (!AssumeOwnerOf(psPath, &id)) {
-        Refused(pr, psPath, 0);
+    /* Where there is no directory, the file's path names no place. */
+    if (pWalk->fdDir < 0) {
+        errno = pWalk->iErrno != 0 ? pWalk->iErrno : ENOENT;
+        Refused(pr, pWalk->acShown, 0);
         return 0;
     }
-    int bDone = ReplaceAsTaken(psPath, pData, uSize, pExpected, pr);
+    struct MorvIdentity id;
+    if (!AssumeWalkIdentity(pWalk, &id)) {
+        Refused(pr, pWalk->acShown, 0);
+        return 0;
+    }
+    int bDone = ReplaceAsTaken(pWalk, pData, uSize, pExpected, pr);
     ResumeIdentity(&id);
+    return bDone;
+}
+
+int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
+                struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport)
+{
+    struct MorvWalk walk;
+    if (!WalkPath(psPath, &walk)) {
+        if (pReport != NULL) {
+            int iErr = errno;
+            memset(pReport, 0, sizeof *pReport);
+            Refused(pReport, psPath != NULL ? psPath : "", 0);
+            errno = iErr;
+        }
+        return 0;
+    }
+    int bDone = ReplaceWalked(&walk, pData, uSize, pExpected, pReport);
+    EndWalk(&walk);
     return bDone;
 }
 

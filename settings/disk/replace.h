@@ -23,28 +23,38 @@ struct MorvReplaceReport {
     int iLeft;                   /* on failure: MORV_LEFT_OLD, _NEW or _MIXED */
 };
 
-/* Replaces the file psPath with the uSize bytes at pData: they go to a
- * temporary file "NAME.tmp-XXXXXX" made in the file's directory (through a
- * descriptor of it, never through a link), which is synced, given the old
- * file's owner, group, mode and extended attributes, and renamed over the
- * old file.  When psPath is a symbolic link the file it points to is
- * replaced; on another user's path the work is done with that user's
- * rights (AssumeOwnerOf).  Where the new file cannot be given them (the
- * owner cannot be set, an attribute cannot be copied, the file has more
- * than one link, its directory takes no new file, or it is a mount point
- * that a rename cannot replace), the bytes are written over the old file,
+struct MorvWalk;
+
+/* Replaces the file the walk found with the uSize bytes at pData, every
+ * step with the walk's identity and by name in the walk's directory: they
+ * go to a temporary file "NAME.tmp-XXXXXX" made there, which is synced,
+ * given the old file's owner, group, mode and extended attributes, and
+ * renamed over the old file (renameat: a link put at the name since the
+ * walk is replaced, never followed).  Where the new file cannot be given
+ * them (the owner cannot be set, an attribute cannot be copied, the file
+ * has more than one link, its directory takes no new file, or it is a
+ * mount point that a rename cannot replace), the bytes are written over
+ * the old file through a descriptor opened without following a link,
  * which is truncated to their length and synced (pReport->bInPlace, with
- * the reason); should that write fail, the old bytes are put back.  An
- * existing file that may not be written, or that is not a regular file (a
- * device, a FIFO: EINVAL; a directory: EISDIR), is left alone.  With
+ * the reason); should that write fail, even half way (EFBIG under a
+ * file-size limit), the old bytes are put back.  An existing file that may
+ * not be written, or that is not a regular file (a device, a FIFO: EINVAL;
+ * a directory: EISDIR), is left alone, and so is a file at the name other
+ * than the one the walk found or LockWalked locked (ESTALE).  With
  * pExpected, the file is compared with it right before the rename or the
- * rewrite, and a file changed since (SnapshotMatches) is left alone.
+ * rewrite, and a file changed since (WalkedFileMatches) is left alone.
  * pReport may be null.
  * Returns 1 on success; 0 on failure, with errno set by the failing step
- * (ENOENT for a null or empty path, EFBIG for more than MORV_MAX_FILE bytes,
- * ESTALE for a file changed since pExpected), pReport->acRefusedBy naming
- * the file or directory that refused, pReport->iLeft what the file now
- * holds, and no temporary file left behind. */
+ * (ENOENT where the file's directory is missing, EFBIG for more than
+ * MORV_MAX_FILE bytes, ESTALE for a file changed or replaced since),
+ * pReport->acRefusedBy naming the file or directory that refused,
+ * pReport->iLeft what the file now holds, and no temporary file left
+ * behind. */
+int ReplaceWalked(struct MorvWalk const *pWalk, unsigned char const *pData, size_t uSize,
+                  struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport);
+
+/* ReplaceWalked of psPath, walked once for it (ENOENT for a null or empty
+ * path, and the walk's errno when it is refused). */
 int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
                 struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport);
 

@@ -3,7 +3,7 @@
  * tell a change by another program. */
 #include "settings/disk/snapshot.h"
 
-#include "settings/disk/identity.h"
+#include "settings/disk/walk.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,47 +14,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-/* Opens psPath as OpenForReading says, with the identity already taken. */
-static int OpenAsTaken(char const *psPath, int bRegularOnly, struct stat *pst)
+int OpenForReading(char const *psPath, struct stat *pst)
 {
-    if (bRegularOnly) {
-        if (stat(psPath, pst) != 0)
-            return -1;
-        if (!S_ISREG(pst->st_mode)) {
-            errno = S_ISDIR(pst->st_mode) ? EISDIR : EINVAL;
-            return -1;
-        }
-    }
-    int fd = open(psPath, O_RDONLY | O_NOCTTY | O_CLOEXEC | (bRegularOnly ? O_NONBLOCK : 0));
-    if (fd < 0)
+    struct MorvWalk walk;
+    if (!WalkPath(psPath, &walk))
         return -1;
-    /* The path may have been replaced between the two looks. */
-    int iErr = 0;
-    if (fstat(fd, pst) != 0)
-        iErr = errno;
-    else if (S_ISDIR(pst->st_mode))
-        iErr = EISDIR;
-    else if (bRegularOnly && !S_ISREG(pst->st_mode))
-        iErr = EINVAL;
-    if (iErr != 0) {
-        close(fd);
-        errno = iErr;
-        return -1;
-    }
-    return fd;
-}
-
-int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst)
-{
-    if (psPath == NULL || *psPath == '\0') {
-        errno = ENOENT;
-        return -1;
-    }
-    struct MorvIdentity id;
-    if (!AssumeOwnerOf(psPath, &id))
-        return -1;
-    int fd = OpenAsTaken(psPath, bRegularOnly, pst);
-    ResumeIdentity(&id);
+    int fd = OpenWalkedFile(&walk, O_RDONLY, pst);
+    EndWalk(&walk);
     return fd;
 }
 
@@ -88,42 +54,30 @@ static long long WholeSize(struct stat const *pst, size_t uRead)
     return (long long)uRead;
 }
 
-int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
+int SnapshotDescriptor(int fd, struct MorvSnapshot *pSnap)
 {
     memset(pSnap, 0, sizeof *pSnap);
     struct stat st;
-    /* "-" is standard input, for the readers that take a pipe. */
-    int bStdin = !bRegularOnly && psPath != NULL && strcmp(psPath, "-") == 0;
-    int fd = bStdin ? dup(STDIN_FILENO) : OpenForReading(psPath, bRegularOnly, &st);
-    if (fd >= 0 && bStdin && fstat(fd, &st) != 0) {
-        int iErr = errno;
-        close(fd);
-        errno = iErr;
-        fd = -1;
-    }
-    if (fd < 0) {
+    if (fstat(fd, &st) != 0) {
         pSnap->iErrno = errno;
         return 0;
     }
     /* One byte more than is kept tells a longer file. */
     unsigned char *p = (unsigned char *)malloc(MORV_MAX_FILE + 1);
     if (p == NULL) {
-        close(fd);
         errno = pSnap->iErrno = ENOMEM;
         return 0;
     }
     int iReadErr = 0;
     size_t uRead = ReadUpTo(fd, p, MORV_MAX_FILE + 1, &iReadErr);
-    pSnap->llSize = WholeSize(&st, uRead);
-    pSnap->bPartial = uRead > MORV_MAX_FILE && !S_ISREG(st.st_mode);
-    close(fd);
     /* Bytes cut short by a failing disk are no file to judge. */
     if (iReadErr != 0) {
         free(p);
-        memset(pSnap, 0, sizeof *pSnap);
         errno = pSnap->iErrno = iReadErr;
         return 0;
     }
+    pSnap->llSize = WholeSize(&st, uRead);
+    pSnap->bPartial = uRead > MORV_MAX_FILE && !S_ISREG(st.st_mode);
     pSnap->uBytes = uRead > MORV_MAX_FILE ? MORV_MAX_FILE : uRead;
     /* Only what the file holds stays allocated. */
     unsigned char *pFit = (unsigned char *)realloc(p, pSnap->uBytes ? pSnap->uBytes : 1);
@@ -132,21 +86,41 @@ int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSna
     return 1;
 }
 
-int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
+/* Reads the file open on fd (-1: it could not be opened, errno says why)
+ * into *pSnap and closes it.  Returns as SnapshotDescriptor. */
+static int SnapshotAndClose(int fd, struct MorvSnapshot *pSnap)
 {
-    struct stat st;
-    int fd = OpenForReading(psPath, 1, &st);
     if (fd < 0) {
-        /* Still missing, or still unreadable for the same reason: a file
-         * that appeared where there was none, even one that cannot be
-         * read, is a change. */
-        int iErr = errno;
-        return !pSnap->bPresent && iErr == (pSnap->iErrno != 0 ? pSnap->iErrno : ENOENT);
-    }
-    if (!pSnap->bPresent) {
-        close(fd);
+        memset(pSnap, 0, sizeof *pSnap);
+        pSnap->iErrno = errno;
         return 0;
     }
+    int bRead = SnapshotDescriptor(fd, pSnap);
+    close(fd);
+    errno = pSnap->iErrno;
+    return bRead;
+}
+
+int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap)
+{
+    struct stat st;
+    /* "-" is standard input, for the readers that take a pipe. */
+    if (!bRegularOnly && psPath != NULL && strcmp(psPath, "-") == 0)
+        return SnapshotAndClose(dup(STDIN_FILENO), pSnap);
+    return SnapshotAndClose(OpenForReading(psPath, &st), pSnap);
+}
+
+int SnapshotWalked(struct MorvWalk const *pWalk, struct MorvSnapshot *pSnap)
+{
+    struct stat st;
+    return SnapshotAndClose(OpenWalkedFile(pWalk, O_RDONLY, &st), pSnap);
+}
+
+int DescriptorMatches(int fd, struct MorvSnapshot const *pSnap)
+{
+    struct stat st;
+    if (!pSnap->bPresent || fstat(fd, &st) != 0)
+        return 0;
     /* Chunk by chunk against the remembered bytes, one byte further. */
     unsigned char ab[65536];
     size_t uAt = 0;
@@ -162,9 +136,32 @@ int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
         bSame = memcmp(ab, pSnap->pBytes + uAt, uCompare) == 0;
         uAt += n;
     }
-    if (bSame)
-        bSame = iReadErr == 0 && WholeSize(&st, uAt) == pSnap->llSize;
+    return bSame && iReadErr == 0 && WholeSize(&st, uAt) == pSnap->llSize;
+}
+
+int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *pSnap)
+{
+    struct stat st;
+    int fd = OpenWalkedFile(pWalk, O_RDONLY, &st);
+    if (fd < 0) {
+        /* Still missing, or still unreadable for the same reason: a file
+         * that appeared where there was none, even one that cannot be
+         * read, is a change. */
+        int iErr = errno;
+        return !pSnap->bPresent && iErr == (pSnap->iErrno != 0 ? pSnap->iErrno : ENOENT);
+    }
+    int bSame = DescriptorMatches(fd, pSnap);
     close(fd);
+    return bSame;
+}
+
+int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
+{
+    struct MorvWalk walk;
+    if (!WalkPath(psPath, &walk))
+        return !pSnap->bPresent && errno == pSnap->iErrno;
+    int bSame = WalkedFileMatches(&walk, pSnap);
+    EndWalk(&walk);
     return bSame;
 }
 

@@ -1,4 +1,4 @@
-/* A morvrc on disk: reading at most MORV_MAX_FILE bytes of a path without
+/* A morvrc on disk: reading at most MORV_MAX_FILE bytes of a file without
  * ever waiting on a FIFO or a device, and snapshots of what was read to
  * tell a change made since.  Knows nothing of the bytes' meaning. */
 #ifndef MORV_SETTINGS_DISK_SNAPSHOT_H
@@ -24,28 +24,48 @@ struct MorvSnapshot {
 };
 
 struct stat;
+struct MorvWalk;
 
-/* Opens psPath for reading.  With bRegularOnly only a regular file is
- * opened, and without waiting: a FIFO or a device is never opened at all.
- * A directory gives EISDIR, anything else refused EINVAL.  *pst gets the
- * file's status.  Returns the descriptor, or -1 with errno set. */
-int OpenForReading(char const *psPath, int bRegularOnly, struct stat *pst);
+/* Opens psPath for reading, walked once (WalkPath) and read with the
+ * walk's identity: only a regular file is opened, and without waiting, so
+ * a FIFO or a device is never opened at all.  A directory gives EISDIR,
+ * anything else refused EINVAL.  *pst gets the file's status.  Returns the
+ * descriptor, or -1 with errno set. */
+int OpenForReading(char const *psPath, struct stat *pst);
 
-/* Reads psPath into *pSnap.  With bRegularOnly, anything but a regular file
- * (a FIFO, a device, a directory) counts as unreadable, and the open never
- * blocks; without it, "-" is standard input, and a pipe or a device is read
- * no further than one byte past MORV_MAX_FILE.  Returns 1; 0 with errno set,
- * also in pSnap->iErrno, and pSnap->bPresent 0 when the file cannot be
- * opened, a read fails part way (EIO: the file may be whole, only not
- * readable now) or its buffer cannot be allocated. */
+/* Reads the file open on fd, from where it stands, into *pSnap: at most
+ * MORV_MAX_FILE bytes are kept; a pipe or a device is read no further
+ * than one byte past them.  fd stays open.  Returns 1; 0 with errno set,
+ * also in pSnap->iErrno, and pSnap->bPresent 0 when a read fails part way
+ * (the file may be whole, only not readable now) or the buffer cannot be
+ * allocated. */
+int SnapshotDescriptor(int fd, struct MorvSnapshot *pSnap);
+
+/* Reads psPath into *pSnap.  Only a regular file is read, walked once and
+ * opened without blocking (OpenForReading): a FIFO, a device or a
+ * directory counts as unreadable; with bRegularOnly 0, "-" is standard
+ * input, which may be a pipe.  Returns 1; 0 with errno set, also in
+ * pSnap->iErrno, and pSnap->bPresent 0 when the file cannot be opened, a
+ * read fails part way (EIO: the file may be whole, only not readable now)
+ * or its buffer cannot be allocated. */
 int SnapshotFile(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
 
-/* Returns 1 when psPath (a regular file, read without blocking) holds the
- * bytes of *pSnap, or is still missing, or still unreadable for the same
- * reason, as it was when pSnap was taken; beyond the first MORV_MAX_FILE
- * bytes only the size is compared.  0 when it appeared (even as something
- * that cannot be read, such as a FIFO), disappeared, changed, or cannot be
- * read to the end now. */
+/* SnapshotFile of what is at the walk's name now (OpenWalkedFile). */
+int SnapshotWalked(struct MorvWalk const *pWalk, struct MorvSnapshot *pSnap);
+
+/* Returns 1 when the file open on fd holds the bytes of *pSnap from where
+ * it stands to its end; beyond the first MORV_MAX_FILE bytes only the size is compared.
+ * 0 when it differs or cannot be read to the end now. */
+int DescriptorMatches(int fd, struct MorvSnapshot const *pSnap);
+
+/* Returns 1 when what is at the walk's name now (a regular file, read
+ * without blocking) holds the bytes of *pSnap, or is still missing, or
+ * still unreadable for the same reason, as it was when pSnap was taken.
+ * 0 when it appeared (even as something that cannot be read, such as a
+ * FIFO), disappeared, changed, or cannot be read to the end now. */
+int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *pSnap);
+
+/* WalkedFileMatches of psPath, walked once for it. */
 int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 
 /* Returns 1 when two snapshots hold the same bytes and size, or are both

@@ -59,7 +59,16 @@ void ReadSetup(struct session *pSession)
 /* The script's own saves, which have never taken the lock. */
 static int SaveUnlocked(int bCheck)
 {
-    struct MorvUpdate up = {psMorvaneRC, -1, {0, NULL, 0, 0, 0, 0}, {}, NULL};
+    struct MorvUpdate up;
+    if (!WalkForUpdate(&up, psMorvaneRC, NULL)) {
+        int iErr = errno;
+        memset(&rpMorvaneRC, 0, sizeof rpMorvaneRC);
+        printf("\nUnable to open file %s for writing (%s).", psMorvaneRC != NULL ? psMorvaneRC : "",
+               acWalkRefusal[0] != '\0' ? acWalkRefusal : strerror(iErr));
+        fflush(stdout);
+        errno = iErr;
+        return 0;
+    }
     return CommitSetup(&up, bCheck);
 }
 
@@ -78,7 +87,7 @@ int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected)
     struct MorvSnapshot written;
     if (!ImageMatches(&lyMorvaneRC, &pu->snFound))
         KeepFound(pu);
-    int bDone = ReplaceSetupFile(psPath, &lyMorvaneRC, pExpected, &written, &rpMorvaneRC);
+    int bDone = ReplaceSetupWalked(&pu->walk, &lyMorvaneRC, pExpected, &written, &rpMorvaneRC);
     int iErr = errno;
     AbandonUpdate(pu);
     if (bDone) {

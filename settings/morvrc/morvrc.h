@@ -58,10 +58,10 @@ void ReadSetup(struct session *pSession);
 
 /* ---- Writing ----------------------------------------------------------- */
 
-/* The editor's and the script's save of psMorvaneRC (the update's file):
- * the store laid out as lyMorvaneRC, only over the bytes of snMorvaneRC
- * when bCheck is 1, after keeping what was found as CommitUpdate does; the
- * bytes written are kept in snMorvaneRC and how in
+/* The editor's and the script's save of psMorvaneRC (the file the update's
+ * walk found): the store laid out as lyMorvaneRC, only over the bytes of
+ * snMorvaneRC when bCheck is 1, after keeping what was found as
+ * CommitUpdate does; the bytes written are kept in snMorvaneRC and how in
  * rpMorvaneRC.  Tells a file rewritten in place on standard output, and any
  * failure but a refused check (ESTALE) as "\nUnable to open file %s for
  * writing (%s)." with the path that refused.  Returns 1; 0 with errno set. */
@@ -70,12 +70,13 @@ int CommitSetup(struct MorvUpdate *pu, int bCheck);
 /* CommitSetup only over the bytes of *pExpected (null: unconditionally),
  * as the editor's "Overwrite" writes over exactly what its question
  * showed.  Returns as CommitSetup does; ESTALE when the file no longer
- * holds those bytes. */
+ * holds those bytes, or is no longer the file the update's walk found. */
 int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected);
 
-/* The script's save of psMorvaneRC, without the lock: CommitSetup, which
- * prints what it tells, unconditionally (WriteSetup) or only over the bytes
- * of snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
+/* The script's save of psMorvaneRC, walked once but without the lock
+ * (WalkForUpdate): CommitSetup, which prints what it tells (a walk that is
+ * refused too), unconditionally (WriteSetup) or only over the bytes of
+ * snMorvaneRC (WriteSetupUnlessChanged, which prints nothing when they
  * changed).  Return 1 on success, 0 on failure (errno kept, ESTALE). */
 int WriteSetup(void);
 int WriteSetupUnlessChanged(void);

@@ -4,6 +4,7 @@
 #include "settings/morvrc/reading.h"
 
 #include "settings/disk/history.h"
+#include "settings/disk/walk.h"
 #include "settings/store/catalogue.h"
 #include "settings/store/morv.h"
 #include "settings/store/text.h"
@@ -229,8 +230,15 @@ int PointToLastWholeVersion(char const *psPath, char *psOut, size_t uOut)
     if (uOut > 0)
         psOut[0] = '\0';
     struct MorvVersionList list;
-    if (psPath == NULL || strcmp(psPath, "-") == 0 || !ListVersions(psPath, &list))
+    struct MorvWalk walk;
+    if (psPath == NULL || strcmp(psPath, "-") == 0 || !WalkPath(psPath, &walk))
         return 0;
+    int bListed = ListVersions(&walk, &list);
+    EndWalk(&walk);
+    if (!bListed) {
+        FreeVersionList(&list);
+        return 0;
+    }
     int iFound = 0;
     for (int i = 0; i < list.iCount && iFound == 0; i++) {
         struct MorvSnapshot snap;
@@ -380,7 +388,7 @@ static int TakeReading(struct MorvSnapshot const *pSnap, struct Reading *pr)
     return 1;
 }
 
-char *FormatHistory(struct MorvVersionList const *pList, char const *psPath, int bJson)
+char *FormatHistory(struct MorvVersionList const *pList, struct MorvSnapshot const *pNow, int bJson)
 {
     /* Each version beside the next newer one; the newest beside the file
      * as it is now. */
@@ -388,9 +396,7 @@ char *FormatHistory(struct MorvVersionList const *pList, char const *psPath, int
     struct MorvSnapshot snap;
     if (aReadings == NULL)
         return NULL;
-    SnapshotFile(psPath, 1, &snap);
-    struct MorvText t = {NULL, 0, 0, !TakeReading(&snap, &aReadings[0])};
-    FreeSnapshot(&snap);
+    struct MorvText t = {NULL, 0, 0, !TakeReading(pNow, &aReadings[0])};
     for (int i = 0; i < pList->iCount && !t.bFailed; i++) {
         struct Reading *pNewer = &aReadings[i % 2], *pThis = &aReadings[(i + 1) % 2];
         /* A version removed meanwhile by another save's bounds is shown as

@@ -120,11 +120,12 @@ char *FormatVersionRow(int iNumber, struct MorvVersion const *pv, struct MorvLoa
 
 struct MorvVersionList;
 
-/* The versions of *pList, the history of psPath, as history lists them
+/* The versions of *pList, a file's history, as history lists them
  * (FormatVersionRow), newest first, each compared with the next newer one
- * and the newest with psPath as it is now: lines, or with bJson the JSON
- * objects joined by ",\n    ".  Returns a malloc'd text (empty without
- * versions), or null when memory runs out. */
-char *FormatHistory(struct MorvVersionList const *pList, char const *psPath, int bJson);
+ * and the newest with *pNow, the file as it is now (read on the walk its
+ * history was found from): lines, or with bJson the JSON objects joined by
+ * ",\n    ".  Returns a malloc'd text (empty without versions), or null
+ * when memory runs out. */
+char *FormatHistory(struct MorvVersionList const *pList, struct MorvSnapshot const *pNow, int bJson);
 
 #endif

@@ -1,6 +1,7 @@
-/* The one way a morvrc is changed: the lock taken, the file read or
- * compared under it, what was found kept in the file's history, the store
- * written back over exactly that, and the lock let go. */
+/* The one way a morvrc is changed: the path walked once, the lock taken on
+ * what the walk found, the file read or compared under it, what was found
+ * kept in the file's history, the store written back over exactly that,
+ * and the lock let go. */
 #include "settings/morvrc/update.h"
 
 #include "settings/disk/history.h"
@@ -8,20 +9,54 @@
 #include "support/clock.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
-int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis, char const *psSaver)
+/* Reads the file the update has locked into pu->snFound: through the
+ * lock's own descriptor, so that what is read is what is locked.  Returns
+ * nothing; a file that cannot be read is an absent snapshot with its
+ * errno. */
+static void ReadLocked(struct MorvUpdate *pu)
+{
+    FreeSnapshot(&pu->snFound);
+    if (pu->fdLock < 0 || !pu->walk.bExists) {
+        SnapshotWalked(&pu->walk, &pu->snFound);
+        return;
+    }
+    /* A lock taken on a file that may only be written. */
+    if ((fcntl(pu->fdLock, F_GETFL) & O_ACCMODE) == O_WRONLY) {
+        pu->snFound.iErrno = EACCES;
+        return;
+    }
+    if (lseek(pu->fdLock, 0, SEEK_SET) != 0)
+        pu->snFound.iErrno = errno;
+    else
+        SnapshotDescriptor(pu->fdLock, &pu->snFound);
+}
+
+int WalkForUpdate(struct MorvUpdate *pu, char const *psPath, char const *psSaver)
 {
     memset(pu, 0, sizeof *pu);
     pu->psPath = psPath;
     pu->psSaver = psSaver;
-    if (!LockFile(psPath, iWaitMillis, &pu->fdLock))
+    pu->fdLock = -1;
+    return WalkPath(psPath, &pu->walk);
+}
+
+int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis, char const *psSaver)
+{
+    if (!WalkForUpdate(pu, psPath, psSaver))
         return 0;
-    SnapshotFile(psPath, 1, &pu->snFound);
+    if (!LockWalked(&pu->walk, iWaitMillis, &pu->fdLock)) {
+        EndWalk(&pu->walk);
+        return 0;
+    }
+    ReadLocked(pu);
     return 1;
 }
 
@@ -33,8 +68,7 @@ int AwaitWholeFile(struct MorvUpdate *pu, int iMillis)
             return 0;
         struct timespec ts = {0, 100 * 1000 * 1000};
         nanosleep(&ts, NULL);
-        FreeSnapshot(&pu->snFound);
-        SnapshotFile(pu->psPath, 1, &pu->snFound);
+        ReadLocked(pu);
     }
     return 1;
 }
@@ -47,12 +81,18 @@ void PauseUpdate(struct MorvUpdate *pu)
 
 int ResumeUpdate(struct MorvUpdate *pu, int iWaitMillis)
 {
-    return LockFile(pu->psPath, iWaitMillis, &pu->fdLock);
+    return LockWalked(&pu->walk, iWaitMillis, &pu->fdLock);
 }
 
 enum MorvSeen CompareForUpdate(struct MorvUpdate const *pu, struct MorvSnapshot const *pSeen)
 {
-    if (!SnapshotMatches(pu->psPath, pSeen))
+    struct MorvSnapshot const *pFound = &pu->snFound;
+    /* Still missing, or still unreadable for the same reason: a file that
+     * appeared where there was none, even one that cannot be read, is a
+     * change. */
+    int bSame = pFound->bPresent ? pSeen->bPresent && SnapshotsEqual(pFound, pSeen)
+                                 : !pSeen->bPresent && pFound->iErrno == (pSeen->iErrno != 0 ? pSeen->iErrno : ENOENT);
+    if (!bSame)
         return MORV_CHANGED;
     /* A file that could not be read is not known to hold what a save
      * would put over it. */
@@ -65,6 +105,7 @@ void AbandonUpdate(struct MorvUpdate *pu)
 {
     PauseUpdate(pu);
     FreeSnapshot(&pu->snFound);
+    EndWalk(&pu->walk);
 }
 
 int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap)
@@ -84,34 +125,35 @@ void KeepFound(struct MorvUpdate const *pu)
     struct MorvSnapshot const *pFound = &pu->snFound;
     if (pu->psSaver == NULL || !pFound->bPresent)
         return;
-    char acWhy[PATH_MAX + 128];
+    char acWhy[2 * PATH_MAX + 512];
+    int bKept = 0;
     if (pFound->llSize != (long long)pFound->uBytes)
         snprintf(acWhy, sizeof acWhy, "it is longer than %d bytes", MORV_MAX_FILE);
-    else if (KeepVersion(pu->psPath, pFound->pBytes, pFound->uBytes, pu->psSaver, acWhy,
-                         sizeof acWhy))
+    else
+        bKept = KeepVersion(&pu->walk, pFound->pBytes, pFound->uBytes, pu->psSaver, acWhy, sizeof acWhy);
+    if (bKept && acWhy[0] == '\0')
         return;
     /* The program's name is the saver's first word. */
-    printf("%.*s: note: the version of %s before this save was not kept in its history (%s); it "
-           "is saved all the same\n",
-           (int)strcspn(pu->psSaver, " "), pu->psSaver, pu->psPath, acWhy);
+    if (bKept)
+        printf("%.*s: note: %s\n", (int)strcspn(pu->psSaver, " "), pu->psSaver, acWhy);
+    else
+        printf("%.*s: note: the version of %s before this save was not kept in its history (%s); it "
+               "is saved all the same\n",
+               (int)strcspn(pu->psSaver, " "), pu->psSaver, pu->psPath, acWhy);
     fflush(stdout);
 }
 
-int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
-                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
-                     struct MorvReplaceReport *pReport)
+int ReplaceSetupWalked(struct MorvWalk const *pWalk, struct MorvLayout const *pLayout,
+                       struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                       struct MorvReplaceReport *pReport)
 {
     if (pReport != NULL)
         memset(pReport, 0, sizeof *pReport);
     unsigned char *pData = NULL;
     size_t uSize = 0;
-    if (psPath == NULL || *psPath == '\0') {
-        errno = ENOENT;
-        return 0;
-    }
     if (!EncodeSetupImage(pLayout, &pData, &uSize))
         return 0;
-    if (!ReplaceFile(psPath, pData, uSize, pExpected, pReport)) {
+    if (!ReplaceWalked(pWalk, pData, uSize, pExpected, pReport)) {
         int iErr = errno;
         free(pData);
         errno = iErr;
@@ -128,10 +170,18 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
     return 1;
 }
 
-int WriteSetupFile(char const *psPath, int iTimeBytes)
+int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
+                     struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                     struct MorvReplaceReport *pReport)
 {
-    struct MorvLayout layout = {iTimeBytes, 0, NULL, 0};
-    return ReplaceSetupFile(psPath, &layout, NULL, NULL, NULL);
+    if (pReport != NULL)
+        memset(pReport, 0, sizeof *pReport);
+    struct MorvWalk walk;
+    if (!WalkPath(psPath, &walk))
+        return 0;
+    int bDone = ReplaceSetupWalked(&walk, pLayout, pExpected, pWritten, pReport);
+    EndWalk(&walk);
+    return bDone;
 }
 
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
@@ -140,7 +190,7 @@ int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
     int bDone = ImageMatches(pLayout, &pu->snFound);
     if (!bDone) {
         KeepFound(pu);
-        bDone = ReplaceSetupFile(pu->psPath, pLayout, &pu->snFound, NULL, &pu->report);
+        bDone = ReplaceSetupWalked(&pu->walk, pLayout, &pu->snFound, NULL, &pu->report);
     }
     int iErr = errno;
     AbandonUpdate(pu);

@@ -1,12 +1,17 @@
 /* The one way a morvrc is changed, by the editor's save and by every verb
- * of morvrc_tool that writes.  The calling sequence:
+ * of morvrc_tool that writes.  The path is walked once (settings/disk/
+ * walk): the lock, the reading, the comparison, the version kept and the
+ * write all work on what that walk found, with the identity it chose.
+ * The calling sequence:
  *
  *   struct MorvUpdate up;
  *   if (!BeginUpdate(&up, psPath, iWaitMillis, "morvrc_tool set"))
- *       ...   the lock was not taken: errno EWOULDBLOCK when another program
- *             held it all of iWaitMillis, or the lock file's own error;
- *             nothing is held.  Otherwise up.snFound is the file as it is
- *             now (absent, with its errno, when it cannot be read).
+ *       ...   the walk was refused (errno, and acWalkRefusal in words) or
+ *             the lock was not taken: errno EWOULDBLOCK when another
+ *             program held it all of iWaitMillis, ESTALE when a link was
+ *             put at the name since the walk, or the file's own error;
+ *             nothing is held.  Otherwise up.snFound is the locked file as
+ *             it is now (absent, with its errno, when it cannot be read).
  *   CompareForUpdate(&up, &seen)   if need be: is it as the caller last saw?
  *   ...   change the settings store; nothing on disk has changed yet.
  *   CommitUpdate(&up, &layout)     keeps what BeginUpdate found in the
@@ -14,39 +19,49 @@
  *                                  over it (CommitSetup of settings/morvrc/
  *                                  morvrc: the editor's save);
  *                                  0 with errno when nothing was written:
- *                                  ESTALE for a file changed meanwhile,
- *                                  EOVERFLOW or EFBIG for a store that does
- *                                  not fit, or the error of the path that
- *                                  up.report names
+ *                                  ESTALE for a file changed or replaced
+ *                                  meanwhile, EOVERFLOW or EFBIG for a store
+ *                                  that does not fit, or the error of the
+ *                                  path that up.report names
  *   or AbandonUpdate(&up)          nothing is written.
  *
- * Commit and abandon both let go of the lock and of the bytes read, and end
- * the update.  No question may wait for the user under the lock: abandon,
- * ask and begin again, or PauseUpdate, ask and ResumeUpdate to write only
- * over what was read before the question. */
+ * Commit and abandon both let go of the walk, the lock and the bytes read,
+ * and end the update.  No question may wait for the user under the lock:
+ * abandon, ask and begin again, or PauseUpdate, ask and ResumeUpdate to
+ * write only over what was read before the question, on the same walk.
+ * The script's own saves, which have never taken the lock, begin with
+ * WalkForUpdate instead. */
 #ifndef MORV_SETTINGS_MORVRC_UPDATE_H
 #define MORV_SETTINGS_MORVRC_UPDATE_H
 
 #include "settings/disk/lock.h"
 #include "settings/disk/replace.h"
+#include "settings/disk/walk.h"
 #include "settings/morvrc/format.h"
 
 #include <stdio.h>
 
 struct MorvUpdate {
     char const *psPath;
-    int fdLock;                       /* -1: no lock (a directory that takes no new file) */
+    struct MorvWalk walk;             /* the one walk of psPath */
+    int fdLock;                       /* -1: no lock (no directory, or the script's save) */
     struct MorvSnapshot snFound;      /* the file as BeginUpdate found it */
     struct MorvReplaceReport report;  /* after a commit: in place and why, or who refused */
     char const *psSaver;              /* who saves, for the history: "morvrc_tool set",
                                          "morvane_setup save"; null keeps nothing */
 };
 
-/* Takes the lock of psPath, waiting at most iWaitMillis (MORV_LOCK_WAIT_MS
- * by default), and reads the file (a regular file only) into pu->snFound;
- * psSaver names the program and verb that save, as the history tells them.
- * Returns 1; 0 with errno set and nothing held. */
+/* Walks psPath (WalkPath), takes the lock of the file it found, waiting
+ * at most iWaitMillis (MORV_LOCK_WAIT_MS by default), and reads the locked
+ * file (a regular file only) into pu->snFound; psSaver names the program
+ * and verb that save, as the history tells them.  Returns 1; 0 with errno
+ * set and nothing held. */
 int BeginUpdate(struct MorvUpdate *pu, char const *psPath, int iWaitMillis, char const *psSaver);
+
+/* Begins the update of psPath without the lock and without reading it:
+ * the walk alone, for the script's saves.  Returns 1; 0 with errno set and
+ * nothing held. */
+int WalkForUpdate(struct MorvUpdate *pu, char const *psPath, char const *psSaver);
 
 /* Reads the file again, every 100 ms for at most iMillis, while it is
  * there but does not read whole: another program may be writing it, and a
@@ -57,11 +72,12 @@ int AwaitWholeFile(struct MorvUpdate *pu, int iMillis);
 /* Lets go of the lock but keeps pu->snFound.  Cannot fail. */
 void PauseUpdate(struct MorvUpdate *pu);
 
-/* Takes the lock again after PauseUpdate.  Returns 1; 0 with errno set, the
- * update then still to abandon. */
+/* Takes the lock again after PauseUpdate, on the file of the same walk.
+ * Returns 1; 0 with errno set, the update then still to abandon. */
 int ResumeUpdate(struct MorvUpdate *pu, int iWaitMillis);
 
-/* What the file is beside the bytes a caller last read or saved. */
+/* What the locked file, as BeginUpdate read it, is beside the bytes a
+ * caller last read or saved. */
 enum MorvSeen {
     MORV_AS_SEEN,           /* the same bytes, or still missing */
     MORV_CHANGED,           /* changed, appeared or went away since */
@@ -79,14 +95,19 @@ int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout);
 
 void AbandonUpdate(struct MorvUpdate *pu);
 
-/* Replaces the file psPath with the image of the settings store laid out
- * as *pLayout says (EncodeSetupImage), the way ReplaceFile replaces a
+/* Replaces the walk's file with the image of the settings store laid out
+ * as *pLayout says (EncodeSetupImage), the way ReplaceWalked replaces a
  * file, only over the bytes of *pExpected when it is given.  With
  * pWritten, it gets the bytes written; with pReport, how the file was
  * replaced or who refused.  Returns 1 on success; 0 on failure, with errno
- * set by the failing step (ENOENT for a null or empty path, ESTALE for a
- * file changed since pExpected), the old file untouched and no temporary
- * file left behind. */
+ * set by the failing step (ESTALE for a file changed or replaced since),
+ * the old file untouched and no temporary file left behind. */
+int ReplaceSetupWalked(struct MorvWalk const *pWalk, struct MorvLayout const *pLayout,
+                       struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                       struct MorvReplaceReport *pReport);
+
+/* ReplaceSetupWalked of psPath, walked once for it (ENOENT for a null or
+ * empty path). */
 int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
                      struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
                      struct MorvReplaceReport *pReport);
@@ -95,10 +116,11 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
  * that *pSnap holds: a save that would write it changes nothing. */
 int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap);
 
-/* Keeps the bytes BeginUpdate found in the file's history (KeepVersion)
- * before a save replaces them, when there were some.  A version that
- * cannot be kept is told on standard output; the save goes on all the
- * same.  Returns nothing. */
+/* Keeps the bytes BeginUpdate found in the history of the walk's file
+ * (KeepVersion) before a save replaces them, when there were some.  A
+ * version that cannot be kept, or kept elsewhere than $XDG_STATE_HOME
+ * says, is told on standard output; the save goes on all the same.
+ * Returns nothing. */
 void KeepFound(struct MorvUpdate const *pu);
 
 /* Prints on pf, for a file that a save wrote over in place rather than
