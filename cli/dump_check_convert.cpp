@@ -18,8 +18,7 @@
 int Dump(int argc, char **argv, struct Options const *po)
 {
     char acRc[HOME_PATH];
-    char const *psFile = ArgumentCount("dump", argc, 0, 1)
-                             ? PickFile(po, "dump", argc == 1, argv[0], 0, acRc) : NULL;
+    char const *psFile = OnlyFile(po, "dump", argc, argv, 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
     struct MorvSnapshot snap;
@@ -57,8 +56,7 @@ int Dump(int argc, char **argv, struct Options const *po)
 int Check(int argc, char **argv, struct Options const *po)
 {
     char acRc[HOME_PATH];
-    char const *psFile = ArgumentCount("check", argc, 0, 1)
-                             ? PickFile(po, "check", argc == 1, argv[0], 0, acRc) : NULL;
+    char const *psFile = OnlyFile(po, "check", argc, argv, 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
     struct MorvSnapshot snap;

@@ -18,10 +18,8 @@
 
 int History(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("history", argc, 0, 1))
-        return TS_USAGE;
     char acRc[HOME_PATH];
-    char const *psFile = PickFile(po, "history", argc == 1, argv[0], 0, acRc);
+    char const *psFile = OnlyFile(po, "history", argc, argv, 0, acRc);
     if (psFile == NULL)
         return TS_USAGE;
     /* The versions and the file as it is now, both of the one walk. */

@@ -169,3 +169,11 @@ char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
         return psGiven;
     return NULL;
 }
+
+char const *OnlyFile(struct Options const *po, char const *psVerb, int argc, char **argv,
+                     int bWrites, char *psOut)
+{
+    if (!ArgumentCount(psVerb, argc, 0, 1))
+        return NULL;
+    return PickFile(po, psVerb, argc == 1, argv[0], bWrites, psOut);
+}

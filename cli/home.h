@@ -59,4 +59,10 @@ char const *HomeMorvrc(struct Options const *po, char *psOut);
 char const *PickFile(struct Options const *po, char const *psVerb, int bGiven,
                      char const *psGiven, int bWrites, char *psOut);
 
+/* The FILE of a verb whose only operand is an optional FILE: PickFile of
+ * argv[0] when argc is 1, the home's morvrc when it is 0.  Returns the
+ * path, or null after a complaint (too many operands among them). */
+char const *OnlyFile(struct Options const *po, char const *psVerb, int argc, char **argv,
+                     int bWrites, char *psOut);
+
 #endif

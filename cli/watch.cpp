@@ -176,10 +176,8 @@ static int FollowLoop(char const *psPath, int bJson, int fdSignals, struct MorvW
 
 int Watch(int argc, char **argv, struct Options const *po)
 {
-    if (!ArgumentCount("watch", argc, 0, 1))
-        return TS_USAGE;
     char acRc[HOME_PATH];
-    char const *psPath = PickFile(po, "watch", argc == 1, argv[0], 0, acRc);
+    char const *psPath = OnlyFile(po, "watch", argc, argv, 0, acRc);
     if (psPath == NULL)
         return TS_USAGE;
 

@@ -87,6 +87,15 @@ static void BoxText(char *psOut, char const *psFormat, va_list ap)
     BreakAtBlanks(psOut, BOX_TEXT_WIDTH);
 }
 
+/* Shows acText in the box pfShow opens (fl_alert, fl_message), then gives
+ * the keyboard back to the widget that had it. */
+static void ShowBox(void (*pfShow)(char const *psFormat, ...), char const *acText)
+{
+    Fl_Widget *pFocus = Fl::focus();
+    pfShow("%s", acText);
+    GiveFocusBack(pFocus);
+}
+
 void BoxAlert(char const *psFormat, ...)
 {
     char acText[BOX_TEXT_SIZE];
@@ -94,9 +103,7 @@ void BoxAlert(char const *psFormat, ...)
     va_start(ap, psFormat);
     BoxText(acText, psFormat, ap);
     va_end(ap);
-    Fl_Widget *pFocus = Fl::focus();
-    fl_alert("%s", acText);
-    GiveFocusBack(pFocus);
+    ShowBox(fl_alert, acText);
 }
 
 void BoxMessage(char const *psFormat, ...)
@@ -106,9 +113,7 @@ void BoxMessage(char const *psFormat, ...)
     va_start(ap, psFormat);
     BoxText(acText, psFormat, ap);
     va_end(ap);
-    Fl_Widget *pFocus = Fl::focus();
-    fl_message("%s", acText);
-    GiveFocusBack(pFocus);
+    ShowBox(fl_message, acText);
 }
 
 int BoxChoice(char const *b0, char const *b1, char const *b2, char const *psFormat, ...)

@@ -449,6 +449,8 @@ char *FormatDescription(int iRow, int bJson)
     struct MorvItem it;
     if (RowIsBound(iRow) && RowItem(iRow, &it))
         ItemName(it, acSetting, sizeof acSetting);
+    /* Before GetMessage, which keeps only the wrapped text. */
+    char *psWhole = bJson ? MessageBeforeWrap(pr->iHelpMessage) : NULL;
     char const *psHelp = GetMessage(pr->iHelpMessage);
     struct MorvText t = {NULL, 0, 0, 0};
     if (!bJson) {
@@ -457,7 +459,6 @@ char *FormatDescription(int iRow, int bJson)
                 RowTypeWord(pr->iType), acRange, psHelp);
         return TakeText(&t, NULL);
     }
-    char *psWhole = MessageBeforeWrap(pr->iHelpMessage);
     char *psName = JsonText(pr->psVariableName);
     char *psText = JsonText(psWhole != NULL ? psWhole : psHelp);
     t.bFailed = psName == NULL || psText == NULL;
