@@ -19,7 +19,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,6 +52,13 @@ std::vector<std::string> Names(std::string const &path)
     return names;
 }
 
+/* The environment that lays the fault library psLib under the tool, with
+ * fault, the fault it is to make. */
+std::vector<std::string> WithFault(char const *psLib, std::string const &fault)
+{
+    return {std::string("LD_PRELOAD=") + psLib, fault, "ASAN_OPTIONS=verify_asan_link_order=0"};
+}
+
 TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
 {
     char const *psLib = getenv("MORV_CHANGE_ON_FSYNC_LIB");
@@ -60,8 +66,7 @@ TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
         GTEST_SKIP() << "MORV_CHANGE_ON_FSYNC_LIB names no library";
     WriteFileBytes(rc, MakeSample(kNative).bytes);
     ToolResult r = Tool({"set", rc, "iMaxCloneCount", "1"},
-                        {std::string("LD_PRELOAD=") + psLib, "MORV_CHANGE_ON_FSYNC=" + rc,
-                         "ASAN_OPTIONS=verify_asan_link_order=0"});
+                        WithFault(psLib, "MORV_CHANGE_ON_FSYNC=" + rc));
     EXPECT_EQ(6, r.iStatus) << r.err;
     EXPECT_TRUE(Contains(r.err, "was changed by another program")) << r.err;
     EXPECT_EQ(Bytes().raw(MakeSample(kNative).bytes).raw("!").bytes(), ReadFileBytes(rc));
@@ -79,8 +84,7 @@ TEST_F(MorvrcTool, SetLeavesAFileChangedWhileItWorked)
     std::string other = dir / "other";
     ASSERT_EQ(0, link(rc.c_str(), other.c_str()));
     r = Tool({"set", rc, "iMaxCloneCount", "2"},
-             {std::string("LD_PRELOAD=") + psLib, "MORV_FAIL_CLOSE_AFTER_FSYNC=1",
-              "ASAN_OPTIONS=verify_asan_link_order=0"});
+             WithFault(psLib, "MORV_FAIL_CLOSE_AFTER_FSYNC=1"));
     EXPECT_EQ(3, r.iStatus) << r.err;
     EXPECT_TRUE(Contains(r.err, rc + " may hold the new settings")) << r.err;
     EXPECT_FALSE(Contains(r.err, "unchanged")) << r.err;
@@ -105,8 +109,7 @@ TEST_F(MorvrcTool, ARewriteKilledHalfWayPointsToTheVersionKeptBeforeIt)
     /* A second link: rewritten in place, and killed in the middle of it. */
     ASSERT_EQ(0, link(rc.c_str(), (dir / "other").c_str()));
     ToolResult r = Tool({"set", rc, "psAwayPostfix", "absent", "iMaxCloneCount", "3"},
-                        {std::string("LD_PRELOAD=") + psLib, "MORV_DIE_IN_PWRITE=1",
-                         "ASAN_OPTIONS=verify_asan_link_order=0"});
+                        WithFault(psLib, "MORV_DIE_IN_PWRITE=1"));
     EXPECT_EQ(9, r.iStatus) << r.err;
     ASSERT_NE(sample, ReadFileBytes(rc));
     /* Damaged, or whole with the old bytes after its last setting: the
@@ -143,32 +146,23 @@ TEST_F(MorvrcTool, AFileThereButUnreadableIsNeverWrittenOverAsMissing)
     WriteFileBytes(rc, sample);
     for (std::vector<std::string> args : {std::vector<std::string>{"set", rc, "iMaxCloneCount", "1"},
                                           {"load", rc, "/dev/null"}, {"reset", "--all", rc}}) {
-        ToolResult r = Tool(args, {std::string("LD_PRELOAD=") + psLib, "MORV_EIO_ON_READ=" + rc,
-                                   "ASAN_OPTIONS=verify_asan_link_order=0"});
+        ToolResult r = Tool(args, WithFault(psLib, "MORV_EIO_ON_READ=" + rc));
         EXPECT_EQ(3, r.iStatus) << args[0] << r.err;
         EXPECT_TRUE(Contains(r.err, "cannot read " + rc + ": Input/output error")) << r.err;
         EXPECT_EQ(sample, ReadFileBytes(rc));
     }
     if (geteuid() != 0)
         return;
-    /* A user of its own, with a real home, removed after. */
-    std::string user = "morvtest" + std::to_string(getpid() % 100000);
-    ASSERT_EQ(0, system(("useradd -m " + user + " 2>/dev/null").c_str()));
-    struct Removed {
-        std::string user;
-        ~Removed() { EXPECT_EQ(0, system(("userdel -r " + user + " 2>/dev/null").c_str())); }
-    } removed{user};
-    struct passwd const *pw = getpwnam(user.c_str());
-    ASSERT_NE(nullptr, pw);
-    uid_t uid = pw->pw_uid;
-    gid_t gid = pw->pw_gid;
+    TestUser user("u");
+    ASSERT_TRUE(user.made());
+    uid_t uid = user.uid();
+    gid_t gid = user.gid();
     std::string own = dir / "own", file = own + "/morvrc";
     ASSERT_EQ(0, mkdir(own.c_str(), 0755));
     WriteFileBytes(file, sample);
     EXPECT_EQ(0, chown(own.c_str(), uid, gid) | chown(file.c_str(), uid, gid) | chmod(file.c_str(), 0200));
     for (char const *psVerb : {"set", "load"}) {
-        std::vector<std::string> argv = {"setpriv", "--reuid=" + std::to_string(uid),
-                                         "--regid=" + std::to_string(gid), "--clear-groups"};
+        std::vector<std::string> argv = user.AsUser();
         argv.insert(argv.end(), gRunner.begin(), gRunner.end());
         argv.insert(argv.end(), {ToolForAnyone(), psVerb, file});
         if (psVerb[0] == 's')

@@ -86,6 +86,34 @@ bool FileExists(std::string const &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+/* The exit status of a child that waitpid reported as iStatus: its own,
+ * or 128 plus the signal that ended it, as a shell gives it. */
+static int ExitStatusOf(int iStatus)
+{
+    return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
+}
+
+/* Forks and, in the child, lets fnSetup arrange its descriptors and
+ * environment, then executes argv.  Returns argv's exit status. */
+static int RunArgv(std::vector<std::string> const &argv, std::function<void()> const &fnSetup)
+{
+    std::vector<std::string> args = argv;
+    std::vector<char *> ap;
+    for (std::string &s : args)
+        ap.push_back(&s[0]);
+    ap.push_back(nullptr);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        fnSetup();
+        execvp(ap[0], ap.data());
+        _exit(127);
+    }
+    int iStatus = 0;
+    waitpid(pid, &iStatus, 0);
+    return ExitStatusOf(iStatus);
+}
+
 int RunInChild(std::function<void()> const &fn, std::string *pOutput)
 {
     int aiPipe[2];
@@ -112,9 +140,7 @@ int RunInChild(std::function<void()> const &fn, std::string *pOutput)
     waitpid(pid, &iStatus, 0);
     if (pOutput != nullptr)
         *pOutput = out;
-    if (WIFEXITED(iStatus))
-        return WEXITSTATUS(iStatus);
-    return 128 + WTERMSIG(iStatus);
+    return ExitStatusOf(iStatus);
 }
 
 ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const &input,
@@ -123,14 +149,8 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
     std::string inPath = scratch + "/.stdin", outPath = scratch + "/.stdout",
                 errPath = scratch + "/.stderr";
     WriteFileText(inPath, input);
-    std::vector<std::string> args = argv;
-    std::vector<char *> ap;
-    for (std::string &s : args)
-        ap.push_back(&s[0]);
-    ap.push_back(nullptr);
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
+    ProgramResult r;
+    r.iStatus = RunArgv(argv, [&] {
         int fdIn = open(inPath.c_str(), O_RDONLY);
         int fdOut = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int fdErr = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -141,13 +161,7 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
         dup2(fdErr, 2);
         for (std::string const &e : env)
             putenv(strdup(e.c_str()));
-        execvp(ap[0], ap.data());
-        _exit(127);
-    }
-    int iStatus = 0;
-    waitpid(pid, &iStatus, 0);
-    ProgramResult r;
-    r.iStatus = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
+    });
     r.out = ReadFileText(outPath);
     r.err = ReadFileText(errPath);
     unlink(inPath.c_str());
@@ -159,24 +173,12 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
 /* Runs argv with its output thrown away.  Returns its exit status. */
 static int RunQuietly(std::vector<std::string> const &argv)
 {
-    std::vector<std::string> args = argv;
-    std::vector<char *> ap;
-    for (std::string &s : args)
-        ap.push_back(&s[0]);
-    ap.push_back(nullptr);
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
+    return RunArgv(argv, [] {
         int fd = open("/dev/null", O_RDWR);
         dup2(fd, 0);
         dup2(fd, 1);
         dup2(fd, 2);
-        execvp(ap[0], ap.data());
-        _exit(127);
-    }
-    int iStatus = 0;
-    waitpid(pid, &iStatus, 0);
-    return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : 128 + WTERMSIG(iStatus);
+    });
 }
 
 TestUser::TestUser(char const *psTag)
