@@ -26,6 +26,7 @@
  * is asked for before its slot is looked at. */
 #include "support/mm.h"
 #include "support/xchat.h"
+#include "tests/message_text_model.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -65,33 +66,6 @@ struct Expected {
     std::map<int, std::string> texts; /* number -> stored text */
 };
 
-/* The text between the quotes as the catalogue is to store it. */
-std::string PlainText(std::string t)
-{
-    static char const *const aapsEscapes[][2] = {
-        {"\\n", "\n"},  {"\\t", "\t"},  {"\\\"", "\""}, {".xchatV", ".xchat"}, {"\\0030", ""},
-        {"\\0031", ""}, {"\\0032", ""}, {"\\0033", ""}, {"\\0034", ""},        {"\\0035", ""},
-        {"\\0036", ""}, {"\\0037", ""}, {"\\0038", ""}, {"\\0039", ""},        {"\\003", ""},
-        {"\\017", ""},
-    };
-    auto replace = [&t](std::string const &from, std::string const &to) {
-        for (size_t i = t.find(from); i != std::string::npos; i = t.find(from, i + to.size()))
-            t.replace(i, from.size(), to);
-    };
-    for (auto const &e : aapsEscapes)
-        replace(e[0], e[1]);
-    long lLen = (long)t.size();
-    if (lLen - 1 > 80)
-        for (long k = 1; k <= (lLen - 1) / 80; k++)
-            for (long i = 80 * k; i >= 1; i--)
-                if (t[i] == ' ') {
-                    t[i] = '\n';
-                    break;
-                }
-    replace("\\\\", "\\");
-    return t;
-}
-
 /* Splits the file into the pieces that a 4095-byte line buffer reads and
  * classifies each as the loader's rules say. */
 Expected Model(std::string const &file)
@@ -128,7 +102,7 @@ Expected Model(std::string const &file)
             text.pop_back();
         if (!text.empty() && text.back() == '"')
             text.pop_back();
-        e.texts[n] = PlainText(text);
+        e.texts[n] = PlainMessageText(text);
     }
     return e;
 }

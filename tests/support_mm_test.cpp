@@ -2,6 +2,7 @@
  * a second language, console lines and the fallback texts. */
 #include "support/mm.h"
 #include "support/xchat.h"
+#include "tests/message_text_model.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -357,16 +358,6 @@ TEST_F(MessageFiles, HeaderFormsReadAsScanfReadsThem)
 static void PlainReading(std::vector<std::string> const &vLines, std::map<int, std::string> *pSlots,
                          std::string *pWarnings)
 {
-    static char const *const aapsEscapes[][2] = {
-        {"\\n", "\n"},  {"\\t", "\t"},  {"\\\"", "\""}, {".xchatV", ".xchat"}, {"\\0030", ""},
-        {"\\0031", ""}, {"\\0032", ""}, {"\\0033", ""}, {"\\0034", ""},        {"\\0035", ""},
-        {"\\0036", ""}, {"\\0037", ""}, {"\\0038", ""}, {"\\0039", ""},        {"\\003", ""},
-        {"\\017", ""},
-    };
-    auto replace = [](std::string &s, std::string const &from, std::string const &to) {
-        for (size_t i = s.find(from); i != std::string::npos; i = s.find(from, i + to.size()))
-            s.replace(i, from.size(), to);
-    };
     int iLine = 0;
     for (std::string const &line : vLines) {
         iLine++;
@@ -391,18 +382,7 @@ static void PlainReading(std::vector<std::string> const &vLines, std::map<int, s
             t.pop_back();
         if (!t.empty() && t.back() == '"')
             t.pop_back();
-        for (auto const &e : aapsEscapes)
-            replace(t, e[0], e[1]);
-        long lLen = (long)t.size();
-        if (lLen - 1 > 80)
-            for (long k = 1; k <= (lLen - 1) / 80; k++)
-                for (long i = 80 * k; i >= 1; i--)
-                    if (t[i] == ' ') {
-                        t[i] = '\n';
-                        break;
-                    }
-        replace(t, "\\\\", "\\");
-        (*pSlots)[n] = t;
+        (*pSlots)[n] = PlainMessageText(t);
     }
 }
 
