@@ -68,8 +68,7 @@ int ReadInputText(char const *psInput, char **ppText, size_t *puText)
                 uNew = (size_t)LOAD_MAX_INPUT + 1;
             char *pNew = (char *)realloc(p, uNew);
             if (pNew == NULL) {
-                Complain("out of memory");
-                iStatus = TS_IO;
+                iStatus = NoMemory();
                 break;
             }
             p = pNew;
@@ -333,6 +332,16 @@ void NoteRepair(char const *psPath, char const *psDamage, int bAll)
                  : "the catalogue defaults and the values the editor starts from");
 }
 
+/* Complains that psPath changed between its reading and its save.
+ * Returns TS_CHANGED. */
+static int ChangedMeanwhile(char const *psPath)
+{
+    Complain("%s was changed by another program while morvrc_tool was working; nothing was "
+             "written (run the command again)",
+             psPath);
+    return TS_CHANGED;
+}
+
 /* Complains that the lock of psPath was not taken in iWait milliseconds.
  * Returns TS_CHANGED when another program held it, TS_IO otherwise. */
 static int LockRefused(char const *psPath, int iWait)
@@ -344,10 +353,7 @@ static int LockRefused(char const *psPath, int iWait)
         return TS_CHANGED;
     }
     if (errno == ESTALE) {
-        Complain("%s was changed by another program while morvrc_tool was working; nothing was "
-                 "written (run the command again)",
-                 psPath);
-        return TS_CHANGED;
+        return ChangedMeanwhile(psPath);
     }
     /* A directory, a FIFO or a device is never saved over. */
     if (errno == EISDIR || errno == EINVAL)
@@ -409,10 +415,7 @@ int SaveUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
         return TS_REFUSED;
     }
     if (iErr == ESTALE) {
-        Complain("%s was changed by another program while morvrc_tool was working; nothing was "
-                 "written (run the command again)",
-                 psPath);
-        return TS_CHANGED;
+        return ChangedMeanwhile(psPath);
     }
     Complain("cannot write %s: %s; %s %s",
              pu->report.acRefusedBy[0] != '\0' ? pu->report.acRefusedBy : psPath, strerror(iErr), psPath,

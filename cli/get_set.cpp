@@ -50,8 +50,7 @@ static int PrintNamed(struct MorvItem const *pNamed, int n, int iNames, struct O
     if (aps[0] == NULL || aps[1] == NULL) {
         free(aps[0]);
         free(aps[1]);
-        Complain("out of memory");
-        return TS_IO;
+        return NoMemory();
     }
     if (iNames > 1)
         printf("%s\"%s\": ", n == 0 ? "{" : ", ", acName);

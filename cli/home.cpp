@@ -4,6 +4,7 @@
 #include "cli/home.h"
 
 #include "settings/morvrc/morvrc.h"
+#include "settings/morvrc/reading.h"
 #include "settings/store/catalogue.h"
 #include "support/xchat.h"
 
@@ -61,8 +62,7 @@ int ReadCatalogue(char const *psPath, int *piRows, int bComplain)
         if (fd >= 0)
             close(fd);
         if (bComplain)
-            Complain("cannot read %s: %s", psPath,
-                     iErr == EINVAL ? "not a regular file" : strerror(iErr));
+            Complain("cannot read %s: %s", psPath, ReadErrorText(iErr));
         return TS_IO;
     }
     char acRow[ROW_BUFFER_SIZE];
@@ -95,8 +95,7 @@ int UseHomeRows(struct Options const *po, int bNote)
     if (!HomePath(po, "setup.dat", acDat, 0)) {
         snprintf(acNoRows, sizeof acNoRows, "no home (--home DIR or HOME names one)");
     } else if (ReadCatalogue(acDat, &iRows, 0) == TS_IO) {
-        snprintf(acNoRows, sizeof acNoRows, "cannot read %s: %s", acDat,
-                 errno == EINVAL ? "not a regular file" : strerror(errno));
+        snprintf(acNoRows, sizeof acNoRows, "cannot read %s: %s", acDat, ReadErrorText(errno));
     }
     if (bNote)
         NoteNoRows();
@@ -108,8 +107,7 @@ int UseHomeRows(struct Options const *po, int bNote)
     return iRows;
 }
 
-/* Whether psArg names a setting, a pair or a row, whatever files there are. */
-static int IsSettingName(char const *psArg)
+int IsSettingName(char const *psArg)
 {
     struct MorvItem it;
     char acWhy[512];

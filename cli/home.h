@@ -35,7 +35,10 @@ int UseHomeRows(struct Options const *po, int bNote);
 /* The note of UseHomeRows, once, when it found no catalogue. */
 void NoteNoRows(void);
 
-/* Whether psArg names a setting, a pair or a row and is no file. */
+/* Whether psArg names a setting or a pair, whatever files there are. */
+int IsSettingName(char const *psArg);
+
+/* Whether psArg names a setting or a pair and is no file. */
 int NamesSetting(char const *psArg);
 
 /* Notes on standard error that psArg, a setting's name, was taken for FILE

@@ -61,9 +61,6 @@ static int ReadLikeTheEditor(char const *psPath, int iTimeBytes, int bStrict)
     return iStatus;
 }
 
-/* ---- Rows and settings ------------------------------------------------- */
-
-
 /* ---- list ----------------------------------------------------------------- */
 
 /* Prints a record of list or search, ps (malloc'd, freed here): with

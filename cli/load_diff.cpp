@@ -192,7 +192,7 @@ int Diff(int argc, char **argv, struct Options const *po)
     }
 
     char *psDiffer = FormatDifferences(&a.v, &b.v, po->bJson, "a", "b", ",\n    ");
-    int bDiffer = CountDifferences(&a.v, &b.v) > 0;
+    int bDiffer = psDiffer != NULL && psDiffer[0] != '\0';
     int bTailsDiffer = a.uTail != b.uTail || (a.uTail > 0 && memcmp(a.pTail, b.pTail, a.uTail) != 0);
     if (psDiffer == NULL)
         Complain("out of memory");

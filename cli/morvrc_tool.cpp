@@ -565,7 +565,7 @@ static void PrintIfTaken(char const *psName)
     char acWhy[512];
     int aiRows[2];
     char const *v = psNamesVerb;
-    int bTaken = strcmp(v, "get") == 0   ? FindPair(psName) >= 0 || FindItem(psName, &it, acWhy, sizeof acWhy)
+    int bTaken = strcmp(v, "get") == 0   ? IsSettingName(psName)
                  : strcmp(v, "set") == 0 ? FindItem(psName, &it, acWhy, sizeof acWhy)
                  : strcmp(v, "reset") == 0 ? RowsOfName(psName, iNamesRows, aiRows, acWhy, sizeof acWhy) > 0
                                            : strcmp(v, "describe") == 0 && RowNamed(psName, iNamesRows, acWhy, sizeof acWhy) > 0;

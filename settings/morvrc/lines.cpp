@@ -51,10 +51,12 @@ char *FormatChangedLines(struct MorvValues const *pBefore, size_t *puLen)
     struct MorvText t = {NULL, 0, 0, !TakeStoreValues(&after)};
     AddText(&t, "# only the settings you changed; the others are as the file holds them\n");
     for (int k = 0; k < after.iItems; k++) {
-        char *psLine = ItemDiffers(pBefore, &after, k) ? FormatSettingLine(after.aItems[k]) : NULL;
+        if (!ItemDiffers(pBefore, &after, k))
+            continue;
+        char *psLine = FormatSettingLine(after.aItems[k]);
         if (psLine != NULL)
             AddText(&t, "%s\n", psLine);
-        t.bFailed |= psLine == NULL && ItemDiffers(pBefore, &after, k);
+        t.bFailed |= psLine == NULL;
         free(psLine);
     }
     FreeValues(&after);

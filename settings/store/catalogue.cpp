@@ -26,7 +26,9 @@ const struct TimeCopy aTimeCopies[TIME_COPIES] = {
     {&tMinSecondSent, &i_tMinSecondSent},
 };
 
-int TimeCopyOf(time_t t)
+/* Returns the working copy of time value t: its low 32 bits, read as
+ * signed, as the list edits it. */
+static int TimeCopyOf(time_t t)
 {
     return (int)(int32_t)(uint32_t)t;
 }
@@ -329,19 +331,27 @@ char const *RowTypeWord(int iType)
  * goes into is then lost anyway (MorvText's bFailed). */
 static char const *OrNull(char const *ps) { return ps != NULL ? ps : "null"; }
 
+/* Writes into psOut (uOut bytes) the name of the setting row iRow edits.
+ * Returns 1, or 0 with psOut empty when the row edits none. */
+static int RowSettingName(int iRow, char *psOut, size_t uOut)
+{
+    struct MorvItem it;
+    psOut[0] = '\0';
+    if (!RowIsBound(iRow) || !RowItem(iRow, &it))
+        return 0;
+    ItemName(it, psOut, uOut);
+    return 1;
+}
+
 char *FormatRowJson(int iRow)
 {
     struct VariableDescriptor const *pr = &dvArray[iRow];
     int bText = pr->iType == VARIABLE_STRING;
     int bBound = RowIsBound(iRow);
-    struct MorvItem it;
-    char acSetting[64] = "null";
-    if (bBound && RowItem(iRow, &it)) {
-        /* Setting names are ASCII words with brackets: nothing to escape. */
-        char acName[56];
-        ItemName(it, acName, sizeof acName);
+    char acName[56], acSetting[64] = "null";
+    /* Setting names are ASCII words with brackets: nothing to escape. */
+    if (RowSettingName(iRow, acName, sizeof acName))
         snprintf(acSetting, sizeof acSetting, "\"%s\"", acName);
-    }
     char *psCommand = JsonText(pr->psCommand);
     char *psName = JsonText(pr->psVariableName);
     char *psDefault = bText ? JsonText(RowDefaultText(pr)) : NULL;
@@ -368,10 +378,8 @@ char *FormatRowJson(int iRow)
 int RowHoldsWord(int iRow, char const *psWord, char const *psHelp)
 {
     struct VariableDescriptor const *pr = &dvArray[iRow];
-    char acValue[64] = "", acSetting[64] = "";
-    struct MorvItem it;
-    if (RowIsBound(iRow) && RowItem(iRow, &it))
-        ItemName(it, acSetting, sizeof acSetting);
+    char acValue[64] = "", acSetting[64];
+    RowSettingName(iRow, acSetting, sizeof acSetting);
     if (pr->iType != VARIABLE_STRING && pr->piValue != NULL)
         snprintf(acValue, sizeof acValue, "%d", *pr->piValue);
     char const *apsTexts[] = {pr->psCommand, pr->psVariableName, acSetting,
@@ -445,10 +453,8 @@ char *FormatDescription(int iRow, int bJson)
     FormatRange(RowRange(iRow), bJson, acRange, sizeof acRange);
     if (acRange[0] == '\0')
         snprintf(acRange, sizeof acRange, "%s", bJson ? "null" : "a text");
-    char acSetting[64] = "";
-    struct MorvItem it;
-    if (RowIsBound(iRow) && RowItem(iRow, &it))
-        ItemName(it, acSetting, sizeof acSetting);
+    char acSetting[64];
+    RowSettingName(iRow, acSetting, sizeof acSetting);
     /* Before GetMessage, which keeps only the wrapped text. */
     char *psWhole = bJson ? MessageBeforeWrap(pr->iHelpMessage) : NULL;
     char const *psHelp = GetMessage(pr->iHelpMessage);

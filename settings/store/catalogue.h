@@ -51,10 +51,6 @@ struct TimeCopy {
 #define TIME_COPIES 3
 extern const struct TimeCopy aTimeCopies[TIME_COPIES];
 
-/* Returns the working copy of time value t: its low 32 bits, read as
- * signed, as the list edits it. */
-int TimeCopyOf(time_t t);
-
 /* Folds the working copies back into the time settings, sign-extended, as
  * every save does first.  Cannot fail. */
 void WriteBackTimeCopies(void);

@@ -285,10 +285,6 @@ int ParseDecimal(char const *psText, long long llMin, long long llMax, long long
     return 1;
 }
 
-/* Whether ll lies in the editor's range for item it (named psName, typed
- * as psValue), or the ranges are forced.  Returns 1, or 0 with the reason
- * in psError. */
-
 void ShellWord(char const *psText, char *psOut, size_t uOut)
 {
     if (psText[0] != '\0' && psText[strspn(psText, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"

@@ -66,16 +66,6 @@ void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, 
     snprintf(psOut, uOut, acDifference, acName, pa->apsPlain[k], pb->apsPlain[k]);
 }
 
-void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k)
-{
-    if (!ItemDiffers(pa, pb, k))
-        return;
-    char acName[64];
-    ItemName(pa->aItems[k], acName, sizeof acName);
-    fprintf(f, acDifference, acName, pa->apsPlain[k], pb->apsPlain[k]);
-    fputc('\n', f);
-}
-
 char *FormatDifferences(struct MorvValues const *pa, struct MorvValues const *pb, int bJson,
                         char const *psKeyA, char const *psKeyB, char const *psJoin)
 {

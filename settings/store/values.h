@@ -8,7 +8,7 @@
 #include "settings/store/items.h"
 #include "settings/store/morv.h"
 
-#include <stdio.h>
+#include <stddef.h>
 
 /* Every item of the store with its value as text and as JSON, so that two
  * states can be compared after the store has moved on. */
@@ -36,12 +36,8 @@ int ItemDiffers(struct MorvValues const *pa, struct MorvValues const *pb, int k)
 void FormatDifference(struct MorvValues const *pa, struct MorvValues const *pb, int k, char *psOut,
                       size_t uOut);
 
-/* Prints item k of two states on f as FormatDifference writes it, whole
- * however long the texts, and a line feed; nothing when they are the same. */
-void PrintDifference(FILE *f, struct MorvValues const *pa, struct MorvValues const *pb, int k);
-
 /* The items whose values differ between the two states, in item order:
- * each "name: a -> b" on a line of its own (PrintDifference), or with bJson
+ * each "name: a -> b" on a line of its own, or with bJson
  * as JSON objects {"name": N, "A": a, "B": b}, A and B the keys psKeyA
  * and psKeyB, joined by psJoin.  Returns a malloc'd text (empty when none
  * differ), or null when memory runs out. */
