@@ -240,14 +240,16 @@ static char *DecodeText(char const *pRaw, size_t uRaw, int bWrap)
  * and kept in its slot from then on.  Start-up thus neither decodes nor
  * stores the thousands of texts that the first window never shows.
  *
- * Each file that still holds a text not yet asked for stays open (a file
- * replaced by another under its name keeps its texts), with its size and
- * time of last modification at the load: a file rewritten in place since
- * then no longer holds those texts where they were, and its texts are not
- * taken from it. */
+ * Each file that still holds a text stays open (a file replaced by another
+ * under its name keeps its texts), with its size and time of last
+ * modification at the load: a file rewritten in place since then no longer
+ * holds those texts where they were, and its texts are not taken from it.
+ * A decoded text keeps its place too, so that its unwrapped form can still
+ * be read (MessageBeforeWrap). */
 
 #define MESSAGE_SOURCES 8 /* files held open at once; a further one is decoded at load */
-#define TEXT_DECODED 0xff /* the state of a number whose slot holds its text */
+#define TEXT_DECODED 0x80 /* in a number's state: its slot holds its text */
+#define TEXT_SOURCE 0x7f  /* in a number's state: 1 + the source its text lies in, or 0 */
 
 struct MessageSource {
     int fd;
@@ -257,8 +259,9 @@ struct MessageSource {
 };
 
 static struct MessageSource aSources[MESSAGE_SOURCES];
-/* Per number: 0 no text, 1 to MESSAGE_SOURCES the text lies in that source,
- * TEXT_DECODED its slot holds it; and where it lies, the offset of the text
+/* Per number: 0 no text; else TEXT_DECODED when its slot holds it, with
+ * TEXT_SOURCE the source the text lies in (0 for a text decoded at load,
+ * which lies in none); and where it lies, the offset of the text
  * after the first quote and the bytes from there to the end of its line.
  * The state is apart: the places of a file's numbers are only written at
  * its load, so their pages are filled once, not first read as empty. */
@@ -280,12 +283,12 @@ static void ForgetNumber(int n)
 {
     if (auState[n] == 0)
         return;
-    if (auState[n] == TEXT_DECODED) {
+    if (auState[n] & TEXT_DECODED) {
         free(apsMessageArray[n]);
         apsMessageArray[n] = NULL;
-    } else {
-        ReleaseSource(auState[n] - 1);
     }
+    if (auState[n] & TEXT_SOURCE)
+        ReleaseSource((auState[n] & TEXT_SOURCE) - 1);
     auState[n] = 0;
     iHeldNumbers--;
 }
@@ -295,12 +298,14 @@ static int SameTime(struct timespec a, struct timespec b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-/* Reads into acRaw (MESSAGE_LINE bytes) the text of number n, whose text
- * lies in its file, from there.  Returns its length, or -1 when the file
- * was rewritten in place since its load or cannot be read. */
+/* Reads into acRaw (MESSAGE_LINE bytes) the text of number n from its
+ * file.  Returns its length, or -1 when it lies in no file, or the file was
+ * rewritten in place since its load or cannot be read. */
 static ssize_t ReadRaw(int n, char *acRaw)
 {
-    struct MessageSource const *ps = &aSources[auState[n] - 1];
+    if ((auState[n] & TEXT_SOURCE) == 0)
+        return -1;
+    struct MessageSource const *ps = &aSources[(auState[n] & TEXT_SOURCE) - 1];
     struct stat st;
     ssize_t lRead = -1;
     if (fstat(ps->fd, &st) == 0 && st.st_size == ps->lSize && SameTime(st.st_mtim, ps->tsModified))
@@ -315,7 +320,7 @@ static ssize_t ReadRaw(int n, char *acRaw)
  * place, for a later ask). */
 static int TakeText(int n)
 {
-    if (auState[n] == TEXT_DECODED)
+    if (auState[n] & TEXT_DECODED)
         return 1;
     if (auState[n] == 0)
         return 0;
@@ -327,8 +332,7 @@ static int TakeText(int n)
     char *psText = DecodeText(acRaw, auLength[n], 1);
     if (psText == NULL)
         return 0;
-    ReleaseSource(auState[n] - 1);
-    auState[n] = TEXT_DECODED;
+    auState[n] |= TEXT_DECODED;
     apsMessageArray[n] = psText;
     return 1;
 }
@@ -533,8 +537,7 @@ char const *GetMessage(int iNumber)
 char *MessageBeforeWrap(int iNumber)
 {
     char acRaw[MESSAGE_LINE];
-    if ((unsigned int)iNumber >= MESSAGE_NUMBERS || auState[iNumber] == 0 ||
-        auState[iNumber] == TEXT_DECODED || ReadRaw(iNumber, acRaw) < 0)
+    if ((unsigned int)iNumber >= MESSAGE_NUMBERS || ReadRaw(iNumber, acRaw) < 0)
         return NULL;
     char *psText = DecodeText(acRaw, auLength[iNumber], 0);
     if (psText != NULL && psText[0] == '\0') {

@@ -57,10 +57,10 @@ char const *GetMessage(int iNumber);
 
 /* The text of message iNumber as GetMessage would first give it, but not
  * wrapped at 80 columns: the text as the message file holds it, its
- * escapes resolved, read from its file.  Ask before GetMessage does, which
- * keeps only the wrapped text.  Returns a malloc'd text; null when the
- * number has no text, has been asked for already, its file has been
- * rewritten since its load, or memory runs out. */
+ * escapes resolved, read again from its file, before or after GetMessage.
+ * Returns a malloc'd text; null when the number has no text, its file has
+ * been rewritten in place since its load or could not be kept open (its
+ * texts were then decoded at load), or memory runs out. */
 char *MessageBeforeWrap(int iNumber);
 
 /* Frees every stored text, closes the files kept open and empties the

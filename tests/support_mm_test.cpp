@@ -147,6 +147,16 @@ TEST_F(MessageFiles, LongTextsWrapNearEveryEightiethColumn)
     want2[50] = '\n';                 /* both searches end at the only blank */
     EXPECT_EQ(want2, Message(2));
     EXPECT_EQ(short81, Message(3));
+
+    /* Unwrapped as the file holds it, also once asked for, and for a
+     * file's last text, which its load decodes. */
+    Write("english", "// 0004 \"" + words + "\"\n");
+    Load("english", &iResult);
+    for (int n : {1, 4}) {
+        char *psWhole = MessageBeforeWrap(n);
+        EXPECT_STREQ(words.c_str(), psWhole) << n;
+        free(psWhole);
+    }
 }
 
 TEST_F(MessageFiles, LinesThatAreIgnoredAndTheirWarnings)
@@ -569,6 +579,7 @@ static int OpenFiles()
 
 TEST_F(MessageFiles, APipeAndFilesBeyondTheEighthAreDecodedAtTheirLoad)
 {
+    int iFilesBefore = OpenFiles();
     std::string file = ReadFileText(MORV_MM_DATA "/morv_italiano.msg");
     Write("italiano", file);
     int iResult;
@@ -578,7 +589,6 @@ TEST_F(MessageFiles, APipeAndFilesBeyondTheEighthAreDecodedAtTheirLoad)
         vFromFile.push_back(Message(n));
 
     /* The same bytes from a pipe, which cannot be read again later. */
-    int iFilesBefore = OpenFiles();
     ssFlagAlredyLoaded = 0;
     int aiPipe[2];
     ASSERT_EQ(0, pipe(aiPipe));

@@ -455,7 +455,6 @@ char *FormatDescription(int iRow, int bJson)
         snprintf(acRange, sizeof acRange, "%s", bJson ? "null" : "a text");
     char acSetting[64];
     RowSettingName(iRow, acSetting, sizeof acSetting);
-    /* Before GetMessage, which keeps only the wrapped text. */
     char *psWhole = bJson ? MessageBeforeWrap(pr->iHelpMessage) : NULL;
     char const *psHelp = GetMessage(pr->iHelpMessage);
     struct MorvText t = {NULL, 0, 0, 0};
