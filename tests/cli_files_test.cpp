@@ -441,6 +441,18 @@ TEST_F(MorvrcTool, RootWorksOnAUsersFileWithTheUsersRightsAlone)
     ASSERT_EQ(0, stat(shadow.c_str(), &st));
     EXPECT_EQ(0u, st.st_uid);
     EXPECT_EQ(std::vector<std::string>({"morvrc", "morvrc.lock"}), Names(home));
+
+    /* The user's history, also once the file's directory is gone. */
+    std::string sub = home + "/sub", subRc = sub + "/morvrc";
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
+    WriteFileBytes(subRc, sample);
+    ASSERT_EQ(0, chown(sub.c_str(), user.uid(), user.gid()) | chown(subRc.c_str(), user.uid(), user.gid()));
+    ASSERT_EQ(0, Tool({"set", subRc, "iMaxCloneCount", "6"}).iStatus);
+    ASSERT_EQ(0, rename(sub.c_str(), (home + "/sub.old").c_str()));
+    r = Tool({"history", subRc});
+    EXPECT_EQ(0, r.iStatus) << r.err;
+    EXPECT_TRUE(Contains(r.out, " kept in " + user.home() + "/.local/state/")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\n  1  ")) << r.out;
 }
 
 TEST_F(MorvrcTool, RootRefusesTwoOwnersOnTheWayAndNeverFollowsALinkSwappedIn)

@@ -376,6 +376,10 @@ int WalkPath(char const *psPath, struct MorvWalk *pw)
             MoveTo(pk, fd, &pk->stCur, pk->acDone);
         pw->fdDir = pk->fdCur;
         pk->fdCur = -1;
+    }
+    /* Also where a directory on the way is missing: the file, and its
+     * history, are still those of the user who owns the way so far. */
+    if (e != STEP_REFUSED) {
         pw->bTake = pk->bUser;
         pw->uid = pk->uidUser;
         pw->gid = pk->gidUser;
