@@ -28,7 +28,7 @@ int Dump(int argc, char **argv, struct Options const *po)
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     char acWhy[2048] = "";
-    iStatus = LoadStore(psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
+    iStatus = LoadStore(psFile, psFile, &snap, po->iBits, &report, &layout, acWhy, sizeof acWhy);
     FreeLayout(&layout);
     /* What was read, and with --json why the rest was not; of a text of
      * settings, nothing: its bytes mean nothing as fields. */

@@ -125,7 +125,9 @@ int ListOrComplain(char const *psFile, struct MorvWalk const *pWalk, struct Morv
     return TS_IO;
 }
 
-int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
+/* Reads version iNumber of *pList, the history of psFile, into *pSnap.
+ * Returns TS_OK, or after a complaint TS_USAGE (not kept) or TS_IO. */
+static int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
                         struct MorvSnapshot *pSnap)
 {
     if (iNumber < 1 || iNumber > pList->iCount) {
@@ -143,13 +145,13 @@ int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *p
     return TS_IO;
 }
 
-int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot *pSnap,
-                     char *psLabel, size_t uLabel)
+int ReadVersionOf(int iNumber, char const *psFile, struct MorvWalk const *pWalk,
+                  struct MorvSnapshot *pSnap, char *psLabel, size_t uLabel)
 {
-    int iNumber = atoi(psName + 1);
+    memset(pSnap, 0, sizeof *pSnap);
     snprintf(psLabel, uLabel, "version %d of %s", iNumber, psFile);
     struct MorvVersionList list;
-    int iStatus = ListOrComplain(psFile, NULL, &list);
+    int iStatus = ListOrComplain(psFile, pWalk, &list);
     if (iStatus != TS_OK)
         return iStatus;
     iStatus = ReadNumbered(&list, iNumber, psFile, pSnap);
@@ -190,19 +192,18 @@ int SayTextForm(char const *psPath, struct MorvSnapshot const *pSnap, char *psOu
 
 /* Adds to psWhy (uWhy bytes in all), which says what is wrong with the
  * file psPath, "; " and its last whole version in the history, when there
- * is one. */
+ * is one (none for a null psPath). */
 static void AddWayBack(char const *psPath, char *psWhy, size_t uWhy)
 {
     char acWay[1024];
     size_t uLen = strlen(psWhy);
-    if (PointToLastWholeVersion(psPath, acWay, sizeof acWay) && uLen < uWhy)
+    if (psPath != NULL && PointToLastWholeVersion(psPath, acWay, sizeof acWay) && uLen < uWhy)
         snprintf(psWhy + uLen, uWhy - uLen, "; %s", acWay);
 }
 
-/* LoadStore, all but the way back to a whole version. */
-static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
-                           struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy,
-                           size_t uWhy)
+int LoadStore(char const *psPath, char const *psHistoryOf, struct MorvSnapshot const *pSnap,
+              int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy,
+              size_t uWhy)
 {
     char acDetail[256] = "";
     char acSentence[2048];
@@ -210,13 +211,15 @@ static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap,
     if (e == MORV_WHOLE) {
         /* What the editor says of such a file, which it reads and saves. */
         if (DescribeReading(pr, pSnap->llSize, psPath, acSentence, sizeof acSentence)) {
-            AddWayBack(psPath, acSentence, sizeof acSentence);
+            AddWayBack(psHistoryOf, acSentence, sizeof acSentence);
             fprintf(stderr, "morvrc_tool: note: %s\n", acSentence);
         }
         return TS_OK;
     }
-    if (SayTextForm(psPath, pSnap, psWhy, uWhy)) {
-    } else if (pSnap->llSize > MORV_MAX_FILE && pSnap->bPartial) {
+    /* A text of settings is no morvrc to restore over. */
+    if (SayTextForm(psPath, pSnap, psWhy, uWhy))
+        return TS_DAMAGED;
+    if (pSnap->llSize > MORV_MAX_FILE && pSnap->bPartial) {
         snprintf(psWhy, uWhy, "%s is longer than 1 MiB: no morvrc is longer than %d bytes", psPath,
                  MORV_MAX_FILE);
     } else if (pSnap->llSize > MORV_MAX_FILE) {
@@ -236,17 +239,8 @@ static int LoadStoreSaying(char const *psPath, struct MorvSnapshot const *pSnap,
                  "%s does not parse as a %d-bit file: %s (morvrc_tool check tells which width fits)",
                  psPath, pr->iTimeBytes * 8, acDetail);
     }
+    AddWayBack(psHistoryOf, psWhy, uWhy);
     return TS_DAMAGED;
-}
-
-int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
-              struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy)
-{
-    int iStatus = LoadStoreSaying(psPath, pSnap, iTimeBytes, pr, pLayout, psWhy, uWhy);
-    /* A text of settings is no morvrc to restore over. */
-    if (iStatus == TS_DAMAGED && TextFormOf(pSnap->pBytes, pSnap->uBytes) == MTF_NONE)
-        AddWayBack(psPath, psWhy, uWhy);
-    return iStatus;
 }
 
 int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
@@ -258,7 +252,7 @@ int LoadWhole(char const *psPath, int iTimeBytes, struct MorvLoadReport *pr,
     if (iStatus != TS_OK)
         return iStatus;
     char acWhy[2048];
-    iStatus = LoadStore(psPath, &snap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
+    iStatus = LoadStore(psPath, psPath, &snap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
     if (iStatus != TS_OK)
         Complain("%s", acWhy);
     FreeSnapshot(&snap);
@@ -273,7 +267,7 @@ int LoadOrStart(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeB
     *pbNew = 0;
     if (pSnap->bPresent) {
         char acWhy[2048];
-        int iStatus = LoadStore(psPath, pSnap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
+        int iStatus = LoadStore(psPath, psPath, pSnap, iTimeBytes, pr, pLayout, acWhy, sizeof acWhy);
         if (iStatus != TS_DAMAGED || psDamage == NULL) {
             if (iStatus != TS_OK)
                 Complain("%s", acWhy);

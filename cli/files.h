@@ -30,17 +30,14 @@ int ListOrComplain(char const *psFile, struct MorvWalk const *pWalk, struct Morv
  * else as ReadErrorText says. */
 char const *WalkErrorText(int iErr);
 
-/* Reads version iNumber of *pList, the history of psFile, into *pSnap.
- * Returns TS_OK, or after a complaint TS_USAGE (not kept) or TS_IO. */
-int ReadNumbered(struct MorvVersionList const *pList, int iNumber, char const *psFile,
-                 struct MorvSnapshot *pSnap);
-
-/* Reads version psName ("@N", see IsVersionName) of the file psFile into
- * *pSnap, and names it for messages in psLabel (uLabel bytes): "version 2
- * of PATH".  Returns TS_OK; after a complaint TS_USAGE for a version not
- * kept, TS_IO for a history that cannot be read; nothing is then held. */
-int ReadVersionNamed(char const *psName, char const *psFile, struct MorvSnapshot *pSnap,
-                     char *psLabel, size_t uLabel);
+/* Reads version iNumber, as history numbers them, of the file psFile into
+ * *pSnap, from the history of the file that *pWalk found (null: a walk of
+ * psFile made here), and names it for messages in psLabel (uLabel bytes):
+ * "version 2 of PATH".  Returns TS_OK; after a complaint TS_USAGE for a
+ * version not kept, TS_IO for a history that cannot be read; nothing is
+ * then held. */
+int ReadVersionOf(int iNumber, char const *psFile, struct MorvWalk const *pWalk,
+                  struct MorvSnapshot *pSnap, char *psLabel, size_t uLabel);
 
 /* Reads FILE into *pSnap: at most MORV_MAX_FILE bytes are kept, the rest
  * only counted.  Only a regular file is read, opened without waiting: a
@@ -57,15 +54,17 @@ int LoadInput(char const *psPath, int bRegularOnly, struct MorvSnapshot *pSnap);
  * file. */
 int SayTextForm(char const *psPath, struct MorvSnapshot const *pSnap, char *psOut, size_t uOut);
 
-/* Reads *pSnap, the file psPath, into the store as ReadIntoStore does.
- * Returns TS_OK for a whole file (one with bytes after its last setting is
- * taken, with a note); otherwise TS_DAMAGED (TS_REFUSED for a time value
- * this build cannot hold, TS_IO when memory runs out) with the reason in
- * psWhy (uWhy bytes), for a text of settings what it is (SayTextForm).
- * The note and a damaged morvrc's reason end with the file's last whole
- * version kept in its history, when there is one. */
-int LoadStore(char const *psPath, struct MorvSnapshot const *pSnap, int iTimeBytes,
-              struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy, size_t uWhy);
+/* Reads *pSnap, named psPath in messages, into the store as ReadIntoStore
+ * does.  Returns TS_OK for a whole file (one with bytes after its last
+ * setting is taken, with a note); otherwise TS_DAMAGED (TS_REFUSED for a
+ * time value this build cannot hold, TS_IO when memory runs out) with the
+ * reason in psWhy (uWhy bytes), for a text of settings what it is
+ * (SayTextForm).  The note and a damaged morvrc's reason end with the last
+ * whole version kept in the history of the file psHistoryOf, when there is
+ * one (null: *pSnap is itself a version, and no way back is named). */
+int LoadStore(char const *psPath, char const *psHistoryOf, struct MorvSnapshot const *pSnap,
+              int iTimeBytes, struct MorvLoadReport *pr, struct MorvLayout *pLayout, char *psWhy,
+              size_t uWhy);
 
 /* Loads FILE into the store for a verb that needs it whole, at iTimeBytes
  * or, when it is 0, at the width found for it ("-" is read as LoadInput

@@ -79,20 +79,13 @@ int Restore(int argc, char **argv, struct Options const *po)
     int iStatus = BeginSaving(psFile, po->iWaitMs, po->bForce, &up);
     if (iStatus != TS_OK)
         return iStatus;
-    struct MorvVersionList list;
     struct MorvSnapshot snap;
-    memset(&snap, 0, sizeof snap);
-    iStatus = ListOrComplain(psFile, &up.walk, &list);
-    if (iStatus == TS_OK) {
-        iStatus = ReadNumbered(&list, (int)llNumber, psFile, &snap);
-        FreeVersionList(&list);
-    }
+    char acLabel[HOME_PATH + 32], acWhy[1024];
+    iStatus = ReadVersionOf((int)llNumber, psFile, &up.walk, &snap, acLabel, sizeof acLabel);
     struct MorvLoadReport report;
     struct MorvLayout layout = {0, 0, NULL, 0};
     if (iStatus == TS_OK) {
-        char acLabel[HOME_PATH + 32], acWhy[1024];
-        snprintf(acLabel, sizeof acLabel, "version %lld of %s", llNumber, psFile);
-        iStatus = LoadStore(acLabel, &snap, 0, &report, &layout, acWhy, sizeof acWhy);
+        iStatus = LoadStore(acLabel, NULL, &snap, 0, &report, &layout, acWhy, sizeof acWhy);
         if (iStatus != TS_OK)
             Complain("%s; %s is unchanged", acWhy, psFile);
     }

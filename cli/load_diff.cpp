@@ -114,9 +114,9 @@ static int TakeValues(char const *psPath, char const *psFile, int iTimeBytes, st
     if (IsVersionName(psPath)) {
         struct MorvSnapshot snap;
         char acLabel[HOME_PATH + 32], acWhy[1024];
-        iStatus = ReadVersionNamed(psPath, psFile, &snap, acLabel, sizeof acLabel);
+        iStatus = ReadVersionOf(atoi(psPath + 1), psFile, NULL, &snap, acLabel, sizeof acLabel);
         if (iStatus == TS_OK) {
-            iStatus = LoadStore(acLabel, &snap, iTimeBytes, &report, &layout, acWhy, sizeof acWhy);
+            iStatus = LoadStore(acLabel, NULL, &snap, iTimeBytes, &report, &layout, acWhy, sizeof acWhy);
             if (iStatus != TS_OK)
                 Complain("%s", acWhy);
             FreeSnapshot(&snap);
