@@ -85,11 +85,8 @@ int CommitSetupOver(struct MorvUpdate *pu, struct MorvSnapshot const *pExpected)
 {
     char const *psPath = pu->psPath;
     struct MorvSnapshot written;
-    if (!ImageMatches(&lyMorvaneRC, &pu->snFound))
-        KeepFound(pu);
-    int bDone = ReplaceSetupWalked(&pu->walk, &lyMorvaneRC, pExpected, &written, &rpMorvaneRC);
+    int bDone = CommitImage(pu, &lyMorvaneRC, pExpected, 1, &written, &rpMorvaneRC);
     int iErr = errno;
-    AbandonUpdate(pu);
     if (bDone) {
         FreeSnapshot(&snMorvaneRC);
         snMorvaneRC = written;

@@ -108,19 +108,19 @@ void AbandonUpdate(struct MorvUpdate *pu)
     EndWalk(&pu->walk);
 }
 
-int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap)
+/* Whether *pSnap holds the whole file, and it is the uSize bytes at pData:
+ * a save that would write them changes nothing. */
+static int SnapshotHolds(struct MorvSnapshot const *pSnap, unsigned char const *pData, size_t uSize)
 {
-    unsigned char *pData;
-    size_t uSize;
-    if (!pSnap->bPresent || pSnap->llSize != (long long)pSnap->uBytes ||
-        !EncodeSetupImage(pLayout, &pData, &uSize))
-        return 0;
-    int bSame = uSize == pSnap->uBytes && memcmp(pData, pSnap->pBytes, uSize) == 0;
-    free(pData);
-    return bSame;
+    return pSnap->bPresent && pSnap->llSize == (long long)pSnap->uBytes && uSize == pSnap->uBytes &&
+           memcmp(pData, pSnap->pBytes, uSize) == 0;
 }
 
-void KeepFound(struct MorvUpdate const *pu)
+/* Keeps the bytes BeginUpdate found in the history of the walk's file
+ * (KeepVersion) before a save replaces them, when there were some.  A
+ * version that cannot be kept, or kept elsewhere than $XDG_STATE_HOME
+ * says, is told on standard output; the save goes on all the same. */
+static void KeepFound(struct MorvUpdate const *pu)
 {
     struct MorvSnapshot const *pFound = &pu->snFound;
     if (pu->psSaver == NULL || !pFound->bPresent)
@@ -143,9 +143,10 @@ void KeepFound(struct MorvUpdate const *pu)
     fflush(stdout);
 }
 
-int ReplaceSetupWalked(struct MorvWalk const *pWalk, struct MorvLayout const *pLayout,
-                       struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
-                       struct MorvReplaceReport *pReport)
+/* ReplaceSetupFile on what *pWalk found. */
+static int ReplaceSetupWalked(struct MorvWalk const *pWalk, struct MorvLayout const *pLayout,
+                              struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
+                              struct MorvReplaceReport *pReport)
 {
     if (pReport != NULL)
         memset(pReport, 0, sizeof *pReport);
@@ -184,18 +185,41 @@ int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
     return bDone;
 }
 
-int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
+int CommitImage(struct MorvUpdate *pu, struct MorvLayout const *pLayout,
+                struct MorvSnapshot const *pExpected, int bSameToo, struct MorvSnapshot *pWritten,
+                struct MorvReplaceReport *pReport)
 {
-    /* A save that changes no byte keeps nothing. */
-    int bDone = ImageMatches(pLayout, &pu->snFound);
-    if (!bDone) {
-        KeepFound(pu);
-        bDone = ReplaceSetupWalked(&pu->walk, pLayout, &pu->snFound, NULL, &pu->report);
-    }
+    if (pReport != NULL)
+        memset(pReport, 0, sizeof *pReport);
+    unsigned char *pData = NULL;
+    size_t uSize = 0;
+    int bEncoded = EncodeSetupImage(pLayout, &pData, &uSize);
     int iErr = errno;
+    int bSame = bEncoded && SnapshotHolds(&pu->snFound, pData, uSize);
+    if (!bSame)
+        KeepFound(pu);
+    int bDone = bSame && !bSameToo;
+    if (bEncoded && !bDone) {
+        bDone = ReplaceWalked(&pu->walk, pData, uSize, pExpected, pReport);
+        iErr = errno;
+    }
+    if (bDone && pWritten != NULL) {
+        pWritten->bPresent = 1;
+        pWritten->pBytes = pData;
+        pWritten->uBytes = uSize;
+        pWritten->llSize = (long long)uSize;
+        pData = NULL;
+    }
+    free(pData);
     AbandonUpdate(pu);
     errno = iErr;
     return bDone;
+}
+
+int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout)
+{
+    /* A save that changes no byte keeps nothing. */
+    return CommitImage(pu, pLayout, &pu->snFound, 0, NULL, &pu->report);
 }
 
 void TellInPlace(FILE *pf, char const *psPath, struct MorvReplaceReport const *pReport)

@@ -93,35 +93,32 @@ enum MorvSeen CompareForUpdate(struct MorvUpdate const *pu, struct MorvSnapshot 
  * file untouched. */
 int CommitUpdate(struct MorvUpdate *pu, struct MorvLayout const *pLayout);
 
+/* The one commit behind CommitUpdate and the editor's save: encodes the
+ * store laid out as *pLayout once; keeps the bytes found in the history
+ * unless they are that image; writes it over the file (only over the bytes
+ * of *pExpected when given, see ReplaceWalked) unless it is the file's
+ * image already and bSameToo is 0; then ends the update.  With pWritten,
+ * it gets the bytes written (the caller frees them); with pReport, how the
+ * file was replaced or who refused.  Returns 1; 0 with errno set, the file
+ * untouched. */
+int CommitImage(struct MorvUpdate *pu, struct MorvLayout const *pLayout,
+                struct MorvSnapshot const *pExpected, int bSameToo, struct MorvSnapshot *pWritten,
+                struct MorvReplaceReport *pReport);
+
 void AbandonUpdate(struct MorvUpdate *pu);
 
-/* Replaces the walk's file with the image of the settings store laid out
- * as *pLayout says (EncodeSetupImage), the way ReplaceWalked replaces a
- * file, only over the bytes of *pExpected when it is given.  With
- * pWritten, it gets the bytes written; with pReport, how the file was
- * replaced or who refused.  Returns 1 on success; 0 on failure, with errno
- * set by the failing step (ESTALE for a file changed or replaced since),
- * the old file untouched and no temporary file left behind. */
-int ReplaceSetupWalked(struct MorvWalk const *pWalk, struct MorvLayout const *pLayout,
-                       struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
-                       struct MorvReplaceReport *pReport);
-
-/* ReplaceSetupWalked of psPath, walked once for it (ENOENT for a null or
- * empty path). */
+/* Walks psPath once (ENOENT for a null or empty path) and replaces its
+ * file with the image of the settings store laid out as *pLayout says
+ * (EncodeSetupImage), the way ReplaceWalked replaces a file, only over the
+ * bytes of *pExpected when it is given; no lock is taken and no version
+ * kept.  With pWritten, it gets the bytes written; with pReport, how the
+ * file was replaced or who refused.  Returns 1 on success; 0 on failure,
+ * with errno set by the failing step (ESTALE for a file changed or
+ * replaced since), the old file untouched and no temporary file left
+ * behind. */
 int ReplaceSetupFile(char const *psPath, struct MorvLayout const *pLayout,
                      struct MorvSnapshot const *pExpected, struct MorvSnapshot *pWritten,
                      struct MorvReplaceReport *pReport);
-
-/* Whether the store laid out as *pLayout is byte for byte the whole file
- * that *pSnap holds: a save that would write it changes nothing. */
-int ImageMatches(struct MorvLayout const *pLayout, struct MorvSnapshot const *pSnap);
-
-/* Keeps the bytes BeginUpdate found in the history of the walk's file
- * (KeepVersion) before a save replaces them, when there were some.  A
- * version that cannot be kept, or kept elsewhere than $XDG_STATE_HOME
- * says, is told on standard output; the save goes on all the same.
- * Returns nothing. */
-void KeepFound(struct MorvUpdate const *pu);
 
 /* Prints on pf, for a file that a save wrote over in place rather than
  * replaced, "The PATH configuration file was rewritten in place: WHY." */
