@@ -32,6 +32,16 @@ static int TimeCopyOfRow(int iRow)
     return -1;
 }
 
+/* Whether item k of the store now differs from what RememberShownValues
+ * took of it (1 also when memory runs out). */
+static int ItemDiffersFromShown(int k)
+{
+    char *psNow = FormatItemValue(vShown.aItems[k]);
+    int bDiffers = psNow == NULL || strcmp(psNow, vShown.apsPlain[k]) != 0;
+    free(psNow);
+    return bDiffers;
+}
+
 int StoreDiffersFromShown(void)
 {
     if (!bShownTaken)
@@ -40,17 +50,10 @@ int StoreDiffersFromShown(void)
     for (int i = 0; i < TIME_COPIES; i++)
         if (*aTimeCopies[i].piCopy != aiShownCopies[i])
             return 1;
-    struct MorvValues *pNow = (struct MorvValues *)calloc(1, sizeof *pNow);
-    if (pNow == NULL || !TakeStoreValues(pNow)) {
-        free(pNow);
-        return 1;
-    }
-    int bDiffers = pNow->iItems != vShown.iItems;
-    for (int k = 0; k < vShown.iItems && !bDiffers; k++)
-        bDiffers = ItemDiffers(&vShown, pNow, k);
-    FreeValues(pNow);
-    free(pNow);
-    return bDiffers;
+    for (int k = 0; k < vShown.iItems; k++)
+        if (ItemDiffersFromShown(k))
+            return 1;
+    return 0;
 }
 
 int RowDiffersFromShown(int iRow)
@@ -64,10 +67,5 @@ int RowDiffersFromShown(int iRow)
     if (iCopy >= 0)
         return *aTimeCopies[iCopy].piCopy != aiShownCopies[iCopy];
     int k = ItemIndex(it);
-    if (k < 0 || k >= vShown.iItems)
-        return 0;
-    char *psNow = FormatItemValue(it);
-    int bDiffers = psNow == NULL || strcmp(psNow, vShown.apsPlain[k]) != 0;
-    free(psNow);
-    return bDiffers;
+    return k >= 0 && k < vShown.iItems && ItemDiffersFromShown(k);
 }

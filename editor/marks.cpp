@@ -37,12 +37,6 @@ int ShowListLine(char *psRowBuffer, int iRow)
     return 1;
 }
 
-int MarksLength(char const *psLine)
-{
-    /* Every row text begins with a blank, the first byte no code is. */
-    return (int)strcspn(psLine, " ");
-}
-
 void KeepTitle(void)
 {
     snprintf(acTitle, sizeof acTitle, "%s", window_Setup->label());

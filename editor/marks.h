@@ -22,9 +22,6 @@
  * code is not 0, 1 or 2, leaving the line as it was. */
 int ShowListLine(char *psRowBuffer, int iRow);
 
-/* The number of bytes of format codes at the start of list line psLine. */
-int MarksLength(char const *psLine);
-
 /* Takes the window's title as it is now as the one the marks are added
  * to.  Start-up calls it once the title is final. */
 void KeepTitle(void);

@@ -220,7 +220,9 @@ class Editor : public ::testing::Test {
         listbox_Variables->value(n);
         listbox_VariablesSelected();
     }
-    /* A list line's row text, and the format codes before it. */
+    /* A list line's row text, and the format codes before it: every row
+     * text begins with a blank, which no code holds. */
+    static size_t MarksLength(char const *psLine) { return strcspn(psLine, " "); }
     std::string Line(int n) { return listbox_Variables->text(n) + MarksLength(listbox_Variables->text(n)); }
     std::string Marks(int n) { return std::string(listbox_Variables->text(n), MarksLength(listbox_Variables->text(n))); }
     /* "O" for the one active value group: "B", "N", "T" or "-" for none. */
