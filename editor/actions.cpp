@@ -548,31 +548,15 @@ void Exit(void)
 /* The text last looked for, which F3 and Ctrl+G look for again. */
 static char acFindText[256] = "";
 
-/* Whether row iRow shows psText, in any case, in its command, variable
- * name, current value or help text in the language shown. */
-static int RowShows(int iRow, char const *psText)
-{
-    struct VariableDescriptor const *pr = &dvArray[iRow];
-    char acNumber[16] = "";
-    if (pr->iType != VARIABLE_STRING && pr->piValue != NULL)
-        snprintf(acNumber, sizeof acNumber, "%d", *pr->piValue);
-    char const *apsShown[] = {pr->psCommand, pr->psVariableName,
-                              pr->iType == VARIABLE_STRING ? pr->psValue : acNumber,
-                              GetMessage(pr->iHelpMessage)};
-    for (char const *ps : apsShown)
-        if (ps != NULL && strcasestr(ps, psText) != NULL)
-            return 1;
-    return 0;
-}
-
-/* Shows the next row after the selected one, wrapping around, that shows
- * acFindText, or says that none does. */
+/* Shows the next row after the selected one, wrapping around, that holds
+ * acFindText as morvrc_tool search finds it (any case, a line break taken
+ * for a blank, the setting's own name too), or says that none does. */
 static void FindAgain(void)
 {
     int n = ListedRows();
     for (int i = 1; i <= n; i++) {
         int iRow = (SelectedRow() + i - 1) % n + 1;
-        if (RowShows(iRow, acFindText)) {
+        if (RowHoldsWord(iRow, acFindText, GetMessage(dvArray[iRow].iHelpMessage))) {
             SelectAndShow(iRow);
             return;
         }
