@@ -91,11 +91,11 @@ static int CopyAttributes(int fdFrom, int fd)
 }
 
 /* Gives the temporary file on fd, made here a moment ago, what the old file
- * psName in fdDir, whose status is *pst, is to its user: owner and group,
+ * that *pWalk found, whose status is *pst, is to its user: owner and group,
  * then the permission bits (a change of owner drops set-id bits), then the
  * attributes, whose access list must agree with those bits.  Returns 1, or
  * 0 with the reason in psWhy. */
-static int KeepWhatTheFileIs(int fd, int fdDir, char const *psName, struct stat const *pst,
+static int KeepWhatTheFileIs(int fd, struct MorvWalk const *pWalk, struct stat const *pst,
                              char *psWhy, size_t uWhy)
 {
     struct stat stNew;
@@ -109,11 +109,12 @@ static int KeepWhatTheFileIs(int fd, int fdDir, char const *psName, struct stat 
         snprintf(psWhy, uWhy, "a new file cannot be given its permissions");
         return 0;
     }
-    int fdOld = openat(fdDir, psName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    /* The attributes of the very file whose owner and mode were taken;
+     * nothing but a regular file is opened for them. */
     struct stat stOld;
-    /* The attributes of the very file whose owner and mode were taken. */
-    int bCopied = fdOld >= 0 && fstat(fdOld, &stOld) == 0 && stOld.st_dev == pst->st_dev &&
-                  stOld.st_ino == pst->st_ino && CopyAttributes(fdOld, fd);
+    int fdOld = OpenWalkedFile(pWalk, O_RDONLY, &stOld);
+    int bCopied = fdOld >= 0 && stOld.st_dev == pst->st_dev && stOld.st_ino == pst->st_ino &&
+                  CopyAttributes(fdOld, fd);
     if (fdOld >= 0)
         close(fdOld);
     if (!bCopied) {
@@ -305,7 +306,7 @@ static int MayReplace(struct Replacement *prp)
 static enum Beside FinishTemporary(struct Replacement *prp)
 {
     struct MorvReplaceReport *pr = prp->pr;
-    if (prp->bExists && !KeepWhatTheFileIs(prp->fd, prp->fdDir, prp->psName, &prp->st, pr->acInPlaceWhy,
+    if (prp->bExists && !KeepWhatTheFileIs(prp->fd, prp->pWalk, &prp->st, pr->acInPlaceWhy,
                                            sizeof pr->acInPlaceWhy))
         return BESIDE_IN_PLACE;
     if (!prp->bExists) {
