@@ -4,7 +4,6 @@
  * that has none. */
 #include "support/mm.h"
 
-#include "support/function.h"
 #include "support/xchat.h"
 
 #include <ctype.h>
@@ -478,13 +477,11 @@ int LoadMessageFile(char const *psLanguage)
         return 0; /* a cut path could name another file */
 
     Say("  - Parsing Language File ....");
-    if (!velDeviceReady(acPath, "r")) {
+    int fd = open(acPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         Say("ERROR: Unable to load file %s; reason: %s\n", acPath, strerror(errno));
         return 0;
     }
-    int fd = open(acPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
     int iSource = OpenSource(fd);
     int iLast = -1;
     int iResult = ReadMessageFile(fd, iSource, &iLast);
