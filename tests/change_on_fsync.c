@@ -3,14 +3,18 @@
  * program that writes that file at the worst moment would; with
  * MORV_FAIL_CLOSE_AFTER_FSYNC set, the close of a file synced successfully
  * fails with EIO, as a write error the kernel reports late would; with
- * MORV_DIE_IN_PWRITE set, the first pwrite (a rewrite in place) writes half
- * its bytes and the process dies, as one killed part way would; every read
+ * MORV_DIE_IN_PWRITE set, the first pwrite of a rewrite in place (to a
+ * file that is no temporary one, NAME.tmp-XXXXXX or a history's
+ * .tmp-XXXXXX) writes half its bytes and the process dies, as one killed
+ * part way would; every read
  * of the file MORV_EIO_ON_READ names fails with EIO, as a bad disk's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +59,12 @@ int close(int fd)
 static int DieHalfWay(int fd, void const *p, size_t n, long long llAt)
 {
     if (getenv("MORV_DIE_IN_PWRITE") == NULL)
+        return 0;
+    char acLink[64], acPath[4096];
+    snprintf(acLink, sizeof acLink, "/proc/self/fd/%d", fd);
+    ssize_t lPath = readlink(acLink, acPath, sizeof acPath - 1);
+    acPath[lPath > 0 ? lPath : 0] = '\0';
+    if (strstr(acPath, ".tmp-") != NULL)
         return 0;
     ssize_t (*pfReal)(int, void const *, size_t, long long) =
         (ssize_t (*)(int, void const *, size_t, long long))dlsym(RTLD_NEXT, "pwrite64");

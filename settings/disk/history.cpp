@@ -4,6 +4,7 @@
  * named by its number, the time it was replaced and who replaced it. */
 #include "settings/disk/history.h"
 
+#include "settings/disk/tempfile.h"
 #include "settings/disk/walk.h"
 
 #include <dirent.h>
@@ -342,32 +343,11 @@ static void Prune(int fdFolder, struct MorvVersionList const *pList)
  * nothing left. */
 static int WriteTemporary(int fdFolder, unsigned char const *pData, size_t uSize, char *acTemp, size_t uTemp)
 {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    unsigned long long ullSeed = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)getpid() << 32);
-    int fd = -1;
-    for (int iTry = 0; fd < 0 && iTry < 100; iTry++) {
-        ullSeed = ullSeed * 6364136223846793005ULL + 1442695040888963407ULL;
-        snprintf(acTemp, uTemp, ".tmp-%08llx", (ullSeed >> 24) & 0xffffffffULL);
-        fd = openat(fdFolder, acTemp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
-            return 0;
-    }
+    int fd = MakeTemporary(fdFolder, "", acTemp, uTemp);
     if (fd < 0)
-        return errno = EEXIST, 0;
+        return 0;
     size_t uDone = 0;
-    int bOk = 1;
-    while (bOk && uDone < uSize) {
-        ssize_t n = write(fd, pData + uDone, uSize - uDone);
-        if (n > 0)
-            uDone += (size_t)n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            bOk = 0;
-    }
-    if (bOk)
-        bOk = fsync(fd) == 0;
+    int bOk = WriteAllAt(fd, pData, uSize, 0, &uDone) && fsync(fd) == 0;
     int iErrno = bOk ? 0 : errno != 0 ? errno : EIO;
     if (close(fd) != 0 && bOk)
         bOk = 0, iErrno = errno;

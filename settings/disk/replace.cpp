@@ -4,6 +4,7 @@
 #include "settings/disk/replace.h"
 
 #include "settings/disk/path.h"
+#include "settings/disk/tempfile.h"
 #include "settings/disk/walk.h"
 
 #include <dirent.h>
@@ -16,29 +17,6 @@
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
-
-/* What follows a file's name in the name of its temporary files; the X's
- * are made unique. */
-static const char acTempSuffix[] = ".tmp-XXXXXX";
-
-/* Writes all n bytes at offset llAt; *puDone counts the bytes written.
- * Returns 1, or 0 with errno set. */
-static int WriteAllAt(int fd, unsigned char const *p, size_t n, off_t llAt, size_t *puDone)
-{
-    while (n > 0) {
-        ssize_t w = pwrite(fd, p, n, llAt);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return 0;
-        }
-        *puDone += (size_t)w;
-        p += w;
-        n -= (size_t)w;
-        llAt += w;
-    }
-    return 1;
-}
 
 /* Records that psPath, or its directory with bDirectory, refused, with
  * errno kept for the caller. */
@@ -245,32 +223,6 @@ static int RewriteInPlace(struct Replacement *prp, unsigned char const *pData, s
 static int TakesNoNewFile(int iErr)
 {
     return iErr == EACCES || iErr == EPERM || iErr == EROFS;
-}
-
-/* Makes a temporary file for psName in fdDir, its name into acTemp.
- * Returns the descriptor, or -1 with errno set. */
-static int MakeTemporary(int fdDir, char const *psName, char *acTemp, size_t uTemp)
-{
-    static const char acDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    unsigned long long ullSeed = (unsigned long long)ts.tv_nsec ^ ((unsigned long long)getpid() << 32);
-    if ((size_t)snprintf(acTemp, uTemp, "%s%s", psName, acTempSuffix) >= uTemp) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    char *psX = acTemp + strlen(acTemp) - 6;
-    for (int iTry = 0; iTry < 100; iTry++) {
-        for (int k = 0; k < 6; k++) {
-            ullSeed = ullSeed * 6364136223846793005ULL + 1442695040888963407ULL;
-            psX[k] = acDigits[(ullSeed >> 33) % (sizeof acDigits - 1)];
-        }
-        int fd = openat(fdDir, acTemp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 /* What writing the new file beside the old one came to. */
@@ -485,7 +437,7 @@ int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
 
 int RemoveLeftoverTemporaries(int fdDir, char const *psName)
 {
-    size_t uName = strlen(psName), uSuffix = sizeof acTempSuffix - 1;
+    size_t uName = strlen(psName), uSuffix = sizeof TEMP_SUFFIX - 1;
     int fdList = openat(fdDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *d = fdList >= 0 ? fdopendir(fdList) : NULL;
     if (d == NULL && fdList >= 0)
@@ -494,7 +446,7 @@ int RemoveLeftoverTemporaries(int fdDir, char const *psName)
     for (struct dirent *e; d != NULL && (e = readdir(d)) != NULL;) {
         /* NAME.tmp-XXXXXX: the name, the fixed part, six characters. */
         if (strlen(e->d_name) != uName + uSuffix || strncmp(e->d_name, psName, uName) != 0 ||
-            strncmp(e->d_name + uName, acTempSuffix, uSuffix - 6) != 0)
+            strncmp(e->d_name + uName, TEMP_SUFFIX, uSuffix - 6) != 0)
             continue;
         struct stat st;
         if (fstatat(fdDir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
