@@ -460,8 +460,7 @@ int ReadVersion(struct MorvVersionList const *pList, struct MorvVersion const *p
     if (pList->psFolder == NULL || pList->fdFolder < 0)
         return errno = pSnap->iErrno = ENOENT, 0;
     struct MorvIdentity id;
-    int bTaken = pList->bTake ? AssumeUser(pList->uid, pList->gid, &id) : AssumeUser(geteuid(), getegid(), &id);
-    if (!bTaken)
+    if (!AssumeChosenUser(pList->bTake, pList->uid, pList->gid, &id))
         return pSnap->iErrno = errno, 0;
     int bRead = ReadVersionAt(pList->fdFolder, pVersion->acFile, pSnap);
     ResumeIdentity(&id);

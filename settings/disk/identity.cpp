@@ -64,6 +64,11 @@ int AssumeUser(uid_t uid, gid_t gid, struct MorvIdentity *pSaved)
     return TakeIdentity(uid, gid, pSaved);
 }
 
+int AssumeChosenUser(int bTake, uid_t uid, gid_t gid, struct MorvIdentity *pSaved)
+{
+    return bTake ? AssumeUser(uid, gid, pSaved) : AssumeUser(geteuid(), getegid(), pSaved);
+}
+
 void ResumeIdentity(struct MorvIdentity *pSaved)
 {
     int iErr = errno;

@@ -33,6 +33,11 @@ struct MorvIdentity {
  * take, in which case nothing may be done. */
 int AssumeUser(uid_t uid, gid_t gid, struct MorvIdentity *pSaved);
 
+/* AssumeUser of uid and gid when bTake is 1, a walk's choice (see
+ * settings/disk/walk), else of the process's own identity, so that calls
+ * nest all the same.  Returns as AssumeUser. */
+int AssumeChosenUser(int bTake, uid_t uid, gid_t gid, struct MorvIdentity *pSaved);
+
 /* Goes back to the identity kept by AssumeUser, keeping errno. */
 void ResumeIdentity(struct MorvIdentity *pSaved);
 

@@ -398,8 +398,7 @@ void EndWalk(struct MorvWalk *pw)
 
 int AssumeWalkIdentity(struct MorvWalk const *pw, struct MorvIdentity *pSaved)
 {
-    /* Even the process's own identity is taken, so that calls nest. */
-    return pw->bTake ? AssumeUser(pw->uid, pw->gid, pSaved) : AssumeUser(geteuid(), getegid(), pSaved);
+    return AssumeChosenUser(pw->bTake, pw->uid, pw->gid, pSaved);
 }
 
 uid_t WalkUser(struct MorvWalk const *pw)
