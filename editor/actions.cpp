@@ -10,6 +10,7 @@
 #include "editor/runlog.h"
 #include "editor/setup.h"
 #include "editor/watch.h"
+#include "settings/disk/path.h"
 #include "settings/morvrc/morvrc.h"
 #include "settings/morvrc/reading.h"
 #include "settings/morvrc/update.h"
@@ -119,21 +120,6 @@ static void Attention(char const *psFormat, ...)
     size_t uLen = strlen(acText);
     printf("%.*s\n", (int)(uLen > 0 && acText[uLen - 1] == '\n' ? uLen - 1 : uLen), acText);
     BoxAlert("%s", acText);
-}
-
-/* Writes into psOut (uOut bytes) psPath as an absolute path, from the
- * current directory (the home) for a relative one, so that a command
- * that names it works from any directory.  Returns 1; 0 when the current
- * directory is unknown or the path does not fit. */
-static int AbsolutePath(char const *psPath, char *psOut, size_t uOut)
-{
-    char acHere[PATH_MAX];
-    if (psPath[0] == '/')
-        return snprintf(psOut, uOut, "%s", psPath) < (int)uOut;
-    if (getcwd(acHere, sizeof acHere) == NULL)
-        return 0;
-    int n = snprintf(psOut, uOut, "%s%s%s", acHere, strcmp(acHere, "/") == 0 ? "" : "/", psPath);
-    return n > 0 && (size_t)n < uOut;
 }
 
 /* What becomes of the settings when morvrc cannot be read again, and at

@@ -27,6 +27,21 @@ int SplitPath(char const *psPath, char *psDir, size_t uDir, char *psName, size_t
     return n > 0 && (size_t)n < uDir && m > 0 && (size_t)m < uName && strcmp(psName, "/") != 0;
 }
 
+int AbsolutePath(char const *psPath, char *psOut, size_t uOut)
+{
+    char acHere[PATH_MAX];
+    int n;
+    if (psPath[0] == '/')
+        n = snprintf(psOut, uOut, "%s", psPath);
+    else if (getcwd(acHere, sizeof acHere) == NULL)
+        return 0;
+    else
+        n = snprintf(psOut, uOut, "%s%s%s", acHere, strcmp(acHere, "/") == 0 ? "" : "/", psPath);
+    if (n < 0 || (size_t)n >= uOut)
+        return errno = ENAMETOOLONG, 0;
+    return 1;
+}
+
 char *FollowLinks(char const *psPath)
 {
     char *psCur = strdup(psPath);

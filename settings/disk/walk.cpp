@@ -4,6 +4,8 @@
  * user found taken for the rest of the walk. */
 #include "settings/disk/walk.h"
 
+#include "settings/disk/path.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -318,17 +320,8 @@ static int StartWalk(struct Walker *pk, enum WalkMode eMode, char const *psPath)
     pk->eMode = eMode;
     pk->fdCur = -1;
     acWalkRefusal[0] = '\0';
-    size_t uTodo = sizeof pk->aacTodo[0];
-    if (psPath[0] == '/') {
-        if ((size_t)snprintf(pk->aacTodo[0], uTodo, "%s", psPath) >= uTodo)
-            return errno = ENAMETOOLONG, 0;
-    } else {
-        char acCwd[PATH_MAX];
-        if (getcwd(acCwd, sizeof acCwd) == NULL)
-            return 0;
-        if ((size_t)snprintf(pk->aacTodo[0], uTodo, "%s/%s", acCwd, psPath) >= uTodo)
-            return errno = ENAMETOOLONG, 0;
-    }
+    if (!AbsolutePath(psPath, pk->aacTodo[0], sizeof pk->aacTodo[0]))
+        return 0;
     pk->psTodo = pk->aacTodo[0];
     return MoveToRoot(pk);
 }
