@@ -464,6 +464,16 @@ int FindTimeBytes(struct MorvSnapshot const *pSnap)
     return other.llConsumed > native.llConsumed ? iOther : NATIVE_TIME_BYTES;
 }
 
+int NoteBytesPastFields(struct MorvLoadReport *pr)
+{
+    struct MorvReadInfo const *pi = &pr->info;
+    if (pi->iVersion > iSetupVersion || pi->llConsumed >= pi->llSize)
+        return 0;
+    pr->llExtraAt = pi->llConsumed;
+    pr->llExtra = pi->llSize - pi->llConsumed;
+    return 1;
+}
+
 /* Records in *pr that reading stopped at llAt, in the setting psName. */
 static void Damaged(struct MorvLoadReport *pr, long long llAt, char const *psName)
 {
@@ -508,12 +518,7 @@ enum MorvOutcome DecodeFile(struct MorvSnapshot const *pSnap, int iTimeBytes,
         Damaged(&r, MORV_MAX_FILE, "beyond 1 MiB");
     } else {
         r.eOutcome = MORV_WHOLE;
-        if (r.iVersion <= iSetupVersion && r.info.llConsumed < r.info.llSize) {
-            /* Bytes that no field of its version holds: read past, and
-             * not written back. */
-            r.llExtraAt = r.info.llConsumed;
-            r.llExtra = r.info.llSize - r.info.llConsumed;
-        } else if (r.iVersion > iSetupVersion) {
+        if (!NoteBytesPastFields(&r) && r.iVersion > iSetupVersion) {
             /* A newer program's fields follow the known ones: they go back
              * out unchanged, under the file's own version word. */
             size_t uTail = pSnap->uBytes - (size_t)r.info.llConsumed;
@@ -538,7 +543,11 @@ int SnapshotIsWhole(struct MorvSnapshot const *pSnap)
 {
     if (!pSnap->bPresent || pSnap->llSize > MORV_MAX_FILE)
         return 0;
+    /* The width found is one at which it reads whole, if there is one. */
     struct MorvReadInfo info;
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, FindTimeBytes(pSnap), &info);
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, NATIVE_TIME_BYTES, &info);
+    if (ImageIsWhole(&info))
+        return 1;
+    ScanSetup(pSnap->pBytes, pSnap->uBytes, NATIVE_TIME_BYTES == 8 ? 4 : 8, &info);
     return ImageIsWhole(&info);
 }

@@ -155,6 +155,13 @@ int FieldRead(int iField, struct MorvReadInfo const *pInfo);
  * that does not, for 4-byte fields. */
 int TimesFitWidth(int iTimeBytes, int *piField);
 
+/* Of a whole reading *pr of a file: bytes after the last field of a
+ * version this program knows, which are read past and not written back,
+ * noted in pr->llExtraAt and pr->llExtra.  Returns 1 when there are such
+ * bytes; 0, *pr unchanged, when there are none or the version is newer
+ * (its fields after the known ones are then kept). */
+int NoteBytesPastFields(struct MorvLoadReport *pr);
+
 /* Returns 1 when the snapshot reads whole at the width it is found to
  * have (FindTimeBytes, ImageIsWhole) and is no longer than MORV_MAX_FILE;
  * 0 otherwise, an absent one included. */

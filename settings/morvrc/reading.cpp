@@ -263,10 +263,11 @@ void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct Mo
 {
     static const int aiWidths[2] = {4, 8};
     int bFits = pSnap->llSize <= MORV_MAX_FILE;
+    struct MorvReadInfo aInfo[2];
     for (int w = 0; w < 2; w++) {
-        struct MorvReadInfo info;
+        struct MorvReadInfo const &info = aInfo[w];
         char acDetail[256];
-        ScanSetup(pSnap->pBytes, pSnap->uBytes, aiWidths[w], &info);
+        ScanSetup(pSnap->pBytes, pSnap->uBytes, aiWidths[w], &aInfo[w]);
         pw->abParses[w] = ImageIsWhole(&info) && bFits;
         int bMore = DescribeRead(pSnap, &info, aiWidths[w], acDetail, sizeof acDetail);
         if (!bFits)
@@ -290,15 +291,11 @@ void CheckWidths(struct MorvSnapshot const *pSnap, char const *psPath, struct Mo
     /* Bytes that the other verbs read past, as a reading tells them. */
     struct MorvLoadReport r;
     memset(&r, 0, sizeof r);
-    ScanSetup(pSnap->pBytes, pSnap->uBytes, pw->iBits / 8, &r.info);
+    r.info = aInfo[pw->iBits == 64];
+    r.eOutcome = MORV_WHOLE;
     pw->acNote[0] = '\0';
-    if (r.info.eResult == MORV_READ_OK && r.info.iVersion <= iSetupVersion &&
-        r.info.llConsumed < r.info.llSize && bFits) {
-        r.eOutcome = MORV_WHOLE;
-        r.llExtraAt = r.info.llConsumed;
-        r.llExtra = r.info.llSize - r.info.llConsumed;
+    if (r.info.eResult == MORV_READ_OK && bFits && NoteBytesPastFields(&r))
         DescribeReading(&r, pSnap->llSize, psPath, pw->acNote, sizeof pw->acNote);
-    }
 }
 
 char *FormatWidths(struct MorvSnapshot const *pSnap, struct MorvWidths const *pw, int bJson)
