@@ -139,17 +139,17 @@ int DescriptorMatches(int fd, struct MorvSnapshot const *pSnap)
     return bSame && iReadErr == 0 && WholeSize(&st, uAt) == pSnap->llSize;
 }
 
+int StillAbsentAs(struct MorvSnapshot const *pSnap, int iErr)
+{
+    return !pSnap->bPresent && iErr == (pSnap->iErrno != 0 ? pSnap->iErrno : ENOENT);
+}
+
 int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *pSnap)
 {
     struct stat st;
     int fd = OpenWalkedFile(pWalk, O_RDONLY, &st);
-    if (fd < 0) {
-        /* Still missing, or still unreadable for the same reason: a file
-         * that appeared where there was none, even one that cannot be
-         * read, is a change. */
-        int iErr = errno;
-        return !pSnap->bPresent && iErr == (pSnap->iErrno != 0 ? pSnap->iErrno : ENOENT);
-    }
+    if (fd < 0)
+        return StillAbsentAs(pSnap, errno);
     int bSame = DescriptorMatches(fd, pSnap);
     close(fd);
     return bSame;

@@ -65,6 +65,12 @@ int DescriptorMatches(int fd, struct MorvSnapshot const *pSnap);
  * FIFO), disappeared, changed, or cannot be read to the end now. */
 int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *pSnap);
 
+/* Whether a file that could not be read, with errno iErr, is as *pSnap saw
+ * it: still missing, or still unreadable for the same reason (an iErrno of
+ * 0 is a missing file's).  A file that appeared where there was none, even
+ * one that cannot be read, is a change. */
+int StillAbsentAs(struct MorvSnapshot const *pSnap, int iErr);
+
 /* WalkedFileMatches of psPath, walked once for it. */
 int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 

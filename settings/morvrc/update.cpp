@@ -87,11 +87,7 @@ int ResumeUpdate(struct MorvUpdate *pu, int iWaitMillis)
 enum MorvSeen CompareForUpdate(struct MorvUpdate const *pu, struct MorvSnapshot const *pSeen)
 {
     struct MorvSnapshot const *pFound = &pu->snFound;
-    /* Still missing, or still unreadable for the same reason: a file that
-     * appeared where there was none, even one that cannot be read, is a
-     * change. */
-    int bSame = pFound->bPresent ? pSeen->bPresent && SnapshotsEqual(pFound, pSeen)
-                                 : !pSeen->bPresent && pFound->iErrno == (pSeen->iErrno != 0 ? pSeen->iErrno : ENOENT);
+    int bSame = pFound->bPresent ? SnapshotsEqual(pFound, pSeen) : StillAbsentAs(pSeen, pFound->iErrno);
     if (!bSame)
         return MORV_CHANGED;
     /* A file that could not be read is not known to hold what a save
