@@ -125,6 +125,19 @@ extern "C" int __wrap_renameat(int fdFrom, char const *psFrom, int fdTo, char co
 
 namespace {
 
+/* ReplaceWalked of psPath, walked once for it: 0 with the walk's errno
+ * when the walk is refused. */
+int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
+                MorvSnapshot const *pExpected, MorvReplaceReport *pReport)
+{
+    MorvWalk walk;
+    if (!WalkPath(psPath, &walk))
+        return 0;
+    int bDone = ReplaceWalked(&walk, pData, uSize, pExpected, pReport);
+    EndWalk(&walk);
+    return bDone;
+}
+
 /* Takes the lock of path as a save does, on what one walk of it found.
  * Returns LockWalked's result; *pfd gets the lock. */
 int Lock(std::string const &path, int iWaitMillis, int *pfd)

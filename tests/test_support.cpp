@@ -1,10 +1,13 @@
 /* Helpers shared by the unit tests. */
 #include "tests/test_support.h"
 
+#include "settings/disk/snapshot.h"
+#include "settings/disk/walk.h"
 #include "settings/store/catalogue.h"
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <pwd.h>
@@ -179,6 +182,16 @@ static int RunQuietly(std::vector<std::string> const &argv)
         dup2(fd, 1);
         dup2(fd, 2);
     });
+}
+
+int SnapshotMatches(char const *psPath, MorvSnapshot const *pSnap)
+{
+    MorvWalk walk;
+    if (!WalkPath(psPath, &walk))
+        return !pSnap->bPresent && errno == pSnap->iErrno;
+    int bSame = WalkedFileMatches(&walk, pSnap);
+    EndWalk(&walk);
+    return bSame;
 }
 
 TestUser::TestUser(char const *psTag)

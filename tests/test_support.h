@@ -81,6 +81,12 @@ ProgramResult RunProgram(std::vector<std::string> const &argv, std::string const
  * every test.  Returns the exit status: 2 for a wrong command line. */
 int ToolTestMain(int argc, char **argv, std::string *pTool, std::vector<std::string> *pRunner);
 
+struct MorvSnapshot;
+
+/* Whether what is at psPath now is as *pSnap saw it (WalkedFileMatches of
+ * one walk of it); a walk refused with *pSnap's own errno counts too. */
+int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
+
 /* A user made for a test, with a home of its own (useradd -m) and a group
  * of its own, removed with its home by the destructor, so also after a
  * test that fails.  Only root makes one: made() tells whether it was. */

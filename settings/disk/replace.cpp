@@ -417,24 +417,6 @@ int ReplaceWalked(struct MorvWalk const *pWalk, unsigned char const *pData, size
     return bDone;
 }
 
-int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
-                struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport)
-{
-    struct MorvWalk walk;
-    if (!WalkPath(psPath, &walk)) {
-        if (pReport != NULL) {
-            int iErr = errno;
-            memset(pReport, 0, sizeof *pReport);
-            Refused(pReport, psPath != NULL ? psPath : "", 0);
-            errno = iErr;
-        }
-        return 0;
-    }
-    int bDone = ReplaceWalked(&walk, pData, uSize, pExpected, pReport);
-    EndWalk(&walk);
-    return bDone;
-}
-
 int RemoveLeftoverTemporaries(int fdDir, char const *psName)
 {
     size_t uName = strlen(psName), uSuffix = sizeof TEMP_SUFFIX - 1;

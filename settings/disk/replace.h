@@ -53,11 +53,6 @@ struct MorvWalk;
 int ReplaceWalked(struct MorvWalk const *pWalk, unsigned char const *pData, size_t uSize,
                   struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport);
 
-/* ReplaceWalked of psPath, walked once for it (ENOENT for a null or empty
- * path, and the walk's errno when it is refused). */
-int ReplaceFile(char const *psPath, unsigned char const *pData, size_t uSize,
-                struct MorvSnapshot const *pExpected, struct MorvReplaceReport *pReport);
-
 /* What a failed replacement left in the file, as the end of a sentence
  * about it: "is unchanged", "may hold the new settings", ... */
 char const *LeftInFile(struct MorvReplaceReport const *pReport);

@@ -155,16 +155,6 @@ int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *p
     return bSame;
 }
 
-int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap)
-{
-    struct MorvWalk walk;
-    if (!WalkPath(psPath, &walk))
-        return !pSnap->bPresent && errno == pSnap->iErrno;
-    int bSame = WalkedFileMatches(&walk, pSnap);
-    EndWalk(&walk);
-    return bSame;
-}
-
 int SnapshotsEqual(struct MorvSnapshot const *pa, struct MorvSnapshot const *pb)
 {
     if (!pa->bPresent || !pb->bPresent)

@@ -71,8 +71,6 @@ int WalkedFileMatches(struct MorvWalk const *pWalk, struct MorvSnapshot const *p
  * one that cannot be read, is a change. */
 int StillAbsentAs(struct MorvSnapshot const *pSnap, int iErr);
 
-/* WalkedFileMatches of psPath, walked once for it. */
-int SnapshotMatches(char const *psPath, struct MorvSnapshot const *pSnap);
 
 /* Returns 1 when two snapshots hold the same bytes and size, or are both
  * of no file; 0 otherwise. */
