@@ -168,7 +168,7 @@ void TellLoad(struct MorvLoadReport const *pr, int bReload)
 static int PairsAreWhole(void)
 {
     for (int i = 0; i < MORV_FIELD_COUNT; i++) {
-        if (aMorvFields[i].eKind != MFK_TEXT_PAIR)
+        if (ItemPair({i, 0}) < 0)
             continue;
         char acNames[2][48];
         for (int k = 0; k < 2; k++) {
@@ -631,7 +631,8 @@ void MoveSelection(int eMove)
     if (n == 0)
         return;
     /* A page moves by the lines shown but one, which stays in view. */
-    int iPage = LinesShown() > 2 ? LinesShown() - 1 : 1;
+    int iShown = LinesShown();
+    int iPage = iShown > 2 ? iShown - 1 : 1;
     int iRow = 1;
     if (eMove == MOVE_LAST)
         iRow = n;
@@ -646,14 +647,13 @@ void MoveSelection(int eMove)
 /* ---- One row's default, a number typed ------------------------------------ */
 
 /* The other row of the text pair that row iRow edits a text of, or 0 when
- * it edits none or the catalogue has no row for the other text. */
+ * it edits none or no listed row edits the other text. */
 static int PairedRow(int iRow)
 {
     struct MorvItem it;
-    if (!RowIsBound(iRow) || !RowItem(iRow, &it) || aMorvFields[it.iField].eKind != MFK_TEXT_PAIR)
+    if (!RowIsBound(iRow) || !RowItem(iRow, &it) || ItemPair(it) < 0)
         return 0;
-    int iOther = ItemRow({it.iField, 1 - it.iElement});
-    return iOther <= ListedRows() ? iOther : 0;
+    return RowOfItem({it.iField, 1 - it.iElement}, ListedRows());
 }
 
 void ResetRow(void)
