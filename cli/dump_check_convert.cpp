@@ -15,14 +15,23 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* Reads into *pSnap the one operand of psVerb, an optional FILE, whose
+ * path goes into *ppsFile (acRc, HOME_PATH bytes, holds the home's).
+ * Returns TS_OK, or the status to end with after a complaint, with
+ * nothing held. */
+static int ReadOnlyFile(struct Options const *po, char const *psVerb, int argc, char **argv,
+                        char *acRc, char const **ppsFile, struct MorvSnapshot *pSnap)
+{
+    *ppsFile = OnlyFile(po, psVerb, argc, argv, 0, acRc);
+    return *ppsFile == NULL ? TS_USAGE : LoadInput(*ppsFile, 0, pSnap);
+}
+
 int Dump(int argc, char **argv, struct Options const *po)
 {
     char acRc[HOME_PATH];
-    char const *psFile = OnlyFile(po, "dump", argc, argv, 0, acRc);
-    if (psFile == NULL)
-        return TS_USAGE;
+    char const *psFile;
     struct MorvSnapshot snap;
-    int iStatus = LoadInput(psFile, 0, &snap);
+    int iStatus = ReadOnlyFile(po, "dump", argc, argv, acRc, &psFile, &snap);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvLoadReport report;
@@ -56,11 +65,9 @@ int Dump(int argc, char **argv, struct Options const *po)
 int Check(int argc, char **argv, struct Options const *po)
 {
     char acRc[HOME_PATH];
-    char const *psFile = OnlyFile(po, "check", argc, argv, 0, acRc);
-    if (psFile == NULL)
-        return TS_USAGE;
+    char const *psFile;
     struct MorvSnapshot snap;
-    int iStatus = LoadInput(psFile, 0, &snap);
+    int iStatus = ReadOnlyFile(po, "check", argc, argv, acRc, &psFile, &snap);
     if (iStatus != TS_OK)
         return iStatus;
     struct MorvWidths w;
