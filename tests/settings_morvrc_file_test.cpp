@@ -636,8 +636,13 @@ TEST_F(ConfigFile, TheDirectoryWatchTellsTheFileFromItsNeighbours)
     ASSERT_EQ(0, rename((sub + "/morvrc.new").c_str(), (sub + "/morvrc").c_str()));
     EXPECT_EQ(1, TakeWatchEvents(&watch));
     EXPECT_EQ(0, TakeWatchEvents(&watch));
+    /* Removed while a file in it is held open, which keeps the
+     * directory's own watch from hearing of it: told from above. */
+    int fdHeld = open((sub + "/morvrc.lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_LE(0, fdHeld);
     unlink((sub + "/morvrc").c_str());
     unlink((sub + "/morvrc.lock").c_str());
+    EXPECT_EQ(1, TakeWatchEvents(&watch));
     ASSERT_EQ(0, rmdir(sub.c_str()));
     EXPECT_EQ(1, TakeWatchEvents(&watch));
     /* Waited for from above, and followed again once back. */
@@ -645,6 +650,7 @@ TEST_F(ConfigFile, TheDirectoryWatchTellsTheFileFromItsNeighbours)
     EXPECT_EQ(1, TakeWatchEvents(&watch));
     WriteFileBytes(sub + "/morvrc", InitialV38());
     EXPECT_EQ(1, TakeWatchEvents(&watch));
+    close(fdHeld);
     EndDirectoryWatch(&watch);
 }
 

@@ -43,8 +43,25 @@ static int FindPlace(char const *psPath, struct MorvWatchPlace *pp)
     return 1;
 }
 
-/* The places psPath wants watched: its own, and that of the file its links
- * lead to when that is elsewhere.  An unused place has an empty acDir. */
+/* Fills *pAbove with the place above the directory that *pp watches, for
+ * that directory's name: the directory's removal or rename is told there
+ * even while a file held open in it keeps its own watch from hearing of
+ * it.  Leaves *pAbove unused when *pp already watches from above, or is
+ * unused itself. */
+static void PlaceAbove(struct MorvWatchPlace const *pp, struct MorvWatchPlace *pAbove)
+{
+    if (pp->acDir[0] == '\0' || pp->bAbove || !FindPlace(pp->acDir, pAbove)) {
+        pAbove->acDir[0] = '\0';
+        pAbove->acName[0] = '\0';
+        pAbove->bAbove = 0;
+        return;
+    }
+    pAbove->bAbove = 1;
+}
+
+/* The places psPath wants watched: its own, that of the file its links
+ * lead to when that is elsewhere, and the place above each.  An unused
+ * place has an empty acDir. */
 static void PlacesWanted(char const *psPath, struct MorvWatchPlace aWanted[WATCH_PLACES])
 {
     /* Unused places compare equal, name and all. */
@@ -57,6 +74,8 @@ static void PlacesWanted(char const *psPath, struct MorvWatchPlace aWanted[WATCH
     if (psTarget != NULL && strcmp(psTarget, psPath) != 0 && !FindPlace(psTarget, &aWanted[1]))
         aWanted[1].acDir[0] = '\0';
     free(psTarget);
+    PlaceAbove(&aWanted[0], &aWanted[2]);
+    PlaceAbove(&aWanted[1], &aWanted[3]);
 }
 
 static int SamePlaces(struct MorvWatchPlace const *pa, struct MorvWatchPlace const *pb)

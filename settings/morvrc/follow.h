@@ -28,8 +28,10 @@ struct MorvWatchPlace {
 
 /* A watch on one file, through its links: the directory of the path as
  * given (a link there may be pointed elsewhere) and the directory of the
- * file the links lead to. */
-#define WATCH_PLACES 2
+ * file the links lead to; and the directory above each, for that
+ * directory's own name, since a file held open in a directory keeps its
+ * watch from hearing that the directory was removed. */
+#define WATCH_PLACES 4
 struct MorvWatch {
     int fd;                  /* the inotify descriptor, -1 when none */
     char acPath[PATH_MAX];
